@@ -1,0 +1,139 @@
+#pragma once
+// Device-side model of the rotating laser range sensor with its IMU. It is
+// written from the sensor's wire formats alone (it shares no code with the
+// client's decoders), so that tests comparing the two catch a mistake in either.
+//
+// Wire formats (every multi-byte word big-endian, unsigned 16 bits):
+//  - isochronous frame on 0x82, one per 1 ms bus frame: a 28-byte header of 14
+//    words (supply voltage, laser temperature, laser power, auxiliary word,
+//    AccelX, AccelY, AccelZ, IMU temperature, GyroX, GyroY, GyroZ, MagX, MagY,
+//    MagZ), then one 8-byte entry per sample taken in that millisecond:
+//    count, raw distance, width, flags (bit 15 scan state, bits 14..1 the time
+//    since the previous sample, bit 0 zero);
+//  - command frame on 0x01: command byte, data (2 bytes), command number (2 bytes);
+//  - parameter frame on 0x81: eight setting words, then the number of the last
+//    command processed (18 bytes).
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "Room.h"
+#include "VirtualDevice.h"
+
+namespace sim {
+
+class CVirtualSensor : public CVirtualDevice {
+ public:
+  static constexpr uint16_t kVendorId = 0xE785;
+  static constexpr uint16_t kProductId = 0x64F2;
+  static constexpr uint8_t kCommandEndpoint = 0x01;
+  static constexpr uint8_t kStatusEndpoint = 0x81;
+  static constexpr uint8_t kDataEndpoint = 0x82;
+  static constexpr uint16_t kInterruptPacketSize = 64;
+  static constexpr uint16_t kIsoPacketSize = 1023;
+  static constexpr size_t kHeaderBytes = 28;
+  static constexpr size_t kEntryBytes = 8;
+  static constexpr size_t kParameterBytes = 18;
+
+  // Samples taken per rotation, whatever the rotation rate.
+  static constexpr unsigned kSamplesPerRotation = 1000;
+  // Unit of the per-sample time field: 10 microseconds.
+  static constexpr unsigned kTimeUnitsPerMs = 100;
+  static constexpr unsigned kDefaultRpm = 1200;
+  static constexpr unsigned kMinRpm = 300;
+  static constexpr unsigned kMaxRpm = 6000;
+  static constexpr uint16_t kLaserOffRawDistance = 60000;
+
+  // Factory settings, Values[0] to Values[7].
+  static constexpr std::array<uint16_t, 8> kDefaultValues = {0x0102, 100, 50, 200, 150, 1000, 1000, 0};
+
+  explicit CVirtualSensor(uint32_t seed = 1, const char* serialNumber = "SKV00001");
+
+  // CVirtualDevice
+  const DeviceDescription& Description() const override;
+  void PowerUp() override;
+  size_t ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8_t* out, size_t capacity) override;
+  bool ReceiveOut(uint8_t endpoint, const uint8_t* data, size_t length) override;
+  bool SendIn(uint8_t endpoint, uint8_t* out, size_t capacity, size_t& length) override;
+
+  // What the device is doing now (safe from any thread).
+  std::array<uint16_t, 8> Values() const;
+  uint16_t LastCommandNumber() const;
+  bool LaserOn() const;
+  unsigned RotationRpm() const;
+  uint16_t NextCount() const;      // sequence number of the next sample
+  uint64_t SamplesTaken() const;   // since power-up, including dropped ones
+
+  struct ReceivedCommand {
+    uint8_t command;
+    uint16_t data;
+    uint16_t number;
+  };
+  std::vector<ReceivedCommand> ReceivedCommands() const;  // since construction
+
+  const CRoom& Room() const { return mRoom; }
+
+  // Fault injection (any thread).
+  void DropSamples(unsigned count);                 // the next `count` samples are lost: a count gap
+  void BreakSequenceInNextFrame();                  // the next frame with two or more entries skips a count inside it
+  void ShortenNextFrames(unsigned frames, size_t length);  // the next `frames` frames are cut to `length` bytes
+  void SetStatusSilent(bool silent);                // the status endpoint NAKs every read
+
+ private:
+  struct T_Sample {
+    uint64_t index;     // samples taken since power-up before this one
+    uint16_t count;     // sequence number on the wire
+    uint16_t deltTime;  // time since the previous sample, in time units
+  };
+
+  void PowerUpLocked();
+  uint64_t NextRandom();
+  int Noise(int amplitude);  // uniform in [-amplitude, amplitude]
+  uint64_t SampleTime(uint64_t sample) const;
+  T_Sample TakeSample();
+  void WriteHeader(uint8_t* out);
+  void WriteEntry(uint8_t* out, const T_Sample& sample);
+  void ApplyCommand(uint8_t command, uint16_t data);
+
+  // Guards everything below; bus calls and the accessors above take it.
+  mutable std::mutex mMutex;
+  DeviceDescription mDescription;
+  CRoom mRoom;
+  // The room as seen at each sample angle of a rotation: raw distance and width.
+  std::array<uint16_t, kSamplesPerRotation> mRoomDistance{};
+  std::array<uint16_t, kSamplesPerRotation> mRoomWidth{};
+  uint32_t mSeed;
+  uint64_t mRandomState = 0;
+
+  // Settings: the current ones, and those kept in the device's flash by '!'.
+  std::array<uint16_t, 8> mValues{};
+  std::array<uint16_t, 8> mSavedValues{};
+  uint16_t mLastCommandNumber = 0;
+  bool mParametersPending = false;  // a parameter frame waits for the next IN read
+  bool mLaserOn = true;
+  unsigned mRpm = kDefaultRpm;
+  std::vector<ReceivedCommand> mReceived;
+
+  // Sampling clock, times in 1/kTimeUnitsPerMs ms since power-up: sample k is
+  // taken at mBaseTimeUnits + (k - mBaseSample) * interval, rounded down, with
+  // the interval (possibly fractional) derived from mRpm. A change of rate
+  // re-bases the clock at the next sample, which keeps its time.
+  uint64_t mNextSample = 0;  // samples taken since power-up
+  uint64_t mBaseSample = 0;
+  uint64_t mBaseTimeUnits = 0;
+  uint64_t mElapsedMs = 0;   // bus frames since power-up
+  uint64_t mLastSampleTimeUnits = 0;
+  uint16_t mNextCount = 0;
+
+  // Faults.
+  unsigned mDropSamples = 0;
+  bool mBreakSequence = false;
+  unsigned mShortFrames = 0;
+  size_t mShortLength = 0;
+  bool mStatusSilent = false;
+};
+
+}  // namespace sim
