@@ -1,0 +1,31 @@
+#pragma once
+// The backend that serves the virtual sensor: the devices of an in-process
+// virtual USB bus, with the bus's frame clock and its hot-plug events.
+
+#include <memory>
+#include <mutex>
+
+#include "UsbBackend.h"
+#include "VirtualBus.h"
+
+class CVirtualUsbBackend final : public CUsbBackend {
+ public:
+  explicit CVirtualUsbBackend(std::shared_ptr<sim::CVirtualBus> bus);
+  ~CVirtualUsbBackend() override;
+
+  uint32_t ListDevices(std::vector<KLST_DEVINFO>& devices) override;
+  uint32_t Open(const KLST_DEVINFO& deviceInfo, std::unique_ptr<CUsbDevice>& device) override;
+  void SetHotplugSink(HotplugSink sink) override;
+
+  // The list entry of a device on the bus. Its device path names the bus port,
+  // so a device plugged into the same port again has the same path.
+  static KLST_DEVINFO DeviceInfo(const sim::BusConnection& connection);
+
+  const std::shared_ptr<sim::CVirtualBus>& Bus() const { return mBus; }
+
+ private:
+  std::shared_ptr<sim::CVirtualBus> mBus;
+  int mListener = 0;
+  std::mutex mSinkMutex;
+  HotplugSink mSink;
+};
