@@ -58,7 +58,7 @@ bool CHotplugDispatcher::Matches(const KLST_PATTERN_MATCH& pattern, const KLST_D
 
 void CHotplugDispatcher::Add(KHOT_HANDLE handle, const KHOT_PARAMS& params, const std::vector<KLST_DEVINFO>& present) {
   std::lock_guard<std::mutex> lock(mMutex);
-  mMonitors.push_back(Monitor{handle, params});
+  mMonitors.push_back(Monitor{handle, params, mPosted});
   if (params.Flags & KHOT_FLAG_PLUG_ALL_ON_INIT) {
     for (const KLST_DEVINFO& info : present) {
       if (Matches(params.PatternMatch, info)) {
@@ -98,8 +98,8 @@ void CHotplugDispatcher::Post(const KLST_DEVINFO& deviceInfo, KLST_SYNC_FLAG cha
 }
 
 void CHotplugDispatcher::PostLocked(const KLST_DEVINFO& deviceInfo, KLST_SYNC_FLAG change, KHOT_HANDLE target) {
-  mQueue.push_back(Event{deviceInfo, change, target});
   ++mPosted;
+  mQueue.push_back(Event{deviceInfo, change, target, mPosted});
   mChanged.notify_all();
 }
 
@@ -127,7 +127,8 @@ void CHotplugDispatcher::Loop() {
     // Deliver to each monitor still registered at the moment its turn comes.
     std::vector<KHOT_HANDLE> targets;
     for (const Monitor& m : mMonitors) {
-      if ((event.target == nullptr || event.target == m.handle) && Matches(m.params.PatternMatch, event.deviceInfo)) {
+      const bool addressed = event.target ? event.target == m.handle : event.sequence > m.since;
+      if (addressed && Matches(m.params.PatternMatch, event.deviceInfo)) {
         targets.push_back(m.handle);
       }
     }

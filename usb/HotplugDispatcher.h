@@ -38,11 +38,13 @@ class CHotplugDispatcher {
   struct Monitor {
     KHOT_HANDLE handle;
     KHOT_PARAMS params;
+    uint64_t since;  // events posted up to this one happened before the monitor started
   };
   struct Event {
     KLST_DEVINFO deviceInfo;
     KLST_SYNC_FLAG change;
     KHOT_HANDLE target;  // null: every monitor
+    uint64_t sequence;
   };
 
   void PostLocked(const KLST_DEVINFO& deviceInfo, KLST_SYNC_FLAG change, KHOT_HANDLE target);
