@@ -210,20 +210,8 @@ SubmitStatus CVirtualBus::Submit(const BusTransfer& transfer, uint64_t& transfer
         p.accessed = static_cast<int32_t>(transfer.startFrame + static_cast<uint32_t>(i) - mFrame) >= 0;
       }
     }
-    auto it = mPending.emplace(transferId, std::move(pending)).first;
+    mPending.emplace(transferId, std::move(pending));
     if (!transfer.isochronous) {
-      if (!IsIn(transfer.endpoint)) {
-        // The device takes OUT data at once (an error injected on this
-        // endpoint stands for a transmission error on the wire).
-        if (TakeInjectedError(transfer.endpoint)) {
-          Finish(it, TransferStatus::eError, completions);
-        } else if (connection->device->ReceiveOut(transfer.endpoint, transfer.buffer, transfer.length)) {
-          it->second.transferred = transfer.length;
-          Finish(it, TransferStatus::eCompleted, completions);
-        } else {
-          Finish(it, TransferStatus::eStall, completions);
-        }
-      }
       ServeInterrupt(transfer.connection, completions);
     }
   }
@@ -255,6 +243,11 @@ void CVirtualBus::SetStreamStalled(bool stalled) {
   mStreamStalled = stalled;
 }
 
+void CVirtualBus::SetEndpointSilent(uint8_t endpoint, bool silent) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  mSilentEndpoints[endpoint] = silent;
+}
+
 void CVirtualBus::SetPacketObserver(PacketObserver observer) {
   std::lock_guard<std::mutex> lock(mMutex);
   mObserver = std::move(observer);
@@ -284,8 +277,10 @@ void CVirtualBus::Deliver(std::vector<Completion>& completions) {
   completions.clear();
 }
 
-// Answers the queued IN reads on interrupt endpoints of one device whose
-// device has data ready.
+// Moves the queued interrupt transfers of one device that the device can take
+// or answer now: OUT data is taken at once (an error injected on the endpoint
+// stands for a transmission error on the wire), an IN read completes when the
+// device has a packet ready.
 void CVirtualBus::ServeInterrupt(uint32_t connectionId, std::vector<Completion>& completions) {
   const BusConnection* connection = FindConnection(connectionId);
   if (!connection) {
@@ -294,10 +289,16 @@ void CVirtualBus::ServeInterrupt(uint32_t connectionId, std::vector<Completion>&
   for (auto it = mPending.begin(); it != mPending.end();) {
     auto next = std::next(it);
     BusTransfer& t = it->second.transfer;
-    if (t.connection == connectionId && !t.isochronous && IsIn(t.endpoint)) {
+    if (t.connection == connectionId && !t.isochronous && !mSilentEndpoints[t.endpoint]) {
       size_t length = 0;
       if (TakeInjectedError(t.endpoint)) {
         Finish(it, TransferStatus::eError, completions);
+      } else if (!IsIn(t.endpoint)) {
+        const bool taken = connection->device->ReceiveOut(t.endpoint, t.buffer, t.length);
+        it->second.transferred = taken ? t.length : 0;
+        Finish(it, taken ? TransferStatus::eCompleted : TransferStatus::eStall, completions);
+        // What the device answers may complete reads already served above.
+        next = mPending.begin();
       } else if (connection->device->SendIn(t.endpoint, t.buffer, t.length, length)) {
         it->second.transferred = std::min(length, t.length);
         Finish(it, TransferStatus::eCompleted, completions);

@@ -97,6 +97,9 @@ class CVirtualBus {
   void InjectTransferErrors(uint8_t endpoint, unsigned count);
   // While stalled, no frame reaches an isochronous transfer and none completes.
   void SetStreamStalled(bool stalled);
+  // While silent, transfers on this interrupt endpoint stay queued, as if the
+  // device NAKed every token (OUT data is not taken either).
+  void SetEndpointSilent(uint8_t endpoint, bool silent);
 
   // Called for every isochronous packet delivered into a host transfer, under
   // the bus lock (keep it short and do not call the bus from it).
@@ -129,6 +132,7 @@ class CVirtualBus {
   uint64_t mNextTransferId = 1;
   std::map<uint8_t, unsigned> mInjectedErrors;
   bool mStreamStalled = false;
+  std::map<uint8_t, bool> mSilentEndpoints;
   PacketObserver mObserver;
   std::vector<uint8_t> mScratch;
 

@@ -106,12 +106,15 @@ bool UsbK_ResetPipe(KUSB_HANDLE usbHandle, uint8_t pipeId) {
 
 bool UsbK_AbortPipe(KUSB_HANDLE usbHandle, uint8_t pipeId) {
   Core& core = Core::Instance();
-  std::unique_lock<std::mutex> lock(core.mMutex);
-  auto device = Core::Find(core.mDevices, usbHandle);
-  if (!device) {
-    return Core::Fail(kErrorInvalidParameter);
+  {
+    std::unique_lock<std::mutex> lock(core.mMutex);
+    auto device = Core::Find(core.mDevices, usbHandle);
+    if (!device) {
+      return Core::Fail(kErrorInvalidParameter);
+    }
+    // Every transfer in flight on the pipe has ended when this returns.
+    core.CancelAndWait(lock,
+                       core.InFlight([&](const COverlapped& t) { return t.mDevice == device && t.pipeId == pipeId; }));
   }
-  // Every transfer in flight on the pipe has ended when this returns.
-  core.CancelAndWait(lock, core.InFlight([&](const COverlapped& t) { return t.mDevice == device && t.pipeId == pipeId; }));
-  return Core::Succeed();
+  return Result(core.CallDevice(usbHandle, [&](CUsbDevice& device) { return device.AbortPipe(pipeId); }));
 }

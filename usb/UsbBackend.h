@@ -51,6 +51,9 @@ class CUsbDevice {
   // kErrorNoMoreItems past the last pipe.
   virtual uint32_t QueryPipe(uint8_t altSettingNumber, uint8_t pipeIndex, WINUSB_PIPE_INFORMATION& info) = 0;
   virtual uint32_t ResetPipe(uint8_t pipeId) = 0;
+  // Called after the layer has ended the pipe's transfers in flight: any
+  // further step the device needs, and whether the pipe exists.
+  virtual uint32_t AbortPipe(uint8_t pipeId) = 0;
   virtual uint32_t GetCurrentFrameNumber(uint32_t& frameNumber) = 0;
 
   // Queues the transfer; 0 when queued (Complete follows, possibly before

@@ -86,6 +86,11 @@ uint32_t CVirtualUsbDevice::ResetPipe(uint8_t pipeId) {
   return kErrorInvalidParameter;
 }
 
+uint32_t CVirtualUsbDevice::AbortPipe(uint8_t pipeId) {
+  // Nothing of the device's own to stop: the layer has ended the transfers.
+  return ResetPipe(pipeId);
+}
+
 uint32_t CVirtualUsbDevice::GetCurrentFrameNumber(uint32_t& frameNumber) {
   if (!Connected()) return kErrorDeviceNotConnected;
   frameNumber = mBus->CurrentFrame();

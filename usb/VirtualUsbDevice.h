@@ -17,6 +17,7 @@ class CVirtualUsbDevice final : public CUsbDevice {
   uint32_t SetAltInterface(uint8_t numberOrIndex, bool isIndex, uint8_t altSettingNumber) override;
   uint32_t QueryPipe(uint8_t altSettingNumber, uint8_t pipeIndex, WINUSB_PIPE_INFORMATION& info) override;
   uint32_t ResetPipe(uint8_t pipeId) override;
+  uint32_t AbortPipe(uint8_t pipeId) override;
   uint32_t GetCurrentFrameNumber(uint32_t& frameNumber) override;
   uint32_t Submit(CUsbTransfer& transfer) override;
   void Cancel(CUsbTransfer& transfer) override;
