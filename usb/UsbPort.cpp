@@ -1,0 +1,230 @@
+#include "UsbPort.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "GeneralException.h"
+
+CClassMutex CUSBPort::mAddedRemovedLock;
+int CUSBPort::mDeviceAddedCount = 0;
+char CUSBPort::mRemovedDevicePath[CUSBPort::kPathLength] = {};
+std::atomic<bool> CUSBPort::mRemovalPending{false};
+
+namespace {
+
+const char kAllDevicesPattern[] = "*";
+
+// Holds the class-wide lock for a scope, released on every way out.
+class CPortLock {
+ public:
+  CPortLock() { CUSBPort::mAddedRemovedLock.Wait(); }
+  ~CPortLock() { CUSBPort::mAddedRemovedLock.Release(); }
+  CPortLock(const CPortLock&) = delete;
+  CPortLock& operator=(const CPortLock&) = delete;
+};
+
+void ClearRemovedPath() {
+  CUSBPort::mRemovedDevicePath[0] = '\0';
+  CUSBPort::mRemovalPending = false;
+}
+
+}  // namespace
+
+CUSBPort::~CUSBPort() {
+  // Stop the monitor first, so that no notification arrives while the
+  // device is cleaned up.
+  if (mHotMonitor) {
+    HotK_Free(mHotMonitor);
+    mHotMonitor = nullptr;
+  }
+  CleanPort();
+  mPipeList.clear();
+}
+
+void CUSBPort::AddPipe(CUSBPipe* usbPipePtr) { mPipeList.push_back(usbPipePtr); }
+
+void CUSBPort::Initialize(int vendorID, int productID) {
+  mVendorID = vendorID;
+  mProductID = productID;
+  mDeviceAddedCount = 0;
+  mUSBHandle = nullptr;
+  mDeviceInfo = nullptr;
+  mAddedRemovedLock.Initialize();
+
+  KHOT_PARAMS params{};
+  params.OnHotPlug = DeviceAdded;
+  params.Flags = KHOT_FLAG_PLUG_ALL_ON_INIT;
+  std::snprintf(params.PatternMatch.DeviceInterfaceGUID, sizeof params.PatternMatch.DeviceInterfaceGUID, "%s",
+                kAllDevicesPattern);
+  std::printf("Initialize a HotK device notification event monitor..\n");
+  std::printf("Looking for 'DeviceInterfaceGUID's matching the pattern '%s'..\n", kAllDevicesPattern);
+
+  {
+    CPortLock lock;
+    ++mDeviceAddedCount;
+  }
+  AttachOrRemoveDevice();
+
+  if (!HotK_Init(&mHotMonitor, &params)) {
+    const uint32_t error = GetLastError();
+    std::printf("HotK_Init failed. ErrorCode: %08Xh\n", error);
+    throw GeneralException("HotK_Init Failed", static_cast<int32_t>(error));
+  }
+  std::printf("HotK monitor initialized successfully!\n");
+}
+
+void CUSBPort::AttachOrRemoveDevice() {
+  if (!mUSBHandle.load()) {
+    CPortLock lock;
+    if (mDeviceAddedCount <= 0) {
+      return;
+    }
+    mDeviceAddedCount = 0;
+    std::printf("Adding device.\n");
+    if (!USBGetDevice(&mDeviceList, &mDeviceInfo, mVendorID, mProductID)) {
+      return;
+    }
+    KUSB_HANDLE handle = nullptr;
+    if (!UsbK_Init(&handle, mDeviceInfo)) {
+      const uint32_t error = GetLastError();
+      std::printf("UsbK_Init failed. ErrorCode: %08Xh\n", error);
+      LstK_Free(mDeviceList);
+      mDeviceList = nullptr;
+      mDeviceInfo = nullptr;
+      mUSBHandle = nullptr;
+      throw GeneralException("UsbK_Init failed.", static_cast<int32_t>(error));
+    }
+    mUSBHandle = handle;
+    FindInterfaces();
+    std::printf("Device opened successfully!\n");
+    return;
+  }
+
+  if (!mRemovalPending.load()) {
+    return;
+  }
+  CPortLock lock;
+  std::printf("Deviced clean path = %s\n", mRemovedDevicePath);
+  const bool ours = mDeviceInfo && std::strncmp(mRemovedDevicePath, mDeviceInfo->DevicePath, kPathLength) == 0;
+  // The notice is acted on once: for our device by cleaning up, for any
+  // other device by dropping it.
+  ClearRemovedPath();
+  if (ours) {
+    CleanPort();
+  }
+}
+
+bool CUSBPort::USBGetDevice(KLST_HANDLE* DeviceList, KLST_DEVINFO_HANDLE* DeviceInfo, int theVid, int thePid) {
+  *DeviceInfo = nullptr;
+  if (!LstK_Init(DeviceList, 0)) {
+    throw GeneralException("Error initializing device list.", static_cast<int32_t>(GetLastError()));
+  }
+  unsigned count = 0;
+  LstK_Count(*DeviceList, &count);
+  if (count == 0) {
+    std::printf("Device list empty.\n");
+    LstK_Free(*DeviceList);
+    *DeviceList = nullptr;
+    return false;
+  }
+  std::printf("Looking for device vid/pid %04X/%04X..\n", theVid, thePid);
+  if (LstK_FindByVidPid(*DeviceList, theVid, thePid, DeviceInfo)) {
+    const KLST_DEVINFO& info = **DeviceInfo;
+    std::printf("Using %04X:%04X (%s): %s - %s\n", info.Common.Vid, info.Common.Pid, info.Common.InstanceID,
+                info.DeviceDesc, info.Mfg);
+    return true;
+  }
+  *DeviceInfo = nullptr;
+  LstK_Free(*DeviceList);
+  *DeviceList = nullptr;
+  return false;
+}
+
+void CUSBPort::FindInterfaces() {
+  if (!mUSBHandle.load()) {
+    throw GeneralException("USB Handle not set", static_cast<int32_t>(GetLastError()));
+  }
+  try {
+    const KUSB_HANDLE handle = mUSBHandle.load();
+    UsbK_SelectInterface(handle, 0, true);
+    mInterfaceDescriptor = USB_INTERFACE_DESCRIPTOR{};
+    mAltSettingNumber = 0;
+    UsbK_QueryInterfaceSettings(handle, 0, &mInterfaceDescriptor);
+    if (!UsbK_SetAltInterface(handle, mInterfaceDescriptor.bInterfaceNumber, false,
+                              mInterfaceDescriptor.bAlternateSetting)) {
+      throw GeneralException("Can't set Alt Interface", static_cast<int32_t>(GetLastError()));
+    }
+    WINUSB_PIPE_INFORMATION pipeInfo{};
+    for (uint8_t index = 0; UsbK_QueryPipe(handle, mAltSettingNumber, index, &pipeInfo); ++index) {
+      std::printf("Working on pipe %x\n", pipeInfo.PipeId);
+      for (CUSBPipe* pipe : mPipeList) {
+        if (pipe->mPipeNumber == pipeInfo.PipeId) {
+          pipe->Attach(this, pipeInfo.MaximumPacketSize);
+          std::printf("Found pipe and attached Rate = %d.\n", pipeInfo.Interval);
+        }
+      }
+    }
+    std::printf("checking pipes\n");
+    for (CUSBPipe* pipe : mPipeList) {
+      if (!pipe->mUSBPort.load()) {
+        throw GeneralException("All pipes not attached", 0);
+      }
+    }
+  } catch (const GeneralException& e) {
+    std::printf("Exception\n");
+    CleanInterface();
+    throw GeneralException(e);
+  }
+}
+
+void CUSBPort::CleanInterface() {
+  // The device stays unusable after a failed binding; closing it here (and
+  // letting go of its list) lets the next arrival open it afresh instead of
+  // finding it still held.
+  if (KUSB_HANDLE handle = mUSBHandle.exchange(nullptr)) {
+    UsbK_Free(handle);
+  }
+  if (mDeviceList) {
+    LstK_Free(mDeviceList);
+    mDeviceList = nullptr;
+    mDeviceInfo = nullptr;
+  }
+  std::printf("Cleanup interface done \n");
+}
+
+void CUSBPort::CleanPort() {
+  std::fprintf(stderr, "Clean Port.\n");
+  std::printf("Removed cleanup start \n");
+  for (CUSBPipe* pipe : mPipeList) {
+    pipe->Detach();
+  }
+  if (mDeviceList) {
+    LstK_Free(mDeviceList);
+    mDeviceList = nullptr;
+    mDeviceInfo = nullptr;
+  }
+  if (KUSB_HANDLE handle = mUSBHandle.exchange(nullptr)) {
+    UsbK_Free(handle);
+  }
+  std::printf("Cleanup interface done \n");
+}
+
+void DeviceAdded(KHOT_HANDLE /*handle*/, KLST_DEVINFO_HANDLE DeviceInfo, KLST_SYNC_FLAG NotificationType) {
+  if (!DeviceInfo) {
+    return;
+  }
+  const bool arrival = NotificationType == KLST_SYNC_FLAG_ADDED;
+  std::printf(
+      "\n[%s] %s (%s) [%s]\n  InstanceID          : %s\n  DeviceInterfaceGUID : %s\n  DevicePath          : %s\n  \n",
+      arrival ? "ARRIVAL" : "REMOVAL", DeviceInfo->DeviceDesc, DeviceInfo->Mfg, DeviceInfo->Service,
+      DeviceInfo->DeviceID, DeviceInfo->DeviceInterfaceGUID, DeviceInfo->DevicePath);
+  CPortLock lock;
+  if (arrival) {
+    ++CUSBPort::mDeviceAddedCount;
+    ClearRemovedPath();
+  } else {
+    std::snprintf(CUSBPort::mRemovedDevicePath, CUSBPort::kPathLength, "%s", DeviceInfo->DevicePath);
+    CUSBPort::mRemovalPending = CUSBPort::mRemovedDevicePath[0] != '\0';
+    CUSBPort::mDeviceAddedCount = 0;
+  }
+}
