@@ -28,7 +28,10 @@ TEST(GeneralException, LeavesTheStreamInDecimal) {
   std::ostringstream out;
   GeneralException("Ovlk_Init failed.", 255).OutputText(out);
   out << 255;
-  EXPECT_EQ(out.str(), "Ovlk_Init failed. Error Code = 0xff\n255");
+  out << std::hex;
+  GeneralException("Iso Read Pipe failed.", 31).OutputText(out);
+  out << 31;
+  EXPECT_EQ(out.str(), "Ovlk_Init failed. Error Code = 0xff\n255Iso Read Pipe failed. Error Code = 0x1f\n31");
 }
 
 TEST(GeneralException, CopiesTextAndCode) {
