@@ -1,0 +1,78 @@
+// The step of the data path.
+
+#include <clocale>
+#include <cstdio>
+#include <iostream>
+#include <locale.h>
+
+#include "GeneralException.h"
+#include "SkarvIO.h"
+
+namespace {
+
+// The CSV and the console always use a full stop as decimal point, whatever
+// locale the windows set for the operator.
+locale_t ClassicLocale() {
+  static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return locale;
+}
+
+}  // namespace
+
+int CSkarvIO::UpdateContiniousData() {
+  int result = 0;
+  bool locked = false;
+  try {
+    mPort.AttachOrRemoveDevice();
+    if (!mPort.mUSBHandle.load()) {
+      return 0;
+    }
+    if (!mDataPipe.mActive.load()) {
+      mDataPipe.StartAllReads();
+    }
+    try {
+      UpdateFileState();
+    } catch (const GeneralException& e) {
+      // A file that cannot be opened never stops the data: the request is
+      // withdrawn (reported once), and this update goes on with its records.
+      RequestRecording(false);
+      e.OutputText(std::cout);
+    }
+    const int count = mDataPipe.GetPipeData();
+    mMutex.Wait();
+    locked = true;
+    ProcessRecords(count, result);
+    locked = false;
+    mMutex.Release();
+  } catch (const GeneralException& e) {
+    if (locked) {
+      mMutex.Release();
+    }
+    e.OutputText(std::cout);
+  }
+  return result;
+}
+
+void CSkarvIO::ProcessRecords(int count, int& result) {
+  const locale_t previous = uselocale(ClassicLocale());
+  CUSBKivDataPipe::T_Record* records = mDataPipe.mRecordStorage.get();
+  for (int i = 0; i < count; ++i) {
+    PopulateMemberVariables(&records[i]);
+    SaveFileTimeIncrement();
+    const int points = UpdateScanData();
+    if (points > 0) {
+      result = points;
+    }
+    ReportGap();
+  }
+  uselocale(previous);
+}
+
+void CSkarvIO::ReportGap() {
+  const uint16_t count = static_cast<uint16_t>(mRecordCount);
+  const uint16_t expected = static_cast<uint16_t>(mLastRecordCount + 1);
+  if (count != expected) {
+    std::printf("Skiped records = %d at %d\n", static_cast<uint16_t>(count - mLastRecordCount - 1), mRecordCount);
+  }
+  mLastRecordCount = count;
+}

@@ -1,0 +1,3 @@
+#include "SkarvIO.h"
+
+CSkarvIO gSkarvIO;

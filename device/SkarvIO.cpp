@@ -1,0 +1,87 @@
+// Construction, initialisation and the getters of the device controller.
+
+#include "SkarvIO.h"
+
+#include <iostream>
+
+#include "GeneralException.h"
+
+CSkarvIO::CSkarvIO() { mMutex.Initialize(); }
+
+CSkarvIO::~CSkarvIO() {
+  // An orderly end of the program closes, and so flushes, the recording.
+  CloseRecordingFile();
+  // The port, declared last, goes first and detaches the pipes.
+}
+
+void CSkarvIO::Initialize(int /*msPerSample*/) {
+  mCurScanDist = mScanDist[0];
+  mCurScanWidth = mScanWidth[0];
+  mLastScanDist = mScanDist[1];
+  mLastScanWidth = mScanWidth[1];
+  mParameters.CmdCount = 9;
+  mStatusState = kStatusRequest;
+  mFileName[0] = '\0';
+  mCmdNumber = 10;
+  mPrevScanState = 0;
+  mStdDev = 0.0;
+  mFilteredDist = 0.0;
+  mDistVariance = 0.0;
+  mTemperature = 0.0;
+  mLaserOn = true;
+  mCurRotTime = 0;
+  mFoundScanSize = 0;
+  mRotTimeAccum = 0;
+  mScanDataSize = 0;
+  mStatusRetries = 0;
+  try {
+    mCmdPipe.Initialize(0x01);
+    mStatusPipe.Initialize(0x81);
+    mDataPipe.Initialize(0x82);
+    if (mPort.mPipeList.empty()) {
+      mPort.AddPipe(&mCmdPipe);
+      mPort.AddPipe(&mStatusPipe);
+      mPort.AddPipe(&mDataPipe);
+    }
+    mPort.Initialize(kVendorId, kProductId);
+  } catch (const GeneralException& e) {
+    e.OutputText(std::cout);
+  }
+}
+
+template <typename T>
+T CSkarvIO::Locked(const T& member) {
+  mMutex.Wait();
+  const T copy = member;
+  mMutex.Release();
+  return copy;
+}
+
+bool CSkarvIO::LaserIsOn() { return Locked(mLaserOn); }
+
+std::string CSkarvIO::GetCurrentFileName() {
+  mMutex.Wait();
+  std::string name(mFileName);
+  mMutex.Release();
+  return name;
+}
+
+double CSkarvIO::GetCurDistance() { return Locked(mCurDistance); }
+int CSkarvIO::GetCurWidth() { return Locked(mCurWidth); }
+double CSkarvIO::GetFilteredDist() { return Locked(mFilteredDist); }
+double CSkarvIO::GetStdDev() { return Locked(mStdDev); }
+double CSkarvIO::GetTemperature() { return Locked(mTemperature); }
+int CSkarvIO::GetCurRotTime() { return Locked(mCurRotTime); }
+int CSkarvIO::GetSampleDeltTime() { return Locked(mSampleDeltTime); }
+double CSkarvIO::GetTemperatureIMU() { return Locked(mIMUData.IMUTemp) * kIMUTempScale + kIMUTempOffset; }
+int CSkarvIO::GetLaserPower() { return Locked(mLaserPower); }
+double CSkarvIO::GetSupplyVoltage() { return Locked(mSupplyVoltage); }
+int CSkarvIO::GetAccelX() { return Locked(mIMUData.AccelX); }
+int CSkarvIO::GetAccelY() { return Locked(mIMUData.AccelY); }
+int CSkarvIO::GetAccelZ() { return Locked(mIMUData.AccelZ); }
+int CSkarvIO::GetGyroX() { return Locked(mIMUData.GyroX); }
+int CSkarvIO::GetGyroY() { return Locked(mIMUData.GyroY); }
+int CSkarvIO::GetGyroZ() { return Locked(mIMUData.GyroZ); }
+int CSkarvIO::GetMagnX() { return Locked(mIMUData.MagX); }
+int CSkarvIO::GetMagnY() { return Locked(mIMUData.MagY); }
+int CSkarvIO::GetMagnZ() { return Locked(mIMUData.MagZ); }

@@ -1,0 +1,169 @@
+#pragma once
+// The device controller: the one object through which the windows reach the
+// sensor. It owns the USB port and the three pipes, runs the continuous
+// update that turns sample records into current measurements, rotation scans
+// and CSV lines, numbers and sends commands and follows their acknowledgement.
+//
+// Threads: the data path (UpdateContiniousData, the scan buffers, device
+// arrival and removal, the recording file) runs on one thread; the getters,
+// the command operations and HandleStatusPipe on another. mMutex guards the
+// record loop, every getter, the recording request and the file state. The
+// interrupt pipes hold their own locks, so a command or status poll never
+// overlaps the data path's attach or clean-up of the same pipe (lock order:
+// mMutex is never held while a port or pipe lock is taken).
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "ClassMutex.h"
+#include "KivCmdPipe.h"
+#include "KivDataPipe.h"
+#include "UsbPort.h"
+
+class CSkarvIO {
+ public:
+  struct T_IMUData {
+    int16_t AccelX, AccelY, AccelZ, IMUTemp, GyroX, GyroY, GyroZ, MagX, MagY, MagZ;
+  };
+
+  static constexpr int kVendorId = 0xE785;
+  static constexpr int kProductId = 0x64F2;
+
+  // Measurement processing.
+  static constexpr double kLaserOffDist = 6000.0;
+  static constexpr double kMaxDistance = 2000.0;
+  static constexpr double kErrorWidth = 300.0;
+  static constexpr double kDistFiltInc = 0.001;
+  static constexpr double kDistFiltDec = 0.999;
+  static constexpr double kVarFiltInc = 0.001;
+  static constexpr double kVarFiltDec = 0.999;
+  static constexpr int kScanBufferSize = 2000;
+  static constexpr int kMaxScanPoints = kScanBufferSize - 1;
+  static constexpr int kMaxRotationTime = 10000;
+  static constexpr double kIMUTempScale = 0.005294086505373498;
+  static constexpr double kIMUTempOffset = 95.0;
+
+  // Command handshake states.
+  static constexpr int32_t kStatusIdle = 0;
+  static constexpr int32_t kStatusAwaitEcho = 1;
+  static constexpr int32_t kStatusRequest = 2;
+  static constexpr int32_t kStatusFresh = 3;
+  static constexpr int kMaxStatusRetries = 20;
+
+  // Recording.
+  static constexpr const char* kFileNamePfStrPtr = "SkarvData-%d.csv";
+  static constexpr int kFileNameLength = 1024;
+
+  CSkarvIO();
+  ~CSkarvIO();
+  CSkarvIO(const CSkarvIO&) = delete;
+  CSkarvIO& operator=(const CSkarvIO&) = delete;
+
+  void Initialize(int msPerSample);
+
+  // Getters, each under mMutex.
+  bool LaserIsOn();
+  std::string GetCurrentFileName();
+  double GetCurDistance();
+  int GetCurWidth();
+  double GetFilteredDist();
+  double GetStdDev();
+  double GetTemperature();
+  int GetCurRotTime();
+  int GetSampleDeltTime();
+  double GetTemperatureIMU();
+  int GetLaserPower();
+  double GetSupplyVoltage();
+  int GetAccelX();
+  int GetAccelY();
+  int GetAccelZ();
+  int GetGyroX();
+  int GetGyroY();
+  int GetGyroZ();
+  int GetMagnX();
+  int GetMagnY();
+  int GetMagnZ();
+
+  // Measurement processing, called per record with mMutex held.
+  void PopulateMemberVariables(CUSBKivDataPipe::T_Record* record);
+  int UpdateScanData();
+
+  // Commands (control panel thread).
+  void WriteCommand(uint8_t command, uint16_t value);
+  void LaserOn();
+  void LaserOff();
+  void SetFarGain(int valueToSet);
+  void SetCloseGain(int valueToSet);
+  void SetThreshold(int valueToSet);
+  void SetAPDVoltage(int valueToSet);
+  void SetRotationRate(int valueToSet);
+  void SetCalDistGain(int valueToSet);
+  void SetCalWidthGain(int valueToSet);
+  void SetCalOffset(int valueToSet);
+  void RestoreParams();
+  void SaveParams();
+  bool HandleStatusPipe();
+
+  // Recording (data path thread).
+  void UpdateFileState();
+  void SaveFileTimeIncrement();
+  // The control panel's request to start (true) or stop (false) recording.
+  void RequestRecording(bool record);
+
+  // The step of the data path: returns the size of the last non-empty scan
+  // completed in this call, or 0.
+  int UpdateContiniousData();
+
+  CUSBKivCmdPipe::T_Parameters mParameters{};
+  int32_t mStatusState = 0;
+  char mFileName[kFileNameLength] = {};
+  CClassMutex mMutex;
+  // The pipes come before the port, so that the port, which detaches them
+  // when it goes, is destroyed first.
+  CUSBKivCmdPipe mCmdPipe;
+  CUSBKivCmdPipe mStatusPipe;
+  CUSBKivDataPipe mDataPipe;
+  CUSBPort mPort;
+  uint16_t mCmdNumber = 0;
+  int32_t mFileCount = 0;
+  std::atomic<FILE*> mSaveFile{nullptr};
+  std::atomic<bool> mWriteFile{false};
+  double mCurDistance = 0.0;
+  int32_t mCurWidth = 0;
+  uint32_t mScanState = 0;
+  uint32_t mPrevScanState = 0;
+  double mStdDev = 0.0;
+  double mFilteredDist = 0.0;
+  double mDistVariance = 0.0;
+  double mTemperature = 0.0;
+  bool mLaserOn = true;
+  int32_t mRecordCount = 0;
+  int32_t mCurRotTime = 0;
+  uint16_t mSampleDeltTime = 0;
+  double mSupplyVoltage = 0.0;
+  uint16_t mLaserPower = 0;
+  T_IMUData mIMUData{};
+  double mScanDist[2][kScanBufferSize] = {};
+  double mScanWidth[2][kScanBufferSize] = {};
+  double* mCurScanDist = mScanDist[0];
+  double* mCurScanWidth = mScanWidth[0];
+  double* mLastScanDist = mScanDist[1];
+  double* mLastScanWidth = mScanWidth[1];
+  int32_t mFoundScanSize = 0;
+  int32_t mRotTimeAccum = 0;
+  int32_t mScanDataSize = 0;
+  uint16_t mLastRecordCount = 0;
+  int32_t mStatusRetries = 0;
+
+ private:
+  template <typename T>
+  T Locked(const T& member);
+  void ProcessRecords(int count, int& result);
+  void ReportGap();
+  void CloseRecordingFile();
+};
+
+// The controller of the running program.
+extern CSkarvIO gSkarvIO;
