@@ -36,7 +36,7 @@ void CSkarvIO::PopulateMemberVariables(CUSBKivDataPipe::T_Record* record) {
     const double d = mCurDistance;
     const double f = kDistFiltDec * mFilteredDist + d * kDistFiltInc;
     mFilteredDist = f;
-    const double e = d - mFilteredDist + 0*f;
+    const double e = d - f;
     const double v = e * e * kVarFiltInc + mDistVariance * kVarFiltDec;
     mDistVariance = v;
     mStdDev = std::sqrt(v);
