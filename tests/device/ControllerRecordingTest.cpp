@@ -1,0 +1,172 @@
+// CSV lines and the numbered recording files.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "ControllerTestHelpers.h"
+#include "GeneralException.h"
+
+namespace {
+
+const char kHeader[] =
+    "Count,DeltTime,Distance,Width,AnaTemp,ScanState,LaserPower,SupplyVoltage,AccelX,AccelY,AccelZ,IMUTemp,GyroX,"
+    "GyroY,GyroZ,MagX,MagY,MagZ\n";
+
+class ControllerCsvLineTest : public ControllerFixture {
+ protected:
+  // Records into an anonymous file and returns everything written to it.
+  std::string Written() {
+    FILE* file = io->mSaveFile.exchange(nullptr);
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+      text += static_cast<char>(c);
+    }
+    std::fclose(file);
+    return text;
+  }
+
+  void SetUp() override {
+    ControllerFixture::SetUp();
+    FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    io->mSaveFile = file;
+  }
+
+  void TearDown() override {
+    if (FILE* file = io->mSaveFile.exchange(nullptr)) {
+      std::fclose(file);
+    }
+    ControllerFixture::TearDown();
+  }
+};
+
+TEST_F(ControllerCsvLineTest, LineCarriesEveryField) {
+  Record record = MakeRecord(123.4, 50, 1, 100);
+  record.Count = 5;
+  record.IMURecord.AnaTemp = 25.5;
+  record.IMURecord.LaserPower = 200;
+  record.IMURecord.SupplyVoltage = 12.0;
+  for (int i = 0; i < CUSBKivDataPipe::eNumIMUChannels; ++i) {
+    record.IMURecord.IMU[i] = i + 1;
+  }
+  FeedCaptured(record);
+  EXPECT_EQ(Written(), "5,100,123.400000,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n");
+}
+
+TEST_F(ControllerCsvLineTest, LineHoldsSignedImuAndUnlimitedValues) {
+  Record record = MakeRecord(6000.0, 50, 0, 7);
+  record.Count = 65535;
+  record.IMURecord.LaserPower = 0xFFFF;
+  record.IMURecord.IMU[CUSBKivDataPipe::eAccelX] = 0xFFFF;
+  record.IMURecord.IMU[CUSBKivDataPipe::eMagZ] = 0x8000;
+  Feed(record);
+  EXPECT_EQ(io->mCurScanDist[0], 0.0);
+
+  Record wide = MakeRecord(2500.0, 301, 0, 7);
+  wide.Count = 0;
+  Feed(wide);
+  EXPECT_EQ(io->mCurScanWidth[1], 0.0);
+
+  EXPECT_EQ(Written(),
+            "65535,7,6000.000000,50,0.000000,0,65535,0.000000,-1,0,0,0,0,0,0,0,0,-32768\n"
+            "0,7,2500.000000,301,0.000000,0,0,0.000000,0,0,0,0,0,0,0,0,0,0\n");
+}
+
+std::string ReadFile(const std::string& name) {
+  std::ifstream in(name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs each test in a fresh working directory.
+class ControllerRecordingFileTest : public ControllerFixture {
+ protected:
+  void SetUp() override {
+    ControllerFixture::SetUp();
+    mPreviousDir = std::filesystem::current_path();
+    char pattern[] = "/tmp/controller-recording-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    mDir = pattern;
+    std::filesystem::current_path(mDir);
+  }
+
+  void TearDown() override {
+    if (FILE* file = io->mSaveFile.exchange(nullptr)) {
+      std::fclose(file);
+    }
+    std::filesystem::current_path(mPreviousDir);
+    std::filesystem::remove_all(mDir);
+    ControllerFixture::TearDown();
+  }
+
+  void Request(bool record) {
+    io->RequestRecording(record);
+    io->UpdateFileState();
+  }
+
+  std::filesystem::path mPreviousDir;
+  std::filesystem::path mDir;
+};
+
+TEST_F(ControllerRecordingFileTest, FilesAreNumberedFromOneAndKeepTheirName) {
+  {
+    std::ofstream stale("SkarvData-1.csv");
+    stale << "left over from an earlier run\n";
+  }
+  Request(true);
+  ASSERT_NE(io->mSaveFile.load(), nullptr);
+  EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-1.csv");
+  // While recording, further updates keep the same file.
+  io->UpdateFileState();
+  EXPECT_EQ(io->mFileCount, 1);
+
+  Record record = MakeRecord(10.0, 5, 0, 3);
+  record.Count = 1;
+  FeedCaptured(record);
+  Request(false);
+  EXPECT_EQ(io->mSaveFile.load(), nullptr);
+  EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-1.csv");
+  const std::string first = ReadFile("SkarvData-1.csv");
+  EXPECT_EQ(first, std::string(kHeader) + "1,3,10.000000,5,0.000000,0,0,0.000000,0,0,0,0,0,0,0,0,0,0\n");
+
+  // Not recording: records write nothing, a repeated stop changes nothing.
+  FeedCaptured(record);
+  io->UpdateFileState();
+
+  Request(true);
+  EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-2.csv");
+  Request(false);
+  EXPECT_EQ(ReadFile("SkarvData-2.csv"), kHeader);
+  EXPECT_EQ(ReadFile("SkarvData-1.csv"), first);
+}
+
+TEST_F(ControllerRecordingFileTest, OpenFailureThrowsAndTheNextNumberIsTried) {
+  // A directory of the file's name cannot be opened for writing, even by root.
+  ASSERT_EQ(mkdir("SkarvData-1.csv", 0700), 0);
+  io->RequestRecording(true);
+  try {
+    io->UpdateFileState();
+    ADD_FAILURE() << "no exception";
+  } catch (const GeneralException& e) {
+    EXPECT_EQ(e.Message(), "Error opening save data file.  errno = %x");
+    EXPECT_EQ(e.ErrorCode(), EISDIR);
+  }
+  EXPECT_EQ(io->mSaveFile.load(), nullptr);
+  EXPECT_TRUE(io->mWriteFile.load());
+
+  io->UpdateFileState();
+  ASSERT_NE(io->mSaveFile.load(), nullptr);
+  EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-2.csv");
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#pragma once
+// A controller without a USB device, fed hand-made sample records in the
+// order the continuous update applies them.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "SkarvIO.h"
+
+using Record = CUSBKivDataPipe::T_Record;
+
+// A record with the given distance and width; every other field is zero
+// unless the test sets it.
+inline Record MakeRecord(double distance, int width = 50, int scanState = 0, int deltTime = 10) {
+  Record record{};
+  record.Distance = distance;
+  record.Width = width;
+  record.ScanState = scanState;
+  record.DeltTime = deltTime;
+  return record;
+}
+
+class ControllerFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    io = std::make_unique<CSkarvIO>();
+    // No backend is set: the port's start fails and is reported on stdout.
+    testing::internal::CaptureStdout();
+    io->Initialize(10);
+    testing::internal::GetCapturedStdout();
+  }
+
+  void TearDown() override {
+    // The port reports its clean-up.
+    testing::internal::CaptureStdout();
+    io.reset();
+    testing::internal::GetCapturedStdout();
+  }
+
+  // One step of the record loop: measurements, CSV line, scan point.
+  int Feed(Record record) {
+    io->PopulateMemberVariables(&record);
+    io->SaveFileTimeIncrement();
+    return io->UpdateScanData();
+  }
+
+  // Feeds one record and returns what the controller printed.
+  std::string FeedCaptured(const Record& record, int* result = nullptr) {
+    testing::internal::CaptureStdout();
+    const int points = Feed(record);
+    if (result) {
+      *result = points;
+    }
+    return testing::internal::GetCapturedStdout();
+  }
+
+  std::unique_ptr<CSkarvIO> io;
+};
