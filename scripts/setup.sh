@@ -10,6 +10,10 @@ packages=(
   googletest
   libgtest-dev
   libgmock-dev
+  qt6-base-dev
+  qt6-qpa-plugins
+  xvfb
+  xauth
 )
 
 missing=()

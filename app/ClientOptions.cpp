@@ -1,0 +1,29 @@
+#include "ClientOptions.h"
+
+T_ClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
+  T_ClientOptions options;
+  for (const std::string& argument : arguments) {
+    if (argument == "--simulate") {
+      options.simulate = true;
+    } else if (argument == "--help" || argument == "-h") {
+      options.help = true;
+    } else {
+      options.error = "unknown argument '" + argument + "'";
+      break;
+    }
+  }
+  return options;
+}
+
+std::string ClientUsage(const std::string& program) {
+  return "Usage: " + program +
+         " [--simulate]\n"
+         "Shows the Skarv laser range sensor's latest rotation and every measurement, sends it its\n"
+         "settings and records every sample to SkarvData-<n>.csv in the working directory.\n"
+         "\n"
+         "  --simulate  run against the built-in virtual sensor instead of a real one\n"
+         "  --help      show this text\n"
+         "\n"
+         "Without --simulate the client looks for the real sensor (USB 0xE785:0x64F2) and waits\n"
+         "for it to be plugged in. Diagnostics go to standard output.\n";
+}

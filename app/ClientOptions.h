@@ -1,0 +1,16 @@
+#pragma once
+// The command line of skarv-client.
+
+#include <string>
+#include <vector>
+
+struct T_ClientOptions {
+  bool simulate = false;  // run against the built-in virtual sensor
+  bool help = false;
+  std::string error;      // set when the command line cannot be used
+};
+
+T_ClientOptions ParseClientOptions(const std::vector<std::string>& arguments);
+
+// What --help prints, and what a refused command line prints after its error.
+std::string ClientUsage(const std::string& program);

@@ -1,0 +1,62 @@
+#include "ClientRun.h"
+
+#include <QApplication>
+#include <cstdio>
+
+#include "KivControl.h"
+#include "KivView.h"
+#include "QuitOnSignal.h"
+#include "SkarvIO.h"
+
+int RunClient(QApplication& app, CSkarvIO& io, std::atomic<int32_t>& plotDistance, std::atomic<int32_t>& plotWidth,
+              const std::function<void(KivView&, KivControl&)>& started) {
+  std::printf(" Starting up\n");
+  io.Initialize(10);
+  std::printf("Creating Threads...\n");
+
+  KivView view;
+  view.SetSkarvIO(&io);
+  view.SetMaxDistPtr(&plotDistance);
+  view.SetMaxWidthPtr(&plotWidth);
+  KivControl control;
+  control.SetSkarvIO(&io);
+  control.SetMaxDistPtr(&plotDistance);
+  control.SetMaxWidthPtr(&plotWidth);
+
+  bool controlClosedFirst = false;
+  bool closed = false;
+  view.SetOnClose([&] {
+    closed = true;
+    app.quit();
+  });
+  control.SetOnClose([&] {
+    controlClosedFirst = !closed;
+    closed = true;
+    app.quit();
+  });
+  CQuitOnSignal quitOnSignal;
+
+  view.Start();
+  control.Start();
+  view.show();
+  control.show();
+  std::printf("Waiting for Threads...\n");
+  std::fflush(stdout);
+  if (started) {
+    started(view, control);
+  }
+  app.exec();
+
+  // Both workers end before anything else goes, so nothing uses the
+  // controller once its clean-up begins.
+  if (controlClosedFirst) {
+    control.Stop();
+    view.Stop();
+  } else {
+    view.Stop();
+    control.Stop();
+  }
+  std::printf("Thread Done. Clean up...\n");
+  std::fflush(stdout);
+  return 0;
+}

@@ -1,0 +1,41 @@
+// skarv-client: the desktop client of the Skarv laser range sensor.
+
+#include <QApplication>
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ClientOptions.h"
+#include "ClientRun.h"
+#include "SkarvIO.h"
+#include "VirtualSensorSetup.h"
+
+// The plot's full-scale distance and width: written by the scan view from
+// its boxes, read by the control panel for its bars.
+std::atomic<int32_t> gPlotDistance{0};
+std::atomic<int32_t> gPlotWidth{0};
+
+int main(int argc, char** argv) {
+  const std::string program = argc > 0 ? argv[0] : "skarv-client";
+  const T_ClientOptions options = ParseClientOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "%s: %s\n%s", program.c_str(), options.error.c_str(), ClientUsage(program).c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(ClientUsage(program).c_str(), stdout);
+    return 0;
+  }
+  // Diagnostics reach the terminal line by line, in the order printed.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  QApplication app(argc, argv);
+  T_VirtualSensorSetup simulation;
+  if (options.simulate) {
+    simulation = UseVirtualSensor();
+  } else {
+    std::printf("No backend for real sensors is built in yet: start with --simulate for the virtual sensor.\n");
+  }
+  return RunClient(app, gSkarvIO, gPlotDistance, gPlotWidth);
+}

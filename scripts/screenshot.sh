@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs the client on the virtual sensor under Xvfb, takes a picture of both
+# windows once scans are being drawn, and checks it for the red and green
+# traces and filled bars.
+# Usage: scripts/screenshot.sh [skarv-client] [skarv-screen-grab] [output.png]
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+client="${1:-$root/build/skarv-client}"
+grab="${2:-$root/build/tests/tools/skarv-screen-grab}"
+output="${3:-$root/build/client-screenshot.png}"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+export CLIENT="$client" GRAB="$grab" OUTPUT="$output" WORK="$work"
+xvfb-run -a -s "-screen 0 2400x1200x24" bash -c '
+  cd "$WORK"
+  "$CLIENT" --simulate > client.log 2>&1 &
+  pid=$!
+  # Wait for drawn scans (the stream starts about 1.3 s after the sensor is opened).
+  for _ in $(seq 1 100); do
+    if [ "$(grep -c "dataLength" client.log || true)" -ge 5 ]; then break; fi
+    sleep 0.2
+  done
+  sleep 1
+  status=0
+  "$GRAB" "$OUTPUT" || status=$?
+  kill -TERM "$pid"
+  wait "$pid" || status=$?
+  grep -q "Thread Done. Clean up" client.log || { echo "client did not end in order"; tail -20 client.log; exit 1; }
+  exit $status
+'
+echo "screenshot: $output"

@@ -1,0 +1,122 @@
+// The client as the operator runs it with --simulate, drawn off-screen: it
+// starts, plots completed scans, records what the sensor sends and ends in
+// order when a window is closed.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ClientRun.h"
+#include "KivControl.h"
+#include "KivView.h"
+#include "SkarvIO.h"
+#include "UsbLibrary.h"
+#include "VirtualSensorSetup.h"
+
+namespace {
+
+std::vector<uint16_t> RecordedCounts(const std::string& name) {
+  std::ifstream file(name);
+  std::string line;
+  std::getline(file, line);
+  std::vector<uint16_t> counts;
+  while (std::getline(file, line)) {
+    counts.push_back(static_cast<uint16_t>(std::stoi(line.substr(0, line.find(',')))));
+  }
+  return counts;
+}
+
+TEST(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
+  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  int argc = 1;
+  char name[] = "test_client";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+
+  char pattern[] = "/tmp/skarv-client-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(pattern);
+
+  T_VirtualSensorSetup simulation = UseVirtualSensor();
+  std::mutex sentMutex;
+  std::vector<uint16_t> sent;
+  simulation.bus->SetPacketObserver([&](uint32_t, uint8_t, const uint8_t* data, size_t length) {
+    std::lock_guard<std::mutex> lock(sentMutex);
+    for (size_t at = 28; at + 8 <= length; at += 8) sent.push_back(static_cast<uint16_t>(data[at] << 8 | data[at + 1]));
+  });
+
+  auto io = std::make_unique<CSkarvIO>();
+  std::atomic<int32_t> plotDistance{0};
+  std::atomic<int32_t> plotWidth{0};
+  int scansSeen = 0;
+  bool recordingAsked = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+
+  testing::internal::CaptureStdout();
+  const int result = RunClient(app, *io, plotDistance, plotWidth, [&](KivView& view, KivControl& control) {
+    auto* poll = new QTimer(&view);
+    QObject::connect(poll, &QTimer::timeout, &view, [&, poll] {
+      if (!recordingAsked) {
+        control.ButtonSaveFile->click();
+        recordingAsked = true;
+      }
+      static const KivView::T_Scan* lastSeen = nullptr;
+      if (view.LastScan() && view.LastScan().get() != lastSeen) {
+        lastSeen = view.LastScan().get();
+        ++scansSeen;
+      }
+      const bool enough = scansSeen >= 5 && control.ButtonSaveFile->text() == "File Writing";
+      if (enough || std::chrono::steady_clock::now() > deadline) {
+        poll->stop();
+        view.close();
+      }
+    });
+    poll->start(50);
+  });
+  std::fflush(stdout);
+  const std::string out = testing::internal::GetCapturedStdout();
+  io.reset();  // the controller's clean-up closes the recording
+  simulation.bus->SetPacketObserver(nullptr);
+
+  EXPECT_EQ(result, 0);
+  EXPECT_GE(scansSeen, 5);
+  const char* order[] = {" Starting up\n",           "Device opened successfully!\n", "Creating Threads...\n",
+                         "Waiting for Threads...\n", "+++++++++++++++ SkarvIO dataLength = 1998\n",
+                         "View Thread Done....\n",   "Control Thread Done....\n",     "Thread Done. Clean up...\n"};
+  size_t at = 0;
+  for (const char* line : order) {
+    const size_t found = out.find(line, at);
+    ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line;
+    at = found;
+  }
+
+  const std::vector<uint16_t> recorded = RecordedCounts("SkarvData-1.csv");
+  std::vector<uint16_t> sentCounts;
+  {
+    std::lock_guard<std::mutex> lock(sentMutex);
+    sentCounts = sent;
+  }
+  ASSERT_GT(recorded.size(), 1000u);
+  // The recording starts somewhere in the stream and from there on holds
+  // every sample the sensor sent, in order.
+  const auto start = std::find(sentCounts.begin(), sentCounts.end(), recorded.front());
+  ASSERT_NE(start, sentCounts.end());
+  const size_t offset = static_cast<size_t>(start - sentCounts.begin());
+  ASSERT_LE(offset + recorded.size(), sentCounts.size());
+  for (size_t i = 0; i < recorded.size(); ++i) {
+    ASSERT_EQ(recorded[i], sentCounts[offset + i]) << "line " << i + 2;
+  }
+  std::filesystem::current_path(previous);
+  std::filesystem::remove_all(pattern);
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+// The control panel's fields, toggles and command boxes, fed with snapshots
+// directly on the test thread.
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <atomic>
+#include <memory>
+
+#include "KivControl.h"
+#include "QtApp.h"
+
+namespace {
+
+class TestPanel : public KivControl {
+ public:
+  using KivControl::ConvStringToInt32;
+  using KivControl::SetButtons;
+  using KivControl::UpdateFields;
+};
+
+class KivControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestApp();
+    panel = std::make_unique<TestPanel>();
+    panel->SetMaxDistPtr(&plotDistance);
+    panel->SetMaxWidthPtr(&plotWidth);
+  }
+
+  static QColor TextColour(const QPushButton* button) { return button->palette().color(QPalette::ButtonText); }
+
+  std::atomic<int32_t> plotDistance{120};
+  std::atomic<int32_t> plotWidth{400};
+  std::unique_ptr<TestPanel> panel;
+};
+
+TEST_F(KivControlTest, ReadingsShowTwoDecimalsAndFillTheirBarsAtTheMaximum) {
+  KivControl::T_Snapshot snapshot;
+  snapshot.FilteredDist = 150.456;
+  snapshot.CurDistance = 37.999;
+  snapshot.SampleDeltTime = 2500;
+  snapshot.Temperature = 25.678;
+  snapshot.Accel[2] = -16384;
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxFilteredDistance->text(), "150.46");
+  EXPECT_EQ(panel->BarFilteredDistance->value(), 120);
+  EXPECT_EQ(panel->ValBoxCurDistance->text(), "38.00");
+  EXPECT_EQ(panel->BarCurDistance->value(), 37);
+  EXPECT_EQ(panel->ValBoxCycleTime->text(), "2500");
+  EXPECT_EQ(panel->BarCycleTime->value(), 2000);
+  EXPECT_EQ(panel->ValBoxTemperature->text(), "25.68");
+  EXPECT_EQ(panel->BarTemperature->value(), 25);
+  EXPECT_EQ(panel->ValBoxAccelZ->text(), "-16384");
+
+  // A reading below zero leaves its bar empty; a value longer than what may
+  // be typed into its box is still shown in full.
+  snapshot.Temperature = -12.5;
+  snapshot.FilteredDist = 12345.678;
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->BarTemperature->value(), 0);
+  EXPECT_EQ(panel->ValBoxFilteredDistance->text(), "12345.68");
+  snapshot.FilteredDist = 1.0;
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxFilteredDistance->maxLength(), 6);
+}
+
+TEST_F(KivControlTest, UnsetPlotLimitsKeepTheLimitedBarsEmptyUntilTheScanViewSetsThem) {
+  plotDistance = 0;
+  plotWidth = -5;  // taken as none; the bar keeps its minimum
+  KivControl::T_Snapshot snapshot;
+  snapshot.FilteredDist = 50.0;
+  snapshot.CurDistance = 60.0;
+  snapshot.CurWidth = 200;
+  panel->UpdateFields(snapshot);
+  for (const QProgressBar* bar : {panel->BarFilteredDistance, panel->BarCurDistance, panel->BarWidth}) {
+    EXPECT_EQ(bar->minimum(), 0) << bar->objectName().toStdString();
+    EXPECT_EQ(bar->maximum(), 0) << bar->objectName().toStdString();
+    EXPECT_EQ(bar->value(), 0) << bar->objectName().toStdString();
+  }
+  plotDistance = 120;
+  plotWidth = 400;
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->BarCurDistance->maximum(), 120);
+  EXPECT_EQ(panel->BarCurDistance->value(), 60);
+  EXPECT_EQ(panel->BarWidth->maximum(), 400);
+  EXPECT_EQ(panel->BarWidth->value(), 200);
+}
+
+TEST_F(KivControlTest, SettingBoxesChangeOnlyWithAFreshParameterBlock) {
+  KivControl::T_Snapshot snapshot;
+  const uint16_t block[7] = {100, 50, 200, 150, 1000, 1001, 65535};
+  std::copy(block, block + 7, snapshot.Settings);
+  panel->ValBoxFarGain->setText("77");
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxFarGain->text(), "77");
+  EXPECT_EQ(panel->ValBoxCalOffset->text(), "0");
+
+  snapshot.ParamsFresh = true;
+  panel->UpdateFields(snapshot);
+  const QLineEdit* boxes[] = {panel->ValBoxFarGain,     panel->ValBoxCloseGain,    panel->ValBoxThreshold,
+                              panel->ValBoxAPDVoltage,  panel->ValBoxCalDistGain,  panel->ValBoxCalWidthGain,
+                              panel->ValBoxCalOffset};
+  for (size_t i = 0; i < 7; ++i) {
+    EXPECT_EQ(boxes[i]->text(), QString::number(block[i])) << boxes[i]->objectName().toStdString();
+  }
+}
+
+TEST_F(KivControlTest, TogglesFollowOnlyChangesOfState) {
+  // The laser already off at the first tick leaves the initial captions.
+  KivControl::T_Snapshot snapshot;
+  panel->SetButtons(snapshot);
+  EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is Off");
+  EXPECT_EQ(TextColour(panel->ButtonLaserState), QColor(Qt::black));
+  EXPECT_EQ(panel->ButtonSaveFile->text(), "Start File Write");
+
+  snapshot.LaserOn = true;
+  snapshot.Writing = true;
+  snapshot.FileName = "SkarvData-1.csv";
+  panel->SetButtons(snapshot);
+  EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is On");
+  EXPECT_EQ(TextColour(panel->ButtonLaserState), QColor(Qt::red));
+  EXPECT_EQ(panel->ButtonSaveFile->text(), "File Writing");
+  EXPECT_EQ(TextColour(panel->ButtonSaveFile), QColor(Qt::red));
+  EXPECT_EQ(panel->TextFileName->text(), "SkarvData-1.csv");
+  EXPECT_GT(panel->TextFileName->width(), 0) << "sized to the name";
+
+  // The name shown is the one current when the file was first seen open.
+  snapshot.FileName = "SkarvData-2.csv";
+  panel->SetButtons(snapshot);
+  EXPECT_EQ(panel->TextFileName->text(), "SkarvData-1.csv");
+
+  panel->SetButtons(KivControl::T_Snapshot{});
+  EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is Off");
+  EXPECT_EQ(TextColour(panel->ButtonLaserState), QColor(Qt::black));
+  EXPECT_EQ(panel->ButtonSaveFile->text(), "Start File Write");
+  EXPECT_EQ(TextColour(panel->ButtonSaveFile), QColor(Qt::black));
+  EXPECT_EQ(panel->TextFileName->text(), "");
+}
+
+TEST_F(KivControlTest, UnreadableCommandBoxIsResetAndGivesZero) {
+  QLineEdit* box = panel->ValBoxThreshold;
+  box->setText("12abc");
+  EXPECT_EQ(panel->ConvStringToInt32(box), 0);
+  EXPECT_EQ(box->text(), "0");
+  box->setText(" 40 ");
+  EXPECT_EQ(panel->ConvStringToInt32(box), 40);
+  EXPECT_EQ(box->text(), " 40 ");
+}
+
+}  // namespace

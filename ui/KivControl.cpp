@@ -1,0 +1,391 @@
+#include "KivControl.h"
+
+#include <QCloseEvent>
+#include <QColor>
+#include <QFont>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPalette>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyleOptionProgressBar>
+#include <QStylePainter>
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "SkarvIO.h"
+#include "ValueFormat.h"
+
+namespace {
+
+constexpr int kClientWidth = 684;
+constexpr int kClientHeight = 522;
+constexpr int kCaptionPoints = 12;
+constexpr int kFileNamePoints = 9;
+// What the operator may type into the two filtered readings' boxes.
+constexpr int kTypedReadingLength = 6;
+
+// A bar whose maximum is 0 (the plot limits before the scan view has set
+// them) shows empty rather than as a busy indicator.
+class CPanelBar : public QProgressBar {
+ public:
+  using QProgressBar::QProgressBar;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QStylePainter painter(this);
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    if (option.maximum <= option.minimum) {
+      option.minimum = 0;
+      option.maximum = 1;
+      option.progress = 0;
+    }
+    painter.drawControl(QStyle::CE_ProgressBar, option);
+  }
+};
+
+QFont DesktopFont(int points) {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  font.setPointSize(points);
+  return font;
+}
+
+// Labels size themselves to their text, from their top left corner.
+void FitToText(QLabel* label) { label->resize(label->sizeHint().expandedTo(label->size())); }
+
+void SetCaption(QPushButton* button, const char* text, const QColor& colour) {
+  button->setText(QString::fromLatin1(text));
+  QPalette palette = button->palette();
+  palette.setColor(QPalette::ButtonText, colour);
+  button->setPalette(palette);
+}
+
+void ShowText(QLineEdit* box, const QString& text) {
+  if (box->text() != text) {
+    box->setText(text);
+  }
+}
+
+// The maximum length bounds only what the operator types: a longer value
+// that the panel writes is shown in full.
+void ShowText(QLineEdit* box, const QString& text, int typedLength) {
+  box->setMaxLength(std::max(typedLength, static_cast<int>(text.size())));
+  ShowText(box, text);
+}
+
+QString TwoDecimals(double value) { return QString::fromStdString(ui::FormatF2(value)); }
+
+void ShowOnBar(QProgressBar* bar, double reading) { bar->setValue(ui::BarValue(reading, bar->maximum())); }
+
+void SetLimit(QProgressBar* bar, const std::atomic<int32_t>* limit) {
+  if (limit) {
+    bar->setRange(0, std::max<int32_t>(0, limit->load()));
+  }
+}
+
+}  // namespace
+
+KivControl::KivControl() : mWorker(kTickMs, [this] { ControlTimer_Tick(); }, "Control Thread Done....\n") {
+  BuildControls();
+  ConnectButtons();
+  mPrevWritingState = false;
+  mPrevLaserOnState = false;
+}
+
+KivControl::~KivControl() { Stop(); }
+
+void KivControl::SetSkarvIO(CSkarvIO* theMainIO) { mSkarvIO = theMainIO; }
+void KivControl::SetMaxDistPtr(std::atomic<int32_t>* theDistPtr) { mMaxDistPtr = theDistPtr; }
+void KivControl::SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr) { mMaxWidthPtr = theWidthPtr; }
+void KivControl::SetOnClose(std::function<void()> onClose) { mOnClose = std::move(onClose); }
+
+void KivControl::Start() { mWorker.Start(); }
+void KivControl::Stop() { mWorker.Stop(); }
+
+void KivControl::BuildControls() {
+  setObjectName(QStringLiteral("KivControl"));
+  setWindowTitle(QString());
+  setFixedSize(kClientWidth, kClientHeight);
+
+  std::vector<QWidget*> tabOrder;
+  auto place = [&](QWidget* widget, const char* name, int x, int y, int w, int h) {
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(x, y, w, h);
+    tabOrder.push_back(widget);
+  };
+  auto button = [&](const char* name, const char* text, int x, int y, int w, int h) {
+    auto* widget = new QPushButton(QString::fromLatin1(text), this);
+    place(widget, name, x, y, w, h);
+    return widget;
+  };
+  auto caption = [&](const char* name, const char* text, int x, int y, int w, int h) {
+    auto* widget = new QLabel(QString::fromLatin1(text), this);
+    widget->setFont(DesktopFont(kCaptionPoints));
+    place(widget, name, x, y, w, h);
+    FitToText(widget);
+    return widget;
+  };
+  auto box = [&](const char* name, const char* text, int x, int y, int w, int h) {
+    auto* widget = new QLineEdit(QString::fromLatin1(text), this);
+    place(widget, name, x, y, w, h);
+    return widget;
+  };
+  auto bar = [&](const char* name, int maximum, int x, int y, int w, int h) {
+    auto* widget = new CPanelBar(this);
+    widget->setRange(0, maximum);
+    widget->setValue(0);
+    widget->setTextVisible(false);
+    place(widget, name, x, y, w, h);
+    return widget;
+  };
+
+  // In the order of tabbing.
+  ButtonLaserState = button("ButtonLaserState", "Laser Is Off", 284, 16, 183, 23);
+  LabelFilteredDistance = caption("LabelFilteredDistance", "Filtered Distance", 20, 58, 129, 20);
+  LabelStandardDev = caption("LabelStandardDev", "Standard Dev", 42, 87, 107, 20);
+  LabelCurentDistance = caption("LabelCurentDistance", "Current Distance", 20, 116, 129, 20);
+  LabelWidth = caption("LabelWidth", "Width", 99, 145, 50, 20);
+  ValBoxFilteredDistance = box("ValBoxFilteredDistance", "", 162, 58, 100, 20);
+  BarFilteredDistance = bar("BarFilteredDistance", 1000, 284, 57, 373, 23);
+  ButtonUpdateAllParameters = button("ButtonUpdateAllParameters", "Restore Parameters", 40, 16, 183, 23);
+  LabelTemperature = caption("LabelTemperature", "Temperature", 49, 203, 100, 20);
+  ButtonSaveFile = button("ButtonSaveFile", "Start File Write", 44, 300, 103, 23);
+  ValBoxStdDev = box("ValBoxStdDev", "", 162, 87, 100, 20);
+  BarStdDev = bar("BarStdDev", 100, 284, 86, 373, 23);
+  ButtonSetFarGain = button("ButtonSetFarGain", "Set Far Gain", 44, 381, 103, 23);
+  ValBoxFarGain = box("ValBoxFarGain", "0", 163, 382, 100, 20);
+  ButtonSetCloseGain = button("ButtonSetCloseGain", "Set Close Gain", 44, 410, 103, 23);
+  ValBoxCloseGain = box("ValBoxCloseGain", "0", 163, 411, 100, 20);
+  ButtonSetThreshold = button("ButtonSetThreshold", "Set Threshold", 44, 439, 103, 23);
+  ValBoxThreshold = box("ValBoxThreshold", "0", 163, 440, 100, 20);
+  ButtonSetAPDVoltage = button("ButtonSetAPDVoltage", "Set APD Voltage", 44, 468, 103, 23);
+  ValBoxAPDVoltage = box("ValBoxAPDVoltage", "0", 163, 469, 100, 20);
+  ValBoxCurDistance = box("ValBoxCurDistance", "", 162, 116, 100, 20);
+  BarCurDistance = bar("BarCurDistance", 100, 284, 115, 373, 23);
+  ValBoxWidth = box("ValBoxWidth", "", 162, 145, 100, 20);
+  BarWidth = bar("BarWidth", 100, 284, 144, 373, 23);
+  ValBoxRotTime = box("ValBoxRotTime", "", 163, 341, 100, 20);
+  BarCurRotTime = bar("BarCurRotTime", 10000, 285, 340, 373, 23);
+  ValBoxTemperature = box("ValBoxTemperature", "", 162, 203, 100, 20);
+  BarTemperature = bar("BarTemperature", 180, 401, 202, 256, 23);
+  LabelCycleTime = caption("LabelCycleTime", "Cycle Time", 64, 174, 85, 20);
+  ValBoxCycleTime = box("ValBoxCycleTime", "", 162, 174, 100, 20);
+  BarCycleTime = bar("BarCycleTime", 2000, 284, 173, 373, 23);
+  ValBoxTemperatureIMU = box("ValBoxTemperatureIMU", "", 284, 203, 100, 20);
+  LabelLaserPower = caption("LabelLaserPower", "Laser Power", 52, 231, 97, 20);
+  ValBoxLaserPower = box("ValBoxLaserPower", "", 162, 231, 100, 20);
+  LabelSupplyVoltage = caption("LabelSupplyVoltage", "Supply Voltage", 33, 257, 116, 20);
+  ValBoxSupplyVoltage = box("ValBoxSupplyVoltage", "", 162, 257, 100, 20);
+  LabelAcceleromenter = caption("LabelAcceleromenter", "Accelerometer", 280, 231, 112, 20);
+  ValBoxAccelX = box("ValBoxAccelX", "", 401, 231, 81, 20);
+  ValBoxAccelY = box("ValBoxAccelY", "", 488, 231, 81, 20);
+  ValBoxAccelZ = box("ValBoxAccelZ", "", 575, 231, 81, 20);
+  LabelGyroscope = caption("LabelGyroscope", "Gyroscope", 280, 257, 86, 20);
+  ValBoxGyroX = box("ValBoxGyroX", "", 401, 257, 81, 20);
+  ValBoxGyroY = box("ValBoxGyroY", "", 488, 257, 81, 20);
+  ValBoxGyroZ = box("ValBoxGyroZ", "", 575, 257, 81, 20);
+  labelMagnetometer = caption("labelMagnetometer", "Magnetometer", 280, 283, 113, 20);
+  ValBoxMagnX = box("ValBoxMagnX", "", 401, 283, 81, 20);
+  ValBoxMagnY = box("ValBoxMagnY", "", 488, 283, 81, 20);
+  ValBoxMagnZ = box("ValBoxMagnZ", "", 575, 283, 81, 20);
+  ButtonSetScanRate = button("ButtonSetScanRate", "Set Scan Rate", 44, 340, 103, 23);
+  ButtonSetCalDistGain = button("ButtonSetCalDistGain", "Set Cal Dist Gain", 321, 381, 111, 23);
+  ValBoxCalDistGain = box("ValBoxCalDistGain", "0", 455, 382, 100, 20);
+  ButtonSetCalWidthGain = button("ButtonSetCalWidthGain", "Set Cal Width Gain", 321, 410, 111, 23);
+  ValBoxCalWidthGain = box("ValBoxCalWidthGain", "0", 455, 411, 100, 20);
+  ButtonSetCalOffset = button("ButtonSetCalOffset", "Set Cal Offset", 321, 439, 111, 23);
+  ValBoxCalOffset = box("ValBoxCalOffset", "0", 455, 440, 100, 20);
+  ButtonSaveParams = button("ButtonSaveParams", "Save Params", 321, 468, 111, 23);
+  label1 = caption("label1", "Skarv rotating laser range sensor with IMU", 285, 500, 395, 20);
+  TextFileName = caption("TextFileName", "", 160, 301, 0, 15);
+  TextFileName->setFont(DesktopFont(kFileNamePoints));
+  TextFileName->adjustSize();
+
+  ValBoxFilteredDistance->setMaxLength(kTypedReadingLength);
+  ValBoxStdDev->setMaxLength(kTypedReadingLength);
+  SetCaption(ButtonLaserState, "Laser Is Off", Qt::black);
+  SetCaption(ButtonSaveFile, "Start File Write", Qt::black);
+
+  QWidget* previous = nullptr;
+  for (QWidget* widget : tabOrder) {
+    if (widget->focusPolicy() == Qt::NoFocus) {
+      continue;
+    }
+    if (previous) {
+      setTabOrder(previous, widget);
+    }
+    previous = widget;
+  }
+}
+
+void KivControl::ConnectButtons() {
+  connect(ButtonLaserState, &QPushButton::clicked, this, [this] {
+    PostToController([](CSkarvIO& io) { io.LaserIsOn() ? io.LaserOff() : io.LaserOn(); });
+  });
+  connect(ButtonSaveFile, &QPushButton::clicked, this, [this] {
+    // The controller opens or closes the file at its next continuous update.
+    PostToController([](CSkarvIO& io) {
+      const bool open = io.mSaveFile.load() != nullptr;
+      io.RequestRecording(!open);
+    });
+  });
+  connect(ButtonUpdateAllParameters, &QPushButton::clicked, this,
+          [this] { PostToController([](CSkarvIO& io) { io.RestoreParams(); }); });
+  connect(ButtonSaveParams, &QPushButton::clicked, this,
+          [this] { PostToController([](CSkarvIO& io) { io.SaveParams(); }); });
+  ConnectSetting(ButtonSetFarGain, ValBoxFarGain, &CSkarvIO::SetFarGain);
+  ConnectSetting(ButtonSetCloseGain, ValBoxCloseGain, &CSkarvIO::SetCloseGain);
+  ConnectSetting(ButtonSetThreshold, ValBoxThreshold, &CSkarvIO::SetThreshold);
+  ConnectSetting(ButtonSetAPDVoltage, ValBoxAPDVoltage, &CSkarvIO::SetAPDVoltage);
+  ConnectSetting(ButtonSetScanRate, ValBoxRotTime, &CSkarvIO::SetRotationRate);
+  ConnectSetting(ButtonSetCalDistGain, ValBoxCalDistGain, &CSkarvIO::SetCalDistGain);
+  ConnectSetting(ButtonSetCalWidthGain, ValBoxCalWidthGain, &CSkarvIO::SetCalWidthGain);
+  ConnectSetting(ButtonSetCalOffset, ValBoxCalOffset, &CSkarvIO::SetCalOffset);
+}
+
+void KivControl::ConnectSetting(QPushButton* button, QLineEdit* box, void (CSkarvIO::*setter)(int)) {
+  connect(button, &QPushButton::clicked, this, [this, box, setter] {
+    const int32_t value = ConvStringToInt32(box);
+    PostToController([setter, value](CSkarvIO& io) { (io.*setter)(value); });
+  });
+}
+
+void KivControl::PostToController(std::function<void(CSkarvIO&)> operation) {
+  CSkarvIO* io = mSkarvIO;
+  if (!io) {
+    return;
+  }
+  mWorker.Post([io, operation = std::move(operation)] { operation(*io); });
+}
+
+int32_t KivControl::ConvStringToInt32(QLineEdit* textIn) {
+  int32_t value = 0;
+  if (!ui::ParseInt32(textIn->text().toStdString(), value)) {
+    textIn->setText(QStringLiteral("0"));
+    value = 0;
+  }
+  return value;
+}
+
+KivControl::T_Snapshot KivControl::TakeSnapshot(CSkarvIO& io) {
+  T_Snapshot snapshot;
+  snapshot.FilteredDist = io.GetFilteredDist();
+  snapshot.StdDev = io.GetStdDev();
+  snapshot.CurDistance = io.GetCurDistance();
+  snapshot.CurWidth = io.GetCurWidth();
+  snapshot.SampleDeltTime = io.GetSampleDeltTime();
+  snapshot.Temperature = io.GetTemperature();
+  snapshot.TemperatureIMU = io.GetTemperatureIMU();
+  snapshot.LaserPower = io.GetLaserPower();
+  snapshot.SupplyVoltage = io.GetSupplyVoltage();
+  snapshot.CurRotTime = io.GetCurRotTime();
+  snapshot.Accel[0] = io.GetAccelX();
+  snapshot.Accel[1] = io.GetAccelY();
+  snapshot.Accel[2] = io.GetAccelZ();
+  snapshot.Gyro[0] = io.GetGyroX();
+  snapshot.Gyro[1] = io.GetGyroY();
+  snapshot.Gyro[2] = io.GetGyroZ();
+  snapshot.Magn[0] = io.GetMagnX();
+  snapshot.Magn[1] = io.GetMagnY();
+  snapshot.Magn[2] = io.GetMagnZ();
+  // mParameters is written only by HandleStatusPipe, on this thread.
+  snapshot.ParamsFresh = io.HandleStatusPipe();
+  if (snapshot.ParamsFresh) {
+    std::copy(io.mParameters.Values + 1, io.mParameters.Values + 8, snapshot.Settings);
+  }
+  snapshot.Writing = io.mSaveFile.load() != nullptr;
+  if (snapshot.Writing) {
+    snapshot.FileName = io.GetCurrentFileName();
+  }
+  snapshot.LaserOn = io.LaserIsOn();
+  return snapshot;
+}
+
+void KivControl::ControlTimer_Tick() {
+  if (!mSkarvIO) {
+    return;
+  }
+  T_Snapshot snapshot = TakeSnapshot(*mSkarvIO);
+  // The window outlives its worker, which is stopped before the window goes.
+  QMetaObject::invokeMethod(
+      this,
+      [this, snapshot = std::move(snapshot)] {
+        UpdateFields(snapshot);
+        SetButtons(snapshot);
+      },
+      Qt::QueuedConnection);
+}
+
+void KivControl::UpdateFields(const T_Snapshot& snapshot) {
+  SetLimit(BarFilteredDistance, mMaxDistPtr);
+  SetLimit(BarCurDistance, mMaxDistPtr);
+  SetLimit(BarWidth, mMaxWidthPtr);
+
+  ShowText(ValBoxFilteredDistance, TwoDecimals(snapshot.FilteredDist), kTypedReadingLength);
+  ShowOnBar(BarFilteredDistance, snapshot.FilteredDist);
+  ShowText(ValBoxStdDev, TwoDecimals(snapshot.StdDev), kTypedReadingLength);
+  ShowOnBar(BarStdDev, snapshot.StdDev);
+  ShowText(ValBoxCurDistance, TwoDecimals(snapshot.CurDistance));
+  ShowOnBar(BarCurDistance, snapshot.CurDistance);
+  ShowText(ValBoxWidth, QString::number(snapshot.CurWidth));
+  ShowOnBar(BarWidth, snapshot.CurWidth);
+  ShowText(ValBoxCycleTime, QString::number(snapshot.SampleDeltTime));
+  ShowOnBar(BarCycleTime, snapshot.SampleDeltTime);
+  ShowText(ValBoxTemperature, TwoDecimals(snapshot.Temperature));
+  ShowOnBar(BarTemperature, snapshot.Temperature);
+  ShowText(ValBoxTemperatureIMU, TwoDecimals(snapshot.TemperatureIMU));
+  ShowText(ValBoxLaserPower, QString::number(snapshot.LaserPower));
+  ShowText(ValBoxSupplyVoltage, TwoDecimals(snapshot.SupplyVoltage));
+  ShowText(ValBoxRotTime, QString::number(snapshot.CurRotTime));
+  ShowOnBar(BarCurRotTime, snapshot.CurRotTime);
+  QLineEdit* const imuBoxes[] = {ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
+                                 ValBoxGyroZ,  ValBoxMagnX,  ValBoxMagnY,  ValBoxMagnZ};
+  const int32_t imuValues[] = {snapshot.Accel[0], snapshot.Accel[1], snapshot.Accel[2],
+                               snapshot.Gyro[0],  snapshot.Gyro[1],  snapshot.Gyro[2],
+                               snapshot.Magn[0],  snapshot.Magn[1],  snapshot.Magn[2]};
+  for (size_t i = 0; i < std::size(imuBoxes); ++i) {
+    ShowText(imuBoxes[i], QString::number(imuValues[i]));
+  }
+
+  // Otherwise the setting boxes keep what the operator typed.
+  if (snapshot.ParamsFresh) {
+    QLineEdit* const settingBoxes[] = {ValBoxFarGain,     ValBoxCloseGain,    ValBoxThreshold, ValBoxAPDVoltage,
+                                       ValBoxCalDistGain, ValBoxCalWidthGain, ValBoxCalOffset};
+    for (size_t i = 0; i < std::size(settingBoxes); ++i) {
+      ShowText(settingBoxes[i], QString::number(static_cast<unsigned>(snapshot.Settings[i])));
+    }
+  }
+}
+
+void KivControl::SetButtons(const T_Snapshot& snapshot) {
+  if (snapshot.Writing != mPrevWritingState) {
+    if (snapshot.Writing) {
+      SetCaption(ButtonSaveFile, "File Writing", Qt::red);
+      TextFileName->setText(QString::fromLocal8Bit(snapshot.FileName.c_str()));
+    } else {
+      SetCaption(ButtonSaveFile, "Start File Write", Qt::black);
+      TextFileName->clear();
+    }
+    TextFileName->adjustSize();
+    mPrevWritingState = snapshot.Writing;
+  }
+  if (snapshot.LaserOn != mPrevLaserOnState) {
+    if (snapshot.LaserOn) {
+      SetCaption(ButtonLaserState, "Laser Is On", Qt::red);
+    } else {
+      SetCaption(ButtonLaserState, "Laser Is Off", Qt::black);
+    }
+    mPrevLaserOnState = snapshot.LaserOn;
+  }
+}
+
+void KivControl::closeEvent(QCloseEvent* event) {
+  if (mOnClose) {
+    mOnClose();
+  }
+  QWidget::closeEvent(event);
+}

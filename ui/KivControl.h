@@ -1,0 +1,165 @@
+#pragma once
+// The control panel: the sensor's current readings with bars for the main
+// ones, the device's setting values whenever a fresh parameter block has
+// arrived, the laser and recording toggles, and a button per setting.
+//
+// Threads: the widgets live on the GUI thread. A worker thread with a 100 ms
+// timer does everything that touches the controller: every tick it reads the
+// getters, services the status pipe and hands a snapshot of what it read to
+// the GUI thread, and every command button's operation runs there too (its
+// box is read and reset on the GUI thread). The GUI thread never waits for
+// the device.
+
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "WorkerThread.h"
+
+class CSkarvIO;
+class QCloseEvent;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+class KivControl : public QWidget {
+ public:
+  // What one tick read from the controller, in the order it was read.
+  struct T_Snapshot {
+    double FilteredDist = 0.0;
+    double StdDev = 0.0;
+    double CurDistance = 0.0;
+    int32_t CurWidth = 0;
+    int32_t SampleDeltTime = 0;
+    double Temperature = 0.0;
+    double TemperatureIMU = 0.0;
+    int32_t LaserPower = 0;
+    double SupplyVoltage = 0.0;
+    int32_t CurRotTime = 0;
+    int32_t Accel[3] = {};
+    int32_t Gyro[3] = {};
+    int32_t Magn[3] = {};
+    // A parameter block answering the last command has just arrived; then
+    // Settings holds its values 1 to 7.
+    bool ParamsFresh = false;
+    uint16_t Settings[7] = {};
+    bool Writing = false;   // a recording file is open
+    std::string FileName;   // its name, while Writing
+    bool LaserOn = false;
+  };
+
+  static constexpr int kTickMs = 100;
+
+  KivControl();
+  ~KivControl() override;
+  KivControl(const KivControl&) = delete;
+  KivControl& operator=(const KivControl&) = delete;
+
+  // Set before Start; none of them is owned.
+  void SetSkarvIO(CSkarvIO* theMainIO);
+  void SetMaxDistPtr(std::atomic<int32_t>* theDistPtr);
+  void SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr);
+
+  // Starts and stops the controller work; Stop waits for the tick or command
+  // in progress and prints the worker's done line. The controller may go only
+  // after Stop.
+  void Start();
+  void Stop();
+
+  // Called when the operator closes the window.
+  void SetOnClose(std::function<void()> onClose);
+
+  // One tick's reading of the controller. Runs on the worker thread; also
+  // services the status pipe.
+  static T_Snapshot TakeSnapshot(CSkarvIO& io);
+
+  QPushButton* ButtonLaserState;
+  QLabel* LabelFilteredDistance;
+  QLabel* LabelStandardDev;
+  QLabel* LabelCurentDistance;
+  QLabel* LabelWidth;
+  QLineEdit* ValBoxFilteredDistance;
+  QProgressBar* BarFilteredDistance;
+  QPushButton* ButtonUpdateAllParameters;
+  QLabel* LabelTemperature;
+  QPushButton* ButtonSaveFile;
+  QLineEdit* ValBoxStdDev;
+  QProgressBar* BarStdDev;
+  QPushButton* ButtonSetFarGain;
+  QLineEdit* ValBoxFarGain;
+  QPushButton* ButtonSetCloseGain;
+  QLineEdit* ValBoxCloseGain;
+  QPushButton* ButtonSetThreshold;
+  QLineEdit* ValBoxThreshold;
+  QPushButton* ButtonSetAPDVoltage;
+  QLineEdit* ValBoxAPDVoltage;
+  QLineEdit* ValBoxCurDistance;
+  QProgressBar* BarCurDistance;
+  QLineEdit* ValBoxWidth;
+  QProgressBar* BarWidth;
+  QLineEdit* ValBoxRotTime;
+  QProgressBar* BarCurRotTime;
+  QLineEdit* ValBoxTemperature;
+  QProgressBar* BarTemperature;
+  QLabel* LabelCycleTime;
+  QLineEdit* ValBoxCycleTime;
+  QProgressBar* BarCycleTime;
+  QLineEdit* ValBoxTemperatureIMU;
+  QLabel* LabelLaserPower;
+  QLineEdit* ValBoxLaserPower;
+  QLabel* LabelSupplyVoltage;
+  QLineEdit* ValBoxSupplyVoltage;
+  QLabel* LabelAcceleromenter;
+  QLineEdit* ValBoxAccelX;
+  QLineEdit* ValBoxAccelY;
+  QLineEdit* ValBoxAccelZ;
+  QLabel* LabelGyroscope;
+  QLineEdit* ValBoxGyroX;
+  QLineEdit* ValBoxGyroY;
+  QLineEdit* ValBoxGyroZ;
+  QLabel* labelMagnetometer;
+  QLineEdit* ValBoxMagnX;
+  QLineEdit* ValBoxMagnY;
+  QLineEdit* ValBoxMagnZ;
+  QPushButton* ButtonSetScanRate;
+  QPushButton* ButtonSetCalDistGain;
+  QLineEdit* ValBoxCalDistGain;
+  QPushButton* ButtonSetCalWidthGain;
+  QLineEdit* ValBoxCalWidthGain;
+  QPushButton* ButtonSetCalOffset;
+  QLineEdit* ValBoxCalOffset;
+  QPushButton* ButtonSaveParams;
+  QLabel* label1;
+  QLabel* TextFileName;
+
+ protected:
+  // Both apply a snapshot on the GUI thread: the boxes and bars, then the
+  // two toggles' captions.
+  void UpdateFields(const T_Snapshot& snapshot);
+  void SetButtons(const T_Snapshot& snapshot);
+
+  // A command box's text as a 32-bit integer; a box that cannot be read is
+  // set to "0" and gives 0.
+  int32_t ConvStringToInt32(QLineEdit* textIn);
+
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void ConnectButtons();
+  void ControlTimer_Tick();
+  // Runs `operation` on the controller, on the worker thread.
+  void PostToController(std::function<void(CSkarvIO&)> operation);
+  void ConnectSetting(QPushButton* button, QLineEdit* box, void (CSkarvIO::*setter)(int));
+
+  CSkarvIO* mSkarvIO = nullptr;
+  bool mPrevWritingState = false;
+  bool mPrevLaserOnState = false;
+  std::atomic<int32_t>* mMaxDistPtr = nullptr;
+  std::atomic<int32_t>* mMaxWidthPtr = nullptr;
+  std::function<void()> mOnClose;
+  CWorkerThread mWorker;
+};

@@ -1,0 +1,164 @@
+#include "KivView.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QMetaObject>
+#include <QPainter>
+#include <QPoint>
+#include <algorithm>
+#include <cstdio>
+
+#include "SkarvIO.h"
+#include "ValueFormat.h"
+
+namespace {
+
+constexpr int kClientWidth = 784;
+constexpr int kClientHeight = 562;
+constexpr int kMinimumLimit = 10;
+
+// Pen colours of the two traces.
+const QColor kDistanceColour(Qt::red);
+const QColor kWidthColour(Qt::green);
+
+void DrawTrace(QPainter& painter, const std::vector<ui::T_PlotPoint>& points, const QColor& colour) {
+  if (points.size() < 2) {
+    return;
+  }
+  std::vector<QPoint> polyline(points.size());
+  std::transform(points.begin(), points.end(), polyline.begin(),
+                 [](const ui::T_PlotPoint& p) { return QPoint(p.x, p.y); });
+  painter.setPen(QPen(colour, 1, Qt::SolidLine));
+  painter.drawPolyline(polyline.data(), static_cast<int>(polyline.size()));
+}
+
+}  // namespace
+
+KivView::KivView()
+    : LabelMaxWidth(new QLabel("Max Width", this)),
+      ValBoxMaxWidth(new QLineEdit("400", this)),
+      LabelMaxDist(new QLabel("Max Distance", this)),
+      ValBoxMaxDistance(new QLineEdit("120", this)),
+      mIsocEvents(kTickMs, [this] { IsocEvents_Tick(); }, "View Thread Done....\n") {
+  setObjectName("KivView");
+  setWindowTitle("KivView");
+  resize(kClientWidth, kClientHeight);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  setAutoFillBackground(false);
+  LabelMaxWidth->adjustSize();
+  LabelMaxDist->adjustSize();
+  ValBoxMaxWidth->resize(100, 20);
+  ValBoxMaxDistance->resize(100, 20);
+  setTabOrder(ValBoxMaxDistance, ValBoxMaxWidth);
+  PlaceControls();
+  // The initial texts are in place before the handlers are attached.
+  connect(ValBoxMaxWidth, &QLineEdit::textChanged, this, [this] { SetPlotMaxWidth(); });
+  connect(ValBoxMaxDistance, &QLineEdit::textChanged, this, [this] { SetPlotMaxDistance(); });
+  UpdatePlotRegion();
+}
+
+KivView::~KivView() { Stop(); }
+
+void KivView::SetSkarvIO(CSkarvIO* theMainIO) { mSkarvIO = theMainIO; }
+
+void KivView::SetMaxDistPtr(std::atomic<int32_t>* theDistPtr) {
+  mPlotDistPtr = theDistPtr;
+  SetPlotMaxDistance();
+}
+
+void KivView::SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr) {
+  mPlotWidthPtr = theWidthPtr;
+  SetPlotMaxWidth();
+}
+
+void KivView::SetOnClose(std::function<void()> onClose) { mOnClose = std::move(onClose); }
+
+void KivView::Start() {
+  if (mSkarvIO) {
+    mIsocEvents.Start();
+  }
+}
+
+void KivView::Stop() { mIsocEvents.Stop(); }
+
+void KivView::SetPlotMaxDistance() { SetPlotLimit(ValBoxMaxDistance, mPlotDistPtr); }
+
+void KivView::SetPlotMaxWidth() { SetPlotLimit(ValBoxMaxWidth, mPlotWidthPtr); }
+
+void KivView::SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit) {
+  if (!limit) {
+    return;
+  }
+  int32_t value = 0;
+  if (ui::ParseInt32(box->text().toStdString(), value)) {
+    limit->store(value);
+  } else {
+    limit->store(0);
+    box->setText("0");  // runs this again, which converts "0"
+  }
+  if (limit->load() < kMinimumLimit) {
+    limit->store(kMinimumLimit);
+  }
+}
+
+// Runs on the view's worker thread: the step of the data path.
+void KivView::IsocEvents_Tick() {
+  if (mSkarvIO->UpdateContiniousData() <= 2) {
+    return;
+  }
+  const int n = mSkarvIO->mFoundScanSize;
+  std::printf("+++++++++++++++ SkarvIO dataLength = %d\n", n);
+  // The completed scan changes only inside UpdateContiniousData, on this
+  // thread: copy it here and let the window paint the copy.
+  const int m = std::clamp(n, 0, ui::kAngleSteps);
+  auto scan = std::make_shared<T_Scan>();
+  scan->distances.assign(mSkarvIO->mLastScanDist, mSkarvIO->mLastScanDist + m);
+  scan->widths.assign(mSkarvIO->mLastScanWidth, mSkarvIO->mLastScanWidth + m);
+  QMetaObject::invokeMethod(
+      this, [this, scan = std::shared_ptr<const T_Scan>(std::move(scan))] { ShowScan(scan); }, Qt::QueuedConnection);
+}
+
+void KivView::ShowScan(std::shared_ptr<const T_Scan> scan) {
+  mLastScan = std::move(scan);
+  update();
+}
+
+void KivView::UpdatePlotRegion() { mRegion = ui::ComputePlotRegion(width(), height()); }
+
+void KivView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::white);
+  if (!mLastScan || !mPlotDistPtr || !mPlotWidthPtr) {
+    return;
+  }
+  const int count = static_cast<int>(mLastScan->distances.size());
+  ui::ComputeTrace(mLastScan->distances.data(), count, mPlotDistPtr->load(), mRegion, mDistPoints);
+  ui::ComputeTrace(mLastScan->widths.data(), count, mPlotWidthPtr->load(), mRegion, mWidthPoints);
+  DrawTrace(painter, mDistPoints, kDistanceColour);
+  DrawTrace(painter, mWidthPoints, kWidthColour);
+}
+
+void KivView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  UpdatePlotRegion();
+  PlaceControls();
+}
+
+// The limit boxes keep their place at the bottom left.
+void KivView::PlaceControls() {
+  const int fromBottom = kClientHeight - height();
+  LabelMaxWidth->move(23, 533 - fromBottom);
+  ValBoxMaxWidth->move(101, 530 - fromBottom);
+  LabelMaxDist->move(254, 533 - fromBottom);
+  ValBoxMaxDistance->move(332, 530 - fromBottom);
+}
+
+void KivView::closeEvent(QCloseEvent* event) {
+  event->accept();
+  if (mOnClose) {
+    mOnClose();
+  }
+}

@@ -1,0 +1,77 @@
+#pragma once
+// The scan view: the latest complete rotation as two polar traces, distance
+// in red and width in green, with the boxes that set the full-scale distance
+// and width. Its worker thread pumps the data path every 10 ms and hands each
+// completed scan of more than two points to the window, which keeps it and
+// paints it whenever the window is exposed.
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "PlotGeometry.h"
+#include "WorkerThread.h"
+
+class CSkarvIO;
+
+class KivView : public QWidget {
+ public:
+  static constexpr int kTickMs = 10;
+
+  // One completed scan, copied off the data path.
+  struct T_Scan {
+    std::vector<double> distances;
+    std::vector<double> widths;
+  };
+
+  KivView();
+  ~KivView() override;
+
+  void SetSkarvIO(CSkarvIO* theMainIO);
+  void SetMaxDistPtr(std::atomic<int32_t>* theDistPtr);
+  void SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr);
+  void SetOnClose(std::function<void()> onClose);
+
+  // Starts and stops the data path's thread; stopping prints "View Thread Done....".
+  void Start();
+  void Stop();
+
+  // Shows a completed scan (GUI thread).
+  void ShowScan(std::shared_ptr<const T_Scan> scan);
+
+  void UpdatePlotRegion();
+  void SetPlotMaxDistance();
+  void SetPlotMaxWidth();
+  const ui::T_PlotRegion& PlotRegion() const { return mRegion; }
+  const std::shared_ptr<const T_Scan>& LastScan() const { return mLastScan; }
+
+  QLabel* LabelMaxWidth;
+  QLineEdit* ValBoxMaxWidth;
+  QLabel* LabelMaxDist;
+  QLineEdit* ValBoxMaxDistance;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void IsocEvents_Tick();
+  static void SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit);
+  void PlaceControls();
+
+  CSkarvIO* mSkarvIO = nullptr;
+  ui::T_PlotRegion mRegion;
+  std::atomic<int32_t>* mPlotDistPtr = nullptr;
+  std::atomic<int32_t>* mPlotWidthPtr = nullptr;
+  std::shared_ptr<const T_Scan> mLastScan;
+  std::vector<ui::T_PlotPoint> mDistPoints;
+  std::vector<ui::T_PlotPoint> mWidthPoints;
+  std::function<void()> mOnClose;
+  CWorkerThread mIsocEvents;
+};
