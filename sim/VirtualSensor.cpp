@@ -74,6 +74,8 @@ void CVirtualSensor::PowerUpLocked() {
   mParametersPending = false;
   mLaserOn = true;
   mRpm = kDefaultRpm;
+  mIntervalNum = kDefaultIntervalNum;
+  mIntervalDen = kDefaultIntervalDen;
   mRandomState = mSeed;
 
   mNextSample = 0;
@@ -104,14 +106,13 @@ int CVirtualSensor::Noise(int amplitude) {
 }
 
 uint64_t CVirtualSensor::SampleTime(uint64_t sample) const {
-  return mBaseTimeUnits + (sample - mBaseSample) * kTimeUnitsPerMinute / (uint64_t{mRpm} * kSamplesPerRotation);
+  return mBaseTimeUnits + (sample - mBaseSample) * mIntervalNum / mIntervalDen;
 }
 
 CVirtualSensor::T_Sample CVirtualSensor::TakeSample() {
   const uint64_t time = SampleTime(mNextSample);
   // The first sample after power-up has no predecessor: it reports the nominal interval.
-  const uint64_t delt = mNextSample == 0 ? kTimeUnitsPerMinute / (uint64_t{mRpm} * kSamplesPerRotation)
-                                         : time - mLastSampleTimeUnits;
+  const uint64_t delt = mNextSample == 0 ? mIntervalNum / mIntervalDen : time - mLastSampleTimeUnits;
   const T_Sample sample{mNextSample, mNextCount, static_cast<uint16_t>(delt & 0x3FFF)};
   mLastSampleTimeUnits = time;
   ++mNextSample;
@@ -246,6 +247,8 @@ void CVirtualSensor::ApplyCommand(uint8_t command, uint16_t data) {
       mBaseSample = mNextSample;
       mBaseTimeUnits = nextTime;
       mRpm = std::clamp<unsigned>(data, kMinRpm, kMaxRpm);
+      mIntervalNum = kTimeUnitsPerMinute;
+      mIntervalDen = uint64_t{mRpm} * kSamplesPerRotation;
       break;
     }
     case '@':

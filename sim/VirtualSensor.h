@@ -38,13 +38,20 @@ class CVirtualSensor : public CVirtualDevice {
   static constexpr size_t kEntryBytes = 8;
   static constexpr size_t kParameterBytes = 18;
 
-  // Samples taken per rotation, whatever the rotation rate.
-  static constexpr unsigned kSamplesPerRotation = 1000;
+  // Samples taken per rotation, whatever the rotation rate: just under the
+  // 2000 angle steps of a turn that the scan view draws, so that a rotation
+  // fills nearly the whole circle and its scan is never cut short.
+  static constexpr unsigned kSamplesPerRotation = 1998;
   // Unit of the per-sample time field: 10 microseconds.
   static constexpr unsigned kTimeUnitsPerMs = 100;
-  static constexpr unsigned kDefaultRpm = 1200;
+  // At power-up a sample every 25 microseconds: exactly 40 a millisecond,
+  // a rotation in 49.95 ms (about 1201 rpm).
+  static constexpr uint64_t kDefaultIntervalNum = 5;  // time units per sample, as a fraction
+  static constexpr uint64_t kDefaultIntervalDen = 2;
+  static constexpr unsigned kDefaultRpm = 1201;
   static constexpr unsigned kMinRpm = 300;
-  static constexpr unsigned kMaxRpm = 6000;
+  // 120 samples a millisecond at most, so a frame always fits a 1023-byte packet.
+  static constexpr unsigned kMaxRpm = 3600;
   static constexpr uint16_t kLaserOffRawDistance = 60000;
 
   // Factory settings, Values[0] to Values[7].
@@ -118,9 +125,11 @@ class CVirtualSensor : public CVirtualDevice {
   std::vector<ReceivedCommand> mReceived;
 
   // Sampling clock, times in 1/kTimeUnitsPerMs ms since power-up: sample k is
-  // taken at mBaseTimeUnits + (k - mBaseSample) * interval, rounded down, with
-  // the interval (possibly fractional) derived from mRpm. A change of rate
-  // re-bases the clock at the next sample, which keeps its time.
+  // taken at mBaseTimeUnits + (k - mBaseSample) * mIntervalNum / mIntervalDen,
+  // rounded down. A change of rate re-bases the clock at the next sample,
+  // which keeps its time.
+  uint64_t mIntervalNum = kDefaultIntervalNum;
+  uint64_t mIntervalDen = kDefaultIntervalDen;
   uint64_t mNextSample = 0;  // samples taken since power-up
   uint64_t mBaseSample = 0;
   uint64_t mBaseTimeUnits = 0;

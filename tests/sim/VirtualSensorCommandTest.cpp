@@ -62,8 +62,8 @@ TEST(VirtualSensorCommand, LaserAndRotationRate) {
   Command(sensor, 'R', 100, 3);
   EXPECT_EQ(sensor.RotationRpm(), 300u);
   Command(sensor, 'R', 9000, 4);
-  EXPECT_EQ(sensor.RotationRpm(), 6000u);
-  EXPECT_EQ(test::Entries(NextFrame(sensor)), 100u);
+  EXPECT_EQ(sensor.RotationRpm(), 3600u);
+  EXPECT_EQ(test::Entries(NextFrame(sensor)), 120u);
 }
 
 TEST(VirtualSensorCommand, RefusesMalformedCommands) {

@@ -17,7 +17,7 @@ using test::Word;
 TEST(VirtualSensorFrame, HeaderCarriesPlausibleReadings) {
   CVirtualSensor sensor;
   const auto frame = NextFrame(sensor);
-  ASSERT_EQ(frame.size(), 28u + 20 * 8);
+  ASSERT_EQ(frame.size(), 28u + 40 * 8);
   EXPECT_NEAR(Word(frame, 0) * 0.0022711 + 1.06, 12.0, 0.02);  // supply voltage
   EXPECT_NEAR(Word(frame, 2) * 0.01162 - 27.0, 35.0, 0.05);    // laser temperature
   EXPECT_NEAR(Word(frame, 4), 1800, 5);                        // laser power
@@ -38,20 +38,24 @@ TEST(VirtualSensorFrame, LaserOffEntriesAreExact) {
   CVirtualSensor sensor;
   Command(sensor, 'F', 0, 1);
   const auto frame = NextFrame(sensor);
-  ASSERT_EQ(Entries(frame), 20u);
-  // count, distance 60000, width 0, scan state 0 and DeltTime 5 (at 1200 rpm).
-  const std::vector<uint8_t> first = {0x00, 0x00, 0xEA, 0x60, 0x00, 0x00, 0x00, 0x0A,
-                                      0x00, 0x01, 0xEA, 0x60, 0x00, 0x00, 0x00, 0x0A};
-  const std::vector<uint8_t> last = {0x00, 0x13, 0xEA, 0x60, 0x00, 0x00, 0x00, 0x0A};
-  EXPECT_EQ(std::vector<uint8_t>(frame.begin() + 28, frame.begin() + 44), first);
+  ASSERT_EQ(Entries(frame), 40u);
+  // count, distance 60000, width 0, scan state 0 and DeltTime: a sample every
+  // 2.5 time units at power-up, taken at 0, 2, 5, 7, ... so 2, 2, 3, 2, 3 ...
+  const std::vector<uint8_t> first = {0x00, 0x00, 0xEA, 0x60, 0x00, 0x00, 0x00, 0x04,
+                                      0x00, 0x01, 0xEA, 0x60, 0x00, 0x00, 0x00, 0x04,
+                                      0x00, 0x02, 0xEA, 0x60, 0x00, 0x00, 0x00, 0x06};
+  const std::vector<uint8_t> last = {0x00, 0x27, 0xEA, 0x60, 0x00, 0x00, 0x00, 0x04};
+  EXPECT_EQ(std::vector<uint8_t>(frame.begin() + 28, frame.begin() + 52), first);
   EXPECT_EQ(std::vector<uint8_t>(frame.end() - 8, frame.end()), last);
 }
 
 TEST(VirtualSensorFrame, SamplesPerFrameFollowTheRate) {
-  struct Case { uint16_t rpm; size_t minEntries, maxEntries; };
-  for (const Case c : {Case{1200, 20, 20}, Case{6000, 100, 100}, Case{300, 5, 5}, Case{1100, 18, 19}}) {
+  // rpm 0: the power-up rate, exactly 40 samples a millisecond.
+  struct Case { uint16_t rpm; size_t minEntries, maxEntries, total; };
+  for (const Case c : {Case{0, 40, 40, 24000}, Case{3600, 119, 120, 71928}, Case{300, 9, 10, 5994},
+                       Case{1100, 36, 37, 21978}}) {
     CVirtualSensor sensor;
-    Command(sensor, 'R', c.rpm, 1);
+    if (c.rpm != 0) Command(sensor, 'R', c.rpm, 1);
     size_t total = 0, fewest = 1000, most = 0;
     for (int ms = 0; ms < 600; ++ms) {
       const auto frame = NextFrame(sensor);
@@ -61,11 +65,11 @@ TEST(VirtualSensorFrame, SamplesPerFrameFollowTheRate) {
     }
     EXPECT_EQ(fewest, c.minEntries) << c.rpm;
     EXPECT_EQ(most, c.maxEntries) << c.rpm;
-    EXPECT_EQ(total, 600u * c.rpm * 1000 / 60000) << c.rpm;
+    EXPECT_EQ(total, c.total) << c.rpm;
   }
 }
 
-// Counts rise by one and wrap, the scan bit flips every 1000 samples, and a
+// Counts rise by one and wrap, the scan bit flips every 1998 samples, and a
 // rotation's DeltTimes add up to its period; all of it through rate changes.
 TEST(VirtualSensorFrame, EntriesFollowTheRotation) {
   CVirtualSensor sensor;
@@ -73,31 +77,35 @@ TEST(VirtualSensorFrame, EntriesFollowTheRotation) {
   std::vector<uint32_t> rotationTimes(1, 0);
   bool wrapped = false;
   for (int ms = 0; ms < 2400; ++ms) {
-    if (ms == 1500) Command(sensor, 'R', 1100, 1);  // on a rotation boundary
-    if (ms == 2000) Command(sensor, 'R', 6000, 2);  // inside rotation 39
+    if (ms == 1500) Command(sensor, 'R', 1100, 1);  // inside rotation 30
+    if (ms == 2000) Command(sensor, 'R', 3600, 2);  // inside rotation 39
     const auto frame = NextFrame(sensor);
     for (size_t i = 0; i < Entries(frame); ++i, ++sample) {
       ASSERT_EQ(EntryWord(frame, i, 0), sample & 0xFFFF);
       wrapped |= EntryWord(frame, i, 0) == 0 && sample > 0;
       const uint16_t flags = EntryWord(frame, i, 3);
-      ASSERT_EQ(flags >> 15, (sample / 1000) % 2) << sample;
+      ASSERT_EQ(flags >> 15, (sample / 1998) % 2) << sample;
       ASSERT_EQ(flags & 1, 0);
       const unsigned delt = (flags >> 1) & 0x3FFF;
-      ASSERT_TRUE(delt == 5 || delt == 6 || delt == 1) << sample;  // no jump at a rate change
-      if (sample > 0 && sample % 1000 == 0) rotationTimes.push_back(0);
+      ASSERT_LE(delt, 3u) << sample;  // no jump at a rate change
+      if (sample > 0 && sample % 1998 == 0) rotationTimes.push_back(0);
       rotationTimes.back() += delt;
     }
   }
   EXPECT_TRUE(wrapped);
   EXPECT_EQ(sensor.SamplesTaken(), sample);
-  ASSERT_EQ(rotationTimes.size(), 80u);
-  EXPECT_EQ(rotationTimes[0], 5000u);  // 1200 rpm: 50 ms in 10 us units
-  EXPECT_EQ(rotationTimes[29], 5000u);
+  ASSERT_EQ(rotationTimes.size(), 64u);
+  // Power-up rate: 49.95 ms in 10 us units (the very first sample reports the
+  // whole-unit interval, 2, so rotation 0 comes to 4994).
+  EXPECT_EQ(rotationTimes[0], 4994u);
+  EXPECT_EQ(rotationTimes[1], 4995u);
+  EXPECT_EQ(rotationTimes[29], 4995u);
   for (size_t r = 31; r < 39; ++r) {  // 1100 rpm: 54.5 ms
     EXPECT_TRUE(rotationTimes[r] == 5454 || rotationTimes[r] == 5455) << r;
   }
-  EXPECT_EQ(rotationTimes[40], 1000u);  // 6000 rpm: 10 ms
-  EXPECT_EQ(rotationTimes[78], 1000u);
+  for (size_t r = 40; r < 63; ++r) {  // 3600 rpm: 16.7 ms
+    EXPECT_TRUE(rotationTimes[r] == 1666 || rotationTimes[r] == 1667) << r;
+  }
 }
 
 TEST(VirtualSensorFrame, RoomDistancesWithRareStrays) {
@@ -125,23 +133,23 @@ TEST(VirtualSensorFrame, RoomDistancesWithRareStrays) {
 
 TEST(VirtualSensorFrame, LostSamplesLeaveCountGaps) {
   CVirtualSensor sensor;
-  NextFrame(sensor);  // counts 0..19
+  NextFrame(sensor);  // counts 0..39
   sensor.DropSamples(5);
   auto frame = NextFrame(sensor);
-  EXPECT_EQ(Entries(frame), 15u);
-  EXPECT_EQ(EntryWord(frame, 0, 0), 25);
+  EXPECT_EQ(Entries(frame), 35u);
+  EXPECT_EQ(EntryWord(frame, 0, 0), 45);
 
   sensor.ShortenNextFrames(2, 50);
   EXPECT_EQ(NextFrame(sensor).size(), 50u);
   EXPECT_EQ(NextFrame(sensor).size(), 50u);
   frame = NextFrame(sensor);
-  ASSERT_EQ(Entries(frame), 20u);
-  EXPECT_EQ(EntryWord(frame, 0, 0), 80);
+  ASSERT_EQ(Entries(frame), 40u);
+  EXPECT_EQ(EntryWord(frame, 0, 0), 160);
 
   frame = NextFrame(sensor, 100);  // room for 9 entries only
   EXPECT_EQ(frame.size(), 100u);
-  EXPECT_EQ(EntryWord(NextFrame(sensor), 0, 0), 120);
-  EXPECT_EQ(sensor.SamplesTaken(), 140u);
+  EXPECT_EQ(EntryWord(NextFrame(sensor), 0, 0), 240);
+  EXPECT_EQ(sensor.SamplesTaken(), 280u);
 }
 
 TEST(VirtualSensorFrame, SequenceBreakInsideOneFrame) {
@@ -149,17 +157,17 @@ TEST(VirtualSensorFrame, SequenceBreakInsideOneFrame) {
   NextFrame(sensor);
   sensor.BreakSequenceInNextFrame();
   auto frame = NextFrame(sensor);
-  ASSERT_EQ(Entries(frame), 20u);
+  ASSERT_EQ(Entries(frame), 40u);
   int breaks = 0;
-  for (size_t i = 1; i < 20; ++i) {
+  for (size_t i = 1; i < 40; ++i) {
     const int step = EntryWord(frame, i, 0) - EntryWord(frame, i - 1, 0);
     EXPECT_TRUE(step == 1 || step == 2);
     breaks += step == 2;
   }
   EXPECT_EQ(breaks, 1);
   frame = NextFrame(sensor);
-  EXPECT_EQ(EntryWord(frame, 0, 0), 41);
-  EXPECT_EQ(EntryWord(frame, 19, 0), 60);
+  EXPECT_EQ(EntryWord(frame, 0, 0), 81);
+  EXPECT_EQ(EntryWord(frame, 39, 0), 120);
 }
 
 }  // namespace

@@ -15,13 +15,13 @@ class UsbIsocPipe : public PortFixture {
 
 TEST_F(UsbIsocPipe, DeliversEverySampleOfAMinuteInOrder) {
   Quietly([&] {
-    cmdPipe.Send('R', 1100, 1);  // 18 or 19 samples a frame: every packet short of the maximum
+    cmdPipe.Send('R', 1100, 1);  // 36 or 37 samples a frame: every packet short of the maximum
     dataPipe.StartAllReads();
     Stream(60'000);
   });
   EXPECT_EQ(sensor->RotationRpm(), 1100u);
   // The ring starts 1320 frames ahead; from there on nothing is missed.
-  const double expected = (60'000 - 1320 - 160) * 1100.0 * 1000 / 60'000;
+  const double expected = (60'000 - 1320 - 160) * 1100.0 * 1998 / 60'000;
   EXPECT_GT(static_cast<double>(dataPipe.counts.size()), expected);
   ExpectContinuous(dataPipe.counts);
 }
@@ -36,7 +36,7 @@ TEST_F(UsbIsocPipe, CollectsCompletedBlocksInRingOrderAndQueuesThemAgain) {
   bus->Advance(first - bus->CurrentFrame() + 3 * 16);  // three blocks complete between two polls
   int collected = 0;
   const std::string out = Quietly([&] { collected = dataPipe.GetPipeData(); });
-  EXPECT_EQ(collected, 3 * 16 * 20);
+  EXPECT_EQ(collected, 3 * 16 * 40);
   EXPECT_EQ(dataPipe.mTransferRing.mReadIndex, 3u);
   // Each went straight back behind the others.
   EXPECT_EQ(dataPipe.mTransferRing[0].IsoContext->StartFrame, first + 160);
@@ -76,8 +76,8 @@ TEST_F(UsbIsocPipe, HundredFruitlessLooksCancelWarnAndResynchronise) {
   bus->SetStreamStalled(false);
   dataPipe.counts.clear();
   Quietly([&] { Stream(6000); });
-  EXPECT_GT(dataPipe.counts.size(), 20u * 4000);
-  ExpectContinuous(std::vector<uint16_t>(dataPipe.counts.begin() + 9 * 16 * 20, dataPipe.counts.end()));
+  EXPECT_GT(dataPipe.counts.size(), 40u * 4000);
+  ExpectContinuous(std::vector<uint16_t>(dataPipe.counts.begin() + 9 * 16 * 40, dataPipe.counts.end()));
 }
 
 TEST_F(UsbIsocPipe, ShortFramesAreDecodedWithTheirOwnLength) {
@@ -94,7 +94,7 @@ TEST_F(UsbIsocPipe, ShortFramesAreDecodedWithTheirOwnLength) {
   int gaps = 0;
   for (size_t i = 1; i < after.size(); ++i) {
     if (static_cast<uint16_t>(after[i - 1] + 1) != after[i]) {
-      EXPECT_EQ(static_cast<uint16_t>(after[i] - after[i - 1]), 18) << "17 samples cut from the frame";
+      EXPECT_EQ(static_cast<uint16_t>(after[i] - after[i - 1]), 38) << "37 samples cut from the frame";
       ++gaps;
     }
   }

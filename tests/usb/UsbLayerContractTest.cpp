@@ -133,13 +133,13 @@ TEST_F(UsbLayerContract, IsochronousRingFillsInOrderAsTheClockAdvances) {
       const KISO_PACKET& packet = read.context->IsoPackets[i];
       EXPECT_EQ(packet.Status, kIsoPacketOk);
       EXPECT_EQ(packet.Offset, static_cast<uint32_t>(i * kPacketLength));
-      EXPECT_EQ(packet.Length, 28 + 20 * 8) << "1200 rpm: 20 samples in every frame";
+      EXPECT_EQ(packet.Length, 28 + 40 * 8) << "40 samples in every frame at the power-up rate";
       sum += packet.Length;
     }
     EXPECT_EQ(length, sum);
     for (uint16_t c : Counts(read)) counts.push_back(c);
   }
-  ASSERT_EQ(counts.size(), 10u * kPackets * 20);
+  ASSERT_EQ(counts.size(), 10u * kPackets * 40);
   for (size_t i = 1; i < counts.size(); ++i) {
     ASSERT_EQ(static_cast<uint16_t>(counts[i - 1] + 1), counts[i]) << "at sample " << i;
   }
@@ -157,8 +157,8 @@ TEST_F(UsbLayerContract, PacketsCarryTheirOwnLengthsWhenTheRateChanges) {
   ASSERT_TRUE(Done(read, &length));
   std::vector<unsigned> lengths;
   for (int i = 0; i < kPackets; ++i) lengths.push_back(read.context->IsoPackets[i].Length);
-  EXPECT_NE(std::count(lengths.begin(), lengths.end(), 28 + 18 * 8), 0);
-  EXPECT_NE(std::count(lengths.begin(), lengths.end(), 28 + 19 * 8), 0);
+  EXPECT_NE(std::count(lengths.begin(), lengths.end(), 28 + 36 * 8), 0);
+  EXPECT_NE(std::count(lengths.begin(), lengths.end(), 28 + 37 * 8), 0);
   const std::vector<uint16_t> counts = Counts(read);
   for (size_t i = 1; i < counts.size(); ++i) {
     ASSERT_EQ(static_cast<uint16_t>(counts[i - 1] + 1), counts[i]);
@@ -190,7 +190,7 @@ TEST_F(UsbLayerContract, CancelledTransfersReportOperationAborted) {
   QueueIso(first, CurrentFrame() + 1);
   bus->Advance(1 + kPackets);
   EXPECT_TRUE(Done(first, &length));
-  EXPECT_EQ(length, kPackets * (28u + 20 * 8));
+  EXPECT_EQ(length, kPackets * (28u + 40 * 8));
 }
 
 // Records what the hot-plug monitor reports.

@@ -66,7 +66,7 @@ TEST_F(UsbLayerFault, ShortFramesComeBackWithTheirShortLength) {
   ASSERT_TRUE(Done(read));
   EXPECT_EQ(read.context->IsoPackets[0].Length, 30);
   EXPECT_EQ(read.context->IsoPackets[1].Length, 30);
-  EXPECT_EQ(read.context->IsoPackets[2].Length, 28 + 20 * 8);
+  EXPECT_EQ(read.context->IsoPackets[2].Length, 28 + 40 * 8);
 }
 
 TEST_F(UsbLayerFault, SilentStatusEndpointLeavesReadsPending) {

@@ -126,7 +126,7 @@ TEST_F(UsbPort, RemovalCleansUpAndReplugOpensWithFreshResources) {
     Stream(3000);
   });
   ASSERT_NE(port->mUSBHandle.load(), nullptr);
-  EXPECT_GT(dataPipe.counts.size(), 20u * 1000);
+  EXPECT_GT(dataPipe.counts.size(), 40u * 1000);
   ExpectContinuous(dataPipe.counts);
 }
 
