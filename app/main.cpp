@@ -8,6 +8,8 @@
 
 #include "ClientOptions.h"
 #include "ClientRun.h"
+#include "LibusbBackend.h"
+#include "UsbLibrary.h"
 #include "SkarvIO.h"
 #include "VirtualSensorSetup.h"
 
@@ -35,7 +37,11 @@ int main(int argc, char** argv) {
   if (options.simulate) {
     simulation = UseVirtualSensor();
   } else {
-    std::printf("No backend for real sensors is built in yet: start with --simulate for the virtual sensor.\n");
+    auto backend = std::make_shared<CLibusbBackend>();
+    if (!backend->Usable()) {
+      std::printf("libusb could not be started: no real sensor can be reached.\n");
+    }
+    UsbLib_SetBackend(backend);
   }
   return RunClient(app, gSkarvIO, gPlotDistance, gPlotWidth);
 }

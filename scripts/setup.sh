@@ -10,6 +10,7 @@ packages=(
   googletest
   libgtest-dev
   libgmock-dev
+  libusb-1.0-0-dev
   qt6-base-dev
   qt6-qpa-plugins
   xvfb
