@@ -1,23 +1,10 @@
 // The step of the data path.
 
-#include <clocale>
 #include <cstdio>
 #include <iostream>
-#include <locale.h>
 
 #include "GeneralException.h"
 #include "SkarvIO.h"
-
-namespace {
-
-// The CSV and the console always use a full stop as decimal point, whatever
-// locale the windows set for the operator.
-locale_t ClassicLocale() {
-  static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  return locale;
-}
-
-}  // namespace
 
 int CSkarvIO::UpdateContiniousData() {
   int result = 0;
@@ -54,7 +41,6 @@ int CSkarvIO::UpdateContiniousData() {
 }
 
 void CSkarvIO::ProcessRecords(int count, int& result) {
-  const locale_t previous = uselocale(ClassicLocale());
   CUSBKivDataPipe::T_Record* records = mDataPipe.mRecordStorage.get();
   for (int i = 0; i < count; ++i) {
     PopulateMemberVariables(&records[i]);
@@ -65,7 +51,6 @@ void CSkarvIO::ProcessRecords(int count, int& result) {
     }
     ReportGap();
   }
-  uselocale(previous);
 }
 
 void CSkarvIO::ReportGap() {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "CsvLine.h"
 #include "GeneralException.h"
 #include "SkarvIO.h"
 
@@ -57,12 +58,16 @@ void CSkarvIO::SaveFileTimeIncrement() {
   if (!file) {
     return;
   }
-  std::fprintf(file, "%d,%u,%f,%d,%f,%u,%d,%f", mRecordCount, static_cast<unsigned>(mSampleDeltTime), mCurDistance,
-               mCurWidth, mTemperature, mScanState, static_cast<int>(mLaserPower), mSupplyVoltage);
-  const int16_t channels[] = {mIMUData.AccelX, mIMUData.AccelY, mIMUData.AccelZ, mIMUData.IMUTemp, mIMUData.GyroX,
-                              mIMUData.GyroY,  mIMUData.GyroZ,  mIMUData.MagX,   mIMUData.MagY,   mIMUData.MagZ};
-  for (int16_t value : channels) {
-    std::fprintf(file, ",%d", value);
-  }
-  std::fputc('\n', file);
+  const T_CsvFields fields{mRecordCount,
+                           mSampleDeltTime,
+                           mCurDistance,
+                           mCurWidth,
+                           mTemperature,
+                           mScanState,
+                           mLaserPower,
+                           mSupplyVoltage,
+                           {mIMUData.AccelX, mIMUData.AccelY, mIMUData.AccelZ, mIMUData.IMUTemp, mIMUData.GyroX,
+                            mIMUData.GyroY, mIMUData.GyroZ, mIMUData.MagX, mIMUData.MagY, mIMUData.MagZ}};
+  char line[kCsvLineCapacity];
+  std::fwrite(line, 1, FormatCsvLine(fields, line), file);
 }
