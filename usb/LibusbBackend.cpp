@@ -63,12 +63,15 @@ std::string Location(libusb_device* device) {
     return location + "0";
   }
   for (int i = 0; i < count; ++i) {
-    location += (i ? "." : "") + std::to_string(ports[i]);
+    if (i > 0) {
+      location += '.';
+    }
+    location += std::to_string(ports[i]);
   }
   return location;
 }
 
-std::string DevicePath(libusb_device* device) { return "usb:" + Location(device); }
+std::string DevicePath(libusb_device* device) { return std::string("usb:").append(Location(device)); }
 
 // The list entry of a device, from what libusb knows without opening it.
 bool Describe(libusb_device* device, KLST_DEVINFO& info, libusb_device_descriptor& descriptor) {
