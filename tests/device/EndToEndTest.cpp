@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <numbers>
-#include <regex>
+#include <cstdio>
 #include <thread>
 
 #include "EndToEndFixture.h"
@@ -11,6 +11,19 @@
 namespace {
 
 using EndToEnd = EndToEndFixture;
+
+// The gap reports "Skiped records = <missing> at <count>" in the output.
+std::vector<std::pair<int, int>> GapReports(const std::string& out) {
+  std::vector<std::pair<int, int>> reports;
+  for (size_t at = out.find("Skiped records = "); at != std::string::npos; at = out.find("Skiped records = ", at + 1)) {
+    int missing = -1;
+    int count = -1;
+    if (std::sscanf(out.c_str() + at, "Skiped records = %d at %d\n", &missing, &count) == 2) {
+      reports.emplace_back(missing, count);
+    }
+  }
+  return reports;
+}
 
 size_t Occurrences(const std::string& text, const std::string& what) {
   size_t count = 0;
@@ -77,7 +90,7 @@ TEST_F(EndToEnd, UnplugAndReplugDuringRecordingKeepsTheFileAndReportsTheGap) {
   });
   out = Run(2500);
   // The sensor starts counting again from 0 after its power-up.
-  EXPECT_TRUE(std::regex_search(out, std::regex("Skiped records = [0-9]+ at [0-9]+\n"))) << out.substr(0, 2000);
+  EXPECT_FALSE(GapReports(out).empty()) << out.substr(0, 2000);
   controller->RequestRecording(false);
   Run(10);
   const std::vector<uint16_t> recorded = RecordedCounts("SkarvData-1.csv");
@@ -100,9 +113,9 @@ TEST_F(EndToEnd, CountsWrapWithoutAGapAndDroppedSamplesAreReported) {
   ASSERT_GT(sensor->SamplesTaken(), 65536u + 1000) << "the counts have wrapped during the run";
   sensor->DropSamples(2);
   out = Run(200);
-  std::smatch match;
-  ASSERT_TRUE(std::regex_search(out, match, std::regex("Skiped records = 2 at ([0-9]+)\n"))) << out.substr(0, 500);
-  EXPECT_EQ(Occurrences(out, "Skiped"), 1u);
+  const auto reports = GapReports(out);
+  ASSERT_EQ(reports.size(), 1u) << out.substr(0, 500);
+  EXPECT_EQ(reports[0].first, 2);
 }
 
 TEST_F(EndToEnd, UnopenableRecordingFileIsReportedOnceAndDataKeepsFlowing) {
