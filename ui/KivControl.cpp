@@ -8,10 +8,9 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPalette>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStyleOptionProgressBar>
-#include <QStylePainter>
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -28,23 +27,27 @@ constexpr int kFileNamePoints = 9;
 // What the operator may type into the two filtered readings' boxes.
 constexpr int kTypedReadingLength = 6;
 
-// A bar whose maximum is 0 (the plot limits before the scan view has set
-// them) shows empty rather than as a busy indicator.
+// A flat bar: a frame and the filled part in the highlight colour. Drawn
+// directly rather than through the style, as it repaints at every tick. A bar
+// whose maximum is 0 (the plot limits before the scan view has set them)
+// shows empty rather than as a busy indicator.
 class CPanelBar : public QProgressBar {
  public:
   using QProgressBar::QProgressBar;
 
  protected:
   void paintEvent(QPaintEvent*) override {
-    QStylePainter painter(this);
-    QStyleOptionProgressBar option;
-    initStyleOption(&option);
-    if (option.maximum <= option.minimum) {
-      option.minimum = 0;
-      option.maximum = 1;
-      option.progress = 0;
+    QPainter painter(this);
+    const QRect frame = rect().adjusted(0, 0, -1, -1);
+    painter.fillRect(rect(), palette().base());
+    const int span = maximum() - minimum();
+    if (span > 0 && value() > minimum()) {
+      const int inner = frame.width() - 1;
+      const int filled = static_cast<int>(static_cast<int64_t>(inner) * (value() - minimum()) / span);
+      painter.fillRect(QRect(frame.left() + 1, frame.top() + 1, filled, frame.height() - 1), palette().highlight());
     }
-    painter.drawControl(QStyle::CE_ProgressBar, option);
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(frame);
   }
 };
 
