@@ -8,6 +8,8 @@ namespace sim {
 
 namespace {
 
+constexpr uint64_t kFramesPerWake = 4;
+
 bool IsIn(uint8_t endpoint) { return (endpoint & 0x80) != 0; }
 
 }  // namespace
@@ -151,7 +153,11 @@ void CVirtualBus::RealTimeLoop() {
         lock.lock();
       }
     }
-    mStopSignal.wait_until(lock, start + std::chrono::milliseconds(mFramesRun + 1), [this] { return mStopping; });
+    // Frames are run a few at a time: isochronous transfers span 16 frames
+    // and the host looks at them every few milliseconds anyway, so waking
+    // for every single frame would only cost time.
+    mStopSignal.wait_until(lock, start + std::chrono::milliseconds(mFramesRun + kFramesPerWake),
+                           [this] { return mStopping; });
   }
 }
 
