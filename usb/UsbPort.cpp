@@ -9,23 +9,40 @@ CClassMutex CUSBPort::mAddedRemovedLock;
 int CUSBPort::mDeviceAddedCount = 0;
 char CUSBPort::mRemovedDevicePath[CUSBPort::kPathLength] = {};
 std::atomic<bool> CUSBPort::mRemovalPending{false};
+char CUSBPort::mOpenDevicePath[CUSBPort::kPathLength] = {};
+std::atomic<bool> CUSBPort::mOpenDeviceRemoved{false};
 
 namespace {
 
 const char kAllDevicesPattern[] = "*";
 
-// Holds the class-wide lock for a scope, released on every way out.
+// Holds the class-wide lock for a scope, released on every way out. Before
+// any port is initialised there is no lock yet, and no other thread either:
+// the hot-plug monitor starts with the port.
 class CPortLock {
  public:
-  CPortLock() { CUSBPort::mAddedRemovedLock.Wait(); }
-  ~CPortLock() { CUSBPort::mAddedRemovedLock.Release(); }
+  CPortLock() : mHeld(CUSBPort::mAddedRemovedLock.IsInitialized()) {
+    if (mHeld) CUSBPort::mAddedRemovedLock.Wait();
+  }
+  ~CPortLock() {
+    if (mHeld) CUSBPort::mAddedRemovedLock.Release();
+  }
   CPortLock(const CPortLock&) = delete;
   CPortLock& operator=(const CPortLock&) = delete;
+
+ private:
+  const bool mHeld;
 };
 
 void ClearRemovedPath() {
   CUSBPort::mRemovedDevicePath[0] = '\0';
   CUSBPort::mRemovalPending = false;
+}
+
+// Called with the lock held, whenever the open device changes.
+void SetOpenDevicePath(const char* path) {
+  std::snprintf(CUSBPort::mOpenDevicePath, CUSBPort::kPathLength, "%s", path);
+  CUSBPort::mOpenDeviceRemoved = false;
 }
 
 }  // namespace
@@ -96,16 +113,19 @@ void CUSBPort::AttachOrRemoveDevice() {
     }
     mUSBHandle = handle;
     FindInterfaces();
+    SetOpenDevicePath(mDeviceInfo->DevicePath);
     std::printf("Device opened successfully!\n");
     return;
   }
 
-  if (!mRemovalPending.load()) {
+  if (!mRemovalPending.load() && !mOpenDeviceRemoved.load()) {
     return;
   }
   CPortLock lock;
-  std::printf("Deviced clean path = %s\n", mRemovedDevicePath);
-  const bool ours = mDeviceInfo && std::strncmp(mRemovedDevicePath, mDeviceInfo->DevicePath, kPathLength) == 0;
+  const bool pending = mRemovedDevicePath[0] != '\0';
+  std::printf("Deviced clean path = %s\n", pending ? mRemovedDevicePath : mOpenDevicePath);
+  const bool ours = mOpenDeviceRemoved.load() ||
+                    (mDeviceInfo && std::strncmp(mRemovedDevicePath, mDeviceInfo->DevicePath, kPathLength) == 0);
   // The notice is acted on once: for our device by cleaning up, for any
   // other device by dropping it.
   ClearRemovedPath();
@@ -178,6 +198,8 @@ void CUSBPort::FindInterfaces() {
 }
 
 void CUSBPort::CleanInterface() {
+  CPortLock lock;
+  SetOpenDevicePath("");
   // The device stays unusable after a failed binding; closing it here (and
   // letting go of its list) lets the next arrival open it afresh instead of
   // finding it still held.
@@ -193,6 +215,8 @@ void CUSBPort::CleanInterface() {
 }
 
 void CUSBPort::CleanPort() {
+  CPortLock lock;
+  SetOpenDevicePath("");
   std::fprintf(stderr, "Clean Port.\n");
   std::printf("Removed cleanup start \n");
   for (CUSBPipe* pipe : mPipeList) {
@@ -226,5 +250,9 @@ void DeviceAdded(KHOT_HANDLE /*handle*/, KLST_DEVINFO_HANDLE DeviceInfo, KLST_SY
     std::snprintf(CUSBPort::mRemovedDevicePath, CUSBPort::kPathLength, "%s", DeviceInfo->DevicePath);
     CUSBPort::mRemovalPending = CUSBPort::mRemovedDevicePath[0] != '\0';
     CUSBPort::mDeviceAddedCount = 0;
+    if (CUSBPort::mOpenDevicePath[0] != '\0' &&
+        std::strncmp(CUSBPort::mOpenDevicePath, DeviceInfo->DevicePath, CUSBPort::kPathLength) == 0) {
+      CUSBPort::mOpenDeviceRemoved = true;
+    }
   }
 }

@@ -49,6 +49,13 @@ class CUSBPort {
   static char mRemovedDevicePath[kPathLength];
   // Mirrors "mRemovedDevicePath is not empty", for the look without the lock.
   static std::atomic<bool> mRemovalPending;
+  // The path of the device this process has open, and whether a removal of
+  // it has been reported. Unlike the pending path, which a later arrival
+  // empties, this stays set until the clean-up: a device unplugged and
+  // plugged back before the owner's next update is still cleaned up (and
+  // then opened anew) instead of being kept on a dead handle.
+  static char mOpenDevicePath[kPathLength];
+  static std::atomic<bool> mOpenDeviceRemoved;
 
  private:
   KHOT_HANDLE mHotMonitor = nullptr;

@@ -164,4 +164,33 @@ TEST_F(UsbPort, RemovalOfAnotherDeviceIsReportedOnceAndDropped) {
   EXPECT_EQ(dataPipe.mUSBPort.load(), port.get());
 }
 
+TEST_F(UsbPort, QuickReplugBeforeTheNextUpdateIsCleanedUpAndReopened) {
+  OpenPort();
+  const KUSB_HANDLE first = port->mUSBHandle.load();
+  ASSERT_NE(first, nullptr);
+  // Removal and arrival both reported before the owner looks again: the
+  // arrival empties the pending removal, yet the dead handle must go.
+  Quietly([&] {
+    bus->Unplug(sensor);
+    bus->Plug(sensor);
+    ASSERT_TRUE(UsbLib_FlushHotplug());
+  });
+  testing::internal::CaptureStderr();
+  const std::string out = Quietly([&] {
+    port->AttachOrRemoveDevice();  // cleans up the old connection
+    port->AttachOrRemoveDevice();  // opens the new one
+  });
+  testing::internal::GetCapturedStderr();
+  EXPECT_NE(out.find("Removed cleanup start"), std::string::npos) << out;
+  EXPECT_NE(out.find("Device opened successfully!"), std::string::npos) << out;
+  ASSERT_NE(port->mUSBHandle.load(), nullptr);
+  unsigned frame = 0;
+  EXPECT_TRUE(UsbK_GetCurrentFrameNumber(port->mUSBHandle.load(), &frame)) << "a live handle";
+  Quietly([&] {
+    dataPipe.StartAllReads();
+    Stream(2000);
+  });
+  EXPECT_FALSE(dataPipe.counts.empty());
+}
+
 }  // namespace
