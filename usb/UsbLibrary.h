@@ -21,8 +21,9 @@ uint32_t GetLastError();
 void SetLastError(uint32_t errorCode);
 
 // Backend selection. Setting a backend first shuts the previous one down:
-// monitors are stopped, transfers in flight cancelled and every handle freed
-// (later calls with those handles fail). Passing null leaves no backend, and
+// monitors are stopped, transfers in flight cancelled and every list, device
+// and pool handle freed (later calls with those handles fail). Isochronous
+// contexts stay valid until IsoK_Free. Passing null leaves no backend, and
 // every call then fails with kErrorDeviceNotConnected.
 void UsbLib_SetBackend(std::shared_ptr<CUsbBackend> backend);
 std::shared_ptr<CUsbBackend> UsbLib_GetBackend();

@@ -137,11 +137,8 @@ void CUsbLibraryCore::ReplaceBackend(std::shared_ptr<CUsbBackend> backend) {
       FreeDeviceLocked(lock, mDevices.begin()->first);
     }
     mLists.clear();
-    for (KISO_CONTEXT* context : mIsoContexts) {
-      delete[] context->IsoPackets;
-      delete context;
-    }
-    mIsoContexts.clear();
+    // Isochronous contexts are the caller's memory, not the backend's: the
+    // pipes that hold them free them with IsoK_Free when they detach.
   }
   if (old) {
     old->SetHotplugSink(nullptr);
