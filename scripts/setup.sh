@@ -11,10 +11,14 @@ packages=(
   libgtest-dev
   libgmock-dev
   libusb-1.0-0-dev
+  umockdev
+  libumockdev-dev
   qt6-base-dev
   qt6-qpa-plugins
   xvfb
   xauth
+  clang
+  libclang-rt-14-dev
 )
 
 missing=()
