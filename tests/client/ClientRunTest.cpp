@@ -18,21 +18,11 @@
 #include "KivControl.h"
 #include "KivView.h"
 #include "SkarvIO.h"
+#include "TestSupport.h"
 #include "UsbLibrary.h"
 #include "VirtualSensorSetup.h"
 
 namespace {
-
-std::vector<uint16_t> RecordedCounts(const std::string& name) {
-  std::ifstream file(name);
-  std::string line;
-  std::getline(file, line);
-  std::vector<uint16_t> counts;
-  while (std::getline(file, line)) {
-    counts.push_back(static_cast<uint16_t>(std::stoi(line.substr(0, line.find(',')))));
-  }
-  return counts;
-}
 
 TEST(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
   qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));

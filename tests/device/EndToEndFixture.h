@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "SkarvIO.h"
+#include "TestSupport.h"
 #include "usb/VirtualSensorFixture.h"
 
 class EndToEndFixture : public VirtualSensorFixture {
@@ -50,14 +51,6 @@ class EndToEndFixture : public VirtualSensorFixture {
     std::filesystem::remove_all(workDir);
   }
 
-  template <typename Step>
-  static std::string Quietly(Step step) {
-    testing::internal::CaptureStdout();
-    step();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-  }
-
   // Runs the data path for `ms` of bus time, one update every 10 ms; returns
   // what it printed.
   std::string Run(uint32_t ms, int* lastScan = nullptr) {
@@ -82,19 +75,6 @@ class EndToEndFixture : public VirtualSensorFixture {
   std::vector<uint16_t> Sent() {
     std::lock_guard<std::mutex> lock(sentMutex);
     return sent;
-  }
-
-  // The Count column of a recording file.
-  static std::vector<uint16_t> RecordedCounts(const std::string& name, std::string* header = nullptr) {
-    std::ifstream file(name);
-    std::string line;
-    std::getline(file, line);
-    if (header) *header = line;
-    std::vector<uint16_t> counts;
-    while (std::getline(file, line)) {
-      counts.push_back(static_cast<uint16_t>(std::stoi(line.substr(0, line.find(',')))));
-    }
-    return counts;
   }
 
   std::unique_ptr<CSkarvIO> controller;

@@ -25,12 +25,6 @@ std::vector<std::pair<int, int>> GapReports(const std::string& out) {
   return reports;
 }
 
-size_t Occurrences(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
-
 TEST_F(EndToEnd, RecordingHoldsOneLinePerSampleSentInOrder) {
   controller->RequestRecording(true);
   Run(4000);

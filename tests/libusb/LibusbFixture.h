@@ -24,6 +24,7 @@
 #include "LibusbBackend.h"
 #include "SensorTestbed.h"
 #include "SkarvIO.h"
+#include "TestSupport.h"
 #include "UsbLibrary.h"
 
 class LibusbFixture : public ::testing::Test {
@@ -70,14 +71,6 @@ class LibusbFixture : public ::testing::Test {
     if (!previousDir.empty()) std::filesystem::current_path(previousDir);
     std::error_code ignored;
     if (!workDir.empty()) std::filesystem::remove_all(workDir, ignored);
-  }
-
-  template <typename Step>
-  static std::string Quietly(Step step) {
-    testing::internal::CaptureStdout();
-    step();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
   }
 
   // Runs the data path, an update every 10 ms, until `done` holds after an
@@ -152,24 +145,6 @@ class LibusbFixture : public ::testing::Test {
   std::set<size_t> PacketLengths() {
     std::lock_guard<std::mutex> lock(sentMutex);
     return packetLengths;
-  }
-
-  // The Count column of a recording file.
-  static std::vector<uint16_t> RecordedCounts(const std::string& name) {
-    std::ifstream file(name);
-    std::string line;
-    std::getline(file, line);
-    std::vector<uint16_t> counts;
-    while (std::getline(file, line)) {
-      counts.push_back(static_cast<uint16_t>(std::stoi(line.substr(0, line.find(',')))));
-    }
-    return counts;
-  }
-
-  static size_t Occurrences(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
   }
 
   std::unique_ptr<CSensorTestbed> testbed;

@@ -14,6 +14,7 @@
 #include "UsbInteruptPipe.h"
 #include "UsbIsocPipe.h"
 #include "UsbPort.h"
+#include "TestSupport.h"
 #include "VirtualSensorFixture.h"
 
 class CountingIsocPipe : public CUSBIsocPipe {
@@ -69,23 +70,6 @@ class PortFixture : public VirtualSensorFixture {
   void TearDown() override {
     Quietly([&] { port.reset(); });
     VirtualSensorFixture::TearDown();
-  }
-
-  // Runs `step` with standard output captured and returns what it printed;
-  // an exception from `step` passes on, with what it printed in `printed`.
-  template <typename Step>
-  static std::string Quietly(Step step, std::string* printed = nullptr) {
-    testing::internal::CaptureStdout();
-    try {
-      step();
-    } catch (...) {
-      std::fflush(stdout);
-      const std::string out = testing::internal::GetCapturedStdout();
-      if (printed) *printed = out;
-      throw;
-    }
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
   }
 
   // Initialises the port and waits for the hot-plug monitor's first report

@@ -29,12 +29,6 @@ class OtherDevice : public sim::CVirtualDevice {
   sim::DeviceDescription mDescription;
 };
 
-size_t Occurrences(const std::string& text, const std::string& line) {
-  size_t count = 0;
-  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
-  return count;
-}
-
 TEST_F(UsbPort, OpensTheSensorAtStartAndAttachesEveryPipe) {
   const std::string out = OpenPort();
   ASSERT_NE(port->mUSBHandle.load(), nullptr);
