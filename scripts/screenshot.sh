@@ -14,6 +14,7 @@ trap 'rm -rf "$work"' EXIT
 
 export CLIENT="$client" GRAB="$grab" OUTPUT="$output" WORK="$work"
 xvfb-run -a -s "-screen 0 2400x1200x24" bash -c '
+  export QT_QPA_PLATFORM=xcb  # the X display, even where tests draw off-screen
   cd "$WORK"
   "$CLIENT" --simulate > client.log 2>&1 &
   pid=$!

@@ -17,6 +17,8 @@ namespace {
 constexpr int kClientWidth = 784;
 constexpr int kClientHeight = 562;
 constexpr int kMinimumLimit = 10;
+// The strip along the bottom that holds the limit boxes.
+constexpr int kBoxStripHeight = 37;
 
 // Pen colours of the two traces.
 const QColor kDistanceColour(Qt::red);
@@ -33,6 +35,22 @@ void DrawTrace(QPainter& painter, const std::vector<ui::T_PlotPoint>& points, co
   painter.drawPolyline(polyline.data(), static_cast<int>(polyline.size()));
 }
 
+class CPlotArea : public QWidget {
+ public:
+  CPlotArea(KivView* view) : QWidget(view), mView(view) {
+    setAttribute(Qt::WA_OpaquePaintEvent);  // the view fills every pixel itself
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    mView->PaintPlot(painter, rect());
+  }
+
+ private:
+  KivView* mView;
+};
+
 }  // namespace
 
 KivView::KivView()
@@ -40,6 +58,7 @@ KivView::KivView()
       ValBoxMaxWidth(new QLineEdit("400", this)),
       LabelMaxDist(new QLabel("Max Distance", this)),
       ValBoxMaxDistance(new QLineEdit("120", this)),
+      mPlotArea(new CPlotArea(this)),
       mIsocEvents(kTickMs, [this] { IsocEvents_Tick(); }, "View Thread Done....\n") {
   setObjectName("KivView");
   setWindowTitle("KivView");
@@ -47,7 +66,6 @@ KivView::KivView()
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
-  setAutoFillBackground(false);
   LabelMaxWidth->adjustSize();
   LabelMaxDist->adjustSize();
   ValBoxMaxWidth->resize(100, 20);
@@ -123,14 +141,13 @@ void KivView::IsocEvents_Tick() {
 
 void KivView::ShowScan(std::shared_ptr<const T_Scan> scan) {
   mLastScan = std::move(scan);
-  update();
+  mPlotArea->update();
 }
 
-void KivView::UpdatePlotRegion() { mRegion = ui::ComputePlotRegion(width(), height()); }
+void KivView::UpdatePlotRegion() { mRegion = ui::ComputePlotRegion(mPlotArea->width(), mPlotArea->height()); }
 
-void KivView::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  painter.fillRect(rect(), Qt::white);
+void KivView::PaintPlot(QPainter& painter, const QRect& area) {
+  painter.fillRect(area, Qt::white);
   if (!mLastScan || !mPlotDistPtr || !mPlotWidthPtr) {
     return;
   }
@@ -143,12 +160,14 @@ void KivView::paintEvent(QPaintEvent*) {
 
 void KivView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  UpdatePlotRegion();
   PlaceControls();
+  UpdatePlotRegion();
 }
 
-// The limit boxes keep their place at the bottom left.
+// The limit boxes keep their place at the bottom left, the plot area fills
+// the rest.
 void KivView::PlaceControls() {
+  mPlotArea->setGeometry(0, 0, width(), std::max(0, height() - kBoxStripHeight));
   const int fromBottom = kClientHeight - height();
   LabelMaxWidth->move(23, 533 - fromBottom);
   ValBoxMaxWidth->move(101, 530 - fromBottom);

@@ -18,6 +18,8 @@
 #include "WorkerThread.h"
 
 class CSkarvIO;
+class QPainter;
+class QRect;
 
 class KivView : public QWidget {
  public:
@@ -50,13 +52,15 @@ class KivView : public QWidget {
   const ui::T_PlotRegion& PlotRegion() const { return mRegion; }
   const std::shared_ptr<const T_Scan>& LastScan() const { return mLastScan; }
 
+  // Paints the last scan onto the plot area (white, with the two traces).
+  void PaintPlot(QPainter& painter, const QRect& area);
+
   QLabel* LabelMaxWidth;
   QLineEdit* ValBoxMaxWidth;
   QLabel* LabelMaxDist;
   QLineEdit* ValBoxMaxDistance;
 
  protected:
-  void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
@@ -73,5 +77,8 @@ class KivView : public QWidget {
   std::vector<ui::T_PlotPoint> mDistPoints;
   std::vector<ui::T_PlotPoint> mWidthPoints;
   std::function<void()> mOnClose;
+  // The plot's own widget, above the strip of limit boxes: a new scan
+  // repaints it alone, not the boxes.
+  QWidget* mPlotArea;
   CWorkerThread mIsocEvents;
 };

@@ -53,13 +53,13 @@ TEST_F(KivViewTest, LimitsStartFromTheBoxesAndNeverFallBelowTen) {
 
 TEST_F(KivViewTest, PlotRegionFollowsTheWindowsSize) {
   view->show();
-  view->resize(800, 600);
+  view->resize(800, 637);  // a plot area of 800 x 600 above the strip of limit boxes
   QCoreApplication::processEvents();
   EXPECT_EQ(view->PlotRegion().xCenter, 400);
   EXPECT_EQ(view->PlotRegion().yCenter, 300);
   EXPECT_EQ(view->PlotRegion().scale, 400.0);
   // The limit boxes stay at the bottom left.
-  EXPECT_EQ(view->ValBoxMaxDistance->y(), 600 - (562 - 530));
+  EXPECT_EQ(view->ValBoxMaxDistance->y(), 637 - (562 - 530));
   EXPECT_EQ(view->ValBoxMaxDistance->x(), 332);
 }
 
@@ -90,7 +90,8 @@ TEST_F(KivViewTest, PaintsTheLastScanInRedAndGreenEveryTimeItIsExposed) {
   EXPECT_GT(red, 300) << "half a circle of radius 200";
   EXPECT_GT(green, 150) << "half a circle of radius 100";
   // The red trace's first point lies 200 pixels below the centre.
-  EXPECT_EQ(first.pixel(400, 500) & 0xFFFFFF, 0xFF0000u);
+  const ui::T_PlotRegion& region = view->PlotRegion();
+  EXPECT_EQ(first.pixel(region.xCenter, region.yCenter + 200) & 0xFFFFFF, 0xFF0000u);
   // Painted again from the kept scan, as after being covered and uncovered.
   const QImage again = view->grab().toImage();
   EXPECT_EQ(CountColour(again, qRgb(255, 0, 0)), red);
