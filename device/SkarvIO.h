@@ -115,6 +115,9 @@ class CSkarvIO {
   // The step of the data path: returns the size of the last non-empty scan
   // completed in this call, or 0.
   int UpdateContiniousData();
+  // Part of the record loop: reports a gap between the previous record's
+  // number and the current one, modulo 65536, and remembers the current.
+  void ReportGap();
 
   CUSBKivCmdPipe::T_Parameters mParameters{};
   int32_t mStatusState = 0;
@@ -161,7 +164,6 @@ class CSkarvIO {
   template <typename T>
   T Locked(const T& member);
   void ProcessRecords(int count, int& result);
-  void ReportGap();
   void CloseRecordingFile();
 };
 
