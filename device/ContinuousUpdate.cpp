@@ -11,6 +11,7 @@ int CSkarvIO::UpdateContiniousData() {
   bool locked = false;
   try {
     mPort.AttachOrRemoveDevice();
+    NoteSensorPresence();
     if (!mPort.mUSBHandle.load()) {
       return 0;
     }
@@ -40,7 +41,20 @@ int CSkarvIO::UpdateContiniousData() {
   return result;
 }
 
+void CSkarvIO::NoteSensorPresence() {
+  // The port's device entry changes only on this thread, so it is read here
+  // without the port's lock; the status line reads the copy under mMutex.
+  const bool open = mPort.mUSBHandle.load() != nullptr;
+  mMutex.Wait();
+  if (open != mSensorOpen) {
+    mSensorOpen = open;
+    mSensorSerial = open && mPort.mDeviceInfo ? mPort.mDeviceInfo->SerialNumber : "";
+  }
+  mMutex.Release();
+}
+
 void CSkarvIO::ProcessRecords(int count, int& result) {
+  mRecordsProcessed += static_cast<uint64_t>(count > 0 ? count : 0);
   CUSBKivDataPipe::T_Record* records = mDataPipe.mRecordStorage.get();
   for (int i = 0; i < count; ++i) {
     PopulateMemberVariables(&records[i]);

@@ -85,3 +85,25 @@ int CSkarvIO::GetGyroZ() { return Locked(mIMUData.GyroZ); }
 int CSkarvIO::GetMagnX() { return Locked(mIMUData.MagX); }
 int CSkarvIO::GetMagnY() { return Locked(mIMUData.MagY); }
 int CSkarvIO::GetMagnZ() { return Locked(mIMUData.MagZ); }
+
+T_DeviceStatus CSkarvIO::GetDeviceStatus() {
+  mMutex.Wait();
+  T_DeviceStatus status;
+  status.SensorOpen = mSensorOpen;
+  status.Serial = mSensorSerial;
+  status.RecordsProcessed = mRecordsProcessed;
+  status.Recording = mSaveFile.load() != nullptr;
+  status.FileName = mFileName;
+  status.FileBytes = mFileBytes;
+  status.LastError = mLastError;
+  status.ErrorNumber = mErrorNumber;
+  mMutex.Release();
+  return status;
+}
+
+void CSkarvIO::SetLastError(const std::string& text) {
+  mMutex.Wait();
+  mLastError = text;
+  ++mErrorNumber;
+  mMutex.Release();
+}

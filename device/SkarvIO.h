@@ -18,6 +18,7 @@
 #include <string>
 
 #include "ClassMutex.h"
+#include "DeviceStatus.h"
 #include "KivCmdPipe.h"
 #include "KivDataPipe.h"
 #include "UsbPort.h"
@@ -85,6 +86,10 @@ class CSkarvIO {
   int GetMagnX();
   int GetMagnY();
   int GetMagnZ();
+  // The state the status line shows, read in one piece under mMutex.
+  T_DeviceStatus GetDeviceStatus();
+  // Keeps `text` as the last error the operator is shown (any thread).
+  void SetLastError(const std::string& text);
 
   // Measurement processing, called per record with mMutex held.
   void PopulateMemberVariables(CUSBKivDataPipe::T_Record* record);
@@ -160,10 +165,23 @@ class CSkarvIO {
   uint16_t mLastRecordCount = 0;
   int32_t mStatusRetries = 0;
 
+  // Status line state, under mMutex: the open sensor's serial number (set by
+  // the data path when it opens the sensor), records processed since start,
+  // bytes written to the open recording, the last error and its number.
+  bool mSensorOpen = false;
+  std::string mSensorSerial;
+  uint64_t mRecordsProcessed = 0;
+  uint64_t mFileBytes = 0;
+  std::string mLastError;
+  uint32_t mErrorNumber = 0;
+
  private:
   template <typename T>
   T Locked(const T& member);
   void ProcessRecords(int count, int& result);
+  // Copies the port's open or closed state and the sensor's serial number
+  // into the status line's members.
+  void NoteSensorPresence();
   void CloseRecordingFile();
 };
 

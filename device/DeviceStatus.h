@@ -1,0 +1,26 @@
+#pragma once
+// What the operator's status line is built from: read in one piece under the
+// controller's lock, so that the sensor state, the record count, the
+// recording and the last error always agree with each other.
+
+#include <cstdint>
+#include <string>
+
+struct T_DeviceStatus {
+  // A sensor is open; Serial is its serial number (may be empty).
+  bool SensorOpen = false;
+  std::string Serial;
+  // Records processed since the program started; a reader turns two
+  // readings into a rate, and a count that stands still while the sensor is
+  // open into "stalled".
+  uint64_t RecordsProcessed = 0;
+  // A recording file is open; its name and the bytes written to it so far.
+  bool Recording = false;
+  std::string FileName;
+  uint64_t FileBytes = 0;
+  // The last error in plain words (empty when none has happened), and a
+  // number that grows with each new error, so a reader can tell a repeat of
+  // the same text from a new occurrence.
+  std::string LastError;
+  uint32_t ErrorNumber = 0;
+};
