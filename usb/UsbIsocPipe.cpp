@@ -76,7 +76,27 @@ bool CUSBIsocPipe::FramesPassed(const T_IsocTransBlock& block) const {
   return static_cast<int32_t>(current - end) >= 0;
 }
 
+void CUSBIsocPipe::CatchUpWithBus() {
+  unsigned current = 0;
+  if (!UsbK_GetCurrentFrameNumber(DeviceHandle(), &current)) {
+    return;  // the read that follows reports what is wrong with the device
+  }
+  if (static_cast<int32_t>(mNextStartFrame - current) >= 0) {
+    return;
+  }
+  // The data path stood still while the bus ran on (a suspended machine, a
+  // thread not scheduled for a while): the frames the ring was heading for
+  // are gone. A block queued for them would come back empty at once and be
+  // queued again only one transfer further on, so the ring would crawl back
+  // to the bus for many seconds. It restarts at the next transfer boundary
+  // instead; the blocks behind follow it in ring order.
+  std::printf("Getting new Frame #\n");
+  const uint32_t frames = static_cast<uint32_t>(mFramesPerTransfer);
+  mNextStartFrame = current + frames - current % frames;
+}
+
 void CUSBIsocPipe::StartNextRead(T_IsocTransBlock* nextTrans) {
+  CatchUpWithBus();
   nextTrans->IsoContext->StartFrame = mNextStartFrame;
   mNextStartFrame += static_cast<uint32_t>(mFramesPerTransfer);
   UsbK_IsoReadPipe(DeviceHandle(), static_cast<uint8_t>(mPipeNumber), nextTrans->Buffer.get(), mTransferLength,

@@ -44,4 +44,7 @@ class CUSBIsocPipe : public CUSBPipe {
  private:
   void ReleaseBlocks();
   bool FramesPassed(const T_IsocTransBlock& block) const;
+  // Moves mNextStartFrame past the bus's current frame when the bus has
+  // already gone beyond it, so that no block is queued for frames gone by.
+  void CatchUpWithBus();
 };
