@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "LibusbFixture.h"
 
@@ -153,6 +154,26 @@ TEST_F(LibusbSensor, StalledStreamIsReportedAndResynchronised) {
   for (size_t i = 1; i < recorded.size(); ++i) {
     ASSERT_EQ(static_cast<uint16_t>(recorded[i - 1] + 1), recorded[i]) << "line " << i + 2;
   }
+}
+
+TEST_F(LibusbSensor, StreamFlowsAgainSoonAfterTheClientStoodStill) {
+  RunUntilDecoding(0);
+  ASSERT_TRUE(Decodes(0));
+  // The client stands still; the kernel ends the transfers it has and the
+  // sensor goes on sending.
+  std::this_thread::sleep_for(3s);
+  const size_t before = Sent().size();
+  const auto resumed = std::chrono::steady_clock::now();
+  const std::string printed = RunUntilDecoding(before);
+  const auto took = std::chrono::steady_clock::now() - resumed;
+  ASSERT_TRUE(Decodes(before)) << printed.substr(0, 3000);
+  EXPECT_LT(took, 2s);
+  // The ring's start frames caught up with the frame clock too, so a block
+  // still counts as fruitless only once its own frames have passed.
+  unsigned frame = 0;
+  ASSERT_TRUE(UsbK_GetCurrentFrameNumber(controller->mPort.mUSBHandle.load(), &frame));
+  EXPECT_GT(static_cast<int32_t>(controller->mDataPipe.mNextStartFrame - frame), 0);
+  EXPECT_NE(printed.find("Getting new Frame #\n"), std::string::npos);
 }
 
 TEST_F(LibusbSensor, FailedTransfersAreReportedAndThePipesGoOn) {
