@@ -142,23 +142,6 @@ TEST_F(KivCmdPipeDeviceTest, CommandWhileWritePendingLeavesBufferAlone) {
   }
 }
 
-TEST_F(KivCmdPipeDeviceTest, CommandWrittenRightAfterAnotherWaitsForItAndGoesOut) {
-  testing::internal::CaptureStdout();
-  const bool first = commandPipe.WriteCommand('A', 1, 20);
-  const bool second = commandPipe.WriteCommand('B', 2, 21);
-  fflush(stdout);
-  testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(first);
-  EXPECT_TRUE(second);
-  ASSERT_TRUE(WaitIdle(commandPipe));
-  const auto received = sensor->ReceivedCommands();
-  ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[0].command, 'A');
-  EXPECT_EQ(received[0].number, 20);
-  EXPECT_EQ(received[1].command, 'B');
-  EXPECT_EQ(received[1].number, 21);
-}
-
 TEST_F(KivCmdPipeDeviceTest, ParameterBlockEchoesEachCommand) {
   Params params{};
   Write('A', 300, 7);
