@@ -24,12 +24,12 @@ std::string ErrorWords(int32_t code) {
   }
 }
 
-// A failure's text without its trailing line end or unfilled placeholder,
-// followed by its code in words.
+// A failure's text without its closing full stop, line end or unfilled
+// placeholder, followed by its code in words.
 std::string FailureReason(const GeneralException& e) {
   std::string text = e.Message();
   const auto trim = [&text] {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+    while (!text.empty() && (std::isspace(static_cast<unsigned char>(text.back())) || text.back() == '.')) {
       text.pop_back();
     }
   };
