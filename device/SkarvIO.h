@@ -95,7 +95,9 @@ class CSkarvIO {
   void PopulateMemberVariables(CUSBKivDataPipe::T_Record* record);
   int UpdateScanData();
 
-  // Commands (control panel thread).
+  // Commands (control panel thread). A command is numbered only when its
+  // write is started; one that cannot be sent is reported on the console
+  // and kept as the last error, and its number is left for the next one.
   void WriteCommand(uint8_t command, uint16_t value);
   void LaserOn();
   void LaserOff();
@@ -195,6 +197,7 @@ class CSkarvIO {
   void FlushRecordingFile();
   void FailRecording(int error);
   bool CloseRecordingFile(bool failed = false);
+  void ReportCommandNotSent(uint8_t command, const std::string& why);
 };
 
 // The controller of the running program.
