@@ -1,23 +1,82 @@
 // Numbered commands and the status handshake that follows their echo.
 
+#include <cctype>
 #include <cstdio>
 #include <iostream>
+#include <string>
 
 #include "GeneralException.h"
 #include "SkarvIO.h"
 
-void CSkarvIO::WriteCommand(uint8_t command, uint16_t value) {
-  try {
-    if (mCmdPipe.mUSBPort.load() && mStatusPipe.mUSBPort.load()) {
-      ++mCmdNumber;
-      mCmdPipe.WriteCommand(command, value, mCmdNumber);
-      mStatusPipe.StartNextRead();
-      mStatusState = kStatusAwaitEcho;
+namespace {
+
+// The words the status line shows for a system error code.
+std::string ErrorWords(int32_t code) {
+  switch (static_cast<uint32_t>(code)) {
+    case kErrorDeviceNotConnected: return "sensor not connected";
+    case kErrorSemTimeout: return "timed out";
+    case kErrorGenFailure: return "device error or stall";
+    case kErrorOperationAborted: return "cancelled";
+    case kErrorNotEnoughMemory: return "out of memory";
+    case kErrorInvalidParameter: return "bad parameter";
+    case kErrorNoMoreItems: return "no transfer handle free";
+    default: return "error code " + std::to_string(code);
+  }
+}
+
+// A failure's text without its closing full stop, line end or unfilled
+// placeholder, followed by its code in words.
+std::string FailureReason(const GeneralException& e) {
+  std::string text = e.Message();
+  const auto trim = [&text] {
+    while (!text.empty() && (std::isspace(static_cast<unsigned char>(text.back())) || text.back() == '.')) {
+      text.pop_back();
     }
+  };
+  trim();
+  if (text.size() >= 2 && text.compare(text.size() - 2, 2, "%x") == 0) {
+    text.resize(text.size() - 2);
+    trim();
+  }
+  if (e.ErrorCode() != 0) {
+    text += " (" + ErrorWords(e.ErrorCode()) + ")";
+  }
+  return text;
+}
+
+}  // namespace
+
+void CSkarvIO::WriteCommand(uint8_t command, uint16_t value) {
+  if (!mCmdPipe.mUSBPort.load() || !mStatusPipe.mUSBPort.load()) {
+    mStatusRetries = 0;
+    return;
+  }
+  // The number is taken only once the write has started, so a command that
+  // does not go out leaves it for the next one.
+  const uint16_t number = static_cast<uint16_t>(mCmdNumber + 1);
+  try {
+    if (!mCmdPipe.WriteCommand(command, value, number)) {
+      ReportCommandNotSent(command, "sensor not attached");
+      return;
+    }
+  } catch (const GeneralException& e) {
+    ReportCommandNotSent(command, FailureReason(e));
+    return;
+  }
+  mCmdNumber = number;
+  try {
+    mStatusPipe.StartNextRead();
+    mStatusState = kStatusAwaitEcho;
     mStatusRetries = 0;
   } catch (const GeneralException& e) {
     e.OutputText(std::cout);
   }
+}
+
+void CSkarvIO::ReportCommandNotSent(uint8_t command, const std::string& why) {
+  const std::string text = "Command " + std::string(1, static_cast<char>(command)) + " not sent: " + why;
+  std::printf("%s\n", text.c_str());
+  SetLastError(text);
 }
 
 void CSkarvIO::LaserOn() { WriteCommand('F', 1); }

@@ -48,6 +48,8 @@ void CSkarvIO::NoteSensorPresence() {
   mMutex.Wait();
   if (open != mSensorOpen) {
     mSensorOpen = open;
+    // A sensor that was just opened starts its record numbers afresh.
+    mGapReferenceSet = false;
     mSensorSerial = open && mPort.mDeviceInfo ? mPort.mDeviceInfo->SerialNumber : "";
   }
   mMutex.Release();
@@ -65,12 +67,17 @@ void CSkarvIO::ProcessRecords(int count, int& result) {
     }
     ReportGap();
   }
+  // The update's lines reach the file now, and a full disk is found within
+  // one update rather than whenever the stream's buffer happens to fill.
+  FlushRecordingFile();
 }
 
 void CSkarvIO::ReportGap() {
   const uint16_t count = static_cast<uint16_t>(mRecordCount);
   const uint16_t expected = static_cast<uint16_t>(mLastRecordCount + 1);
-  if (count != expected) {
+  if (!mGapReferenceSet) {
+    mGapReferenceSet = true;
+  } else if (count != expected) {
     std::printf("Skiped records = %d at %d\n", static_cast<uint16_t>(count - mLastRecordCount - 1), mRecordCount);
   }
   mLastRecordCount = count;

@@ -34,6 +34,7 @@ void CSkarvIO::Initialize(int /*msPerSample*/) {
   mRotTimeAccum = 0;
   mScanDataSize = 0;
   mStatusRetries = 0;
+  mGapReferenceSet = false;
   try {
     mCmdPipe.Initialize(0x01);
     mStatusPipe.Initialize(0x81);

@@ -95,7 +95,9 @@ class CSkarvIO {
   void PopulateMemberVariables(CUSBKivDataPipe::T_Record* record);
   int UpdateScanData();
 
-  // Commands (control panel thread).
+  // Commands (control panel thread). A command is numbered only when its
+  // write is started; one that cannot be sent is reported on the console
+  // and kept as the last error, and its number is left for the next one.
   void WriteCommand(uint8_t command, uint16_t value);
   void LaserOn();
   void LaserOff();
@@ -163,6 +165,9 @@ class CSkarvIO {
   int32_t mRotTimeAccum = 0;
   int32_t mScanDataSize = 0;
   uint16_t mLastRecordCount = 0;
+  // False until the first record after the sensor was opened: that record
+  // sets the gap reference without a report.
+  bool mGapReferenceSet = false;
   int32_t mStatusRetries = 0;
 
   // Status line state, under mMutex: the open sensor's serial number (set by
@@ -182,7 +187,17 @@ class CSkarvIO {
   // Copies the port's open or closed state and the sensor's serial number
   // into the status line's members.
   void NoteSensorPresence();
-  void CloseRecordingFile();
+  // Recording: opens the next free numbered file with its header; writes a
+  // piece of text, or flushes, ending the recording on a failure; ends the
+  // recording after a failed write (reported once, the file cut back to its
+  // last complete line); closes the file, reporting a failed close, and
+  // returns whether everything written reached it.
+  void OpenNextRecordingFile();
+  void WriteRecordingText(const char* text, size_t length);
+  void FlushRecordingFile();
+  void FailRecording(int error);
+  bool CloseRecordingFile(bool failed = false);
+  void ReportCommandNotSent(uint8_t command, const std::string& why);
 };
 
 // The controller of the running program.

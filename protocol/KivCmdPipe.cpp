@@ -4,16 +4,22 @@
 #include <cstring>
 #include <mutex>
 
+#include "GeneralException.h"
+
 void CUSBKivCmdPipe::Initialize(int pipeNumber) { CUSBInteruptPipe::Initialize(pipeNumber, 1); }
 
-void CUSBKivCmdPipe::WriteCommand(uint8_t command, uint16_t data, uint16_t cmdNumber) {
+bool CUSBKivCmdPipe::WriteCommand(uint8_t command, uint16_t data, uint16_t cmdNumber) {
   printf("------------------- Sending command = %c, data = %d, num = %d\n", command, data, cmdNumber);
 
-  // Held across the check, the fill and the start, so the pipe cannot be
-  // detached, nor another write started, in between.
-  std::lock_guard<std::recursive_mutex> lock(mUseLock);
-  if (!CanStart() || !mBuffer || mTransferLength < kCommandFrameBytes) {
-    return;
+  // Held across the wait, the check, the fill and the start (the wait gives
+  // it back while it sleeps), so the pipe cannot be detached, nor another
+  // write started, between the check and the start.
+  std::unique_lock<std::recursive_mutex> lock(mUseLock);
+  if (!WaitUntilIdle(lock, kPreviousWriteWaitMs)) {
+    throw GeneralException("Previous command still being written.", static_cast<int32_t>(kErrorSemTimeout));
+  }
+  if (!CanStart() || mTransferLength < kCommandFrameBytes) {
+    return false;
   }
   uint8_t* frame = mBuffer.get();
   std::memset(frame, 0, static_cast<size_t>(mTransferLength));
@@ -23,6 +29,7 @@ void CUSBKivCmdPipe::WriteCommand(uint8_t command, uint16_t data, uint16_t cmdNu
   frame[3] = static_cast<uint8_t>(cmdNumber >> 8);
   frame[4] = static_cast<uint8_t>(cmdNumber & 0xFF);
   StartNextWrite();
+  return true;
 }
 
 int CUSBKivCmdPipe::ProcessPipeData(uint8_t* inDataPtr, int bytesInPipe) {

@@ -23,10 +23,17 @@ class CUSBKivCmdPipe : public CUSBInteruptPipe {
   // One transfer at a time on this endpoint.
   void Initialize(int pipeNumber);
 
-  // Prints the command and sends its frame when the pipe is attached to an
-  // open device and idle; otherwise the frame is dropped and a pending
-  // write's buffer is left alone.
-  void WriteCommand(uint8_t command, uint16_t data, uint16_t cmdNumber);
+  // How long a command waits for the previous write to end. That write's
+  // own wait ends after kWaitMs, so this is only reached when its thread is
+  // held up.
+  static constexpr int kPreviousWriteWaitMs = 5 * kWaitMs;
+
+  // Prints the command, waits for a write still in flight to end, then
+  // stores the frame and starts its write. Returns true when the write was
+  // started, false when no device is attached (nothing is sent). Throws
+  // GeneralException when the previous write did not end in time (its
+  // buffer is left alone) or the write could not be started.
+  bool WriteCommand(uint8_t command, uint16_t data, uint16_t cmdNumber);
 
   // Decodes a parameter frame of at least 18 bytes into mReceivedParams.
   int ProcessPipeData(uint8_t* inDataPtr, int bytesInPipe) override;

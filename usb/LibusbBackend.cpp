@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -144,7 +145,7 @@ class CDeviceList {
 
 // The libusb context of a backend, its event thread, its hot-plug callback and
 // the removal flags of the devices open in it.
-class CLibusbContext final : public CLibusbSession {
+class CLibusbContext final : public CLibusbSession, public std::enable_shared_from_this<CLibusbContext> {
  public:
   // Null when libusb cannot be started.
   static std::shared_ptr<CLibusbContext> Start() {
@@ -186,6 +187,16 @@ class CLibusbContext final : public CLibusbSession {
     old = std::exchange(mSink, std::move(sink));
   }
 
+  // Keeps the strings read for a device, so that its removal notice can
+  // carry them when the device can no longer be asked.
+  void RememberStrings(const KLST_DEVINFO& info) {
+    std::lock_guard<std::mutex> lock(mStringsMutex);
+    T_Strings& strings = mStrings[info.DevicePath];
+    Copy(strings.Mfg, info.Mfg);
+    Copy(strings.DeviceDesc, info.DeviceDesc);
+    Copy(strings.SerialNumber, info.SerialNumber);
+  }
+
   // A flag raised when `device` is reported removed.
   std::shared_ptr<std::atomic<bool>> WatchRemoval(libusb_device* device) {
     auto gone = std::make_shared<std::atomic<bool>>(false);
@@ -209,8 +220,10 @@ class CLibusbContext final : public CLibusbSession {
     mThread = std::thread(RunEvents, mLoop);
   }
 
-  // Runs on the event thread, where libusb forbids blocking calls: the entry
-  // carries no strings.
+  // Runs on the event thread, where libusb forbids blocking calls. The
+  // removal flag is raised at once; the notice itself goes out once this
+  // round of events is over (in the order the events came), when an arrived
+  // device can be opened briefly for its strings.
   static int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event, void* userData) {
     auto& self = *static_cast<CLibusbContext*>(userData);
     const bool arrived = event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED;
@@ -224,14 +237,48 @@ class CLibusbContext final : public CLibusbSession {
     }
     KLST_DEVINFO info;
     libusb_device_descriptor descriptor;
-    if (Describe(device, info, descriptor)) {
-      std::lock_guard<std::mutex> lock(self.mSinkMutex);
-      if (self.mSink) {
-        self.mSink(info, arrived ? KLST_SYNC_FLAG_ADDED : KLST_SYNC_FLAG_REMOVED);
-      }
+    // The work holds the context, which may otherwise end in an earlier step
+    // of the same round (the last device closed after the backend has gone).
+    std::shared_ptr<CLibusbContext> keep = self.weak_from_this().lock();
+    if (keep && Describe(device, info, descriptor)) {
+      libusb_ref_device(device);
+      self.AfterEvents([keep, device, info, descriptor, arrived]() mutable {
+        keep->Notify(device, descriptor, info, arrived);
+        libusb_unref_device(device);
+      });
     }
     return 0;  // stay registered
   }
+
+  // Fills in the strings of a notice and hands it to the sink (event thread,
+  // outside any libusb callback). An arrived device is asked for them; a
+  // removed one gets those remembered for its place on the bus. A device that
+  // cannot be opened leaves them empty.
+  void Notify(libusb_device* device, const libusb_device_descriptor& descriptor, KLST_DEVINFO& info, bool arrived) {
+    if (arrived) {
+      ReadStrings(device, descriptor, info);
+      RememberStrings(info);
+    } else {
+      std::lock_guard<std::mutex> lock(mStringsMutex);
+      const auto known = mStrings.find(info.DevicePath);
+      if (known != mStrings.end()) {
+        Copy(info.Mfg, known->second.Mfg);
+        Copy(info.DeviceDesc, known->second.DeviceDesc);
+        Copy(info.SerialNumber, known->second.SerialNumber);
+        mStrings.erase(known);
+      }
+    }
+    std::lock_guard<std::mutex> lock(mSinkMutex);
+    if (mSink) {
+      mSink(info, arrived ? KLST_SYNC_FLAG_ADDED : KLST_SYNC_FLAG_REMOVED);
+    }
+  }
+
+  struct T_Strings {
+    char Mfg[kStringMaxLength];
+    char DeviceDesc[kStringMaxLength];
+    char SerialNumber[kStringMaxLength];
+  };
 
   std::shared_ptr<EventLoop> mLoop;
   std::thread mThread;
@@ -240,6 +287,8 @@ class CLibusbContext final : public CLibusbSession {
   std::mutex mSinkMutex;  // held while the sink runs
   CUsbBackend::HotplugSink mSink;
   std::mutex mOpenMutex;
+  std::mutex mStringsMutex;
+  std::map<std::string, T_Strings> mStrings;  // by device path
   // Open devices; an entry whose flag has expired belongs to a closed device.
   std::vector<std::pair<libusb_device*, std::weak_ptr<std::atomic<bool>>>> mOpen;
 };
@@ -263,6 +312,7 @@ uint32_t CLibusbBackend::ListDevices(std::vector<KLST_DEVINFO>& devices) {
     libusb_device_descriptor descriptor;
     if (Describe(device, info, descriptor)) {
       ReadStrings(device, descriptor, info);
+      mContext->RememberStrings(info);
       devices.push_back(info);
     }
   }

@@ -1,5 +1,6 @@
 #include "UsbInteruptPipe.h"
 
+#include <chrono>
 #include <cstdio>
 #include <new>
 #include <system_error>
@@ -40,6 +41,10 @@ void CUSBInteruptPipe::Detach() {
 
 void CUSBInteruptPipe::WaitForWriteThread(std::unique_lock<std::recursive_mutex>& lock) {
   mWriteDone.wait(lock, [this] { return !mWriteThreadRunning; });
+}
+
+bool CUSBInteruptPipe::WaitUntilIdle(std::unique_lock<std::recursive_mutex>& lock, int timeoutMs) {
+  return mWriteDone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !mActive.load(); });
 }
 
 bool CUSBInteruptPipe::CanStart() const { return DeviceHandle() != nullptr && !mActive.load() && mBuffer; }

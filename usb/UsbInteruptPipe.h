@@ -36,6 +36,10 @@ class CUSBInteruptPipe : public CUSBPipe {
   void AcquireOrThrow(const char* message);
   // Gives mOverlapped back after a start the library refused, and throws.
   [[noreturn]] void FailStart(const char* message, uint32_t error);
+  // With mUseLock held once by `lock`: waits at most `timeoutMs` for the
+  // transfer in flight to end (a write ends on its wait thread, which gives
+  // the lock back meanwhile). True when no transfer is in flight any more.
+  bool WaitUntilIdle(std::unique_lock<std::recursive_mutex>& lock, int timeoutMs);
 
  private:
   void WaitForWriteThread(std::unique_lock<std::recursive_mutex>& lock);

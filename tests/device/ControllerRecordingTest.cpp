@@ -123,20 +123,23 @@ TEST_F(ControllerRecordingFileTest, FilesAreNumberedFromOneAndKeepTheirName) {
     std::ofstream stale("SkarvData-1.csv");
     stale << "left over from an earlier run\n";
   }
+  // An earlier run's file is never replaced: the next number is taken.
   Request(true);
   ASSERT_NE(io->mSaveFile.load(), nullptr);
-  EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-1.csv");
+  EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-2.csv");
+  EXPECT_EQ(ReadFile("SkarvData-1.csv"), "left over from an earlier run\n");
   // While recording, further updates keep the same file.
   io->UpdateFileState();
-  EXPECT_EQ(io->mFileCount, 1);
+  EXPECT_EQ(io->mFileCount, 2);
 
   Record record = MakeRecord(10.0, 5, 0, 3);
   record.Count = 1;
   FeedCaptured(record);
   Request(false);
   EXPECT_EQ(io->mSaveFile.load(), nullptr);
-  EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-1.csv");
-  const std::string first = ReadFile("SkarvData-1.csv");
+  EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-2.csv");
+  EXPECT_EQ(io->GetDeviceStatus().FileBytes, sizeof kHeader - 1 + 58);
+  const std::string first = ReadFile("SkarvData-2.csv");
   EXPECT_EQ(first, std::string(kHeader) + "1,3,10.000000,5,0.000000,0,0,0.000000,0,0,0,0,0,0,0,0,0,0\n");
 
   // Not recording: records write nothing, a repeated stop changes nothing.
@@ -144,25 +147,28 @@ TEST_F(ControllerRecordingFileTest, FilesAreNumberedFromOneAndKeepTheirName) {
   io->UpdateFileState();
 
   Request(true);
-  EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-2.csv");
+  EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-3.csv");
   Request(false);
-  EXPECT_EQ(ReadFile("SkarvData-2.csv"), kHeader);
-  EXPECT_EQ(ReadFile("SkarvData-1.csv"), first);
+  EXPECT_EQ(ReadFile("SkarvData-3.csv"), kHeader);
+  EXPECT_EQ(ReadFile("SkarvData-2.csv"), first);
 }
 
 TEST_F(ControllerRecordingFileTest, OpenFailureThrowsAndTheNextNumberIsTried) {
-  // A directory of the file's name cannot be opened for writing, even by root.
-  ASSERT_EQ(mkdir("SkarvData-1.csv", 0700), 0);
+  // Nothing can be created in a folder that has been removed, even by root.
+  ASSERT_EQ(mkdir("gone", 0700), 0);
+  std::filesystem::current_path("gone");
+  std::filesystem::remove(mDir / "gone");
   io->RequestRecording(true);
   try {
     io->UpdateFileState();
     ADD_FAILURE() << "no exception";
   } catch (const GeneralException& e) {
     EXPECT_EQ(e.Message(), "Error opening save data file.  errno = %x");
-    EXPECT_EQ(e.ErrorCode(), EISDIR);
+    EXPECT_EQ(e.ErrorCode(), ENOENT);
   }
   EXPECT_EQ(io->mSaveFile.load(), nullptr);
   EXPECT_TRUE(io->mWriteFile.load());
+  std::filesystem::current_path(mDir);
 
   io->UpdateFileState();
   ASSERT_NE(io->mSaveFile.load(), nullptr);

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "GeneralException.h"
 #include "KivCmdPipe.h"
 #include "UsbPort.h"
 #include "usb/VirtualSensorFixture.h"
@@ -120,13 +121,22 @@ TEST_F(KivCmdPipeDeviceTest, CommandFrameIsLaidOutBigEndianAndRestZeroed) {
 
 TEST_F(KivCmdPipeDeviceTest, CommandWhileWritePendingLeavesBufferAlone) {
   FillBuffer(0x5A);
-  commandPipe.mActive = true;  // as while a previous write is in flight
+  commandPipe.mActive = true;  // as while a previous write is in flight and never ends
   testing::internal::CaptureStdout();
-  commandPipe.WriteCommand('B', 1, 2);
+  std::string message;
+  int32_t code = 0;
+  try {
+    commandPipe.WriteCommand('B', 1, 2);
+  } catch (const GeneralException& e) {
+    message = e.Message();
+    code = e.ErrorCode();
+  }
   fflush(stdout);
   const std::string printed = testing::internal::GetCapturedStdout();
   commandPipe.mActive = false;
   EXPECT_EQ(printed, "------------------- Sending command = B, data = 1, num = 2\n");
+  EXPECT_EQ(message, "Previous command still being written.") << "refused aloud, not dropped";
+  EXPECT_EQ(code, static_cast<int32_t>(kErrorSemTimeout));
   for (int i = 0; i < commandPipe.mTransferLength; ++i) {
     ASSERT_EQ(commandPipe.mBuffer[i], 0x5A) << i;
   }

@@ -94,7 +94,7 @@ TEST_F(KivCmdPipeTest, ReadParamsWithoutPendingReadHandsOutLastBlock) {
 
 TEST_F(KivCmdPipeTest, WriteOnDetachedPipeIsPrintedAndDropped) {
   testing::internal::CaptureStdout();
-  pipe.WriteCommand('F', 1, 9);
+  EXPECT_FALSE(pipe.WriteCommand('F', 1, 9)) << "nothing was started";
   fflush(stdout);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "------------------- Sending command = F, data = 1, num = 9\n");
