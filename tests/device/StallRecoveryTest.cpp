@@ -46,6 +46,13 @@ TEST_P(StallRecovery, StreamFlowsAgainSoonAfterTheClientRunsAgain) {
   ExpectFlowingSoon("");
 }
 
+// The same before the stream ever started: the sensor was opened, then the
+// first update came late.
+TEST_P(StallRecovery, StreamStartsSoonWhenTheFirstUpdateComesLate) {
+  bus->Advance(GetParam());
+  ExpectFlowingSoon("");
+}
+
 // Shorter than the ring, longer than the lead of a fresh start, and a
 // suspended laptop.
 INSTANTIATE_TEST_SUITE_P(Stalls, StallRecovery, ::testing::Values(100u, 300u, 2000u, 10'000u));
