@@ -22,6 +22,8 @@ namespace {
 
 constexpr int kClientWidth = 684;
 constexpr int kClientHeight = 522;
+// The status area along the bottom, below the other controls: two lines.
+constexpr int kStatusHeight = 42;
 constexpr int kCaptionPoints = 12;
 constexpr int kFileNamePoints = 9;
 // What the operator may type into the two filtered readings' boxes.
@@ -112,7 +114,7 @@ void KivControl::Stop() { mWorker.Stop(); }
 void KivControl::BuildControls() {
   setObjectName(QStringLiteral("KivControl"));
   setWindowTitle(QString());
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(kClientWidth, kClientHeight + kStatusHeight);
 
   std::vector<QWidget*> tabOrder;
   auto place = [&](QWidget* widget, const char* name, int x, int y, int w, int h) {
@@ -208,6 +210,8 @@ void KivControl::BuildControls() {
   TextFileName->setFont(DesktopFont(kFileNamePoints));
   TextFileName->adjustSize();
 
+  BuildStatusArea();
+
   ValBoxFilteredDistance->setMaxLength(kTypedReadingLength);
   ValBoxStdDev->setMaxLength(kTypedReadingLength);
   SetCaption(ButtonLaserState, "Laser Is Off", Qt::black);
@@ -223,6 +227,40 @@ void KivControl::BuildControls() {
     }
     previous = widget;
   }
+}
+
+void KivControl::BuildStatusArea() {
+  StatusArea = new QWidget(this);
+  StatusArea->setObjectName(QStringLiteral("StatusArea"));
+  StatusArea->setGeometry(0, kClientHeight, kClientWidth, kStatusHeight);
+  StatusArea->setAutoFillBackground(true);
+  auto line = [&](const char* name, int y) {
+    auto* label = new QLabel(StatusArea);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(8, y, kClientWidth - 16, kStatusHeight / 2 - 2);
+    return label;
+  };
+  LabelStatus = line("LabelStatus", 2);
+  LabelMessage = line("LabelMessage", kStatusHeight / 2);
+  QPalette palette = LabelMessage->palette();
+  palette.setColor(QPalette::WindowText, QColor(0xB0, 0, 0));
+  LabelMessage->setPalette(palette);
+}
+
+void KivControl::ShowMessage(const QString& text, const QLineEdit* about) {
+  LabelMessage->setText(text);
+  mMessageAbout = about;
+}
+
+bool KivControl::IsMarkedNotAccepted(const QLineEdit* box) { return box->property("notAccepted").toBool(); }
+
+void KivControl::MarkNotAccepted(QLineEdit* box, bool notAccepted) {
+  if (IsMarkedNotAccepted(box) == notAccepted) {
+    return;
+  }
+  box->setProperty("notAccepted", notAccepted);
+  box->setStyleSheet(notAccepted ? QStringLiteral("QLineEdit { background-color: #ffb4b4; }") : QString());
 }
 
 void KivControl::ConnectButtons() {
@@ -251,10 +289,27 @@ void KivControl::ConnectButtons() {
 }
 
 void KivControl::ConnectSetting(QPushButton* button, QLineEdit* box, void (CSkarvIO::*setter)(int)) {
-  connect(button, &QPushButton::clicked, this, [this, box, setter] {
-    const int32_t value = ConvStringToInt32(box);
-    PostToController([setter, value](CSkarvIO& io) { (io.*setter)(value); });
-  });
+  // The setting's name is the button's caption without its "Set ".
+  const QString settingName = button->text().mid(4);
+  connect(button, &QPushButton::clicked, this, [this, box, settingName, setter] { SendSetting(box, settingName, setter); });
+  // Any change of the text withdraws the mark: it is no longer what was refused.
+  connect(box, &QLineEdit::textChanged, this, [box] { MarkNotAccepted(box, false); });
+}
+
+void KivControl::SendSetting(QLineEdit* box, const QString& settingName, void (CSkarvIO::*setter)(int)) {
+  const std::optional<int32_t> value = ConvStringToInt32(box);
+  if (!value || *value < 0 || *value > 0xFFFF) {
+    MarkNotAccepted(box, true);
+    ShowMessage(QStringLiteral("%1: \"%2\" is not a whole number from 0 to 65535 - not sent").arg(settingName, box->text()),
+                box);
+    return;
+  }
+  MarkNotAccepted(box, false);
+  if (mMessageAbout == box) {
+    ShowMessage(QString(), nullptr);  // the refusal is answered
+  }
+  const int32_t sent = *value;
+  PostToController([setter, sent](CSkarvIO& io) { (io.*setter)(sent); });
 }
 
 void KivControl::PostToController(std::function<void(CSkarvIO&)> operation) {
@@ -265,11 +320,10 @@ void KivControl::PostToController(std::function<void(CSkarvIO&)> operation) {
   mWorker.Post([io, operation = std::move(operation)] { operation(*io); });
 }
 
-int32_t KivControl::ConvStringToInt32(QLineEdit* textIn) {
+std::optional<int32_t> KivControl::ConvStringToInt32(QLineEdit* textIn) {
   int32_t value = 0;
   if (!ui::ParseInt32(textIn->text().toStdString(), value)) {
-    textIn->setText(QStringLiteral("0"));
-    value = 0;
+    return std::nullopt;
   }
   return value;
 }

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "WorkerThread.h"
@@ -134,6 +135,15 @@ class KivControl : public QWidget {
   QPushButton* ButtonSaveParams;
   QLabel* label1;
   QLabel* TextFileName;
+  // The status area along the bottom: the sensor's state, then the last
+  // error or refused entry in plain words.
+  QWidget* StatusArea;
+  QLabel* LabelStatus;
+  QLabel* LabelMessage;
+
+  // A box whose entry was refused is marked until its text changes or a good
+  // value from it is sent.
+  static bool IsMarkedNotAccepted(const QLineEdit* box);
 
  protected:
   // Both apply a snapshot on the GUI thread: the boxes and bars, then the
@@ -141,9 +151,13 @@ class KivControl : public QWidget {
   void UpdateFields(const T_Snapshot& snapshot);
   void SetButtons(const T_Snapshot& snapshot);
 
-  // A command box's text as a 32-bit integer; a box that cannot be read is
-  // set to "0" and gives 0.
-  int32_t ConvStringToInt32(QLineEdit* textIn);
+  // A command box's text as a 32-bit integer, or none when it cannot be
+  // read; the box is left as the operator typed it.
+  std::optional<int32_t> ConvStringToInt32(QLineEdit* textIn);
+
+  // Sends `setter` the value in `box` when it is a whole number from 0 to
+  // 65535; otherwise sends nothing, marks the box and says why.
+  void SendSetting(QLineEdit* box, const QString& settingName, void (CSkarvIO::*setter)(int));
 
   void closeEvent(QCloseEvent* event) override;
 
@@ -154,6 +168,10 @@ class KivControl : public QWidget {
   // Runs `operation` on the controller, on the worker thread.
   void PostToController(std::function<void(CSkarvIO&)> operation);
   void ConnectSetting(QPushButton* button, QLineEdit* box, void (CSkarvIO::*setter)(int));
+  void BuildStatusArea();
+  static void MarkNotAccepted(QLineEdit* box, bool notAccepted);
+  // Shows `text` on the message line; `about` is the box it refers to, if any.
+  void ShowMessage(const QString& text, const QLineEdit* about);
 
   CSkarvIO* mSkarvIO = nullptr;
   bool mPrevWritingState = false;
@@ -161,5 +179,6 @@ class KivControl : public QWidget {
   std::atomic<int32_t>* mMaxDistPtr = nullptr;
   std::atomic<int32_t>* mMaxWidthPtr = nullptr;
   std::function<void()> mOnClose;
+  const QLineEdit* mMessageAbout = nullptr;
   CWorkerThread mWorker;
 };

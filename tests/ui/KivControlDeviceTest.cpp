@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <atomic>
@@ -23,7 +24,7 @@ std::optional<sim::CVirtualSensor::ReceivedCommand> FindCommand(const sim::CVirt
   return std::nullopt;
 }
 
-TEST_F(KivControlOnSensor, UnreadableFarGainIsSentAsZeroFromTheWorker) {
+TEST_F(KivControlOnSensor, OnlyWholeNumbersFrom0To65535AreSentFromTheWorker) {
   TestApp();
   std::atomic<int32_t> plotDistance{120};
   std::atomic<int32_t> plotWidth{400};
@@ -40,18 +41,35 @@ TEST_F(KivControlOnSensor, UnreadableFarGainIsSentAsZeroFromTheWorker) {
     EXPECT_TRUE(PumpUntil([&] { return panel.ButtonLaserState->text() == "Laser Is On"; }));
     WaitIdle(controller->mCmdPipe);
 
-    panel.ValBoxFarGain->setText("12abc");
+    // Each refused entry stays in its box, marked, with the reason shown.
+    for (const char* typed : {"12abc", "", "-1", "70000"}) {
+      panel.ValBoxFarGain->setText(typed);
+      panel.ButtonSetFarGain->click();
+      EXPECT_EQ(panel.ValBoxFarGain->text(), typed);
+      EXPECT_TRUE(KivControl::IsMarkedNotAccepted(panel.ValBoxFarGain)) << '"' << typed << '"';
+      EXPECT_EQ(panel.LabelMessage->text().toStdString(),
+                std::string("Far Gain: \"") + typed + "\" is not a whole number from 0 to 65535 - not sent");
+    }
+    // Commands run in order on the worker: had any refused entry been sent,
+    // it would be the first A the sensor received.
+    panel.ValBoxFarGain->setText("600");
+    EXPECT_FALSE(KivControl::IsMarkedNotAccepted(panel.ValBoxFarGain)) << "a new text withdraws the mark";
+    panel.ValBoxFarGain->setText("-1");
     panel.ButtonSetFarGain->click();
-    EXPECT_EQ(panel.ValBoxFarGain->text(), "0");
+    panel.ValBoxFarGain->setText(" 600 ");
+    panel.ButtonSetFarGain->click();
+    EXPECT_FALSE(KivControl::IsMarkedNotAccepted(panel.ValBoxFarGain));
+    EXPECT_EQ(panel.LabelMessage->text(), "") << "the refusal is answered by the value sent";
     EXPECT_TRUE(PumpUntil([&] { return FindCommand(*sensor, 'A').has_value(); }));
     const auto sent = FindCommand(*sensor, 'A');
     if (sent) {
-      EXPECT_EQ(sent->data, 0);
+      EXPECT_EQ(sent->data, 600);
     }
-    EXPECT_EQ(sensor->Values()[1], 0);
+    EXPECT_TRUE(PumpUntil([&] { return sensor->Values()[1] == 600; }));
     panel.Stop();
   });
-  EXPECT_NE(out.find("Sending command = A, data = 0"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Sending command = A, data = 0"), std::string::npos) << out;
+  EXPECT_NE(out.find("Sending command = A, data = 600"), std::string::npos) << out;
   EXPECT_EQ(out.substr(out.size() - std::min<size_t>(out.size(), 24)), "Control Thread Done....\n") << out;
 }
 

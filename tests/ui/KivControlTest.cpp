@@ -141,11 +141,11 @@ TEST_F(KivControlTest, TogglesFollowOnlyChangesOfState) {
   EXPECT_EQ(panel->TextFileName->text(), "");
 }
 
-TEST_F(KivControlTest, UnreadableCommandBoxIsResetAndGivesZero) {
+TEST_F(KivControlTest, CommandBoxIsReadWithoutBeingChanged) {
   QLineEdit* box = panel->ValBoxThreshold;
   box->setText("12abc");
-  EXPECT_EQ(panel->ConvStringToInt32(box), 0);
-  EXPECT_EQ(box->text(), "0");
+  EXPECT_FALSE(panel->ConvStringToInt32(box).has_value());
+  EXPECT_EQ(box->text(), "12abc");
   box->setText(" 40 ");
   EXPECT_EQ(panel->ConvStringToInt32(box), 40);
   EXPECT_EQ(box->text(), " 40 ");
