@@ -69,18 +69,6 @@ void SetCaption(QPushButton* button, const char* text, const QColor& colour) {
   button->setPalette(palette);
 }
 
-void ShowText(QLineEdit* box, const QString& text) {
-  if (box->text() != text) {
-    box->setText(text);
-  }
-}
-
-// The maximum length bounds only what the operator types: a longer value
-// that the panel writes is shown in full.
-void ShowText(QLineEdit* box, const QString& text, int typedLength) {
-  box->setMaxLength(std::max(typedLength, static_cast<int>(text.size())));
-  ShowText(box, text);
-}
 
 QString TwoDecimals(double value) { return QString::fromStdString(ui::FormatF2(value)); }
 
@@ -263,7 +251,44 @@ void KivControl::MarkNotAccepted(QLineEdit* box, bool notAccepted) {
   box->setStyleSheet(notAccepted ? QStringLiteral("QLineEdit { background-color: #ffb4b4; }") : QString());
 }
 
+// The operator is editing a box when it was typed into since the panel last
+// wrote it and the focus is still on it or on the button that sends it.
+// Once the focus has gone elsewhere the edit is over and refreshing resumes.
+bool KivControl::BeingEdited(QLineEdit* box) {
+  if (!box->property("operatorEdited").toBool()) {
+    return false;
+  }
+  const auto sender = mSendingButtons.find(box);
+  if (box->hasFocus() || (sender != mSendingButtons.end() && sender->second->hasFocus())) {
+    return true;
+  }
+  EndEdit(box);
+  return false;
+}
+
+void KivControl::EndEdit(QLineEdit* box) { box->setProperty("operatorEdited", false); }
+
+void KivControl::ShowText(QLineEdit* box, const QString& text) {
+  if (box->text() != text && !BeingEdited(box)) {
+    box->setText(text);
+  }
+}
+
+// The maximum length bounds only what the operator types: a longer value
+// that the panel writes is shown in full.
+void KivControl::ShowText(QLineEdit* box, const QString& text, int typedLength) {
+  if (BeingEdited(box)) {
+    return;
+  }
+  box->setMaxLength(std::max(typedLength, static_cast<int>(text.size())));
+  ShowText(box, text);
+}
+
 void KivControl::ConnectButtons() {
+  // Typing marks a box as being edited; the panel's own writes do not.
+  for (QLineEdit* box : findChildren<QLineEdit*>()) {
+    connect(box, &QLineEdit::textEdited, this, [box] { box->setProperty("operatorEdited", true); });
+  }
   connect(ButtonLaserState, &QPushButton::clicked, this, [this] {
     PostToController([](CSkarvIO& io) { io.LaserIsOn() ? io.LaserOff() : io.LaserOn(); });
   });
@@ -291,6 +316,7 @@ void KivControl::ConnectButtons() {
 void KivControl::ConnectSetting(QPushButton* button, QLineEdit* box, void (CSkarvIO::*setter)(int)) {
   // The setting's name is the button's caption without its "Set ".
   const QString settingName = button->text().mid(4);
+  mSendingButtons[box] = button;
   connect(button, &QPushButton::clicked, this, [this, box, settingName, setter] { SendSetting(box, settingName, setter); });
   // Any change of the text withdraws the mark: it is no longer what was refused.
   connect(box, &QLineEdit::textChanged, this, [box] { MarkNotAccepted(box, false); });
@@ -305,6 +331,7 @@ void KivControl::SendSetting(QLineEdit* box, const QString& settingName, void (C
     return;
   }
   MarkNotAccepted(box, false);
+  EndEdit(box);  // sent: the box shows the sensor's values again
   if (mMessageAbout == box) {
     ShowMessage(QString(), nullptr);  // the refusal is answered
   }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "WorkerThread.h"
 
@@ -172,6 +173,11 @@ class KivControl : public QWidget {
   static void MarkNotAccepted(QLineEdit* box, bool notAccepted);
   // Shows `text` on the message line; `about` is the box it refers to, if any.
   void ShowMessage(const QString& text, const QLineEdit* about);
+  // Writes a box unless the operator is editing it.
+  void ShowText(QLineEdit* box, const QString& text);
+  void ShowText(QLineEdit* box, const QString& text, int typedLength);
+  bool BeingEdited(QLineEdit* box);
+  static void EndEdit(QLineEdit* box);
 
   CSkarvIO* mSkarvIO = nullptr;
   bool mPrevWritingState = false;
@@ -180,5 +186,7 @@ class KivControl : public QWidget {
   std::atomic<int32_t>* mMaxWidthPtr = nullptr;
   std::function<void()> mOnClose;
   const QLineEdit* mMessageAbout = nullptr;
+  // Each setting box and the button that sends it.
+  std::unordered_map<const QLineEdit*, const QPushButton*> mSendingButtons;
   CWorkerThread mWorker;
 };

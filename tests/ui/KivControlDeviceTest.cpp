@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <atomic>
+#include <chrono>
 #include <optional>
 
 #include "KivControl.h"
@@ -71,6 +74,41 @@ TEST_F(KivControlOnSensor, OnlyWholeNumbersFrom0To65535AreSentFromTheWorker) {
   EXPECT_EQ(out.find("Sending command = A, data = 0"), std::string::npos) << out;
   EXPECT_NE(out.find("Sending command = A, data = 600"), std::string::npos) << out;
   EXPECT_EQ(out.substr(out.size() - std::min<size_t>(out.size(), 24)), "Control Thread Done....\n") << out;
+}
+
+TEST_F(KivControlOnSensor, ATypedScanRateSurvivesTheRefreshesAndIsWhatIsSent) {
+  TestApp();
+  std::atomic<int32_t> plotDistance{120};
+  std::atomic<int32_t> plotWidth{400};
+  const std::string out = Quietly([&] {
+    KivControl panel;
+    panel.SetSkarvIO(controller.get());
+    panel.SetMaxDistPtr(&plotDistance);
+    panel.SetMaxWidthPtr(&plotWidth);
+    panel.show();
+    QApplication::setActiveWindow(&panel);
+    panel.Start();
+    EXPECT_TRUE(PumpUntil([&] { return panel.ValBoxFarGain->text() == "100"; }));
+    WaitIdle(controller->mCmdPipe);
+
+    panel.ValBoxRotTime->setFocus();
+    panel.ValBoxRotTime->selectAll();
+    for (const char c : std::string("1500")) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(c)));
+      QApplication::sendEvent(panel.ValBoxRotTime, &press);
+    }
+    // About ten refreshes of the rotation time's read-out.
+    PumpUntil([] { return false; }, std::chrono::milliseconds(1000));
+    EXPECT_EQ(panel.ValBoxRotTime->text(), "1500");
+    panel.ButtonSetScanRate->click();
+    EXPECT_TRUE(PumpUntil([&] { return FindCommand(*sensor, 'R').has_value(); }));
+    const auto sent = FindCommand(*sensor, 'R');
+    if (sent) {
+      EXPECT_EQ(sent->data, 1500);
+    }
+    panel.Stop();
+  });
+  EXPECT_NE(out.find("Sending command = R, data = 1500"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -29,6 +31,22 @@ class KivControlTest : public ::testing::Test {
     panel = std::make_unique<TestPanel>();
     panel->SetMaxDistPtr(&plotDistance);
     panel->SetMaxWidthPtr(&plotWidth);
+  }
+
+  // Types `text` into `box` as the operator would, key by key.
+  static void Type(QLineEdit* box, const QString& text) {
+    for (const QChar c : text) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(box, &press);
+    }
+  }
+
+  // Shows the panel as the active window with the focus on `widget`.
+  void Focus(QWidget* widget) {
+    panel->show();
+    QApplication::setActiveWindow(panel.get());
+    widget->setFocus();
+    QCoreApplication::processEvents();
   }
 
   static QColor TextColour(const QPushButton* button) { return button->palette().color(QPalette::ButtonText); }
@@ -149,6 +167,56 @@ TEST_F(KivControlTest, CommandBoxIsReadWithoutBeingChanged) {
   box->setText(" 40 ");
   EXPECT_EQ(panel->ConvStringToInt32(box), 40);
   EXPECT_EQ(box->text(), " 40 ");
+}
+
+TEST_F(KivControlTest, ABoxBeingEditedIsNotOverwrittenUntilSentOrLeft) {
+  KivControl::T_Snapshot snapshot;
+  snapshot.CurRotTime = 50;
+  panel->UpdateFields(snapshot);
+  ASSERT_EQ(panel->ValBoxRotTime->text(), "50");
+
+  // Focus alone does not stop the refresh; typing does.
+  Focus(panel->ValBoxRotTime);
+  ASSERT_TRUE(panel->ValBoxRotTime->hasFocus());
+  snapshot.CurRotTime = 51;
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "51");
+  panel->ValBoxRotTime->selectAll();
+  Type(panel->ValBoxRotTime, "1500");
+  for (int tick = 0; tick < 10; ++tick) {
+    snapshot.CurRotTime = 52 + tick;
+    panel->UpdateFields(snapshot);
+  }
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "1500");
+  // Pressing its button keeps it: the focus moves there before the click.
+  Focus(panel->ButtonSetScanRate);
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "1500");
+  EXPECT_EQ(panel->ConvStringToInt32(panel->ValBoxRotTime), 1500) << "what Set Scan Rate sends";
+  // Once sent, the box shows the readings again.
+  panel->ButtonSetScanRate->click();
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "61");
+
+  // A box left for another control is refreshed again.
+  Focus(panel->ValBoxRotTime);
+  Type(panel->ValBoxRotTime, "9");
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "619");
+  Focus(panel->ValBoxFarGain);
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "61");
+
+  // A setting box being edited keeps the typing even when a parameter block arrives.
+  Focus(panel->ValBoxFarGain);
+  panel->ValBoxFarGain->selectAll();
+  Type(panel->ValBoxFarGain, "321");
+  snapshot.ParamsFresh = true;
+  snapshot.Settings[0] = 100;
+  snapshot.Settings[1] = 50;
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxFarGain->text(), "321");
+  EXPECT_EQ(panel->ValBoxCloseGain->text(), "50");
 }
 
 }  // namespace
