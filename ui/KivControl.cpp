@@ -24,6 +24,8 @@ constexpr int kClientWidth = 684;
 constexpr int kClientHeight = 522;
 // The status area along the bottom, below the other controls: two lines.
 constexpr int kStatusHeight = 42;
+constexpr QRgb kStreamingBackground = qRgb(0xDF, 0xF3, 0xDF);
+constexpr QRgb kWaitingBackground = qRgb(0xFF, 0xEE, 0xC2);
 constexpr int kCaptionPoints = 12;
 constexpr int kFileNamePoints = 9;
 // What the operator may type into the two filtered readings' boxes.
@@ -236,6 +238,36 @@ void KivControl::BuildStatusArea() {
   LabelMessage->setPalette(palette);
 }
 
+void KivControl::ShowStatus(const T_Snapshot& snapshot) {
+  mStatusText.Update(snapshot.Status, snapshot.TakenAt);
+  LabelStatus->setText(QString::fromStdString(mStatusText.SensorLine()));
+  // The background tells the state at a glance: green while records flow,
+  // amber while there is no sensor or its records have stopped.
+  QColor background = palette().color(QPalette::Window);
+  switch (mStatusText.State()) {
+    case ui::eSensorState::kStreaming:
+      background = QColor(kStreamingBackground);
+      break;
+    case ui::eSensorState::kNoSensor:
+    case ui::eSensorState::kStalled:
+      background = QColor(kWaitingBackground);
+      break;
+    case ui::eSensorState::kStarting:
+      break;
+  }
+  QPalette areaPalette = StatusArea->palette();
+  if (areaPalette.color(QPalette::Window) != background) {
+    areaPalette.setColor(QPalette::Window, background);
+    StatusArea->setPalette(areaPalette);
+  }
+  // The newest message wins: a new error from the controller replaces a
+  // refused entry, and a later refusal replaces the error.
+  if (snapshot.Status.ErrorNumber != mShownErrorNumber) {
+    mShownErrorNumber = snapshot.Status.ErrorNumber;
+    ShowMessage(QString::fromStdString(mStatusText.ErrorLine()), nullptr);
+  }
+}
+
 void KivControl::ShowMessage(const QString& text, const QLineEdit* about) {
   LabelMessage->setText(text);
   mMessageAbout = about;
@@ -386,6 +418,8 @@ KivControl::T_Snapshot KivControl::TakeSnapshot(CSkarvIO& io) {
     snapshot.FileName = io.GetCurrentFileName();
   }
   snapshot.LaserOn = io.LaserIsOn();
+  snapshot.Status = io.GetDeviceStatus();
+  snapshot.TakenAt = std::chrono::steady_clock::now();
   return snapshot;
 }
 
@@ -400,15 +434,12 @@ void KivControl::ControlTimer_Tick() {
       [this, snapshot = std::move(snapshot)] {
         UpdateFields(snapshot);
         SetButtons(snapshot);
+        ShowStatus(snapshot);
       },
       Qt::QueuedConnection);
 }
 
-void KivControl::UpdateFields(const T_Snapshot& snapshot) {
-  SetLimit(BarFilteredDistance, mMaxDistPtr);
-  SetLimit(BarCurDistance, mMaxDistPtr);
-  SetLimit(BarWidth, mMaxWidthPtr);
-
+void KivControl::ShowReadings(const T_Snapshot& snapshot) {
   ShowText(ValBoxFilteredDistance, TwoDecimals(snapshot.FilteredDist), kTypedReadingLength);
   ShowOnBar(BarFilteredDistance, snapshot.FilteredDist);
   ShowText(ValBoxStdDev, TwoDecimals(snapshot.StdDev), kTypedReadingLength);
@@ -434,6 +465,30 @@ void KivControl::UpdateFields(const T_Snapshot& snapshot) {
   for (size_t i = 0; i < std::size(imuBoxes); ++i) {
     ShowText(imuBoxes[i], QString::number(imuValues[i]));
   }
+}
+
+void KivControl::ShowNoReadings() {
+  for (QLineEdit* box : {ValBoxFilteredDistance, ValBoxStdDev, ValBoxCurDistance, ValBoxWidth, ValBoxCycleTime,
+                         ValBoxTemperature, ValBoxTemperatureIMU, ValBoxLaserPower, ValBoxSupplyVoltage,
+                         ValBoxRotTime, ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
+                         ValBoxGyroZ, ValBoxMagnX, ValBoxMagnY, ValBoxMagnZ}) {
+    ShowText(box, QString());
+  }
+  for (QProgressBar* bar : {BarFilteredDistance, BarStdDev, BarCurDistance, BarWidth, BarCycleTime, BarTemperature,
+                            BarCurRotTime}) {
+    bar->setValue(bar->minimum());
+  }
+}
+
+void KivControl::UpdateFields(const T_Snapshot& snapshot) {
+  SetLimit(BarFilteredDistance, mMaxDistPtr);
+  SetLimit(BarCurDistance, mMaxDistPtr);
+  SetLimit(BarWidth, mMaxWidthPtr);
+  if (!snapshot.Status.SensorOpen) {
+    ShowNoReadings();
+  } else {
+    ShowReadings(snapshot);
+  }
 
   // Otherwise the setting boxes keep what the operator typed.
   if (snapshot.ParamsFresh) {
@@ -457,7 +512,16 @@ void KivControl::SetButtons(const T_Snapshot& snapshot) {
     TextFileName->adjustSize();
     mPrevWritingState = snapshot.Writing;
   }
-  if (snapshot.LaserOn != mPrevLaserOnState) {
+  if (!snapshot.Status.SensorOpen) {
+    if (!mLaserNeutral) {
+      SetCaption(ButtonLaserState, "Laser: No Sensor", Qt::darkGray);
+      mLaserNeutral = true;
+      mPrevLaserOnState = false;
+    }
+    return;
+  }
+  if (mLaserNeutral || snapshot.LaserOn != mPrevLaserOnState) {
+    mLaserNeutral = false;
     if (snapshot.LaserOn) {
       SetCaption(ButtonLaserState, "Laser Is On", Qt::red);
     } else {

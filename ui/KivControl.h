@@ -12,12 +12,15 @@
 
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
 
+#include "DeviceStatus.h"
+#include "StatusText.h"
 #include "WorkerThread.h"
 
 class CSkarvIO;
@@ -51,6 +54,10 @@ class KivControl : public QWidget {
     bool Writing = false;   // a recording file is open
     std::string FileName;   // its name, while Writing
     bool LaserOn = false;
+    // The sensor, the record count, the recording and the last error, and
+    // when they were read (the record rate comes from successive readings).
+    T_DeviceStatus Status;
+    std::chrono::steady_clock::time_point TakenAt{};
   };
 
   static constexpr int kTickMs = 100;
@@ -147,10 +154,12 @@ class KivControl : public QWidget {
   static bool IsMarkedNotAccepted(const QLineEdit* box);
 
  protected:
-  // Both apply a snapshot on the GUI thread: the boxes and bars, then the
-  // two toggles' captions.
+  // All three apply a snapshot on the GUI thread: the boxes and bars, the
+  // two toggles' captions, and the status area. While no sensor is open the
+  // readings are blank and the laser toggle neutral: there is nothing to show.
   void UpdateFields(const T_Snapshot& snapshot);
   void SetButtons(const T_Snapshot& snapshot);
+  void ShowStatus(const T_Snapshot& snapshot);
 
   // A command box's text as a 32-bit integer, or none when it cannot be
   // read; the box is left as the operator typed it.
@@ -170,6 +179,8 @@ class KivControl : public QWidget {
   void PostToController(std::function<void(CSkarvIO&)> operation);
   void ConnectSetting(QPushButton* button, QLineEdit* box, void (CSkarvIO::*setter)(int));
   void BuildStatusArea();
+  void ShowReadings(const T_Snapshot& snapshot);
+  void ShowNoReadings();
   static void MarkNotAccepted(QLineEdit* box, bool notAccepted);
   // Shows `text` on the message line; `about` is the box it refers to, if any.
   void ShowMessage(const QString& text, const QLineEdit* about);
@@ -186,6 +197,10 @@ class KivControl : public QWidget {
   std::atomic<int32_t>* mMaxWidthPtr = nullptr;
   std::function<void()> mOnClose;
   const QLineEdit* mMessageAbout = nullptr;
+  // The laser toggle shows neither state, as no sensor is open.
+  bool mLaserNeutral = false;
+  ui::CStatusText mStatusText;
+  uint32_t mShownErrorNumber = 0;
   // Each setting box and the button that sends it.
   std::unordered_map<const QLineEdit*, const QPushButton*> mSendingButtons;
   CWorkerThread mWorker;

@@ -18,7 +18,15 @@
 
 namespace {
 
-using KivControlOnSensor = EndToEndFixture;
+class KivControlOnSensor : public EndToEndFixture {
+ protected:
+  // One step of the data path, as the scan view's thread runs it, on 10 ms
+  // of the sensor's clock. Call inside Quietly.
+  void RunDataPath() {
+    bus->Advance(10);
+    controller->UpdateContiniousData();
+  }
+};
 
 std::optional<sim::CVirtualSensor::ReceivedCommand> FindCommand(const sim::CVirtualSensor& sensor, uint8_t code) {
   for (const auto& command : sensor.ReceivedCommands()) {
@@ -41,7 +49,10 @@ TEST_F(KivControlOnSensor, OnlyWholeNumbersFrom0To65535AreSentFromTheWorker) {
     // The first ticks ask for the device's status and show its settings
     // and laser; after that the command pipe is free.
     EXPECT_TRUE(PumpUntil([&] { return panel.ValBoxFarGain->text() == "100"; }));
-    EXPECT_TRUE(PumpUntil([&] { return panel.ButtonLaserState->text() == "Laser Is On"; }));
+    EXPECT_TRUE(PumpUntil([&] {
+      RunDataPath();
+      return panel.ButtonLaserState->text() == "Laser Is On";
+    }));
     WaitIdle(controller->mCmdPipe);
 
     // Each refused entry stays in its box, marked, with the reason shown.
@@ -109,6 +120,38 @@ TEST_F(KivControlOnSensor, ATypedScanRateSurvivesTheRefreshesAndIsWhatIsSent) {
     panel.Stop();
   });
   EXPECT_NE(out.find("Sending command = R, data = 1500"), std::string::npos) << out;
+}
+
+TEST_F(KivControlOnSensor, StatusLineFollowsTheSensorInAndOut) {
+  TestApp();
+  std::atomic<int32_t> plotDistance{120};
+  std::atomic<int32_t> plotWidth{400};
+  Quietly([&] {
+    KivControl panel;
+    panel.SetSkarvIO(controller.get());
+    panel.SetMaxDistPtr(&plotDistance);
+    panel.SetMaxWidthPtr(&plotWidth);
+    panel.Start();
+    // Before the data path has looked at the sensor, there is none.
+    EXPECT_TRUE(PumpUntil([&] { return panel.LabelStatus->text() == "No sensor - waiting for USB E785:64F2"; }));
+    EXPECT_EQ(panel.ValBoxTemperatureIMU->text(), "");
+
+    EXPECT_TRUE(PumpUntil([&] {
+      RunDataPath();
+      return panel.LabelStatus->text().contains(" - streaming ");
+    }));
+    EXPECT_TRUE(panel.LabelStatus->text().startsWith("Sensor ")) << panel.LabelStatus->text().toStdString();
+    EXPECT_NE(panel.ValBoxTemperatureIMU->text(), "");
+
+    bus->Unplug(sensor);
+    EXPECT_TRUE(PumpUntil([&] {
+      RunDataPath();
+      return panel.LabelStatus->text() == "No sensor - waiting for USB E785:64F2";
+    }));
+    EXPECT_TRUE(PumpUntil([&] { return panel.ValBoxTemperatureIMU->text().isEmpty(); }));
+    EXPECT_EQ(panel.ButtonLaserState->text(), "Laser: No Sensor");
+    panel.Stop();
+  });
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ class TestPanel : public KivControl {
  public:
   using KivControl::ConvStringToInt32;
   using KivControl::SetButtons;
+  using KivControl::ShowStatus;
   using KivControl::UpdateFields;
 };
 
@@ -49,6 +50,13 @@ class KivControlTest : public ::testing::Test {
     QCoreApplication::processEvents();
   }
 
+  // A snapshot from a tick with a sensor open.
+  static KivControl::T_Snapshot OpenSensor() {
+    KivControl::T_Snapshot snapshot;
+    snapshot.Status.SensorOpen = true;
+    return snapshot;
+  }
+
   static QColor TextColour(const QPushButton* button) { return button->palette().color(QPalette::ButtonText); }
 
   std::atomic<int32_t> plotDistance{120};
@@ -57,7 +65,7 @@ class KivControlTest : public ::testing::Test {
 };
 
 TEST_F(KivControlTest, ReadingsShowTwoDecimalsAndFillTheirBarsAtTheMaximum) {
-  KivControl::T_Snapshot snapshot;
+  KivControl::T_Snapshot snapshot = OpenSensor();
   snapshot.FilteredDist = 150.456;
   snapshot.CurDistance = 37.999;
   snapshot.SampleDeltTime = 2500;
@@ -89,7 +97,7 @@ TEST_F(KivControlTest, ReadingsShowTwoDecimalsAndFillTheirBarsAtTheMaximum) {
 TEST_F(KivControlTest, UnsetPlotLimitsKeepTheLimitedBarsEmptyUntilTheScanViewSetsThem) {
   plotDistance = 0;
   plotWidth = -5;  // taken as none; the bar keeps its minimum
-  KivControl::T_Snapshot snapshot;
+  KivControl::T_Snapshot snapshot = OpenSensor();
   snapshot.FilteredDist = 50.0;
   snapshot.CurDistance = 60.0;
   snapshot.CurWidth = 200;
@@ -129,7 +137,7 @@ TEST_F(KivControlTest, SettingBoxesChangeOnlyWithAFreshParameterBlock) {
 
 TEST_F(KivControlTest, TogglesFollowOnlyChangesOfState) {
   // The laser already off at the first tick leaves the initial captions.
-  KivControl::T_Snapshot snapshot;
+  KivControl::T_Snapshot snapshot = OpenSensor();
   panel->SetButtons(snapshot);
   EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is Off");
   EXPECT_EQ(TextColour(panel->ButtonLaserState), QColor(Qt::black));
@@ -151,12 +159,75 @@ TEST_F(KivControlTest, TogglesFollowOnlyChangesOfState) {
   panel->SetButtons(snapshot);
   EXPECT_EQ(panel->TextFileName->text(), "SkarvData-1.csv");
 
-  panel->SetButtons(KivControl::T_Snapshot{});
+  panel->SetButtons(OpenSensor());
   EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is Off");
   EXPECT_EQ(TextColour(panel->ButtonLaserState), QColor(Qt::black));
   EXPECT_EQ(panel->ButtonSaveFile->text(), "Start File Write");
   EXPECT_EQ(TextColour(panel->ButtonSaveFile), QColor(Qt::black));
   EXPECT_EQ(panel->TextFileName->text(), "");
+}
+
+TEST_F(KivControlTest, WithoutASensorTheReadingsAreBlankAndTheStatusSaysWhatIsAwaited) {
+  KivControl::T_Snapshot snapshot = OpenSensor();
+  snapshot.TemperatureIMU = 95.0;
+  snapshot.LaserOn = true;
+  snapshot.CurDistance = 60.0;
+  panel->UpdateFields(snapshot);
+  panel->SetButtons(snapshot);
+  panel->ShowStatus(snapshot);
+  EXPECT_EQ(panel->ValBoxTemperatureIMU->text(), "95.00");
+  EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is On");
+
+  // The sensor is unplugged: the controller's last values mean nothing now.
+  snapshot.Status.SensorOpen = false;
+  panel->UpdateFields(snapshot);
+  panel->SetButtons(snapshot);
+  panel->ShowStatus(snapshot);
+  EXPECT_EQ(panel->ValBoxTemperatureIMU->text(), "");
+  EXPECT_EQ(panel->ValBoxCurDistance->text(), "");
+  EXPECT_EQ(panel->BarCurDistance->value(), 0);
+  EXPECT_EQ(panel->ButtonLaserState->text(), "Laser: No Sensor");
+  EXPECT_NE(TextColour(panel->ButtonLaserState), QColor(Qt::red));
+  EXPECT_EQ(panel->LabelStatus->text(), "No sensor - waiting for USB E785:64F2");
+  EXPECT_TRUE(panel->LabelStatus->isVisibleTo(panel.get()));
+  EXPECT_GE(panel->LabelStatus->width(), 600) << "room for a whole line";
+  EXPECT_LE(panel->StatusArea->geometry().bottom(), panel->height() - 1);
+
+  // Back again, with the laser on.
+  snapshot.Status.SensorOpen = true;
+  panel->SetButtons(snapshot);
+  EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is On");
+}
+
+TEST_F(KivControlTest, StatusLineShowsStreamingRecordingAndTheNewestMessage) {
+  KivControl::T_Snapshot snapshot = OpenSensor();
+  snapshot.Status.Serial = "SK-0042";
+  snapshot.Status.Recording = true;
+  snapshot.Status.FileName = "SkarvData-1.csv";
+  snapshot.Status.FileBytes = 2048;
+  for (int tick = 0; tick <= 10; ++tick) {
+    snapshot.Status.RecordsProcessed = 4000u * static_cast<unsigned>(tick);
+    snapshot.TakenAt = std::chrono::steady_clock::time_point{} + std::chrono::milliseconds(100 * tick);
+    panel->ShowStatus(snapshot);
+  }
+  EXPECT_EQ(panel->LabelStatus->text(), "Sensor SK-0042 - streaming 40000 records/s | Recording SkarvData-1.csv, 2.0 kB");
+  EXPECT_EQ(panel->LabelMessage->text(), "");
+
+  // A refused entry shows at once; a later error from the controller
+  // replaces it; the same error read again changes nothing.
+  panel->ValBoxCloseGain->setText("x");
+  panel->ButtonSetCloseGain->click();
+  EXPECT_EQ(panel->LabelMessage->text(), "Close Gain: \"x\" is not a whole number from 0 to 65535 - not sent");
+  panel->ShowStatus(snapshot);
+  EXPECT_EQ(panel->LabelMessage->text(), "Close Gain: \"x\" is not a whole number from 0 to 65535 - not sent");
+  snapshot.Status.LastError = "Command A not sent: the sensor did not take it";
+  snapshot.Status.ErrorNumber = 1;
+  panel->ShowStatus(snapshot);
+  EXPECT_EQ(panel->LabelMessage->text(), "Last error: Command A not sent: the sensor did not take it");
+  panel->ValBoxCloseGain->setText("-5");
+  panel->ButtonSetCloseGain->click();
+  panel->ShowStatus(snapshot);
+  EXPECT_EQ(panel->LabelMessage->text(), "Close Gain: \"-5\" is not a whole number from 0 to 65535 - not sent");
 }
 
 TEST_F(KivControlTest, CommandBoxIsReadWithoutBeingChanged) {
@@ -170,7 +241,7 @@ TEST_F(KivControlTest, CommandBoxIsReadWithoutBeingChanged) {
 }
 
 TEST_F(KivControlTest, ABoxBeingEditedIsNotOverwrittenUntilSentOrLeft) {
-  KivControl::T_Snapshot snapshot;
+  KivControl::T_Snapshot snapshot = OpenSensor();
   snapshot.CurRotTime = 50;
   panel->UpdateFields(snapshot);
   ASSERT_EQ(panel->ValBoxRotTime->text(), "50");
