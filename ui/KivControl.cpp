@@ -84,7 +84,9 @@ void SetLimit(QProgressBar* bar, const std::atomic<int32_t>* limit) {
 
 }  // namespace
 
-KivControl::KivControl() : mWorker(kTickMs, [this] { ControlTimer_Tick(); }, "Control Thread Done....\n") {
+namespace SorvaneClient {
+
+KivControl::KivControl() : ControlTimer(kTickMs, [this] { ControlTimer_Tick(); }, "Control Thread Done....\n") {
   BuildControls();
   ConnectButtons();
   mPrevWritingState = false;
@@ -98,8 +100,8 @@ void KivControl::SetMaxDistPtr(std::atomic<int32_t>* theDistPtr) { mMaxDistPtr =
 void KivControl::SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr) { mMaxWidthPtr = theWidthPtr; }
 void KivControl::SetOnClose(std::function<void()> onClose) { mOnClose = std::move(onClose); }
 
-void KivControl::Start() { mWorker.Start(); }
-void KivControl::Stop() { mWorker.Stop(); }
+void KivControl::Start() { ControlTimer.Start(); }
+void KivControl::Stop() { ControlTimer.Stop(); }
 
 void KivControl::BuildControls() {
   setObjectName(QStringLiteral("KivControl"));
@@ -321,35 +323,67 @@ void KivControl::ConnectButtons() {
   for (QLineEdit* box : findChildren<QLineEdit*>()) {
     connect(box, &QLineEdit::textEdited, this, [box] { box->setProperty("operatorEdited", true); });
   }
-  connect(ButtonLaserState, &QPushButton::clicked, this, [this] {
-    PostToController([](CSkarvIO& io) { io.LaserIsOn() ? io.LaserOff() : io.LaserOn(); });
-  });
-  connect(ButtonSaveFile, &QPushButton::clicked, this, [this] {
-    // The controller opens or closes the file at its next continuous update.
-    PostToController([](CSkarvIO& io) {
-      const bool open = io.mSaveFile.load() != nullptr;
-      io.RequestRecording(!open);
-    });
-  });
-  connect(ButtonUpdateAllParameters, &QPushButton::clicked, this,
-          [this] { PostToController([](CSkarvIO& io) { io.RestoreParams(); }); });
-  connect(ButtonSaveParams, &QPushButton::clicked, this,
-          [this] { PostToController([](CSkarvIO& io) { io.SaveParams(); }); });
-  ConnectSetting(ButtonSetFarGain, ValBoxFarGain, &CSkarvIO::SetFarGain);
-  ConnectSetting(ButtonSetCloseGain, ValBoxCloseGain, &CSkarvIO::SetCloseGain);
-  ConnectSetting(ButtonSetThreshold, ValBoxThreshold, &CSkarvIO::SetThreshold);
-  ConnectSetting(ButtonSetAPDVoltage, ValBoxAPDVoltage, &CSkarvIO::SetAPDVoltage);
-  ConnectSetting(ButtonSetScanRate, ValBoxRotTime, &CSkarvIO::SetRotationRate);
-  ConnectSetting(ButtonSetCalDistGain, ValBoxCalDistGain, &CSkarvIO::SetCalDistGain);
-  ConnectSetting(ButtonSetCalWidthGain, ValBoxCalWidthGain, &CSkarvIO::SetCalWidthGain);
-  ConnectSetting(ButtonSetCalOffset, ValBoxCalOffset, &CSkarvIO::SetCalOffset);
+  connect(ButtonLaserState, &QPushButton::clicked, this, &KivControl::LaserStateControl_Click);
+  connect(ButtonSaveFile, &QPushButton::clicked, this, &KivControl::ButtonSaveFile_Click);
+  connect(ButtonUpdateAllParameters, &QPushButton::clicked, this, &KivControl::ButtonRestoreParams_Click);
+  connect(ButtonSaveParams, &QPushButton::clicked, this, &KivControl::ButtonSaveParams_Click);
+  ConnectSetting(ButtonSetFarGain, ValBoxFarGain, &KivControl::ButtonSetFarGain_Click);
+  ConnectSetting(ButtonSetCloseGain, ValBoxCloseGain, &KivControl::ButtonSetCloseGain_Click);
+  ConnectSetting(ButtonSetThreshold, ValBoxThreshold, &KivControl::ButtonSetThreshold_Click);
+  ConnectSetting(ButtonSetAPDVoltage, ValBoxAPDVoltage, &KivControl::ButtonSetAPDVoltage_Click);
+  ConnectSetting(ButtonSetScanRate, ValBoxRotTime, &KivControl::ButtonSetScanRate_Click);
+  ConnectSetting(ButtonSetCalDistGain, ValBoxCalDistGain, &KivControl::ButtonSetCalDistGain_Click);
+  ConnectSetting(ButtonSetCalWidthGain, ValBoxCalWidthGain, &KivControl::ButtonSetCalWidthGain_Click);
+  ConnectSetting(ButtonSetCalOffset, ValBoxCalOffset, &KivControl::ButtonSetCalOffset_Click);
 }
 
-void KivControl::ConnectSetting(QPushButton* button, QLineEdit* box, void (CSkarvIO::*setter)(int)) {
-  // The setting's name is the button's caption without its "Set ".
-  const QString settingName = button->text().mid(4);
+void KivControl::LaserStateControl_Click() {
+  PostToController([](CSkarvIO& io) { io.LaserIsOn() ? io.LaserOff() : io.LaserOn(); });
+}
+
+void KivControl::ButtonSaveFile_Click() {
+  // The controller opens or closes the file at its next continuous update.
+  PostToController([](CSkarvIO& io) {
+    const bool open = io.mSaveFile.load() != nullptr;
+    io.RequestRecording(!open);
+  });
+}
+
+void KivControl::ButtonRestoreParams_Click() {
+  PostToController([](CSkarvIO& io) { io.RestoreParams(); });
+}
+
+void KivControl::ButtonSaveParams_Click() {
+  PostToController([](CSkarvIO& io) { io.SaveParams(); });
+}
+
+// Each setting's name in messages is its button's caption without the "Set ".
+void KivControl::ButtonSetFarGain_Click() { SendSetting(ValBoxFarGain, QStringLiteral("Far Gain"), &CSkarvIO::SetFarGain); }
+void KivControl::ButtonSetCloseGain_Click() {
+  SendSetting(ValBoxCloseGain, QStringLiteral("Close Gain"), &CSkarvIO::SetCloseGain);
+}
+void KivControl::ButtonSetThreshold_Click() {
+  SendSetting(ValBoxThreshold, QStringLiteral("Threshold"), &CSkarvIO::SetThreshold);
+}
+void KivControl::ButtonSetAPDVoltage_Click() {
+  SendSetting(ValBoxAPDVoltage, QStringLiteral("APD Voltage"), &CSkarvIO::SetAPDVoltage);
+}
+void KivControl::ButtonSetScanRate_Click() {
+  SendSetting(ValBoxRotTime, QStringLiteral("Scan Rate"), &CSkarvIO::SetRotationRate);
+}
+void KivControl::ButtonSetCalDistGain_Click() {
+  SendSetting(ValBoxCalDistGain, QStringLiteral("Cal Dist Gain"), &CSkarvIO::SetCalDistGain);
+}
+void KivControl::ButtonSetCalWidthGain_Click() {
+  SendSetting(ValBoxCalWidthGain, QStringLiteral("Cal Width Gain"), &CSkarvIO::SetCalWidthGain);
+}
+void KivControl::ButtonSetCalOffset_Click() {
+  SendSetting(ValBoxCalOffset, QStringLiteral("Cal Offset"), &CSkarvIO::SetCalOffset);
+}
+
+void KivControl::ConnectSetting(QPushButton* button, QLineEdit* box, void (KivControl::*handler)()) {
   mSendingButtons[box] = button;
-  connect(button, &QPushButton::clicked, this, [this, box, settingName, setter] { SendSetting(box, settingName, setter); });
+  connect(button, &QPushButton::clicked, this, handler);
   // Any change of the text withdraws the mark: it is no longer what was refused.
   connect(box, &QLineEdit::textChanged, this, [box] { MarkNotAccepted(box, false); });
 }
@@ -376,7 +410,7 @@ void KivControl::PostToController(std::function<void(CSkarvIO&)> operation) {
   if (!io) {
     return;
   }
-  mWorker.Post([io, operation = std::move(operation)] { operation(*io); });
+  ControlTimer.Post([io, operation = std::move(operation)] { operation(*io); });
 }
 
 std::optional<int32_t> KivControl::ConvStringToInt32(QLineEdit* textIn) {
@@ -537,3 +571,5 @@ void KivControl::closeEvent(QCloseEvent* event) {
   }
   QWidget::closeEvent(event);
 }
+
+}  // namespace SorvaneClient

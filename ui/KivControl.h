@@ -30,6 +30,8 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 
+namespace SorvaneClient {
+
 class KivControl : public QWidget {
  public:
   // What one tick read from the controller, in the order it was read.
@@ -175,9 +177,22 @@ class KivControl : public QWidget {
   void BuildControls();
   void ConnectButtons();
   void ControlTimer_Tick();
+  // The buttons' handlers.
+  void LaserStateControl_Click();
+  void ButtonSaveFile_Click();
+  void ButtonRestoreParams_Click();
+  void ButtonSaveParams_Click();
+  void ButtonSetFarGain_Click();
+  void ButtonSetCloseGain_Click();
+  void ButtonSetThreshold_Click();
+  void ButtonSetAPDVoltage_Click();
+  void ButtonSetScanRate_Click();
+  void ButtonSetCalDistGain_Click();
+  void ButtonSetCalWidthGain_Click();
+  void ButtonSetCalOffset_Click();
   // Runs `operation` on the controller, on the worker thread.
   void PostToController(std::function<void(CSkarvIO&)> operation);
-  void ConnectSetting(QPushButton* button, QLineEdit* box, void (CSkarvIO::*setter)(int));
+  void ConnectSetting(QPushButton* button, QLineEdit* box, void (KivControl::*handler)());
   void BuildStatusArea();
   void ShowReadings(const T_Snapshot& snapshot);
   void ShowNoReadings();
@@ -203,5 +218,8 @@ class KivControl : public QWidget {
   uint32_t mShownErrorNumber = 0;
   // Each setting box and the button that sends it.
   std::unordered_map<const QLineEdit*, const QPushButton*> mSendingButtons;
-  CWorkerThread mWorker;
+  // The 100 ms refresh, on the worker thread that also runs the commands.
+  CWorkerThread ControlTimer;
 };
+
+}  // namespace SorvaneClient

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int red = Count(image, qRgb(255, 0, 0));
-  const int green = Count(image, qRgb(0, 255, 0));
+  const int green = Count(image, qRgb(0, 128, 0));
   const int bars = CountBarPixels(image);
   // The control panel's status line is pale green while records flow.
   const int status = Count(image, qRgb(0xDF, 0xF3, 0xDF));

@@ -18,6 +18,8 @@
 
 namespace {
 
+using SorvaneClient::KivControl;
+
 class KivControlOnSensor : public EndToEndFixture {
  protected:
   // One step of the data path, as the scan view's thread runs it, on 10 ms

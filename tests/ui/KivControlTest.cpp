@@ -17,6 +17,8 @@
 
 namespace {
 
+using SorvaneClient::KivControl;
+
 class TestPanel : public KivControl {
  public:
   using KivControl::ConvStringToInt32;
