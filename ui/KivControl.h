@@ -7,8 +7,13 @@
 // timer does everything that touches the controller: every tick it reads the
 // getters, services the status pipe and hands a snapshot of what it read to
 // the GUI thread, and every command button's operation runs there too (its
-// box is read and reset on the GUI thread). The GUI thread never waits for
+// box is read and checked on the GUI thread). The GUI thread never waits for
 // the device.
+//
+// Operator input: a setting is sent only for a whole number from 0 to 65535;
+// a refused entry stays in its box, marked, with the reason on the message
+// line. A box the operator is typing into is not overwritten by the refresh
+// until its value is sent or the focus moves on.
 
 #include <QWidget>
 #include <atomic>
