@@ -22,6 +22,10 @@ using SorvaneClient::KivControl;
 
 class KivControlOnSensor : public EndToEndFixture {
  protected:
+  // Generous: the stream starts after 1.3 s of the sensor's clock, stepped
+  // here 10 ms at a time on a machine that may be busy.
+  static constexpr std::chrono::seconds kDataPathLimit{30};
+
   // One step of the data path, as the scan view's thread runs it, on 10 ms
   // of the sensor's clock. Call inside Quietly.
   void RunDataPath() {
@@ -54,7 +58,7 @@ TEST_F(KivControlOnSensor, OnlyWholeNumbersFrom0To65535AreSentFromTheWorker) {
     EXPECT_TRUE(PumpUntil([&] {
       RunDataPath();
       return panel.ButtonLaserState->text() == "Laser Is On";
-    }));
+    }, kDataPathLimit));
     WaitIdle(controller->mCmdPipe);
 
     // Each refused entry stays in its box, marked, with the reason shown.
@@ -141,7 +145,7 @@ TEST_F(KivControlOnSensor, StatusLineFollowsTheSensorInAndOut) {
     EXPECT_TRUE(PumpUntil([&] {
       RunDataPath();
       return panel.LabelStatus->text().contains(" - streaming ");
-    }));
+    }, kDataPathLimit));
     EXPECT_TRUE(panel.LabelStatus->text().startsWith("Sensor ")) << panel.LabelStatus->text().toStdString();
     EXPECT_NE(panel.ValBoxTemperatureIMU->text(), "");
 
@@ -149,7 +153,7 @@ TEST_F(KivControlOnSensor, StatusLineFollowsTheSensorInAndOut) {
     EXPECT_TRUE(PumpUntil([&] {
       RunDataPath();
       return panel.LabelStatus->text() == "No sensor - waiting for USB E785:64F2";
-    }));
+    }, kDataPathLimit));
     EXPECT_TRUE(PumpUntil([&] { return panel.ValBoxTemperatureIMU->text().isEmpty(); }));
     EXPECT_EQ(panel.ButtonLaserState->text(), "Laser: No Sensor");
     panel.Stop();
