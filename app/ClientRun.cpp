@@ -8,6 +8,9 @@
 #include "QuitOnSignal.h"
 #include "SkarvIO.h"
 
+using SorvaneClient::KivControl;
+using SorvaneClient::KivView;
+
 int RunClient(QApplication& app, CSkarvIO& io, std::atomic<int32_t>& plotDistance, std::atomic<int32_t>& plotWidth,
               const std::function<void(KivView&, KivControl&)>& started) {
   std::printf(" Starting up\n");

@@ -7,8 +7,10 @@
 
 class QApplication;
 class CSkarvIO;
+namespace SorvaneClient {
 class KivView;
 class KivControl;
+}  // namespace SorvaneClient
 
 // Initialises the controller, opens the scan view and the control panel with
 // their worker threads, and runs until either window is closed or the
@@ -16,4 +18,4 @@ class KivControl;
 // closed first prints its line first) and returns 0. `started`, when given,
 // runs once the windows are up, before the event loop.
 int RunClient(QApplication& app, CSkarvIO& io, std::atomic<int32_t>& plotDistance, std::atomic<int32_t>& plotWidth,
-              const std::function<void(KivView&, KivControl&)>& started = {});
+              const std::function<void(SorvaneClient::KivView&, SorvaneClient::KivControl&)>& started = {});

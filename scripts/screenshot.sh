@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the client on the virtual sensor under Xvfb, takes a picture of both
 # windows once scans are being drawn, and checks it for the red and green
-# traces and filled bars.
+# traces, filled bars and the control panel's status line showing the stream.
 # Usage: scripts/screenshot.sh [skarv-client] [skarv-screen-grab] [output.png]
 set -euo pipefail
 

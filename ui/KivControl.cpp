@@ -22,6 +22,10 @@ namespace {
 
 constexpr int kClientWidth = 684;
 constexpr int kClientHeight = 522;
+// The status area along the bottom, below the other controls: two lines.
+constexpr int kStatusHeight = 42;
+constexpr QRgb kStreamingBackground = qRgb(0xDF, 0xF3, 0xDF);
+constexpr QRgb kWaitingBackground = qRgb(0xFF, 0xEE, 0xC2);
 constexpr int kCaptionPoints = 12;
 constexpr int kFileNamePoints = 9;
 // What the operator may type into the two filtered readings' boxes.
@@ -67,18 +71,6 @@ void SetCaption(QPushButton* button, const char* text, const QColor& colour) {
   button->setPalette(palette);
 }
 
-void ShowText(QLineEdit* box, const QString& text) {
-  if (box->text() != text) {
-    box->setText(text);
-  }
-}
-
-// The maximum length bounds only what the operator types: a longer value
-// that the panel writes is shown in full.
-void ShowText(QLineEdit* box, const QString& text, int typedLength) {
-  box->setMaxLength(std::max(typedLength, static_cast<int>(text.size())));
-  ShowText(box, text);
-}
 
 QString TwoDecimals(double value) { return QString::fromStdString(ui::FormatF2(value)); }
 
@@ -92,7 +84,9 @@ void SetLimit(QProgressBar* bar, const std::atomic<int32_t>* limit) {
 
 }  // namespace
 
-KivControl::KivControl() : mWorker(kTickMs, [this] { ControlTimer_Tick(); }, "Control Thread Done....\n") {
+namespace SorvaneClient {
+
+KivControl::KivControl() : ControlTimer(kTickMs, [this] { ControlTimer_Tick(); }, "Control Thread Done....\n") {
   BuildControls();
   ConnectButtons();
   mPrevWritingState = false;
@@ -106,13 +100,13 @@ void KivControl::SetMaxDistPtr(std::atomic<int32_t>* theDistPtr) { mMaxDistPtr =
 void KivControl::SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr) { mMaxWidthPtr = theWidthPtr; }
 void KivControl::SetOnClose(std::function<void()> onClose) { mOnClose = std::move(onClose); }
 
-void KivControl::Start() { mWorker.Start(); }
-void KivControl::Stop() { mWorker.Stop(); }
+void KivControl::Start() { ControlTimer.Start(); }
+void KivControl::Stop() { ControlTimer.Stop(); }
 
 void KivControl::BuildControls() {
   setObjectName(QStringLiteral("KivControl"));
   setWindowTitle(QString());
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(kClientWidth, kClientHeight + kStatusHeight);
 
   std::vector<QWidget*> tabOrder;
   auto place = [&](QWidget* widget, const char* name, int x, int y, int w, int h) {
@@ -208,6 +202,8 @@ void KivControl::BuildControls() {
   TextFileName->setFont(DesktopFont(kFileNamePoints));
   TextFileName->adjustSize();
 
+  BuildStatusArea();
+
   ValBoxFilteredDistance->setMaxLength(kTypedReadingLength);
   ValBoxStdDev->setMaxLength(kTypedReadingLength);
   SetCaption(ButtonLaserState, "Laser Is Off", Qt::black);
@@ -225,36 +221,188 @@ void KivControl::BuildControls() {
   }
 }
 
-void KivControl::ConnectButtons() {
-  connect(ButtonLaserState, &QPushButton::clicked, this, [this] {
-    PostToController([](CSkarvIO& io) { io.LaserIsOn() ? io.LaserOff() : io.LaserOn(); });
-  });
-  connect(ButtonSaveFile, &QPushButton::clicked, this, [this] {
-    // The controller opens or closes the file at its next continuous update.
-    PostToController([](CSkarvIO& io) {
-      const bool open = io.mSaveFile.load() != nullptr;
-      io.RequestRecording(!open);
-    });
-  });
-  connect(ButtonUpdateAllParameters, &QPushButton::clicked, this,
-          [this] { PostToController([](CSkarvIO& io) { io.RestoreParams(); }); });
-  connect(ButtonSaveParams, &QPushButton::clicked, this,
-          [this] { PostToController([](CSkarvIO& io) { io.SaveParams(); }); });
-  ConnectSetting(ButtonSetFarGain, ValBoxFarGain, &CSkarvIO::SetFarGain);
-  ConnectSetting(ButtonSetCloseGain, ValBoxCloseGain, &CSkarvIO::SetCloseGain);
-  ConnectSetting(ButtonSetThreshold, ValBoxThreshold, &CSkarvIO::SetThreshold);
-  ConnectSetting(ButtonSetAPDVoltage, ValBoxAPDVoltage, &CSkarvIO::SetAPDVoltage);
-  ConnectSetting(ButtonSetScanRate, ValBoxRotTime, &CSkarvIO::SetRotationRate);
-  ConnectSetting(ButtonSetCalDistGain, ValBoxCalDistGain, &CSkarvIO::SetCalDistGain);
-  ConnectSetting(ButtonSetCalWidthGain, ValBoxCalWidthGain, &CSkarvIO::SetCalWidthGain);
-  ConnectSetting(ButtonSetCalOffset, ValBoxCalOffset, &CSkarvIO::SetCalOffset);
+void KivControl::BuildStatusArea() {
+  StatusArea = new QWidget(this);
+  StatusArea->setObjectName(QStringLiteral("StatusArea"));
+  StatusArea->setGeometry(0, kClientHeight, kClientWidth, kStatusHeight);
+  StatusArea->setAutoFillBackground(true);
+  auto line = [&](const char* name, int y) {
+    auto* label = new QLabel(StatusArea);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(8, y, kClientWidth - 16, kStatusHeight / 2 - 2);
+    return label;
+  };
+  LabelStatus = line("LabelStatus", 2);
+  LabelMessage = line("LabelMessage", kStatusHeight / 2);
+  QPalette palette = LabelMessage->palette();
+  palette.setColor(QPalette::WindowText, QColor(0xB0, 0, 0));
+  LabelMessage->setPalette(palette);
 }
 
-void KivControl::ConnectSetting(QPushButton* button, QLineEdit* box, void (CSkarvIO::*setter)(int)) {
-  connect(button, &QPushButton::clicked, this, [this, box, setter] {
-    const int32_t value = ConvStringToInt32(box);
-    PostToController([setter, value](CSkarvIO& io) { (io.*setter)(value); });
+void KivControl::ShowStatus(const T_Snapshot& snapshot) {
+  mStatusText.Update(snapshot.Status, snapshot.TakenAt);
+  LabelStatus->setText(QString::fromStdString(mStatusText.SensorLine()));
+  // The background tells the state at a glance: green while records flow,
+  // amber while there is no sensor or its records have stopped.
+  QColor background = palette().color(QPalette::Window);
+  switch (mStatusText.State()) {
+    case ui::eSensorState::kStreaming:
+      background = QColor(kStreamingBackground);
+      break;
+    case ui::eSensorState::kNoSensor:
+    case ui::eSensorState::kStalled:
+      background = QColor(kWaitingBackground);
+      break;
+    case ui::eSensorState::kStarting:
+      break;
+  }
+  QPalette areaPalette = StatusArea->palette();
+  if (areaPalette.color(QPalette::Window) != background) {
+    areaPalette.setColor(QPalette::Window, background);
+    StatusArea->setPalette(areaPalette);
+  }
+  // The newest message wins: a new error from the controller replaces a
+  // refused entry, and a later refusal replaces the error.
+  if (snapshot.Status.ErrorNumber != mShownErrorNumber) {
+    mShownErrorNumber = snapshot.Status.ErrorNumber;
+    ShowMessage(QString::fromStdString(mStatusText.ErrorLine()), nullptr);
+  }
+}
+
+void KivControl::ShowMessage(const QString& text, const QLineEdit* about) {
+  LabelMessage->setText(text);
+  mMessageAbout = about;
+}
+
+bool KivControl::IsMarkedNotAccepted(const QLineEdit* box) { return box->property("notAccepted").toBool(); }
+
+void KivControl::MarkNotAccepted(QLineEdit* box, bool notAccepted) {
+  if (IsMarkedNotAccepted(box) == notAccepted) {
+    return;
+  }
+  box->setProperty("notAccepted", notAccepted);
+  box->setStyleSheet(notAccepted ? QStringLiteral("QLineEdit { background-color: #ffb4b4; }") : QString());
+}
+
+// The operator is editing a box when it was typed into since the panel last
+// wrote it and the focus is still on it or on the button that sends it.
+// Once the focus has gone elsewhere the edit is over and refreshing resumes.
+bool KivControl::BeingEdited(QLineEdit* box) {
+  if (!box->property("operatorEdited").toBool()) {
+    return false;
+  }
+  const auto sender = mSendingButtons.find(box);
+  if (box->hasFocus() || (sender != mSendingButtons.end() && sender->second->hasFocus())) {
+    return true;
+  }
+  EndEdit(box);
+  return false;
+}
+
+void KivControl::EndEdit(QLineEdit* box) { box->setProperty("operatorEdited", false); }
+
+void KivControl::ShowText(QLineEdit* box, const QString& text) {
+  if (box->text() != text && !BeingEdited(box)) {
+    box->setText(text);
+  }
+}
+
+// The maximum length bounds only what the operator types: a longer value
+// that the panel writes is shown in full.
+void KivControl::ShowText(QLineEdit* box, const QString& text, int typedLength) {
+  if (BeingEdited(box)) {
+    return;
+  }
+  box->setMaxLength(std::max(typedLength, static_cast<int>(text.size())));
+  ShowText(box, text);
+}
+
+void KivControl::ConnectButtons() {
+  // Typing marks a box as being edited; the panel's own writes do not.
+  for (QLineEdit* box : findChildren<QLineEdit*>()) {
+    connect(box, &QLineEdit::textEdited, this, [box] { box->setProperty("operatorEdited", true); });
+  }
+  connect(ButtonLaserState, &QPushButton::clicked, this, &KivControl::LaserStateControl_Click);
+  connect(ButtonSaveFile, &QPushButton::clicked, this, &KivControl::ButtonSaveFile_Click);
+  connect(ButtonUpdateAllParameters, &QPushButton::clicked, this, &KivControl::ButtonRestoreParams_Click);
+  connect(ButtonSaveParams, &QPushButton::clicked, this, &KivControl::ButtonSaveParams_Click);
+  ConnectSetting(ButtonSetFarGain, ValBoxFarGain, &KivControl::ButtonSetFarGain_Click);
+  ConnectSetting(ButtonSetCloseGain, ValBoxCloseGain, &KivControl::ButtonSetCloseGain_Click);
+  ConnectSetting(ButtonSetThreshold, ValBoxThreshold, &KivControl::ButtonSetThreshold_Click);
+  ConnectSetting(ButtonSetAPDVoltage, ValBoxAPDVoltage, &KivControl::ButtonSetAPDVoltage_Click);
+  ConnectSetting(ButtonSetScanRate, ValBoxRotTime, &KivControl::ButtonSetScanRate_Click);
+  ConnectSetting(ButtonSetCalDistGain, ValBoxCalDistGain, &KivControl::ButtonSetCalDistGain_Click);
+  ConnectSetting(ButtonSetCalWidthGain, ValBoxCalWidthGain, &KivControl::ButtonSetCalWidthGain_Click);
+  ConnectSetting(ButtonSetCalOffset, ValBoxCalOffset, &KivControl::ButtonSetCalOffset_Click);
+}
+
+void KivControl::LaserStateControl_Click() {
+  PostToController([](CSkarvIO& io) { io.LaserIsOn() ? io.LaserOff() : io.LaserOn(); });
+}
+
+void KivControl::ButtonSaveFile_Click() {
+  // The controller opens or closes the file at its next continuous update.
+  PostToController([](CSkarvIO& io) {
+    const bool open = io.mSaveFile.load() != nullptr;
+    io.RequestRecording(!open);
   });
+}
+
+void KivControl::ButtonRestoreParams_Click() {
+  PostToController([](CSkarvIO& io) { io.RestoreParams(); });
+}
+
+void KivControl::ButtonSaveParams_Click() {
+  PostToController([](CSkarvIO& io) { io.SaveParams(); });
+}
+
+// Each setting's name in messages is its button's caption without the "Set ".
+void KivControl::ButtonSetFarGain_Click() { SendSetting(ValBoxFarGain, QStringLiteral("Far Gain"), &CSkarvIO::SetFarGain); }
+void KivControl::ButtonSetCloseGain_Click() {
+  SendSetting(ValBoxCloseGain, QStringLiteral("Close Gain"), &CSkarvIO::SetCloseGain);
+}
+void KivControl::ButtonSetThreshold_Click() {
+  SendSetting(ValBoxThreshold, QStringLiteral("Threshold"), &CSkarvIO::SetThreshold);
+}
+void KivControl::ButtonSetAPDVoltage_Click() {
+  SendSetting(ValBoxAPDVoltage, QStringLiteral("APD Voltage"), &CSkarvIO::SetAPDVoltage);
+}
+void KivControl::ButtonSetScanRate_Click() {
+  SendSetting(ValBoxRotTime, QStringLiteral("Scan Rate"), &CSkarvIO::SetRotationRate);
+}
+void KivControl::ButtonSetCalDistGain_Click() {
+  SendSetting(ValBoxCalDistGain, QStringLiteral("Cal Dist Gain"), &CSkarvIO::SetCalDistGain);
+}
+void KivControl::ButtonSetCalWidthGain_Click() {
+  SendSetting(ValBoxCalWidthGain, QStringLiteral("Cal Width Gain"), &CSkarvIO::SetCalWidthGain);
+}
+void KivControl::ButtonSetCalOffset_Click() {
+  SendSetting(ValBoxCalOffset, QStringLiteral("Cal Offset"), &CSkarvIO::SetCalOffset);
+}
+
+void KivControl::ConnectSetting(QPushButton* button, QLineEdit* box, void (KivControl::*handler)()) {
+  mSendingButtons[box] = button;
+  connect(button, &QPushButton::clicked, this, handler);
+  // Any change of the text withdraws the mark: it is no longer what was refused.
+  connect(box, &QLineEdit::textChanged, this, [box] { MarkNotAccepted(box, false); });
+}
+
+void KivControl::SendSetting(QLineEdit* box, const QString& settingName, void (CSkarvIO::*setter)(int)) {
+  const std::optional<int32_t> value = ConvStringToInt32(box);
+  if (!value || *value < 0 || *value > 0xFFFF) {
+    MarkNotAccepted(box, true);
+    ShowMessage(QStringLiteral("%1: \"%2\" is not a whole number from 0 to 65535 - not sent").arg(settingName, box->text()),
+                box);
+    return;
+  }
+  MarkNotAccepted(box, false);
+  EndEdit(box);  // sent: the box shows the sensor's values again
+  if (mMessageAbout == box) {
+    ShowMessage(QString(), nullptr);  // the refusal is answered
+  }
+  const int32_t sent = *value;
+  PostToController([setter, sent](CSkarvIO& io) { (io.*setter)(sent); });
 }
 
 void KivControl::PostToController(std::function<void(CSkarvIO&)> operation) {
@@ -262,14 +410,13 @@ void KivControl::PostToController(std::function<void(CSkarvIO&)> operation) {
   if (!io) {
     return;
   }
-  mWorker.Post([io, operation = std::move(operation)] { operation(*io); });
+  ControlTimer.Post([io, operation = std::move(operation)] { operation(*io); });
 }
 
-int32_t KivControl::ConvStringToInt32(QLineEdit* textIn) {
+std::optional<int32_t> KivControl::ConvStringToInt32(QLineEdit* textIn) {
   int32_t value = 0;
   if (!ui::ParseInt32(textIn->text().toStdString(), value)) {
-    textIn->setText(QStringLiteral("0"));
-    value = 0;
+    return std::nullopt;
   }
   return value;
 }
@@ -305,6 +452,8 @@ KivControl::T_Snapshot KivControl::TakeSnapshot(CSkarvIO& io) {
     snapshot.FileName = io.GetCurrentFileName();
   }
   snapshot.LaserOn = io.LaserIsOn();
+  snapshot.Status = io.GetDeviceStatus();
+  snapshot.TakenAt = std::chrono::steady_clock::now();
   return snapshot;
 }
 
@@ -319,15 +468,12 @@ void KivControl::ControlTimer_Tick() {
       [this, snapshot = std::move(snapshot)] {
         UpdateFields(snapshot);
         SetButtons(snapshot);
+        ShowStatus(snapshot);
       },
       Qt::QueuedConnection);
 }
 
-void KivControl::UpdateFields(const T_Snapshot& snapshot) {
-  SetLimit(BarFilteredDistance, mMaxDistPtr);
-  SetLimit(BarCurDistance, mMaxDistPtr);
-  SetLimit(BarWidth, mMaxWidthPtr);
-
+void KivControl::ShowReadings(const T_Snapshot& snapshot) {
   ShowText(ValBoxFilteredDistance, TwoDecimals(snapshot.FilteredDist), kTypedReadingLength);
   ShowOnBar(BarFilteredDistance, snapshot.FilteredDist);
   ShowText(ValBoxStdDev, TwoDecimals(snapshot.StdDev), kTypedReadingLength);
@@ -353,6 +499,30 @@ void KivControl::UpdateFields(const T_Snapshot& snapshot) {
   for (size_t i = 0; i < std::size(imuBoxes); ++i) {
     ShowText(imuBoxes[i], QString::number(imuValues[i]));
   }
+}
+
+void KivControl::ShowNoReadings() {
+  for (QLineEdit* box : {ValBoxFilteredDistance, ValBoxStdDev, ValBoxCurDistance, ValBoxWidth, ValBoxCycleTime,
+                         ValBoxTemperature, ValBoxTemperatureIMU, ValBoxLaserPower, ValBoxSupplyVoltage,
+                         ValBoxRotTime, ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
+                         ValBoxGyroZ, ValBoxMagnX, ValBoxMagnY, ValBoxMagnZ}) {
+    ShowText(box, QString());
+  }
+  for (QProgressBar* bar : {BarFilteredDistance, BarStdDev, BarCurDistance, BarWidth, BarCycleTime, BarTemperature,
+                            BarCurRotTime}) {
+    bar->setValue(bar->minimum());
+  }
+}
+
+void KivControl::UpdateFields(const T_Snapshot& snapshot) {
+  SetLimit(BarFilteredDistance, mMaxDistPtr);
+  SetLimit(BarCurDistance, mMaxDistPtr);
+  SetLimit(BarWidth, mMaxWidthPtr);
+  if (!snapshot.Status.SensorOpen) {
+    ShowNoReadings();
+  } else {
+    ShowReadings(snapshot);
+  }
 
   // Otherwise the setting boxes keep what the operator typed.
   if (snapshot.ParamsFresh) {
@@ -376,7 +546,16 @@ void KivControl::SetButtons(const T_Snapshot& snapshot) {
     TextFileName->adjustSize();
     mPrevWritingState = snapshot.Writing;
   }
-  if (snapshot.LaserOn != mPrevLaserOnState) {
+  if (!snapshot.Status.SensorOpen) {
+    if (!mLaserNeutral) {
+      SetCaption(ButtonLaserState, "Laser: No Sensor", Qt::darkGray);
+      mLaserNeutral = true;
+      mPrevLaserOnState = false;
+    }
+    return;
+  }
+  if (mLaserNeutral || snapshot.LaserOn != mPrevLaserOnState) {
+    mLaserNeutral = false;
     if (snapshot.LaserOn) {
       SetCaption(ButtonLaserState, "Laser Is On", Qt::red);
     } else {
@@ -392,3 +571,5 @@ void KivControl::closeEvent(QCloseEvent* event) {
   }
   QWidget::closeEvent(event);
 }
+
+}  // namespace SorvaneClient

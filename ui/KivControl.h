@@ -7,15 +7,25 @@
 // timer does everything that touches the controller: every tick it reads the
 // getters, services the status pipe and hands a snapshot of what it read to
 // the GUI thread, and every command button's operation runs there too (its
-// box is read and reset on the GUI thread). The GUI thread never waits for
+// box is read and checked on the GUI thread). The GUI thread never waits for
 // the device.
+//
+// Operator input: a setting is sent only for a whole number from 0 to 65535;
+// a refused entry stays in its box, marked, with the reason on the message
+// line. A box the operator is typing into is not overwritten by the refresh
+// until its value is sent or the focus moves on.
 
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
+#include "DeviceStatus.h"
+#include "StatusText.h"
 #include "WorkerThread.h"
 
 class CSkarvIO;
@@ -24,6 +34,8 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+
+namespace SorvaneClient {
 
 class KivControl : public QWidget {
  public:
@@ -49,6 +61,10 @@ class KivControl : public QWidget {
     bool Writing = false;   // a recording file is open
     std::string FileName;   // its name, while Writing
     bool LaserOn = false;
+    // The sensor, the record count, the recording and the last error, and
+    // when they were read (the record rate comes from successive readings).
+    T_DeviceStatus Status;
+    std::chrono::steady_clock::time_point TakenAt{};
   };
 
   static constexpr int kTickMs = 100;
@@ -134,16 +150,31 @@ class KivControl : public QWidget {
   QPushButton* ButtonSaveParams;
   QLabel* label1;
   QLabel* TextFileName;
+  // The status area along the bottom: the sensor's state, then the last
+  // error or refused entry in plain words.
+  QWidget* StatusArea;
+  QLabel* LabelStatus;
+  QLabel* LabelMessage;
+
+  // A box whose entry was refused is marked until its text changes or a good
+  // value from it is sent.
+  static bool IsMarkedNotAccepted(const QLineEdit* box);
 
  protected:
-  // Both apply a snapshot on the GUI thread: the boxes and bars, then the
-  // two toggles' captions.
+  // All three apply a snapshot on the GUI thread: the boxes and bars, the
+  // two toggles' captions, and the status area. While no sensor is open the
+  // readings are blank and the laser toggle neutral: there is nothing to show.
   void UpdateFields(const T_Snapshot& snapshot);
   void SetButtons(const T_Snapshot& snapshot);
+  void ShowStatus(const T_Snapshot& snapshot);
 
-  // A command box's text as a 32-bit integer; a box that cannot be read is
-  // set to "0" and gives 0.
-  int32_t ConvStringToInt32(QLineEdit* textIn);
+  // A command box's text as a 32-bit integer, or none when it cannot be
+  // read; the box is left as the operator typed it.
+  std::optional<int32_t> ConvStringToInt32(QLineEdit* textIn);
+
+  // Sends `setter` the value in `box` when it is a whole number from 0 to
+  // 65535; otherwise sends nothing, marks the box and says why.
+  void SendSetting(QLineEdit* box, const QString& settingName, void (CSkarvIO::*setter)(int));
 
   void closeEvent(QCloseEvent* event) override;
 
@@ -151,9 +182,33 @@ class KivControl : public QWidget {
   void BuildControls();
   void ConnectButtons();
   void ControlTimer_Tick();
+  // The buttons' handlers.
+  void LaserStateControl_Click();
+  void ButtonSaveFile_Click();
+  void ButtonRestoreParams_Click();
+  void ButtonSaveParams_Click();
+  void ButtonSetFarGain_Click();
+  void ButtonSetCloseGain_Click();
+  void ButtonSetThreshold_Click();
+  void ButtonSetAPDVoltage_Click();
+  void ButtonSetScanRate_Click();
+  void ButtonSetCalDistGain_Click();
+  void ButtonSetCalWidthGain_Click();
+  void ButtonSetCalOffset_Click();
   // Runs `operation` on the controller, on the worker thread.
   void PostToController(std::function<void(CSkarvIO&)> operation);
-  void ConnectSetting(QPushButton* button, QLineEdit* box, void (CSkarvIO::*setter)(int));
+  void ConnectSetting(QPushButton* button, QLineEdit* box, void (KivControl::*handler)());
+  void BuildStatusArea();
+  void ShowReadings(const T_Snapshot& snapshot);
+  void ShowNoReadings();
+  static void MarkNotAccepted(QLineEdit* box, bool notAccepted);
+  // Shows `text` on the message line; `about` is the box it refers to, if any.
+  void ShowMessage(const QString& text, const QLineEdit* about);
+  // Writes a box unless the operator is editing it.
+  void ShowText(QLineEdit* box, const QString& text);
+  void ShowText(QLineEdit* box, const QString& text, int typedLength);
+  bool BeingEdited(QLineEdit* box);
+  static void EndEdit(QLineEdit* box);
 
   CSkarvIO* mSkarvIO = nullptr;
   bool mPrevWritingState = false;
@@ -161,5 +216,15 @@ class KivControl : public QWidget {
   std::atomic<int32_t>* mMaxDistPtr = nullptr;
   std::atomic<int32_t>* mMaxWidthPtr = nullptr;
   std::function<void()> mOnClose;
-  CWorkerThread mWorker;
+  const QLineEdit* mMessageAbout = nullptr;
+  // The laser toggle shows neither state, as no sensor is open.
+  bool mLaserNeutral = false;
+  ui::CStatusText mStatusText;
+  uint32_t mShownErrorNumber = 0;
+  // Each setting box and the button that sends it.
+  std::unordered_map<const QLineEdit*, const QPushButton*> mSendingButtons;
+  // The 100 ms refresh, on the worker thread that also runs the commands.
+  CWorkerThread ControlTimer;
 };
+
+}  // namespace SorvaneClient

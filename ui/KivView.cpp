@@ -20,20 +20,30 @@ constexpr int kMinimumLimit = 10;
 // The strip along the bottom that holds the limit boxes.
 constexpr int kBoxStripHeight = 37;
 
-// Pen colours of the two traces.
-const QColor kDistanceColour(Qt::red);
-const QColor kWidthColour(Qt::green);
+// Pen colours of the two traces: the named colours red (#FF0000) and green
+// (#008000).
+const QColor kDistanceColour(0xFF, 0x00, 0x00);
+const QColor kWidthColour(0x00, 0x80, 0x00);
 
-void DrawTrace(QPainter& painter, const std::vector<ui::T_PlotPoint>& points, const QColor& colour) {
+void DrawTrace(QPainter& painter, const std::vector<ui::T_PlotPoint>& points, const QPen& pen) {
   if (points.size() < 2) {
     return;
   }
   std::vector<QPoint> polyline(points.size());
   std::transform(points.begin(), points.end(), polyline.begin(),
                  [](const ui::T_PlotPoint& p) { return QPoint(p.x, p.y); });
-  painter.setPen(QPen(colour, 1, Qt::SolidLine));
+  painter.setPen(pen);
   painter.drawPolyline(polyline.data(), static_cast<int>(polyline.size()));
 }
+
+}  // namespace
+
+namespace SorvaneClient {
+
+std::array<double, ui::kAngleSteps> mSinAng{};
+std::array<double, ui::kAngleSteps> mCosAng{};
+
+namespace {
 
 class CPlotArea : public QWidget {
  public:
@@ -59,7 +69,7 @@ KivView::KivView()
       LabelMaxDist(new QLabel("Max Distance", this)),
       ValBoxMaxDistance(new QLineEdit("120", this)),
       mPlotArea(new CPlotArea(this)),
-      mIsocEvents(kTickMs, [this] { IsocEvents_Tick(); }, "View Thread Done....\n") {
+      IsocEvents(kTickMs, [this] { IsocEvents_Tick(); }, "View Thread Done....\n") {
   setObjectName("KivView");
   setWindowTitle("KivView");
   resize(kClientWidth, kClientHeight);
@@ -73,8 +83,12 @@ KivView::KivView()
   setTabOrder(ValBoxMaxDistance, ValBoxMaxWidth);
   PlaceControls();
   // The initial texts are in place before the handlers are attached.
-  connect(ValBoxMaxWidth, &QLineEdit::textChanged, this, [this] { SetPlotMaxWidth(); });
-  connect(ValBoxMaxDistance, &QLineEdit::textChanged, this, [this] { SetPlotMaxDistance(); });
+  connect(ValBoxMaxWidth, &QLineEdit::textChanged, this, &KivView::ValBoxMaxWidth_TextChanged);
+  connect(ValBoxMaxDistance, &QLineEdit::textChanged, this, &KivView::ValBoxMaxDistance_TextChanged);
+  mSinAng = ui::SinTable();
+  mCosAng = ui::CosTable();
+  mDistDrawingPen = QPen(kDistanceColour, 1, Qt::SolidLine);
+  mWidthDrawingPen = QPen(kWidthColour, 1, Qt::SolidLine);
   UpdatePlotRegion();
 }
 
@@ -96,15 +110,19 @@ void KivView::SetOnClose(std::function<void()> onClose) { mOnClose = std::move(o
 
 void KivView::Start() {
   if (mSkarvIO) {
-    mIsocEvents.Start();
+    IsocEvents.Start();
   }
 }
 
-void KivView::Stop() { mIsocEvents.Stop(); }
+void KivView::Stop() { IsocEvents.Stop(); }
 
 void KivView::SetPlotMaxDistance() { SetPlotLimit(ValBoxMaxDistance, mPlotDistPtr); }
 
 void KivView::SetPlotMaxWidth() { SetPlotLimit(ValBoxMaxWidth, mPlotWidthPtr); }
+
+void KivView::ValBoxMaxWidth_TextChanged() { SetPlotMaxWidth(); }
+
+void KivView::ValBoxMaxDistance_TextChanged() { SetPlotMaxDistance(); }
 
 void KivView::SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit) {
   if (!limit) {
@@ -144,7 +162,12 @@ void KivView::ShowScan(std::shared_ptr<const T_Scan> scan) {
   mPlotArea->update();
 }
 
-void KivView::UpdatePlotRegion() { mRegion = ui::ComputePlotRegion(mPlotArea->width(), mPlotArea->height()); }
+void KivView::UpdatePlotRegion() {
+  const ui::T_PlotRegion region = ui::ComputePlotRegion(mPlotArea->width(), mPlotArea->height());
+  mGraphicXCenter = region.xCenter;
+  mGraphicYCenter = region.yCenter;
+  mPlotScale = region.scale;
+}
 
 void KivView::PaintPlot(QPainter& painter, const QRect& area) {
   painter.fillRect(area, Qt::white);
@@ -152,17 +175,22 @@ void KivView::PaintPlot(QPainter& painter, const QRect& area) {
     return;
   }
   const int count = static_cast<int>(mLastScan->distances.size());
-  ui::ComputeTrace(mLastScan->distances.data(), count, mPlotDistPtr->load(), mRegion, mDistPoints);
-  ui::ComputeTrace(mLastScan->widths.data(), count, mPlotWidthPtr->load(), mRegion, mWidthPoints);
-  DrawTrace(painter, mDistPoints, kDistanceColour);
-  DrawTrace(painter, mWidthPoints, kWidthColour);
+  const ui::T_PlotRegion region = PlotRegion();
+  ui::ComputeTrace(mLastScan->distances.data(), count, mPlotDistPtr->load(), region, mSinAng.data(), mCosAng.data(),
+                   mDistPoints);
+  ui::ComputeTrace(mLastScan->widths.data(), count, mPlotWidthPtr->load(), region, mSinAng.data(), mCosAng.data(),
+                   mWidthPoints);
+  DrawTrace(painter, mDistPoints, mDistDrawingPen);
+  DrawTrace(painter, mWidthPoints, mWidthDrawingPen);
 }
 
 void KivView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   PlaceControls();
-  UpdatePlotRegion();
+  KivView_SizeChanged();
 }
+
+void KivView::KivView_SizeChanged() { UpdatePlotRegion(); }
 
 // The limit boxes keep their place at the bottom left, the plot area fills
 // the rest.
@@ -181,3 +209,5 @@ void KivView::closeEvent(QCloseEvent* event) {
     mOnClose();
   }
 }
+
+}  // namespace SorvaneClient

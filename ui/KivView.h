@@ -7,7 +7,9 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPen>
 #include <QWidget>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -20,6 +22,13 @@
 class CSkarvIO;
 class QPainter;
 class QRect;
+
+namespace SorvaneClient {
+
+// The sine and cosine of each plot angle, shared by every scan view; each
+// scan view fills them when it is built.
+extern std::array<double, ui::kAngleSteps> mSinAng;
+extern std::array<double, ui::kAngleSteps> mCosAng;
 
 class KivView : public QWidget {
  public:
@@ -49,7 +58,7 @@ class KivView : public QWidget {
   void UpdatePlotRegion();
   void SetPlotMaxDistance();
   void SetPlotMaxWidth();
-  const ui::T_PlotRegion& PlotRegion() const { return mRegion; }
+  ui::T_PlotRegion PlotRegion() const { return {mGraphicXCenter, mGraphicYCenter, mPlotScale}; }
   const std::shared_ptr<const T_Scan>& LastScan() const { return mLastScan; }
 
   // Paints the last scan onto the plot area (white, with the two traces).
@@ -66,13 +75,21 @@ class KivView : public QWidget {
 
  private:
   void IsocEvents_Tick();
+  void ValBoxMaxWidth_TextChanged();
+  void ValBoxMaxDistance_TextChanged();
+  void KivView_SizeChanged();
   static void SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit);
   void PlaceControls();
 
   CSkarvIO* mSkarvIO = nullptr;
-  ui::T_PlotRegion mRegion;
+  // The plot's centre and its radius in pixels, from the plot area's size.
+  int mGraphicXCenter = 0;
+  int mGraphicYCenter = 0;
+  double mPlotScale = 0.0;
   std::atomic<int32_t>* mPlotDistPtr = nullptr;
   std::atomic<int32_t>* mPlotWidthPtr = nullptr;
+  QPen mDistDrawingPen;
+  QPen mWidthDrawingPen;
   std::shared_ptr<const T_Scan> mLastScan;
   std::vector<ui::T_PlotPoint> mDistPoints;
   std::vector<ui::T_PlotPoint> mWidthPoints;
@@ -80,5 +97,8 @@ class KivView : public QWidget {
   // The plot's own widget, above the strip of limit boxes: a new scan
   // repaints it alone, not the boxes.
   QWidget* mPlotArea;
-  CWorkerThread mIsocEvents;
+  // The 10 ms pump of the data path.
+  CWorkerThread IsocEvents;
 };
+
+}  // namespace SorvaneClient

@@ -39,9 +39,12 @@ const std::array<double, kAngleSteps>& CosTable() { return Tables().cos; }
 
 void ComputeTrace(const double* values, int count, double limit, const T_PlotRegion& region,
                   std::vector<T_PlotPoint>& points) {
+  ComputeTrace(values, count, limit, region, SinTable().data(), CosTable().data(), points);
+}
+
+void ComputeTrace(const double* values, int count, double limit, const T_PlotRegion& region, const double* sin,
+                  const double* cos, std::vector<T_PlotPoint>& points) {
   const int n = std::clamp(count, 0, kAngleSteps);
-  const auto& sin = SinTable();
-  const auto& cos = CosTable();
   points.resize(n);
   for (int i = 0; i < n; ++i) {
     double r = values[i] * region.scale / limit;

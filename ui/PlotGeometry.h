@@ -35,5 +35,9 @@ const std::array<double, kAngleSteps>& CosTable();
 // Coordinates are truncated toward zero.
 void ComputeTrace(const double* values, int count, double limit, const T_PlotRegion& region,
                   std::vector<T_PlotPoint>& points);
+// The same along the angles of the given sine and cosine tables
+// (kAngleSteps entries each).
+void ComputeTrace(const double* values, int count, double limit, const T_PlotRegion& region,
+                  const double* sinTable, const double* cosTable, std::vector<T_PlotPoint>& points);
 
 }  // namespace ui

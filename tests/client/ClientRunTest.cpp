@@ -24,6 +24,9 @@
 
 namespace {
 
+using SorvaneClient::KivControl;
+using SorvaneClient::KivView;
+
 TEST(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
   qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
   int argc = 1;

@@ -1,7 +1,8 @@
 // Takes a picture of the whole X screen and checks what it shows of the
-// client: the scan view's red distance and green width traces and the
-// control panel's filled bars. Usage: skarv-screen-grab OUTPUT.png
-// Exits 0 when all three are there, 1 otherwise; prints the pixel counts.
+// client: the scan view's red distance and green width traces, the
+// control panel's filled bars and its status line's background while the
+// sensor streams. Usage: skarv-screen-grab OUTPUT.png
+// Exits 0 when all four are there, 1 otherwise; prints the pixel counts.
 
 #include <QGuiApplication>
 #include <QImage>
@@ -53,8 +54,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int red = Count(image, qRgb(255, 0, 0));
-  const int green = Count(image, qRgb(0, 255, 0));
+  const int green = Count(image, qRgb(0, 128, 0));
   const int bars = CountBarPixels(image);
-  std::printf("red %d, green %d, bar %d pixels in %dx%d\n", red, green, bars, image.width(), image.height());
-  return red > 500 && green > 500 && bars > 500 ? 0 : 1;
+  // The control panel's status line is pale green while records flow.
+  const int status = Count(image, qRgb(0xDF, 0xF3, 0xDF));
+  std::printf("red %d, green %d, bar %d, streaming status %d pixels in %dx%d\n", red, green, bars, status,
+              image.width(), image.height());
+  return red > 500 && green > 500 && bars > 500 && status > 5000 ? 0 : 1;
 }

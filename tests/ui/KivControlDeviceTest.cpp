@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <atomic>
+#include <chrono>
 #include <optional>
 
 #include "KivControl.h"
@@ -14,7 +18,21 @@
 
 namespace {
 
-using KivControlOnSensor = EndToEndFixture;
+using SorvaneClient::KivControl;
+
+class KivControlOnSensor : public EndToEndFixture {
+ protected:
+  // Generous: the stream starts after 1.3 s of the sensor's clock, stepped
+  // here 10 ms at a time on a machine that may be busy.
+  static constexpr std::chrono::seconds kDataPathLimit{30};
+
+  // One step of the data path, as the scan view's thread runs it, on 10 ms
+  // of the sensor's clock. Call inside Quietly.
+  void RunDataPath() {
+    bus->Advance(10);
+    controller->UpdateContiniousData();
+  }
+};
 
 std::optional<sim::CVirtualSensor::ReceivedCommand> FindCommand(const sim::CVirtualSensor& sensor, uint8_t code) {
   for (const auto& command : sensor.ReceivedCommands()) {
@@ -23,7 +41,7 @@ std::optional<sim::CVirtualSensor::ReceivedCommand> FindCommand(const sim::CVirt
   return std::nullopt;
 }
 
-TEST_F(KivControlOnSensor, UnreadableFarGainIsSentAsZeroFromTheWorker) {
+TEST_F(KivControlOnSensor, OnlyWholeNumbersFrom0To65535AreSentFromTheWorker) {
   TestApp();
   std::atomic<int32_t> plotDistance{120};
   std::atomic<int32_t> plotWidth{400};
@@ -37,22 +55,109 @@ TEST_F(KivControlOnSensor, UnreadableFarGainIsSentAsZeroFromTheWorker) {
     // The first ticks ask for the device's status and show its settings
     // and laser; after that the command pipe is free.
     EXPECT_TRUE(PumpUntil([&] { return panel.ValBoxFarGain->text() == "100"; }));
-    EXPECT_TRUE(PumpUntil([&] { return panel.ButtonLaserState->text() == "Laser Is On"; }));
+    EXPECT_TRUE(PumpUntil([&] {
+      RunDataPath();
+      return panel.ButtonLaserState->text() == "Laser Is On";
+    }, kDataPathLimit));
     WaitIdle(controller->mCmdPipe);
 
-    panel.ValBoxFarGain->setText("12abc");
+    // Each refused entry stays in its box, marked, with the reason shown.
+    for (const char* typed : {"12abc", "", "-1", "70000"}) {
+      panel.ValBoxFarGain->setText(typed);
+      panel.ButtonSetFarGain->click();
+      EXPECT_EQ(panel.ValBoxFarGain->text(), typed);
+      EXPECT_TRUE(KivControl::IsMarkedNotAccepted(panel.ValBoxFarGain)) << '"' << typed << '"';
+      EXPECT_EQ(panel.LabelMessage->text().toStdString(),
+                std::string("Far Gain: \"") + typed + "\" is not a whole number from 0 to 65535 - not sent");
+    }
+    // Commands run in order on the worker: had any refused entry been sent,
+    // it would be the first A the sensor received.
+    panel.ValBoxFarGain->setText("600");
+    EXPECT_FALSE(KivControl::IsMarkedNotAccepted(panel.ValBoxFarGain)) << "a new text withdraws the mark";
+    panel.ValBoxFarGain->setText("-1");
     panel.ButtonSetFarGain->click();
-    EXPECT_EQ(panel.ValBoxFarGain->text(), "0");
+    panel.ValBoxFarGain->setText(" 600 ");
+    panel.ButtonSetFarGain->click();
+    EXPECT_FALSE(KivControl::IsMarkedNotAccepted(panel.ValBoxFarGain));
+    EXPECT_EQ(panel.LabelMessage->text(), "") << "the refusal is answered by the value sent";
     EXPECT_TRUE(PumpUntil([&] { return FindCommand(*sensor, 'A').has_value(); }));
     const auto sent = FindCommand(*sensor, 'A');
     if (sent) {
-      EXPECT_EQ(sent->data, 0);
+      EXPECT_EQ(sent->data, 600);
     }
-    EXPECT_EQ(sensor->Values()[1], 0);
+    EXPECT_TRUE(PumpUntil([&] { return sensor->Values()[1] == 600; }));
     panel.Stop();
   });
-  EXPECT_NE(out.find("Sending command = A, data = 0"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Sending command = A, data = 0"), std::string::npos) << out;
+  EXPECT_NE(out.find("Sending command = A, data = 600"), std::string::npos) << out;
   EXPECT_EQ(out.substr(out.size() - std::min<size_t>(out.size(), 24)), "Control Thread Done....\n") << out;
+}
+
+TEST_F(KivControlOnSensor, ATypedScanRateSurvivesTheRefreshesAndIsWhatIsSent) {
+  TestApp();
+  std::atomic<int32_t> plotDistance{120};
+  std::atomic<int32_t> plotWidth{400};
+  const std::string out = Quietly([&] {
+    KivControl panel;
+    panel.SetSkarvIO(controller.get());
+    panel.SetMaxDistPtr(&plotDistance);
+    panel.SetMaxWidthPtr(&plotWidth);
+    panel.show();
+    QApplication::setActiveWindow(&panel);
+    panel.Start();
+    EXPECT_TRUE(PumpUntil([&] { return panel.ValBoxFarGain->text() == "100"; }));
+    WaitIdle(controller->mCmdPipe);
+
+    panel.ValBoxRotTime->setFocus();
+    panel.ValBoxRotTime->selectAll();
+    for (const char c : std::string("1500")) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(c)));
+      QApplication::sendEvent(panel.ValBoxRotTime, &press);
+    }
+    // About ten refreshes of the rotation time's read-out.
+    PumpUntil([] { return false; }, std::chrono::milliseconds(1000));
+    EXPECT_EQ(panel.ValBoxRotTime->text(), "1500");
+    panel.ButtonSetScanRate->click();
+    EXPECT_TRUE(PumpUntil([&] { return FindCommand(*sensor, 'R').has_value(); }));
+    const auto sent = FindCommand(*sensor, 'R');
+    if (sent) {
+      EXPECT_EQ(sent->data, 1500);
+    }
+    panel.Stop();
+  });
+  EXPECT_NE(out.find("Sending command = R, data = 1500"), std::string::npos) << out;
+}
+
+TEST_F(KivControlOnSensor, StatusLineFollowsTheSensorInAndOut) {
+  TestApp();
+  std::atomic<int32_t> plotDistance{120};
+  std::atomic<int32_t> plotWidth{400};
+  Quietly([&] {
+    KivControl panel;
+    panel.SetSkarvIO(controller.get());
+    panel.SetMaxDistPtr(&plotDistance);
+    panel.SetMaxWidthPtr(&plotWidth);
+    panel.Start();
+    // Before the data path has looked at the sensor, there is none.
+    EXPECT_TRUE(PumpUntil([&] { return panel.LabelStatus->text() == "No sensor - waiting for USB E785:64F2"; }));
+    EXPECT_EQ(panel.ValBoxTemperatureIMU->text(), "");
+
+    EXPECT_TRUE(PumpUntil([&] {
+      RunDataPath();
+      return panel.LabelStatus->text().contains(" - streaming ");
+    }, kDataPathLimit));
+    EXPECT_TRUE(panel.LabelStatus->text().startsWith("Sensor ")) << panel.LabelStatus->text().toStdString();
+    EXPECT_NE(panel.ValBoxTemperatureIMU->text(), "");
+
+    bus->Unplug(sensor);
+    EXPECT_TRUE(PumpUntil([&] {
+      RunDataPath();
+      return panel.LabelStatus->text() == "No sensor - waiting for USB E785:64F2";
+    }, kDataPathLimit));
+    EXPECT_TRUE(PumpUntil([&] { return panel.ValBoxTemperatureIMU->text().isEmpty(); }));
+    EXPECT_EQ(panel.ButtonLaserState->text(), "Laser: No Sensor");
+    panel.Stop();
+  });
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -15,10 +17,13 @@
 
 namespace {
 
+using SorvaneClient::KivControl;
+
 class TestPanel : public KivControl {
  public:
   using KivControl::ConvStringToInt32;
   using KivControl::SetButtons;
+  using KivControl::ShowStatus;
   using KivControl::UpdateFields;
 };
 
@@ -31,6 +36,29 @@ class KivControlTest : public ::testing::Test {
     panel->SetMaxWidthPtr(&plotWidth);
   }
 
+  // Types `text` into `box` as the operator would, key by key.
+  static void Type(QLineEdit* box, const QString& text) {
+    for (const QChar c : text) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(box, &press);
+    }
+  }
+
+  // Shows the panel as the active window with the focus on `widget`.
+  void Focus(QWidget* widget) {
+    panel->show();
+    QApplication::setActiveWindow(panel.get());
+    widget->setFocus();
+    QCoreApplication::processEvents();
+  }
+
+  // A snapshot from a tick with a sensor open.
+  static KivControl::T_Snapshot OpenSensor() {
+    KivControl::T_Snapshot snapshot;
+    snapshot.Status.SensorOpen = true;
+    return snapshot;
+  }
+
   static QColor TextColour(const QPushButton* button) { return button->palette().color(QPalette::ButtonText); }
 
   std::atomic<int32_t> plotDistance{120};
@@ -39,7 +67,7 @@ class KivControlTest : public ::testing::Test {
 };
 
 TEST_F(KivControlTest, ReadingsShowTwoDecimalsAndFillTheirBarsAtTheMaximum) {
-  KivControl::T_Snapshot snapshot;
+  KivControl::T_Snapshot snapshot = OpenSensor();
   snapshot.FilteredDist = 150.456;
   snapshot.CurDistance = 37.999;
   snapshot.SampleDeltTime = 2500;
@@ -71,7 +99,7 @@ TEST_F(KivControlTest, ReadingsShowTwoDecimalsAndFillTheirBarsAtTheMaximum) {
 TEST_F(KivControlTest, UnsetPlotLimitsKeepTheLimitedBarsEmptyUntilTheScanViewSetsThem) {
   plotDistance = 0;
   plotWidth = -5;  // taken as none; the bar keeps its minimum
-  KivControl::T_Snapshot snapshot;
+  KivControl::T_Snapshot snapshot = OpenSensor();
   snapshot.FilteredDist = 50.0;
   snapshot.CurDistance = 60.0;
   snapshot.CurWidth = 200;
@@ -111,7 +139,7 @@ TEST_F(KivControlTest, SettingBoxesChangeOnlyWithAFreshParameterBlock) {
 
 TEST_F(KivControlTest, TogglesFollowOnlyChangesOfState) {
   // The laser already off at the first tick leaves the initial captions.
-  KivControl::T_Snapshot snapshot;
+  KivControl::T_Snapshot snapshot = OpenSensor();
   panel->SetButtons(snapshot);
   EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is Off");
   EXPECT_EQ(TextColour(panel->ButtonLaserState), QColor(Qt::black));
@@ -133,7 +161,7 @@ TEST_F(KivControlTest, TogglesFollowOnlyChangesOfState) {
   panel->SetButtons(snapshot);
   EXPECT_EQ(panel->TextFileName->text(), "SkarvData-1.csv");
 
-  panel->SetButtons(KivControl::T_Snapshot{});
+  panel->SetButtons(OpenSensor());
   EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is Off");
   EXPECT_EQ(TextColour(panel->ButtonLaserState), QColor(Qt::black));
   EXPECT_EQ(panel->ButtonSaveFile->text(), "Start File Write");
@@ -141,14 +169,127 @@ TEST_F(KivControlTest, TogglesFollowOnlyChangesOfState) {
   EXPECT_EQ(panel->TextFileName->text(), "");
 }
 
-TEST_F(KivControlTest, UnreadableCommandBoxIsResetAndGivesZero) {
+TEST_F(KivControlTest, WithoutASensorTheReadingsAreBlankAndTheStatusSaysWhatIsAwaited) {
+  KivControl::T_Snapshot snapshot = OpenSensor();
+  snapshot.TemperatureIMU = 95.0;
+  snapshot.LaserOn = true;
+  snapshot.CurDistance = 60.0;
+  panel->UpdateFields(snapshot);
+  panel->SetButtons(snapshot);
+  panel->ShowStatus(snapshot);
+  EXPECT_EQ(panel->ValBoxTemperatureIMU->text(), "95.00");
+  EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is On");
+
+  // The sensor is unplugged: the controller's last values mean nothing now.
+  snapshot.Status.SensorOpen = false;
+  panel->UpdateFields(snapshot);
+  panel->SetButtons(snapshot);
+  panel->ShowStatus(snapshot);
+  EXPECT_EQ(panel->ValBoxTemperatureIMU->text(), "");
+  EXPECT_EQ(panel->ValBoxCurDistance->text(), "");
+  EXPECT_EQ(panel->BarCurDistance->value(), 0);
+  EXPECT_EQ(panel->ButtonLaserState->text(), "Laser: No Sensor");
+  EXPECT_NE(TextColour(panel->ButtonLaserState), QColor(Qt::red));
+  EXPECT_EQ(panel->LabelStatus->text(), "No sensor - waiting for USB E785:64F2");
+  EXPECT_TRUE(panel->LabelStatus->isVisibleTo(panel.get()));
+  EXPECT_GE(panel->LabelStatus->width(), 600) << "room for a whole line";
+  EXPECT_LE(panel->StatusArea->geometry().bottom(), panel->height() - 1);
+
+  // Back again, with the laser on.
+  snapshot.Status.SensorOpen = true;
+  panel->SetButtons(snapshot);
+  EXPECT_EQ(panel->ButtonLaserState->text(), "Laser Is On");
+}
+
+TEST_F(KivControlTest, StatusLineShowsStreamingRecordingAndTheNewestMessage) {
+  KivControl::T_Snapshot snapshot = OpenSensor();
+  snapshot.Status.Serial = "SK-0042";
+  snapshot.Status.Recording = true;
+  snapshot.Status.FileName = "SkarvData-1.csv";
+  snapshot.Status.FileBytes = 2048;
+  for (int tick = 0; tick <= 10; ++tick) {
+    snapshot.Status.RecordsProcessed = 4000u * static_cast<unsigned>(tick);
+    snapshot.TakenAt = std::chrono::steady_clock::time_point{} + std::chrono::milliseconds(100 * tick);
+    panel->ShowStatus(snapshot);
+  }
+  EXPECT_EQ(panel->LabelStatus->text(), "Sensor SK-0042 - streaming 40000 records/s | Recording SkarvData-1.csv, 2.0 kB");
+  EXPECT_EQ(panel->LabelMessage->text(), "");
+
+  // A refused entry shows at once; a later error from the controller
+  // replaces it; the same error read again changes nothing.
+  panel->ValBoxCloseGain->setText("x");
+  panel->ButtonSetCloseGain->click();
+  EXPECT_EQ(panel->LabelMessage->text(), "Close Gain: \"x\" is not a whole number from 0 to 65535 - not sent");
+  panel->ShowStatus(snapshot);
+  EXPECT_EQ(panel->LabelMessage->text(), "Close Gain: \"x\" is not a whole number from 0 to 65535 - not sent");
+  snapshot.Status.LastError = "Command A not sent: the sensor did not take it";
+  snapshot.Status.ErrorNumber = 1;
+  panel->ShowStatus(snapshot);
+  EXPECT_EQ(panel->LabelMessage->text(), "Last error: Command A not sent: the sensor did not take it");
+  panel->ValBoxCloseGain->setText("-5");
+  panel->ButtonSetCloseGain->click();
+  panel->ShowStatus(snapshot);
+  EXPECT_EQ(panel->LabelMessage->text(), "Close Gain: \"-5\" is not a whole number from 0 to 65535 - not sent");
+}
+
+TEST_F(KivControlTest, CommandBoxIsReadWithoutBeingChanged) {
   QLineEdit* box = panel->ValBoxThreshold;
   box->setText("12abc");
-  EXPECT_EQ(panel->ConvStringToInt32(box), 0);
-  EXPECT_EQ(box->text(), "0");
+  EXPECT_FALSE(panel->ConvStringToInt32(box).has_value());
+  EXPECT_EQ(box->text(), "12abc");
   box->setText(" 40 ");
   EXPECT_EQ(panel->ConvStringToInt32(box), 40);
   EXPECT_EQ(box->text(), " 40 ");
+}
+
+TEST_F(KivControlTest, ABoxBeingEditedIsNotOverwrittenUntilSentOrLeft) {
+  KivControl::T_Snapshot snapshot = OpenSensor();
+  snapshot.CurRotTime = 50;
+  panel->UpdateFields(snapshot);
+  ASSERT_EQ(panel->ValBoxRotTime->text(), "50");
+
+  // Focus alone does not stop the refresh; typing does.
+  Focus(panel->ValBoxRotTime);
+  ASSERT_TRUE(panel->ValBoxRotTime->hasFocus());
+  snapshot.CurRotTime = 51;
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "51");
+  panel->ValBoxRotTime->selectAll();
+  Type(panel->ValBoxRotTime, "1500");
+  for (int tick = 0; tick < 10; ++tick) {
+    snapshot.CurRotTime = 52 + tick;
+    panel->UpdateFields(snapshot);
+  }
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "1500");
+  // Pressing its button keeps it: the focus moves there before the click.
+  Focus(panel->ButtonSetScanRate);
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "1500");
+  EXPECT_EQ(panel->ConvStringToInt32(panel->ValBoxRotTime), 1500) << "what Set Scan Rate sends";
+  // Once sent, the box shows the readings again.
+  panel->ButtonSetScanRate->click();
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "61");
+
+  // A box left for another control is refreshed again.
+  Focus(panel->ValBoxRotTime);
+  Type(panel->ValBoxRotTime, "9");
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "619");
+  Focus(panel->ValBoxFarGain);
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxRotTime->text(), "61");
+
+  // A setting box being edited keeps the typing even when a parameter block arrives.
+  Focus(panel->ValBoxFarGain);
+  panel->ValBoxFarGain->selectAll();
+  Type(panel->ValBoxFarGain, "321");
+  snapshot.ParamsFresh = true;
+  snapshot.Settings[0] = 100;
+  snapshot.Settings[1] = 50;
+  panel->UpdateFields(snapshot);
+  EXPECT_EQ(panel->ValBoxFarGain->text(), "321");
+  EXPECT_EQ(panel->ValBoxCloseGain->text(), "50");
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 
 namespace {
 
+using SorvaneClient::KivView;
+
 class KivViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,16 +88,21 @@ TEST_F(KivViewTest, PaintsTheLastScanInRedAndGreenEveryTimeItIsExposed) {
   view->ShowScan(scan);
   const QImage first = view->grab().toImage();
   const int red = CountColour(first, qRgb(255, 0, 0));
-  const int green = CountColour(first, qRgb(0, 255, 0));
+  const int green = CountColour(first, qRgb(0, 128, 0));
   EXPECT_GT(red, 300) << "half a circle of radius 200";
   EXPECT_GT(green, 150) << "half a circle of radius 100";
+  EXPECT_EQ(CountColour(first, qRgb(0, 255, 0)), 0) << "the width pen is green #008000, not lime";
   // The red trace's first point lies 200 pixels below the centre.
   const ui::T_PlotRegion& region = view->PlotRegion();
   EXPECT_EQ(first.pixel(region.xCenter, region.yCenter + 200) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(first.pixel(region.xCenter, region.yCenter + 100) & 0xFFFFFF, 0x008000u);
+  // The view's angle tables: a quarter turn at 500, half a turn at 1000.
+  EXPECT_NEAR(SorvaneClient::mSinAng[500], 1.0, 1e-12);
+  EXPECT_NEAR(SorvaneClient::mCosAng[1000], -1.0, 1e-12);
   // Painted again from the kept scan, as after being covered and uncovered.
   const QImage again = view->grab().toImage();
   EXPECT_EQ(CountColour(again, qRgb(255, 0, 0)), red);
-  EXPECT_EQ(CountColour(again, qRgb(0, 255, 0)), green);
+  EXPECT_EQ(CountColour(again, qRgb(0, 128, 0)), green);
 }
 
 }  // namespace
