@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,6 +20,10 @@ std::atomic<int32_t> gPlotDistance{0};
 std::atomic<int32_t> gPlotWidth{0};
 
 int main(int argc, char** argv) {
+  // A standard output that can no longer be written (a pipe whose reader has
+  // gone) only makes the diagnostic lines fail; it never ends the client or
+  // its recording.
+  std::signal(SIGPIPE, SIG_IGN);
   const std::string program = argc > 0 ? argv[0] : "skarv-client";
   const T_ClientOptions options = ParseClientOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
   if (!options.error.empty()) {
