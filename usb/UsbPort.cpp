@@ -75,13 +75,30 @@ CUSBPort::~CUSBPort() {
     HotK_Free(mHotMonitor);
     mHotMonitor = nullptr;
   }
-  CleanPort();
+  // A port that was never started and holds nothing (the program only
+  // printed its usage, say) has nothing to clean up, and says nothing.
+  if (mInitialized || HoldsDevice()) {
+    CleanPort();
+  }
   mPipeList.clear();
+}
+
+bool CUSBPort::HoldsDevice() const {
+  if (mUSBHandle.load() || mDeviceList) {
+    return true;
+  }
+  for (const CUSBPipe* pipe : mPipeList) {
+    if (pipe->mUSBPort.load()) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void CUSBPort::AddPipe(CUSBPipe* usbPipePtr) { mPipeList.push_back(usbPipePtr); }
 
 void CUSBPort::Initialize(int vendorID, int productID) {
+  mInitialized = true;
   mVendorID = vendorID;
   mProductID = productID;
   mDeviceAddedCount = 0;
