@@ -9,6 +9,7 @@
 
 #include "ClientOptions.h"
 #include "ClientRun.h"
+#include "DisplayCheck.h"
 #include "LibusbBackend.h"
 #include "UsbLibrary.h"
 #include "SkarvIO.h"
@@ -33,6 +34,11 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::fputs(ClientUsage(program).c_str(), stdout);
     return 0;
+  }
+  if (!DisplayAvailable(DisplayEnvironmentOfProcess())) {
+    // Qt would abort inside its platform plugin; say what is missing instead.
+    std::fputs(NoDisplayMessage(program).c_str(), stderr);
+    return 1;
   }
   // Diagnostics reach the terminal line by line, in the order printed.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -17,6 +17,8 @@ using std::chrono::seconds;
 CClientProcess::T_Setup Simulated() {
   CClientProcess::T_Setup setup;
   setup.arguments = {"--simulate"};
+  // Drawn off-screen, with no display at all.
+  setup.unset = {"DISPLAY", "WAYLAND_DISPLAY"};
   setup.set = {"QT_QPA_PLATFORM=offscreen"};
   return setup;
 }
