@@ -133,14 +133,14 @@ bool CClientProcess::WaitForExit(std::chrono::seconds timeout, int& status) {
   return mExited;
 }
 
-uint64_t CClientProcess::WriteCalls() const {
+std::optional<uint64_t> CClientProcess::WriteCalls() const {
   std::ifstream io("/proc/" + std::to_string(mPid) + "/io");
   std::string name;
   uint64_t value = 0;
   while (io >> name >> value) {
     if (name == "syscw:") return value;
   }
-  return 0;
+  return std::nullopt;
 }
 
 std::string CClientProcess::Errors() const {

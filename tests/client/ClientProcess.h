@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,9 @@ class CClientProcess {
   // Waits for the end, reading the output meanwhile; false when the time is
   // up. `status` is what waitpid reported.
   bool WaitForExit(std::chrono::seconds timeout, int& status);
-  // Write calls the client has made so far, on any descriptor.
-  uint64_t WriteCalls() const;
+  // Write calls the client has made so far, on any descriptor; none where
+  // the system does not tell.
+  std::optional<uint64_t> WriteCalls() const;
 
   const std::string& Output() const { return mOutput; }
   std::string Errors() const;
