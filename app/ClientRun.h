@@ -14,7 +14,7 @@ class KivControl;
 
 // Initialises the controller, opens the scan view and the control panel with
 // their worker threads, and runs until either window is closed or the
-// process gets SIGINT or SIGTERM; then stops both workers (the window that
+// process gets SIGINT, SIGTERM or SIGHUP; then stops both workers (the window that
 // closed first prints its line first) and returns 0. `started`, when given,
 // runs once the windows are up, before the event loop.
 int RunClient(QApplication& app, CSkarvIO& io, std::atomic<int32_t>& plotDistance, std::atomic<int32_t>& plotWidth,

@@ -8,6 +8,10 @@
 
 namespace {
 
+// Ctrl-C, a polite kill, and the terminal going away (closing its window or
+// logging out) all end the client the same way.
+constexpr int kQuitSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 int gSignalSockets[2] = {-1, -1};
 
 void OnSignal(int) {
@@ -32,13 +36,15 @@ CQuitOnSignal::CQuitOnSignal() {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int signal : kQuitSignals) {
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 CQuitOnSignal::~CQuitOnSignal() {
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+  for (const int signal : kQuitSignals) {
+    std::signal(signal, SIG_DFL);
+  }
   delete mNotifier;
   if (gSignalSockets[0] >= 0) {
     ::close(gSignalSockets[0]);

@@ -1,5 +1,5 @@
 #pragma once
-// Ends the Qt event loop on SIGINT or SIGTERM. The signal handler only writes
+// Ends the Qt event loop on SIGINT, SIGTERM or SIGHUP. The signal handler only writes
 // a byte to a socket pair; the event loop reads it and quits, so the program
 // shuts down in order like on a window close.
 

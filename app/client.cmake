@@ -4,6 +4,7 @@
 add_library(skarv_client STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ClientOptions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ClientRun.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DisplayCheck.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QuitOnSignal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VirtualSensorSetup.cpp
 )

@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "ClientOptions.h"
 #include "ClientRun.h"
+#include "DisplayCheck.h"
 #include "LibusbBackend.h"
 #include "UsbLibrary.h"
 #include "SkarvIO.h"
@@ -19,6 +21,10 @@ std::atomic<int32_t> gPlotDistance{0};
 std::atomic<int32_t> gPlotWidth{0};
 
 int main(int argc, char** argv) {
+  // A standard output that can no longer be written (a pipe whose reader has
+  // gone) only makes the diagnostic lines fail; it never ends the client or
+  // its recording.
+  std::signal(SIGPIPE, SIG_IGN);
   const std::string program = argc > 0 ? argv[0] : "skarv-client";
   const T_ClientOptions options = ParseClientOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
   if (!options.error.empty()) {
@@ -28,6 +34,11 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::fputs(ClientUsage(program).c_str(), stdout);
     return 0;
+  }
+  if (!DisplayAvailable(DisplayEnvironmentOfProcess())) {
+    // Qt would abort inside its platform plugin; say what is missing instead.
+    std::fputs(NoDisplayMessage(program).c_str(), stderr);
+    return 1;
   }
   // Diagnostics reach the terminal line by line, in the order printed.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -85,7 +85,9 @@ uint32_t CLibusbDevice::ErrorCode(int libusbError) {
     case LIBUSB_ERROR_INVALID_PARAM:
     case LIBUSB_ERROR_NOT_SUPPORTED: return kErrorInvalidParameter;
     case LIBUSB_ERROR_NO_MEM: return kErrorNotEnoughMemory;
-    default: return kErrorGenFailure;  // I/O, access, busy, stall, overflow, time-out, ...
+    case LIBUSB_ERROR_ACCESS: return kErrorAccessDenied;
+    case LIBUSB_ERROR_BUSY: return kErrorBusy;
+    default: return kErrorGenFailure;  // I/O, stall, overflow, time-out, ...
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <optional>
 
 #include "GeneralException.h"
 
@@ -34,6 +36,25 @@ class CPortLock {
   const bool mHeld;
 };
 
+// What an operator can do about a sensor that is present but will not open.
+const char* OpenFailureHint(uint32_t error) {
+  switch (error) {
+    case kErrorBusy:
+      return "The sensor is busy: another program has claimed it. Close that program, then plug the sensor in "
+             "again.\n";
+    case kErrorAccessDenied:
+      return "The sensor may not be opened by this user (permission denied). Install the udev rule shipped in "
+             "udev/70-skarv-sensor.rules into /etc/udev/rules.d/ (sudo cp udev/70-skarv-sensor.rules "
+             "/etc/udev/rules.d/ && sudo udevadm control --reload-rules), then plug the sensor in again.\n";
+    case kErrorDeviceNotConnected:
+      return "The sensor went away while it was being opened.\n";
+    default:
+      return "The sensor could not be opened: it may be busy (claimed by another program), or this user may lack "
+             "the permission (install udev/70-skarv-sensor.rules into /etc/udev/rules.d/). Then plug the sensor "
+             "in again.\n";
+  }
+}
+
 void ClearRemovedPath() {
   CUSBPort::mRemovedDevicePath[0] = '\0';
   CUSBPort::mRemovalPending = false;
@@ -54,13 +75,30 @@ CUSBPort::~CUSBPort() {
     HotK_Free(mHotMonitor);
     mHotMonitor = nullptr;
   }
-  CleanPort();
+  // A port that was never started and holds nothing (the program only
+  // printed its usage, say) has nothing to clean up, and says nothing.
+  if (mInitialized || HoldsDevice()) {
+    CleanPort();
+  }
   mPipeList.clear();
+}
+
+bool CUSBPort::HoldsDevice() const {
+  if (mUSBHandle.load() || mDeviceList) {
+    return true;
+  }
+  for (const CUSBPipe* pipe : mPipeList) {
+    if (pipe->mUSBPort.load()) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void CUSBPort::AddPipe(CUSBPipe* usbPipePtr) { mPipeList.push_back(usbPipePtr); }
 
 void CUSBPort::Initialize(int vendorID, int productID) {
+  mInitialized = true;
   mVendorID = vendorID;
   mProductID = productID;
   mDeviceAddedCount = 0;
@@ -80,14 +118,28 @@ void CUSBPort::Initialize(int vendorID, int productID) {
     CPortLock lock;
     ++mDeviceAddedCount;
   }
-  AttachOrRemoveDevice();
+  // A sensor that is there but cannot be opened yet (busy, no permission)
+  // must not keep the monitor from starting: once mended, plugging it in
+  // again is seen and opens it. The first failure is passed on afterwards.
+  std::optional<GeneralException> firstAttempt;
+  try {
+    AttachOrRemoveDevice();
+  } catch (const GeneralException& e) {
+    firstAttempt = e;
+  }
 
   if (!HotK_Init(&mHotMonitor, &params)) {
     const uint32_t error = GetLastError();
     std::printf("HotK_Init failed. ErrorCode: %08Xh\n", error);
+    if (firstAttempt) {
+      firstAttempt->OutputText(std::cout);
+    }
     throw GeneralException("HotK_Init Failed", static_cast<int32_t>(error));
   }
   std::printf("HotK monitor initialized successfully!\n");
+  if (firstAttempt) {
+    throw *firstAttempt;
+  }
 }
 
 void CUSBPort::AttachOrRemoveDevice() {
@@ -105,6 +157,7 @@ void CUSBPort::AttachOrRemoveDevice() {
     if (!UsbK_Init(&handle, mDeviceInfo)) {
       const uint32_t error = GetLastError();
       std::printf("UsbK_Init failed. ErrorCode: %08Xh\n", error);
+      std::fputs(OpenFailureHint(error), stdout);
       LstK_Free(mDeviceList);
       mDeviceList = nullptr;
       mDeviceInfo = nullptr;

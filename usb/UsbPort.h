@@ -58,6 +58,10 @@ class CUSBPort {
   static std::atomic<bool> mOpenDeviceRemoved;
 
  private:
+  // A device handle, a device list or an attached pipe is held.
+  bool HoldsDevice() const;
+
+  bool mInitialized = false;
   KHOT_HANDLE mHotMonitor = nullptr;
 };
 

@@ -24,10 +24,12 @@ using KHOT_HANDLE = KHOT_HANDLE_T*;
 // System error codes the layer leaves in the thread's last-error word.
 enum : uint32_t {
   kErrorSuccess = 0,
+  kErrorAccessDenied = 5,         // the device may not be opened by this user
   kErrorNotEnoughMemory = 8,
   kErrorGenFailure = 31,          // device error or stalled endpoint
   kErrorInvalidParameter = 87,    // bad argument, or a null, freed or foreign handle
   kErrorSemTimeout = 121,         // a wait timed out
+  kErrorBusy = 170,               // the device is claimed by another program
   kErrorNoMoreItems = 259,        // no more pipes, or no free overlapped handle
   kErrorOperationAborted = 995,   // the transfer was cancelled
   kErrorIoPending = 997,          // the transfer was queued

@@ -58,7 +58,20 @@ uint32_t CVirtualUsbBackend::ListDevices(std::vector<KLST_DEVINFO>& devices) {
   return kErrorSuccess;
 }
 
+void CVirtualUsbBackend::RefuseOpens(unsigned count, uint32_t error) {
+  std::lock_guard<std::mutex> lock(mRefusalMutex);
+  mRefusedOpens = count;
+  mRefusal = error;
+}
+
 uint32_t CVirtualUsbBackend::Open(const KLST_DEVINFO& deviceInfo, std::unique_ptr<CUsbDevice>& device) {
+  {
+    std::lock_guard<std::mutex> lock(mRefusalMutex);
+    if (mRefusedOpens > 0) {
+      --mRefusedOpens;
+      return mRefusal;
+    }
+  }
   for (const sim::BusConnection& connection : mBus->Connections()) {
     if (std::string(DeviceInfo(connection).DevicePath) == deviceInfo.DevicePath) {
       device = std::make_unique<CVirtualUsbDevice>(mBus, connection);

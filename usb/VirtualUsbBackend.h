@@ -23,9 +23,17 @@ class CVirtualUsbBackend final : public CUsbBackend {
 
   const std::shared_ptr<sim::CVirtualBus>& Bus() const { return mBus; }
 
+  // The next `count` opens fail with `error`, as when another program has
+  // claimed the device (kErrorBusy) or this user may not open it
+  // (kErrorAccessDenied).
+  void RefuseOpens(unsigned count, uint32_t error);
+
  private:
   std::shared_ptr<sim::CVirtualBus> mBus;
   int mListener = 0;
+  std::mutex mRefusalMutex;
+  unsigned mRefusedOpens = 0;
+  uint32_t mRefusal = kErrorSuccess;
   std::mutex mSinkMutex;
   HotplugSink mSink;
 };

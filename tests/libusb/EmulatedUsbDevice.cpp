@@ -203,6 +203,16 @@ void CEmulatedUsbDevice::ClientGone(UMockdevIoctlClient* client) {
   }
 }
 
+void CEmulatedUsbDevice::SetClaimedElsewhere(bool claimed) {
+  std::lock_guard lock(mMutex);
+  mClaimedElsewhere = claimed;
+}
+
+bool CEmulatedUsbDevice::ClaimedElsewhere() const {
+  std::lock_guard lock(mMutex);
+  return mClaimedElsewhere;
+}
+
 void CEmulatedUsbDevice::Disconnect() {
   std::vector<UMockdevIoctlClient*> idleReapers;
   {
@@ -273,6 +283,7 @@ int CEmulatedUsbDevice::HandleRequest(UMockdevIoctlClient* client, unsigned long
       DataRef interfaceNumber = Resolve(arg, 0, sizeof(unsigned));
       if (!interfaceNumber) return -EFAULT;
       if (!HasInterface(As<unsigned>(interfaceNumber))) return -ENOENT;
+      if (request == USBDEVFS_CLAIMINTERFACE && ClaimedElsewhere()) return -EBUSY;
       if (request == USBDEVFS_CLAIMINTERFACE) count(&Counters::claims);
       return 0;
     }
@@ -282,6 +293,7 @@ int CEmulatedUsbDevice::HandleRequest(UMockdevIoctlClient* client, unsigned long
       DataRef claim = Resolve(arg, 0, sizeof(usbdevfs_disconnect_claim));
       if (!claim) return -EFAULT;
       if (!HasInterface(As<usbdevfs_disconnect_claim>(claim).interface)) return -ENOENT;
+      if (ClaimedElsewhere()) return -EBUSY;
       count(&Counters::claims);
       return 0;
     }

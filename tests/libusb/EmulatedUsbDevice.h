@@ -54,6 +54,9 @@ class CEmulatedUsbDevice : public std::enable_shared_from_this<CEmulatedUsbDevic
   // transfers; those are still reaped, with -ESHUTDOWN.
   void Disconnect();
 
+  // Another program holds the interface: claims fail with EBUSY.
+  void SetClaimedElsewhere(bool claimed);
+
   // What the tests look at.
   struct Counters {
     unsigned opened = 0;     // device node opens
@@ -99,6 +102,7 @@ class CEmulatedUsbDevice : public std::enable_shared_from_this<CEmulatedUsbDevic
   void HandBack(CUrb& urb, UMockdevIoctlData* where);
   bool HasEndpoint(unsigned endpoint) const;
   bool HasInterface(unsigned interfaceNumber) const;
+  bool ClaimedElsewhere() const;
 
   const std::shared_ptr<sim::CVirtualBus> mBus;
   const uint32_t mConnection;
@@ -108,6 +112,7 @@ class CEmulatedUsbDevice : public std::enable_shared_from_this<CEmulatedUsbDevic
 
   mutable std::mutex mMutex;
   bool mConnected = true;
+  bool mClaimedElsewhere = false;
   std::map<UMockdevIoctlClient*, std::unique_ptr<CClient>> mClients;
   // Isochronous scheduling per endpoint: URBs on the bus, and the frame after
   // the last one queued.

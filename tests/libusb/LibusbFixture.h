@@ -56,12 +56,16 @@ class LibusbFixture : public ::testing::Test {
     auto backend = std::make_shared<CLibusbBackend>();
     ASSERT_TRUE(backend->Usable());
     UsbLib_SetBackend(backend);
+    BeforeStart();
     controller = std::make_unique<CSkarvIO>();
     started = Quietly([&] {
       controller->Initialize(10);
       EXPECT_TRUE(UsbLib_FlushHotplug());
     });
   }
+
+  // Runs once the sensor is plugged in, before the controller starts.
+  virtual void BeforeStart() {}
 
   void TearDown() override {
     Quietly([&] { controller.reset(); });
