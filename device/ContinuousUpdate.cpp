@@ -36,9 +36,21 @@ int CSkarvIO::UpdateContiniousData() {
     if (locked) {
       mMutex.Release();
     }
+    NoteOpenFailure(e);
     e.OutputText(std::cout);
   }
   return result;
+}
+
+void CSkarvIO::NoteOpenFailure(const GeneralException& e) {
+  if (e.Message() != "UsbK_Init failed.") {
+    return;
+  }
+  std::string hint = OpenFailureHint(static_cast<uint32_t>(e.ErrorCode()));
+  while (!hint.empty() && hint.back() == '\n') {
+    hint.pop_back();
+  }
+  SetLastError(hint);
 }
 
 void CSkarvIO::NoteSensorPresence() {

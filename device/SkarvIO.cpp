@@ -46,6 +46,7 @@ void CSkarvIO::Initialize(int /*msPerSample*/) {
     }
     mPort.Initialize(kVendorId, kProductId);
   } catch (const GeneralException& e) {
+    NoteOpenFailure(e);
     e.OutputText(std::cout);
   }
 }

@@ -19,6 +19,7 @@
 
 #include "ClassMutex.h"
 #include "DeviceStatus.h"
+#include "GeneralException.h"
 #include "KivCmdPipe.h"
 #include "KivDataPipe.h"
 #include "UsbPort.h"
@@ -187,6 +188,9 @@ class CSkarvIO {
   // Copies the port's open or closed state and the sensor's serial number
   // into the status line's members.
   void NoteSensorPresence();
+  // Keeps a sensor that is present but would not open as the last error,
+  // with what the operator can do about it.
+  void NoteOpenFailure(const GeneralException& e);
   // Recording: opens the next free numbered file with its header; writes a
   // piece of text, or flushes, ending the recording on a failure; ends the
   // recording after a failed write (reported once, the file cut back to its

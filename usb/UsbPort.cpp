@@ -36,7 +36,19 @@ class CPortLock {
   const bool mHeld;
 };
 
-// What an operator can do about a sensor that is present but will not open.
+void ClearRemovedPath() {
+  CUSBPort::mRemovedDevicePath[0] = '\0';
+  CUSBPort::mRemovalPending = false;
+}
+
+// Called with the lock held, whenever the open device changes.
+void SetOpenDevicePath(const char* path) {
+  std::snprintf(CUSBPort::mOpenDevicePath, CUSBPort::kPathLength, "%s", path);
+  CUSBPort::mOpenDeviceRemoved = false;
+}
+
+}  // namespace
+
 const char* OpenFailureHint(uint32_t error) {
   switch (error) {
     case kErrorBusy:
@@ -54,19 +66,6 @@ const char* OpenFailureHint(uint32_t error) {
              "in again.\n";
   }
 }
-
-void ClearRemovedPath() {
-  CUSBPort::mRemovedDevicePath[0] = '\0';
-  CUSBPort::mRemovalPending = false;
-}
-
-// Called with the lock held, whenever the open device changes.
-void SetOpenDevicePath(const char* path) {
-  std::snprintf(CUSBPort::mOpenDevicePath, CUSBPort::kPathLength, "%s", path);
-  CUSBPort::mOpenDeviceRemoved = false;
-}
-
-}  // namespace
 
 CUSBPort::~CUSBPort() {
   // Stop the monitor first, so that no notification arrives while the

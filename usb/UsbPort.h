@@ -65,4 +65,8 @@ class CUSBPort {
   KHOT_HANDLE mHotMonitor = nullptr;
 };
 
+// What an operator can do about a sensor that is present but will not open,
+// for the error code of the failed open: one or more lines, each ending "\n".
+const char* OpenFailureHint(uint32_t error);
+
 void DeviceAdded(KHOT_HANDLE handle, KLST_DEVINFO_HANDLE DeviceInfo, KLST_SYNC_FLAG NotificationType);

@@ -21,6 +21,9 @@
 
 namespace {
 
+using SorvaneClient::KivControl;
+using SorvaneClient::KivView;
+
 size_t Fields(const std::string& line) { return static_cast<size_t>(std::count(line.begin(), line.end(), ',')) + 1; }
 
 TEST(ClientHangUp, WhileRecordingEndsInOrderWithTheFileOnACompleteLine) {

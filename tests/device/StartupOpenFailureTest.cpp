@@ -89,6 +89,8 @@ TEST_F(StartupOpenFailure, PermissionProblemNamesTheUdevRule) {
   EXPECT_NE(out.find("udev/70-skarv-sensor.rules"), std::string::npos) << out;
   EXPECT_NE(out.find("/etc/udev/rules.d/"), std::string::npos) << out;
   EXPECT_NE(out.find("HotK monitor initialized successfully!\n"), std::string::npos) << out;
+  // The status line says the same in its last error.
+  EXPECT_NE(controller->GetDeviceStatus().LastError.find("permission denied"), std::string::npos);
   ReplugAndExpectSamples();
 }
 
