@@ -32,6 +32,19 @@ class CClassMutex {
 
   bool IsInitialized() const { return mCreated.load(); }
 
+  // Owns the mutex for a scope: Wait on construction (throwing as Wait does,
+  // in which case nothing is held) and Release on every way out.
+  class CGuard {
+   public:
+    explicit CGuard(CClassMutex& mutex) : mMutex(mutex) { mMutex.Wait(); }
+    ~CGuard() { mMutex.Release(); }
+    CGuard(const CGuard&) = delete;
+    CGuard& operator=(const CGuard&) = delete;
+
+   private:
+    CClassMutex& mMutex;
+  };
+
  private:
   std::recursive_mutex mMutex;
   std::atomic<bool> mCreated{false};

@@ -8,7 +8,6 @@
 
 int CSkarvIO::UpdateContiniousData() {
   int result = 0;
-  bool locked = false;
   try {
     mPort.AttachOrRemoveDevice();
     NoteSensorPresence();
@@ -27,15 +26,9 @@ int CSkarvIO::UpdateContiniousData() {
       e.OutputText(std::cout);
     }
     const int count = mDataPipe.GetPipeData();
-    mMutex.Wait();
-    locked = true;
+    CClassMutex::CGuard lock(mMutex);
     ProcessRecords(count, result);
-    locked = false;
-    mMutex.Release();
   } catch (const GeneralException& e) {
-    if (locked) {
-      mMutex.Release();
-    }
     NoteOpenFailure(e);
     e.OutputText(std::cout);
   }
@@ -57,14 +50,13 @@ void CSkarvIO::NoteSensorPresence() {
   // The port's device entry changes only on this thread, so it is read here
   // without the port's lock; the status line reads the copy under mMutex.
   const bool open = mPort.mUSBHandle.load() != nullptr;
-  mMutex.Wait();
+  CClassMutex::CGuard lock(mMutex);
   if (open != mSensorOpen) {
     mSensorOpen = open;
     // A sensor that was just opened starts its record numbers afresh.
     mGapReferenceSet = false;
     mSensorSerial = open && mPort.mDeviceInfo ? mPort.mDeviceInfo->SerialNumber : "";
   }
-  mMutex.Release();
 }
 
 void CSkarvIO::ProcessRecords(int count, int& result) {

@@ -57,19 +57,14 @@ void CutToLastCompleteLine(int fd) {
 }  // namespace
 
 void CSkarvIO::RequestRecording(bool record) {
-  mMutex.Wait();
+  CClassMutex::CGuard lock(mMutex);
   mWriteFile = record;
-  mMutex.Release();
 }
 
 void CSkarvIO::UpdateFileState() {
   // Under mMutex, so that the control panel never sees the file half opened
   // or its name half written.
-  mMutex.Wait();
-  struct CRelease {
-    CClassMutex& mutex;
-    ~CRelease() { mutex.Release(); }
-  } release{mMutex};
+  CClassMutex::CGuard lock(mMutex);
 
   if (mWriteFile.load()) {
     if (mSaveFile.load()) {

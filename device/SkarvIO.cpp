@@ -53,19 +53,15 @@ void CSkarvIO::Initialize(int /*msPerSample*/) {
 
 template <typename T>
 T CSkarvIO::Locked(const T& member) {
-  mMutex.Wait();
-  const T copy = member;
-  mMutex.Release();
-  return copy;
+  CClassMutex::CGuard lock(mMutex);
+  return member;
 }
 
 bool CSkarvIO::LaserIsOn() { return Locked(mLaserOn); }
 
 std::string CSkarvIO::GetCurrentFileName() {
-  mMutex.Wait();
-  std::string name(mFileName);
-  mMutex.Release();
-  return name;
+  CClassMutex::CGuard lock(mMutex);
+  return std::string(mFileName);
 }
 
 double CSkarvIO::GetCurDistance() { return Locked(mCurDistance); }
@@ -89,7 +85,7 @@ int CSkarvIO::GetMagnY() { return Locked(mIMUData.MagY); }
 int CSkarvIO::GetMagnZ() { return Locked(mIMUData.MagZ); }
 
 T_DeviceStatus CSkarvIO::GetDeviceStatus() {
-  mMutex.Wait();
+  CClassMutex::CGuard lock(mMutex);
   T_DeviceStatus status;
   status.SensorOpen = mSensorOpen;
   status.Serial = mSensorSerial;
@@ -99,13 +95,11 @@ T_DeviceStatus CSkarvIO::GetDeviceStatus() {
   status.FileBytes = mFileBytes;
   status.LastError = mLastError;
   status.ErrorNumber = mErrorNumber;
-  mMutex.Release();
   return status;
 }
 
 void CSkarvIO::SetLastError(const std::string& text) {
-  mMutex.Wait();
+  CClassMutex::CGuard lock(mMutex);
   mLastError = text;
   ++mErrorNumber;
-  mMutex.Release();
 }

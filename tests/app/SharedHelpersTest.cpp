@@ -3,7 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
+#include <type_traits>
 
 #include "ClassMutex.h"
 #include "GeneralException.h"
@@ -96,6 +98,66 @@ TEST(ClassMutex, SecondInitializeWhileHeldKeepsTheSameLock) {
   mutex.Release();
   other.join();
   EXPECT_TRUE(acquired.load());
+}
+
+// True when another thread can take the mutex now; it gives it back at once.
+bool OtherThreadCanTake(CClassMutex& mutex) {
+  bool taken = false;
+  std::thread other([&] {
+    CClassMutex::CGuard lock(mutex);
+    taken = true;
+  });
+  other.join();
+  return taken;
+}
+
+TEST(ClassMutexGuard, OnAMutexNeverCreatedThrowsAsWaitDoesAndHoldsNothing) {
+  static_assert(!std::is_copy_constructible_v<CClassMutex::CGuard>);
+  static_assert(!std::is_copy_assignable_v<CClassMutex::CGuard>);
+  CClassMutex mutex;
+  try {
+    CClassMutex::CGuard lock(mutex);
+    FAIL() << "a guard on a mutex that was never created must throw";
+  } catch (const GeneralException& e) {
+    EXPECT_EQ(e.Message(), "Couldn't get mutex");
+    EXPECT_EQ(static_cast<uint32_t>(e.ErrorCode()), 0xFFFFFFFFu);
+  }
+  mutex.Initialize();
+  EXPECT_TRUE(OtherThreadCanTake(mutex));
+}
+
+TEST(ClassMutexGuard, ReleasesOncePerGuardOnEveryWayOut) {
+  CClassMutex mutex;
+  mutex.Initialize();
+  {
+    CClassMutex::CGuard outer(mutex);
+    {
+      CClassMutex::CGuard inner(mutex);  // the owner may guard again
+    }
+    // The inner guard gave back only its own wait: the mutex is still held.
+    std::atomic<bool> otherHolds{false};
+    std::thread other([&] {
+      CClassMutex::CGuard lock(mutex);
+      otherHolds = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(otherHolds.load());
+    mutex.Release();  // hand the outer wait back early so the other thread ends
+    other.join();
+    EXPECT_TRUE(otherHolds.load());
+    mutex.Wait();  // balance the outer guard's release
+  }
+  EXPECT_TRUE(OtherThreadCanTake(mutex));
+
+  // Leaving by an exception releases too, also from a guard held twice.
+  EXPECT_THROW(
+      {
+        CClassMutex::CGuard outer(mutex);
+        CClassMutex::CGuard inner(mutex);
+        throw std::runtime_error("leave");
+      },
+      std::runtime_error);
+  EXPECT_TRUE(OtherThreadCanTake(mutex));
 }
 
 }  // namespace
