@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "CommandTable.h"
 #include "GeneralException.h"
 #include "SkarvIO.h"
 
@@ -79,18 +80,26 @@ void CSkarvIO::ReportCommandNotSent(uint8_t command, const std::string& why) {
   SetLastError(text);
 }
 
-void CSkarvIO::LaserOn() { WriteCommand('F', 1); }
-void CSkarvIO::LaserOff() { WriteCommand('F', 0); }
-void CSkarvIO::SetFarGain(int valueToSet) { WriteCommand('A', static_cast<uint16_t>(valueToSet)); }
-void CSkarvIO::SetCloseGain(int valueToSet) { WriteCommand('B', static_cast<uint16_t>(valueToSet)); }
-void CSkarvIO::SetThreshold(int valueToSet) { WriteCommand('C', static_cast<uint16_t>(valueToSet)); }
-void CSkarvIO::SetAPDVoltage(int valueToSet) { WriteCommand('S', static_cast<uint16_t>(valueToSet)); }
-void CSkarvIO::SetRotationRate(int valueToSet) { WriteCommand('R', static_cast<uint16_t>(valueToSet)); }
-void CSkarvIO::SetCalDistGain(int valueToSet) { WriteCommand('1', static_cast<uint16_t>(valueToSet)); }
-void CSkarvIO::SetCalWidthGain(int valueToSet) { WriteCommand('2', static_cast<uint16_t>(valueToSet)); }
-void CSkarvIO::SetCalOffset(int valueToSet) { WriteCommand('3', static_cast<uint16_t>(valueToSet)); }
-void CSkarvIO::RestoreParams() { WriteCommand('@', 0); }
-void CSkarvIO::SaveParams() { WriteCommand('!', 0); }
+// Each operation sends its command byte from the command table; a setting's
+// value goes out as its low 16 bits.
+void CSkarvIO::LaserOn() { SendCommand(kCommandOf<&CSkarvIO::LaserOn>); }
+void CSkarvIO::LaserOff() { SendCommand(kCommandOf<&CSkarvIO::LaserOff>); }
+void CSkarvIO::SetFarGain(int valueToSet) { SendSetting(kCommandOf<&CSkarvIO::SetFarGain>, valueToSet); }
+void CSkarvIO::SetCloseGain(int valueToSet) { SendSetting(kCommandOf<&CSkarvIO::SetCloseGain>, valueToSet); }
+void CSkarvIO::SetThreshold(int valueToSet) { SendSetting(kCommandOf<&CSkarvIO::SetThreshold>, valueToSet); }
+void CSkarvIO::SetAPDVoltage(int valueToSet) { SendSetting(kCommandOf<&CSkarvIO::SetAPDVoltage>, valueToSet); }
+void CSkarvIO::SetRotationRate(int valueToSet) { SendSetting(kCommandOf<&CSkarvIO::SetRotationRate>, valueToSet); }
+void CSkarvIO::SetCalDistGain(int valueToSet) { SendSetting(kCommandOf<&CSkarvIO::SetCalDistGain>, valueToSet); }
+void CSkarvIO::SetCalWidthGain(int valueToSet) { SendSetting(kCommandOf<&CSkarvIO::SetCalWidthGain>, valueToSet); }
+void CSkarvIO::SetCalOffset(int valueToSet) { SendSetting(kCommandOf<&CSkarvIO::SetCalOffset>, valueToSet); }
+void CSkarvIO::RestoreParams() { SendCommand(kCommandOf<&CSkarvIO::RestoreParams>); }
+void CSkarvIO::SaveParams() { SendCommand(kCommandOf<&CSkarvIO::SaveParams>); }
+
+void CSkarvIO::SendSetting(const T_Command& command, int valueToSet) {
+  WriteCommand(command.Letter, static_cast<uint16_t>(valueToSet));
+}
+
+void CSkarvIO::SendCommand(const T_Command& command) { WriteCommand(command.Letter, command.Value); }
 
 bool CSkarvIO::HandleStatusPipe() {
   try {
@@ -102,7 +111,7 @@ bool CSkarvIO::HandleStatusPipe() {
       }
       if (mParameters.CmdCount != mCmdNumber) {
         if (mStatusState == kStatusRequest) {
-          WriteCommand(' ', 0);
+          WriteCommand(kStatusRequestLetter, 0);
         } else {
           if (++mStatusRetries > kMaxStatusRetries) {
             mStatusState = kStatusRequest;

@@ -24,6 +24,8 @@
 #include "KivDataPipe.h"
 #include "UsbPort.h"
 
+struct T_Command;
+
 class CSkarvIO {
  public:
   struct T_IMUData {
@@ -202,6 +204,10 @@ class CSkarvIO {
   void FailRecording(int error);
   bool CloseRecordingFile(bool failed = false);
   void ReportCommandNotSent(uint8_t command, const std::string& why);
+  // Sends an entry of the command table: a setting with the value asked for,
+  // cut to 16 bits, or a command without a box with its own value.
+  void SendSetting(const T_Command& command, int valueToSet);
+  void SendCommand(const T_Command& command);
 };
 
 // The controller of the running program.

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "CommandTable.h"
 #include "EndToEndFixture.h"
 
 namespace {
@@ -89,6 +91,47 @@ TEST_F(CommandDeliveryTest, CommandThatCannotBeStartedIsReportedAndTakesNoNumber
   EXPECT_EQ(controller->mStatusState, stateBefore);
   EXPECT_EQ(controller->GetDeviceStatus().LastError, expected);
   EXPECT_FALSE(controller->mCmdPipe.mActive.load()) << "the pipe is free for the next command";
+}
+
+TEST_F(CommandDeliveryTest, EveryCommandOfTheTableReachesTheSensorAndItsEchoLandsInItsValue) {
+  SettleHandshake();
+  const size_t already = sensor->ReceivedCommands().size();
+  // Each setting is asked for above 65535, so only its low 16 bits go out.
+  const auto asked = [](size_t i) { return 0x10000 + 300 + static_cast<int>(i); };
+  const std::string out = Quietly([&] {
+    for (size_t i = 0; i < std::size(kCommands); ++i) {
+      const T_Command& command = kCommands[i];
+      if (command.Setter) {
+        (controller.get()->*command.Setter)(asked(i));
+      } else {
+        (controller.get()->*command.Operation)();
+      }
+      bus->Advance(1);
+    }
+  });
+  EXPECT_EQ(out.find("not sent"), std::string::npos) << out;
+
+  const std::vector<Received> received = ReceivedSince(already);
+  ASSERT_EQ(received.size(), std::size(kCommands)) << out;
+  for (size_t i = 0; i < received.size(); ++i) {
+    const T_Command& command = kCommands[i];
+    EXPECT_EQ(received[i].command, command.Letter) << command.Name;
+    EXPECT_EQ(received[i].data, command.Setter ? static_cast<uint16_t>(asked(i)) : command.Value) << command.Name;
+  }
+
+  // The answer to the last command carries every setting where the panel
+  // looks for it.
+  Quietly([&] {
+    for (int poll = 0; poll < 4; ++poll) {
+      controller->HandleStatusPipe();
+    }
+  });
+  ASSERT_EQ(controller->mParameters.CmdCount, controller->mCmdNumber);
+  for (size_t i = 0; i < std::size(kCommands); ++i) {
+    if (kCommands[i].ValueIndex > 0) {
+      EXPECT_EQ(controller->mParameters.Values[kCommands[i].ValueIndex], 300 + i) << kCommands[i].Name;
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CommandTable.h"
 #include "ControllerTestHelpers.h"
 
 namespace {
@@ -11,18 +12,14 @@ using ControllerCommandTest = ControllerFixture;
 TEST_F(ControllerCommandTest, CommandsWithoutDeviceSendAndPrintNothing) {
   io->mStatusRetries = 5;
   testing::internal::CaptureStdout();
-  io->SetFarGain(70000);
-  io->SetCloseGain(1);
-  io->SetThreshold(-1);
-  io->SetAPDVoltage(2);
-  io->SetRotationRate(3);
-  io->SetCalDistGain(4);
-  io->SetCalWidthGain(5);
-  io->SetCalOffset(6);
-  io->LaserOn();
-  io->LaserOff();
-  io->RestoreParams();
-  io->SaveParams();
+  for (const T_Command& command : kCommands) {
+    if (command.Setter) {
+      (io.get()->*command.Setter)(70000);
+      (io.get()->*command.Setter)(-1);
+    } else {
+      (io.get()->*command.Operation)();
+    }
+  }
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(io->mCmdNumber, 10);
   EXPECT_EQ(io->mStatusState, CSkarvIO::kStatusRequest);
