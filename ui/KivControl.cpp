@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "CommandTable.h"
 #include "SkarvIO.h"
 #include "ValueFormat.h"
 
@@ -327,14 +328,23 @@ void KivControl::ConnectButtons() {
   connect(ButtonSaveFile, &QPushButton::clicked, this, &KivControl::ButtonSaveFile_Click);
   connect(ButtonUpdateAllParameters, &QPushButton::clicked, this, &KivControl::ButtonRestoreParams_Click);
   connect(ButtonSaveParams, &QPushButton::clicked, this, &KivControl::ButtonSaveParams_Click);
-  ConnectSetting(ButtonSetFarGain, ValBoxFarGain, &KivControl::ButtonSetFarGain_Click);
-  ConnectSetting(ButtonSetCloseGain, ValBoxCloseGain, &KivControl::ButtonSetCloseGain_Click);
-  ConnectSetting(ButtonSetThreshold, ValBoxThreshold, &KivControl::ButtonSetThreshold_Click);
-  ConnectSetting(ButtonSetAPDVoltage, ValBoxAPDVoltage, &KivControl::ButtonSetAPDVoltage_Click);
-  ConnectSetting(ButtonSetScanRate, ValBoxRotTime, &KivControl::ButtonSetScanRate_Click);
-  ConnectSetting(ButtonSetCalDistGain, ValBoxCalDistGain, &KivControl::ButtonSetCalDistGain_Click);
-  ConnectSetting(ButtonSetCalWidthGain, ValBoxCalWidthGain, &KivControl::ButtonSetCalWidthGain_Click);
-  ConnectSetting(ButtonSetCalOffset, ValBoxCalOffset, &KivControl::ButtonSetCalOffset_Click);
+  ConnectSettings();
+}
+
+void KivControl::ConnectSettings() {
+  for (const T_Command& command : kCommands) {
+    if (!command.Box) {
+      continue;  // the laser toggle, Restore and Save are wired above
+    }
+    auto* button = findChild<QPushButton*>(QString::fromLatin1(command.Button));
+    auto* box = findChild<QLineEdit*>(QString::fromLatin1(command.Box));
+    Q_ASSERT(button && box);
+    mSettings.push_back({&command, button, box});
+    mSendingButtons[box] = button;
+    connect(button, &QPushButton::clicked, this, [this, &command] { Setting_Click(command); });
+    // Any change of the text withdraws the mark: it is no longer what was refused.
+    connect(box, &QLineEdit::textChanged, this, [box] { MarkNotAccepted(box, false); });
+  }
 }
 
 void KivControl::LaserStateControl_Click() {
@@ -357,42 +367,31 @@ void KivControl::ButtonSaveParams_Click() {
   PostToController([](CSkarvIO& io) { io.SaveParams(); });
 }
 
-// Each setting's name in messages is its button's caption without the "Set ".
-void KivControl::ButtonSetFarGain_Click() { SendSetting(ValBoxFarGain, QStringLiteral("Far Gain"), &CSkarvIO::SetFarGain); }
-void KivControl::ButtonSetCloseGain_Click() {
-  SendSetting(ValBoxCloseGain, QStringLiteral("Close Gain"), &CSkarvIO::SetCloseGain);
-}
-void KivControl::ButtonSetThreshold_Click() {
-  SendSetting(ValBoxThreshold, QStringLiteral("Threshold"), &CSkarvIO::SetThreshold);
-}
-void KivControl::ButtonSetAPDVoltage_Click() {
-  SendSetting(ValBoxAPDVoltage, QStringLiteral("APD Voltage"), &CSkarvIO::SetAPDVoltage);
-}
-void KivControl::ButtonSetScanRate_Click() {
-  SendSetting(ValBoxRotTime, QStringLiteral("Scan Rate"), &CSkarvIO::SetRotationRate);
-}
-void KivControl::ButtonSetCalDistGain_Click() {
-  SendSetting(ValBoxCalDistGain, QStringLiteral("Cal Dist Gain"), &CSkarvIO::SetCalDistGain);
-}
-void KivControl::ButtonSetCalWidthGain_Click() {
-  SendSetting(ValBoxCalWidthGain, QStringLiteral("Cal Width Gain"), &CSkarvIO::SetCalWidthGain);
-}
-void KivControl::ButtonSetCalOffset_Click() {
-  SendSetting(ValBoxCalOffset, QStringLiteral("Cal Offset"), &CSkarvIO::SetCalOffset);
+void KivControl::ButtonSetFarGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetFarGain>); }
+void KivControl::ButtonSetCloseGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCloseGain>); }
+void KivControl::ButtonSetThreshold_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetThreshold>); }
+void KivControl::ButtonSetAPDVoltage_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetAPDVoltage>); }
+void KivControl::ButtonSetScanRate_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetRotationRate>); }
+void KivControl::ButtonSetCalDistGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCalDistGain>); }
+void KivControl::ButtonSetCalWidthGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCalWidthGain>); }
+void KivControl::ButtonSetCalOffset_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCalOffset>); }
+
+void KivControl::Setting_Click(const T_Command& command) {
+  for (const T_SettingControls& setting : mSettings) {
+    if (setting.Command == &command) {
+      SendSetting(command, setting.Box);
+      return;
+    }
+  }
 }
 
-void KivControl::ConnectSetting(QPushButton* button, QLineEdit* box, void (KivControl::*handler)()) {
-  mSendingButtons[box] = button;
-  connect(button, &QPushButton::clicked, this, handler);
-  // Any change of the text withdraws the mark: it is no longer what was refused.
-  connect(box, &QLineEdit::textChanged, this, [box] { MarkNotAccepted(box, false); });
-}
-
-void KivControl::SendSetting(QLineEdit* box, const QString& settingName, void (CSkarvIO::*setter)(int)) {
+void KivControl::SendSetting(const T_Command& command, QLineEdit* box) {
   const std::optional<int32_t> value = ConvStringToInt32(box);
-  if (!value || *value < 0 || *value > 0xFFFF) {
+  if (!value || *value < command.Min || *value > command.Max) {
     MarkNotAccepted(box, true);
-    ShowMessage(QStringLiteral("%1: \"%2\" is not a whole number from 0 to 65535 - not sent").arg(settingName, box->text()),
+    ShowMessage(QStringLiteral("%1: \"%2\" is not a whole number from %3 to %4 - not sent")
+                    .arg(QString::fromLatin1(command.Name), box->text(), QString::number(command.Min),
+                         QString::number(command.Max)),
                 box);
     return;
   }
@@ -402,6 +401,7 @@ void KivControl::SendSetting(QLineEdit* box, const QString& settingName, void (C
     ShowMessage(QString(), nullptr);  // the refusal is answered
   }
   const int32_t sent = *value;
+  const auto setter = command.Setter;
   PostToController([setter, sent](CSkarvIO& io) { (io.*setter)(sent); });
 }
 
@@ -526,10 +526,11 @@ void KivControl::UpdateFields(const T_Snapshot& snapshot) {
 
   // Otherwise the setting boxes keep what the operator typed.
   if (snapshot.ParamsFresh) {
-    QLineEdit* const settingBoxes[] = {ValBoxFarGain,     ValBoxCloseGain,    ValBoxThreshold, ValBoxAPDVoltage,
-                                       ValBoxCalDistGain, ValBoxCalWidthGain, ValBoxCalOffset};
-    for (size_t i = 0; i < std::size(settingBoxes); ++i) {
-      ShowText(settingBoxes[i], QString::number(static_cast<unsigned>(snapshot.Settings[i])));
+    for (const T_SettingControls& setting : mSettings) {
+      const int index = setting.Command->ValueIndex;
+      if (index > 0) {
+        ShowText(setting.Box, QString::number(static_cast<unsigned>(snapshot.Settings[index - 1])));
+      }
     }
   }
 }

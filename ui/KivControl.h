@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "DeviceStatus.h"
 #include "StatusText.h"
@@ -34,6 +35,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+struct T_Command;
 
 namespace SorvaneClient {
 
@@ -172,9 +174,10 @@ class KivControl : public QWidget {
   // read; the box is left as the operator typed it.
   std::optional<int32_t> ConvStringToInt32(QLineEdit* textIn);
 
-  // Sends `setter` the value in `box` when it is a whole number from 0 to
-  // 65535; otherwise sends nothing, marks the box and says why.
-  void SendSetting(QLineEdit* box, const QString& settingName, void (CSkarvIO::*setter)(int));
+  // Sends a setting of the command table the value in its box when it is a
+  // whole number in the setting's range; otherwise sends nothing, marks the
+  // box and says why.
+  void SendSetting(const T_Command& command, QLineEdit* box);
 
   void closeEvent(QCloseEvent* event) override;
 
@@ -182,7 +185,8 @@ class KivControl : public QWidget {
   void BuildControls();
   void ConnectButtons();
   void ControlTimer_Tick();
-  // The buttons' handlers.
+  // The buttons' handlers. Each setting's button is wired from the command
+  // table to Setting_Click, which its named handler also calls.
   void LaserStateControl_Click();
   void ButtonSaveFile_Click();
   void ButtonRestoreParams_Click();
@@ -195,9 +199,12 @@ class KivControl : public QWidget {
   void ButtonSetCalDistGain_Click();
   void ButtonSetCalWidthGain_Click();
   void ButtonSetCalOffset_Click();
+  void Setting_Click(const T_Command& command);
   // Runs `operation` on the controller, on the worker thread.
   void PostToController(std::function<void(CSkarvIO&)> operation);
-  void ConnectSetting(QPushButton* button, QLineEdit* box, void (KivControl::*handler)());
+  // Finds each setting's button and box by their object names in the
+  // command table and connects them.
+  void ConnectSettings();
   void BuildStatusArea();
   void ShowReadings(const T_Snapshot& snapshot);
   void ShowNoReadings();
@@ -223,6 +230,13 @@ class KivControl : public QWidget {
   uint32_t mShownErrorNumber = 0;
   // Each setting box and the button that sends it.
   std::unordered_map<const QLineEdit*, const QPushButton*> mSendingButtons;
+  // The settings of the command table with their button and box.
+  struct T_SettingControls {
+    const T_Command* Command;
+    QPushButton* Button;
+    QLineEdit* Box;
+  };
+  std::vector<T_SettingControls> mSettings;
   // The 100 ms refresh, on the worker thread that also runs the commands.
   CWorkerThread ControlTimer;
 };

@@ -11,7 +11,9 @@
 #include <atomic>
 #include <chrono>
 #include <optional>
+#include <vector>
 
+#include "CommandTable.h"
 #include "KivControl.h"
 #include "QtApp.h"
 #include "device/EndToEndFixture.h"
@@ -158,6 +160,46 @@ TEST_F(KivControlOnSensor, StatusLineFollowsTheSensorInAndOut) {
     EXPECT_EQ(panel.ButtonLaserState->text(), "Laser: No Sensor");
     panel.Stop();
   });
+}
+
+TEST_F(KivControlOnSensor, EverySettingButtonSendsItsBoxToTheSensor) {
+  TestApp();
+  std::atomic<int32_t> plotDistance{120};
+  std::atomic<int32_t> plotWidth{400};
+  std::vector<const T_Command*> settings;
+  for (const T_Command& command : kCommands) {
+    if (command.Box) settings.push_back(&command);
+  }
+  const auto typed = [](size_t i) { return static_cast<uint16_t>(1000 + i); };
+  const std::string out = Quietly([&] {
+    KivControl panel;
+    panel.SetSkarvIO(controller.get());
+    panel.SetMaxDistPtr(&plotDistance);
+    panel.SetMaxWidthPtr(&plotWidth);
+    panel.Start();
+    EXPECT_TRUE(PumpUntil([&] { return panel.ValBoxFarGain->text() == "100"; }));
+    WaitIdle(controller->mCmdPipe);
+
+    for (size_t i = 0; i < settings.size(); ++i) {
+      auto* box = panel.findChild<QLineEdit*>(QString::fromLatin1(settings[i]->Box));
+      auto* button = panel.findChild<QPushButton*>(QString::fromLatin1(settings[i]->Button));
+      ASSERT_TRUE(box && button) << settings[i]->Name;
+      box->setText(QString::number(typed(i)));
+      button->click();
+    }
+    EXPECT_TRUE(PumpUntil([&] {
+      for (const T_Command* setting : settings) {
+        if (!FindCommand(*sensor, setting->Letter)) return false;
+      }
+      return true;
+    }));
+    panel.Stop();
+  });
+  for (size_t i = 0; i < settings.size(); ++i) {
+    const auto sent = FindCommand(*sensor, settings[i]->Letter);
+    ASSERT_TRUE(sent.has_value()) << settings[i]->Name << out;
+    EXPECT_EQ(sent->data, typed(i)) << settings[i]->Name;
+  }
 }
 
 }  // namespace

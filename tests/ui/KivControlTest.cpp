@@ -11,7 +11,9 @@
 #include <QPushButton>
 #include <atomic>
 #include <memory>
+#include <string>
 
+#include "CommandTable.h"
 #include "KivControl.h"
 #include "QtApp.h"
 
@@ -290,6 +292,35 @@ TEST_F(KivControlTest, ABoxBeingEditedIsNotOverwrittenUntilSentOrLeft) {
   panel->UpdateFields(snapshot);
   EXPECT_EQ(panel->ValBoxFarGain->text(), "321");
   EXPECT_EQ(panel->ValBoxCloseGain->text(), "50");
+}
+
+TEST_F(KivControlTest, EveryCommandOfTheTableHasItsControlsAndEverySettingRefusesWhatIsOutOfRange) {
+  for (const T_Command& command : kCommands) {
+    SCOPED_TRACE(command.Name);
+    auto* button = panel->findChild<QPushButton*>(QString::fromLatin1(command.Button));
+    ASSERT_NE(button, nullptr);
+    if (!command.Box) {
+      continue;
+    }
+    auto* box = panel->findChild<QLineEdit*>(QString::fromLatin1(command.Box));
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(button->text(), QStringLiteral("Set ") + QString::fromLatin1(command.Name));
+    for (const int32_t outside : {command.Min - 1, command.Max + 1}) {
+      box->setText(QString::number(outside));
+      button->click();
+      EXPECT_TRUE(KivControl::IsMarkedNotAccepted(box));
+      EXPECT_EQ(panel->LabelMessage->text().toStdString(),
+                std::string(command.Name) + ": \"" + std::to_string(outside) +
+                    "\" is not a whole number from 0 to 65535 - not sent");
+    }
+    // The limits themselves are taken: the mark and the message go.
+    for (const int32_t limit : {command.Min, command.Max}) {
+      box->setText(QString::number(limit));
+      button->click();
+      EXPECT_FALSE(KivControl::IsMarkedNotAccepted(box));
+      EXPECT_EQ(panel->LabelMessage->text(), "");
+    }
+  }
 }
 
 }  // namespace
