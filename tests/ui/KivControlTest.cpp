@@ -131,12 +131,16 @@ TEST_F(KivControlTest, SettingBoxesChangeOnlyWithAFreshParameterBlock) {
 
   snapshot.ParamsFresh = true;
   panel->UpdateFields(snapshot);
-  const QLineEdit* boxes[] = {panel->ValBoxFarGain,     panel->ValBoxCloseGain,    panel->ValBoxThreshold,
-                              panel->ValBoxAPDVoltage,  panel->ValBoxCalDistGain,  panel->ValBoxCalWidthGain,
-                              panel->ValBoxCalOffset};
-  for (size_t i = 0; i < 7; ++i) {
-    EXPECT_EQ(boxes[i]->text(), QString::number(block[i])) << boxes[i]->objectName().toStdString();
+  size_t shown = 0;
+  for (const T_Command& command : kCommands) {
+    if (command.ValueIndex > 0) {
+      const auto* box = panel->findChild<QLineEdit*>(QString::fromLatin1(command.Box));
+      ASSERT_NE(box, nullptr) << command.Name;
+      EXPECT_EQ(box->text(), QString::number(block[command.ValueIndex - 1])) << command.Name;
+      ++shown;
+    }
   }
+  EXPECT_EQ(shown, 7u);
 }
 
 TEST_F(KivControlTest, TogglesFollowOnlyChangesOfState) {
