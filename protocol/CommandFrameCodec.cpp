@@ -18,7 +18,9 @@ bool EncodeCommandFrame(uint8_t command, uint16_t data, uint16_t cmdNumber, uint
 }
 
 bool DecodeParameterFrame(const uint8_t* frame, int bytes, T_Parameters* out) {
-  if (frame == nullptr || out == nullptr || static_cast<unsigned>(bytes) < static_cast<unsigned>(kParameterFrameBytes)) {
+  // The length is taken as unsigned: a negative one counts as a long frame.
+  if (frame == nullptr || out == nullptr ||
+      static_cast<unsigned>(bytes) < static_cast<unsigned>(kParameterFrameBytes)) {
     return false;
   }
   const uint8_t* word = frame;

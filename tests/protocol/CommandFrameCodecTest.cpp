@@ -12,7 +12,8 @@ using kiv::T_Parameters;
 TEST(CommandFrameCodecTest, CommandFrameIsCodeDataAndNumberBigEndianThenZeros) {
   std::vector<uint8_t> buffer(64, 0xEE);
   ASSERT_TRUE(kiv::EncodeCommandFrame('A', 300, 258, buffer.data(), buffer.size()));
-  EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 5), (std::vector<uint8_t>{0x41, 0x01, 0x2C, 0x01, 0x02}));
+  EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 5),
+            (std::vector<uint8_t>{0x41, 0x01, 0x2C, 0x01, 0x02}));
   EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 5, buffer.end()), std::vector<uint8_t>(59, 0));
 
   std::vector<uint8_t> exact(5, 0xEE);
