@@ -17,6 +17,8 @@ inline constexpr int kHeaderBytes = 28;
 inline constexpr int kEntryBytes = 8;
 inline constexpr int kLinkRecordsPerFrame = (kMaxPacketBytes - kHeaderBytes) / kEntryBytes;
 inline constexpr double kLinkRecordsPerSecond = kLinkRecordsPerFrame * 1000.0;
+// The records the data pipe keeps for one collection of transfers.
+inline constexpr int kStoreRecords = 5120;
 
 // CPU time of the calling thread, in seconds: what the benchmarks time the
 // data path by (one core; the machine may be busy with other work).

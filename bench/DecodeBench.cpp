@@ -1,21 +1,22 @@
-// Frame decoding: CUSBKivDataPipe::ProcessPipeData cutting sample frames into
-// records, a batch at a time as GetPipeData does (the store emptied, then
-// filled from consecutive frames until it holds no further whole frame).
+// Frame decoding: kiv::DecodeSampleFrame cutting sample frames into records,
+// a batch at a time as the data pipe's GetPipeData does (the store emptied,
+// then filled from consecutive frames until it holds no further whole
+// frame). No pipe is built: the decoder is a plain function.
 
 #include <vector>
 
 #include "BenchSupport.h"
-#include "KivDataPipe.h"
+#include "SampleFrameCodec.h"
 
 namespace {
 
 void BM_DecodeFrames(benchmark::State& state) {
   const int entries = static_cast<int>(state.range(0));
-  CUSBKivDataPipe pipe;
-  pipe.Initialize(0x82);
+  std::vector<kiv::T_Record> store(bench::kStoreRecords);
+  const int capacity = static_cast<int>(store.size());
 
   bench::CFrameMaker maker;
-  std::vector<std::vector<uint8_t>> frames(CUSBKivDataPipe::kRecordCapacity / entries);
+  std::vector<std::vector<uint8_t>> frames(store.size() / static_cast<size_t>(entries));
   for (auto& frame : frames) {
     frame = maker.Next(entries);
   }
@@ -24,11 +25,13 @@ void BM_DecodeFrames(benchmark::State& state) {
   int64_t records = 0;
   const double start = bench::ThreadCpuSeconds();
   for (auto _ : state) {
-    pipe.mNumRecords = 0;
-    for (auto& frame : frames) {
-      records += pipe.ProcessPipeData(frame.data(), static_cast<int>(frame.size()));
+    int stored = 0;
+    for (const auto& frame : frames) {
+      stored += kiv::DecodeSampleFrame(frame.data(), static_cast<int>(frame.size()), store.data() + stored,
+                                       capacity - stored);
     }
-    benchmark::DoNotOptimize(pipe.mRecordStorage.get());
+    records += stored;
+    benchmark::DoNotOptimize(store.data());
     benchmark::ClobberMemory();
   }
   const double seconds = bench::ThreadCpuSeconds() - start;

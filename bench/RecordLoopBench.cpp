@@ -8,26 +8,31 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "BenchSupport.h"
-#include "KivDataPipe.h"
+#include "SampleFrameCodec.h"
 #include "SkarvIO.h"
 
 namespace {
 
-using T_Record = CUSBKivDataPipe::T_Record;
+using kiv::T_Record;
 
 enum class Recording { eNone, eDevNull, eTmpFile };
 
 // A store full of decoded records, as one GetPipeData could leave it.
-void DecodeRecords(CUSBKivDataPipe& pipe) {
-  pipe.Initialize(0x82);
+std::vector<T_Record> DecodeRecords() {
+  std::vector<T_Record> store(bench::kStoreRecords);
+  const int capacity = static_cast<int>(store.size());
   bench::CFrameMaker maker;
-  pipe.mNumRecords = 0;
-  while (pipe.mNumRecords + 40 <= pipe.mMaxRecords) {
+  int stored = 0;
+  while (stored + 40 <= capacity) {
     std::vector<uint8_t> frame = maker.Next(40);
-    pipe.ProcessPipeData(frame.data(), static_cast<int>(frame.size()));
+    stored += kiv::DecodeSampleFrame(frame.data(), static_cast<int>(frame.size()), store.data() + stored,
+                                     capacity - stored);
   }
+  store.resize(static_cast<size_t>(stored));
+  return store;
 }
 
 // The CSV line of a record, built with the recording's printf formats
@@ -58,7 +63,7 @@ std::string CheckCsvLines(const T_Record* source, int count) {
   edge.Width = 65535;
   edge.ScanState = 1;
   edge.IMURecord.AnaTemp = -27.0;
-  edge.IMURecord.SupplyVoltage = 65535 * CUSBKivDataPipe::kScaleRawSupplyVoltage + CUSBKivDataPipe::kScaleSupplyOffset;
+  edge.IMURecord.SupplyVoltage = 65535 * kiv::kScaleRawSupplyVoltage + kiv::kScaleSupplyOffset;
   edge.IMURecord.LaserPower = 65535;
   const int32_t imuEdges[] = {0, 0x7FFF, 0x8000, 0xFFFF, 1, 0x8001, 0xFFFE, 12345, 54321, 0x7FFE};
   std::memcpy(edge.IMURecord.IMU, imuEdges, sizeof imuEdges);
@@ -103,10 +108,9 @@ std::string CheckCsvLines(const T_Record* source, int count) {
 }
 
 void BM_RecordLoop(benchmark::State& state, Recording recording) {
-  CUSBKivDataPipe pipe;
-  DecodeRecords(pipe);
-  T_Record* records = pipe.mRecordStorage.get();
-  const int count = pipe.mNumRecords;
+  std::vector<T_Record> decoded = DecodeRecords();
+  T_Record* records = decoded.data();
+  const int count = static_cast<int>(decoded.size());
 
   FILE* file = nullptr;
   if (recording != Recording::eNone) {

@@ -1,8 +1,5 @@
 #include "FuzzSupport.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,15 +10,6 @@ void Require(bool holds, const char* what) {
   if (!holds) {
     std::fprintf(stderr, "property violated: %s\n", what);
     std::abort();
-  }
-}
-
-void SilenceStdout() {
-  std::fflush(stdout);
-  const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (sink >= 0) {
-    dup2(sink, STDOUT_FILENO);
-    close(sink);
   }
 }
 

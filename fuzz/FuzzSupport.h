@@ -10,9 +10,6 @@ namespace fuzz {
 // Stops the run as a finding (libFuzzer saves the input) when `holds` is false.
 void Require(bool holds, const char* what);
 
-// Sends standard output to /dev/null: the decoders print a line per call.
-void SilenceStdout();
-
 // A heap copy of exactly `size` bytes, so that AddressSanitizer reports a
 // read one byte past what the decoder was given.
 std::unique_ptr<uint8_t[]> ExactCopy(const uint8_t* data, size_t size);

@@ -1,7 +1,6 @@
 #include "KivCmdPipe.h"
 
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 
 #include "GeneralException.h"
@@ -18,30 +17,18 @@ bool CUSBKivCmdPipe::WriteCommand(uint8_t command, uint16_t data, uint16_t cmdNu
   if (!WaitUntilIdle(lock, kPreviousWriteWaitMs)) {
     throw GeneralException("Previous command still being written.", static_cast<int32_t>(kErrorSemTimeout));
   }
-  if (!CanStart() || mTransferLength < kCommandFrameBytes) {
+  if (!CanStart() || mTransferLength < kCommandFrameBytes ||
+      !kiv::EncodeCommandFrame(command, data, cmdNumber, mBuffer.get(), static_cast<size_t>(mTransferLength))) {
     return false;
   }
-  uint8_t* frame = mBuffer.get();
-  std::memset(frame, 0, static_cast<size_t>(mTransferLength));
-  frame[0] = command;
-  frame[1] = static_cast<uint8_t>(data >> 8);
-  frame[2] = static_cast<uint8_t>(data & 0xFF);
-  frame[3] = static_cast<uint8_t>(cmdNumber >> 8);
-  frame[4] = static_cast<uint8_t>(cmdNumber & 0xFF);
   StartNextWrite();
   return true;
 }
 
 int CUSBKivCmdPipe::ProcessPipeData(uint8_t* inDataPtr, int bytesInPipe) {
-  if (inDataPtr == nullptr || static_cast<unsigned>(bytesInPipe) < kParameterFrameBytes) {
+  if (!kiv::DecodeParameterFrame(inDataPtr, bytesInPipe, &mReceivedParams)) {
     return 0;
   }
-  const uint8_t* word = inDataPtr;
-  for (uint16_t& value : mReceivedParams.Values) {
-    value = static_cast<uint16_t>(word[0] * 256 + word[1]);
-    word += 2;
-  }
-  mReceivedParams.CmdCount = static_cast<uint16_t>(word[0] * 256 + word[1]);
   printf("Processing parameters count = %d\n", mReceivedParams.CmdCount);
   return 1;
 }

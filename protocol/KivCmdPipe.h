@@ -3,21 +3,20 @@
 // five-byte frame (code, data, command number, big-endian) at the start of
 // the transfer buffer; the device answers on the IN endpoint with its
 // parameter block: nine big-endian 16-bit words, the last echoing the number
-// of the last command it processed.
+// of the last command it processed. The framing and decoding themselves are
+// EncodeCommandFrame and DecodeParameterFrame.
 
 #include <cstdint>
 
+#include "CommandFrameCodec.h"
 #include "UsbInteruptPipe.h"
 
 class CUSBKivCmdPipe : public CUSBInteruptPipe {
  public:
-  static constexpr int kCommandFrameBytes = 5;
-  static constexpr int kParameterFrameBytes = 18;
+  static constexpr int kCommandFrameBytes = kiv::kCommandFrameBytes;
+  static constexpr int kParameterFrameBytes = kiv::kParameterFrameBytes;
 
-  struct T_Parameters {
-    uint16_t Values[8];
-    uint16_t CmdCount;
-  };
+  using T_Parameters = kiv::T_Parameters;
 
   using CUSBInteruptPipe::Initialize;
   // One transfer at a time on this endpoint.
