@@ -11,9 +11,10 @@ class KivControl;
 }  // namespace SorvaneClient
 
 // Initialises the controller, opens the scan view and the control panel with
-// their worker threads (sharing the plot limits, which live here), and runs until either window is closed or the
-// process gets SIGINT, SIGTERM or SIGHUP; then stops both workers (the window that
-// closed first prints its line first) and returns 0. `started`, when given,
-// runs once the windows are up, before the event loop.
+// their worker threads and the plot limits they share (owned here, for as
+// long as the windows live), and runs until either window is closed or the
+// process gets SIGINT, SIGTERM or SIGHUP; then stops both workers (the window
+// that closed first prints its line first) and returns 0. `started`, when
+// given, runs once the windows are up, before the event loop.
 int RunClient(QApplication& app, CSkarvIO& io,
               const std::function<void(SorvaneClient::KivView&, SorvaneClient::KivControl&)>& started = {});
