@@ -5,26 +5,29 @@
 
 #include "KivControl.h"
 #include "KivView.h"
+#include "PlotLimits.h"
 #include "QuitOnSignal.h"
 #include "SkarvIO.h"
 
 using SorvaneClient::KivControl;
 using SorvaneClient::KivView;
 
-int RunClient(QApplication& app, CSkarvIO& io, std::atomic<int32_t>& plotDistance, std::atomic<int32_t>& plotWidth,
-              const std::function<void(KivView&, KivControl&)>& started) {
+int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&, KivControl&)>& started) {
   std::printf(" Starting up\n");
   io.Initialize(10);
   std::printf("Creating Threads...\n");
 
+  // The plot limits outlive both windows: the scan view writes them, the
+  // control panel reads them.
+  T_PlotLimits plotLimits;
   KivView view;
   view.SetSkarvIO(&io);
-  view.SetMaxDistPtr(&plotDistance);
-  view.SetMaxWidthPtr(&plotWidth);
+  view.SetMaxDistPtr(&plotLimits.Distance);
+  view.SetMaxWidthPtr(&plotLimits.Width);
   KivControl control;
   control.SetSkarvIO(&io);
-  control.SetMaxDistPtr(&plotDistance);
-  control.SetMaxWidthPtr(&plotWidth);
+  control.SetMaxDistPtr(&plotLimits.Distance);
+  control.SetMaxWidthPtr(&plotLimits.Width);
 
   bool controlClosedFirst = false;
   bool closed = false;

@@ -1,8 +1,6 @@
 #pragma once
 // Start-up and shut-down of the client around its two windows.
 
-#include <atomic>
-#include <cstdint>
 #include <functional>
 
 class QApplication;
@@ -13,9 +11,10 @@ class KivControl;
 }  // namespace SorvaneClient
 
 // Initialises the controller, opens the scan view and the control panel with
-// their worker threads, and runs until either window is closed or the
-// process gets SIGINT, SIGTERM or SIGHUP; then stops both workers (the window that
-// closed first prints its line first) and returns 0. `started`, when given,
-// runs once the windows are up, before the event loop.
-int RunClient(QApplication& app, CSkarvIO& io, std::atomic<int32_t>& plotDistance, std::atomic<int32_t>& plotWidth,
+// their worker threads and the plot limits they share (owned here, for as
+// long as the windows live), and runs until either window is closed or the
+// process gets SIGINT, SIGTERM or SIGHUP; then stops both workers (the window
+// that closed first prints its line first) and returns 0. `started`, when
+// given, runs once the windows are up, before the event loop.
+int RunClient(QApplication& app, CSkarvIO& io,
               const std::function<void(SorvaneClient::KivView&, SorvaneClient::KivControl&)>& started = {});

@@ -1,7 +1,6 @@
 // skarv-client: the desktop client of the Skarv laser range sensor.
 
 #include <QApplication>
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -14,11 +13,6 @@
 #include "UsbLibrary.h"
 #include "SkarvIO.h"
 #include "VirtualSensorSetup.h"
-
-// The plot's full-scale distance and width: written by the scan view from
-// its boxes, read by the control panel for its bars.
-std::atomic<int32_t> gPlotDistance{0};
-std::atomic<int32_t> gPlotWidth{0};
 
 int main(int argc, char** argv) {
   // A standard output that can no longer be written (a pipe whose reader has
@@ -54,5 +48,5 @@ int main(int argc, char** argv) {
     }
     UsbLib_SetBackend(backend);
   }
-  return RunClient(app, gSkarvIO, gPlotDistance, gPlotWidth);
+  return RunClient(app, gSkarvIO);
 }

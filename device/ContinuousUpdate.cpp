@@ -8,6 +8,7 @@
 
 int CSkarvIO::UpdateContiniousData() {
   int result = 0;
+  mUpdateRecords = 0;
   try {
     mPort.AttachOrRemoveDevice();
     NoteSensorPresence();
@@ -61,6 +62,7 @@ void CSkarvIO::NoteSensorPresence() {
 
 void CSkarvIO::ProcessRecords(int count, int& result) {
   mRecordsProcessed += static_cast<uint64_t>(count > 0 ? count : 0);
+  mUpdateRecords = count > 0 ? count : 0;
   CUSBKivDataPipe::T_Record* records = mDataPipe.mRecordStorage.get();
   for (int i = 0; i < count; ++i) {
     PopulateMemberVariables(&records[i]);

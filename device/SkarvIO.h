@@ -165,6 +165,9 @@ class CSkarvIO {
   double* mLastScanDist = mScanDist[1];
   double* mLastScanWidth = mScanWidth[1];
   int32_t mFoundScanSize = 0;
+  // The number of records the last UpdateContiniousData processed; they stay
+  // in mDataPipe.mRecordStorage until the next update (data path thread).
+  int32_t mUpdateRecords = 0;
   int32_t mRotTimeAccum = 0;
   int32_t mScanDataSize = 0;
   uint16_t mLastRecordCount = 0;

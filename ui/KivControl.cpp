@@ -87,7 +87,8 @@ void SetLimit(QProgressBar* bar, const std::atomic<int32_t>* limit) {
 
 namespace SorvaneClient {
 
-KivControl::KivControl() : ControlTimer(kTickMs, [this] { ControlTimer_Tick(); }, "Control Thread Done....\n") {
+KivControl::KivControl() {
+  ControlTimer.Subscribe([this](const T_Snapshot& snapshot) { ControlTimer_Tick(snapshot); });
   BuildControls();
   ConnectButtons();
   mPrevWritingState = false;
@@ -96,7 +97,10 @@ KivControl::KivControl() : ControlTimer(kTickMs, [this] { ControlTimer_Tick(); }
 
 KivControl::~KivControl() { Stop(); }
 
-void KivControl::SetSkarvIO(CSkarvIO* theMainIO) { mSkarvIO = theMainIO; }
+void KivControl::SetSkarvIO(CSkarvIO* theMainIO) {
+  mSkarvIO = theMainIO;
+  ControlTimer.SetSkarvIO(theMainIO);
+}
 void KivControl::SetMaxDistPtr(std::atomic<int32_t>* theDistPtr) { mMaxDistPtr = theDistPtr; }
 void KivControl::SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr) { mMaxWidthPtr = theWidthPtr; }
 void KivControl::SetOnClose(std::function<void()> onClose) { mOnClose = std::move(onClose); }
@@ -406,11 +410,7 @@ void KivControl::SendSetting(const T_Command& command, QLineEdit* box) {
 }
 
 void KivControl::PostToController(std::function<void(CSkarvIO&)> operation) {
-  CSkarvIO* io = mSkarvIO;
-  if (!io) {
-    return;
-  }
-  ControlTimer.Post([io, operation = std::move(operation)] { operation(*io); });
+  ControlTimer.Post(std::move(operation));
 }
 
 std::optional<int32_t> KivControl::ConvStringToInt32(QLineEdit* textIn) {
@@ -421,51 +421,11 @@ std::optional<int32_t> KivControl::ConvStringToInt32(QLineEdit* textIn) {
   return value;
 }
 
-KivControl::T_Snapshot KivControl::TakeSnapshot(CSkarvIO& io) {
-  T_Snapshot snapshot;
-  snapshot.FilteredDist = io.GetFilteredDist();
-  snapshot.StdDev = io.GetStdDev();
-  snapshot.CurDistance = io.GetCurDistance();
-  snapshot.CurWidth = io.GetCurWidth();
-  snapshot.SampleDeltTime = io.GetSampleDeltTime();
-  snapshot.Temperature = io.GetTemperature();
-  snapshot.TemperatureIMU = io.GetTemperatureIMU();
-  snapshot.LaserPower = io.GetLaserPower();
-  snapshot.SupplyVoltage = io.GetSupplyVoltage();
-  snapshot.CurRotTime = io.GetCurRotTime();
-  snapshot.Accel[0] = io.GetAccelX();
-  snapshot.Accel[1] = io.GetAccelY();
-  snapshot.Accel[2] = io.GetAccelZ();
-  snapshot.Gyro[0] = io.GetGyroX();
-  snapshot.Gyro[1] = io.GetGyroY();
-  snapshot.Gyro[2] = io.GetGyroZ();
-  snapshot.Magn[0] = io.GetMagnX();
-  snapshot.Magn[1] = io.GetMagnY();
-  snapshot.Magn[2] = io.GetMagnZ();
-  // mParameters is written only by HandleStatusPipe, on this thread.
-  snapshot.ParamsFresh = io.HandleStatusPipe();
-  if (snapshot.ParamsFresh) {
-    std::copy(io.mParameters.Values + 1, io.mParameters.Values + 8, snapshot.Settings);
-  }
-  snapshot.Writing = io.mSaveFile.load() != nullptr;
-  if (snapshot.Writing) {
-    snapshot.FileName = io.GetCurrentFileName();
-  }
-  snapshot.LaserOn = io.LaserIsOn();
-  snapshot.Status = io.GetDeviceStatus();
-  snapshot.TakenAt = std::chrono::steady_clock::now();
-  return snapshot;
-}
-
-void KivControl::ControlTimer_Tick() {
-  if (!mSkarvIO) {
-    return;
-  }
-  T_Snapshot snapshot = TakeSnapshot(*mSkarvIO);
-  // The window outlives its worker, which is stopped before the window goes.
+void KivControl::ControlTimer_Tick(const T_Snapshot& snapshot) {
+  // The window outlives its poller, which is stopped before the window goes.
   QMetaObject::invokeMethod(
       this,
-      [this, snapshot = std::move(snapshot)] {
+      [this, snapshot] {
         UpdateFields(snapshot);
         SetButtons(snapshot);
         ShowStatus(snapshot);

@@ -3,12 +3,12 @@
 // ones, the device's setting values whenever a fresh parameter block has
 // arrived, the laser and recording toggles, and a button per setting.
 //
-// Threads: the widgets live on the GUI thread. A worker thread with a 100 ms
-// timer does everything that touches the controller: every tick it reads the
-// getters, services the status pipe and hands a snapshot of what it read to
-// the GUI thread, and every command button's operation runs there too (its
-// box is read and checked on the GUI thread). The GUI thread never waits for
-// the device.
+// Threads: the widgets live on the GUI thread. The panel's poller, a worker
+// thread with a 100 ms tick, does everything that touches the controller:
+// every tick it reads the getters, services the status pipe and hands a
+// snapshot of what it read to the panel, which passes it to the GUI thread;
+// every command button's operation runs there too (its box is read and
+// checked on the GUI thread). The GUI thread never waits for the device.
 //
 // Operator input: a setting is sent only for a whole number from 0 to 65535;
 // a refused entry stays in its box, marked, with the reason on the message
@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "DeviceStatus.h"
+#include "PanelPoller.h"
 #include "StatusText.h"
-#include "WorkerThread.h"
 
 class CSkarvIO;
 class QCloseEvent;
@@ -42,34 +42,9 @@ namespace SorvaneClient {
 class KivControl : public QWidget {
  public:
   // What one tick read from the controller, in the order it was read.
-  struct T_Snapshot {
-    double FilteredDist = 0.0;
-    double StdDev = 0.0;
-    double CurDistance = 0.0;
-    int32_t CurWidth = 0;
-    int32_t SampleDeltTime = 0;
-    double Temperature = 0.0;
-    double TemperatureIMU = 0.0;
-    int32_t LaserPower = 0;
-    double SupplyVoltage = 0.0;
-    int32_t CurRotTime = 0;
-    int32_t Accel[3] = {};
-    int32_t Gyro[3] = {};
-    int32_t Magn[3] = {};
-    // A parameter block answering the last command has just arrived; then
-    // Settings holds its values 1 to 7.
-    bool ParamsFresh = false;
-    uint16_t Settings[7] = {};
-    bool Writing = false;   // a recording file is open
-    std::string FileName;   // its name, while Writing
-    bool LaserOn = false;
-    // The sensor, the record count, the recording and the last error, and
-    // when they were read (the record rate comes from successive readings).
-    T_DeviceStatus Status;
-    std::chrono::steady_clock::time_point TakenAt{};
-  };
+  using T_Snapshot = T_PanelSnapshot;
 
-  static constexpr int kTickMs = 100;
+  static constexpr int kTickMs = CPanelPoller::kTickMs;
 
   KivControl();
   ~KivControl() override;
@@ -89,10 +64,6 @@ class KivControl : public QWidget {
 
   // Called when the operator closes the window.
   void SetOnClose(std::function<void()> onClose);
-
-  // One tick's reading of the controller. Runs on the worker thread; also
-  // services the status pipe.
-  static T_Snapshot TakeSnapshot(CSkarvIO& io);
 
   QPushButton* ButtonLaserState;
   QLabel* LabelFilteredDistance;
@@ -184,7 +155,9 @@ class KivControl : public QWidget {
  private:
   void BuildControls();
   void ConnectButtons();
-  void ControlTimer_Tick();
+  // The poller's snapshot subscriber: runs on its thread and hands the
+  // snapshot to the GUI thread.
+  void ControlTimer_Tick(const T_Snapshot& snapshot);
   // The buttons' handlers. Each setting's button is wired from the command
   // table to Setting_Click, which its named handler also calls.
   void LaserStateControl_Click();
@@ -238,7 +211,7 @@ class KivControl : public QWidget {
   };
   std::vector<T_SettingControls> mSettings;
   // The 100 ms refresh, on the worker thread that also runs the commands.
-  CWorkerThread ControlTimer;
+  CPanelPoller ControlTimer;
 };
 
 }  // namespace SorvaneClient

@@ -7,7 +7,6 @@
 #include <QPainter>
 #include <QPoint>
 #include <algorithm>
-#include <cstdio>
 
 #include "SkarvIO.h"
 #include "ValueFormat.h"
@@ -19,6 +18,8 @@ constexpr int kClientHeight = 562;
 constexpr int kMinimumLimit = 10;
 // The strip along the bottom that holds the limit boxes.
 constexpr int kBoxStripHeight = 37;
+// Every point of a completed scan has its own angle step.
+static_assert(CSkarvIO::kScanBufferSize <= ui::kAngleSteps);
 
 // Pen colours of the two traces: the named colours red (#FF0000) and green
 // (#008000).
@@ -68,8 +69,7 @@ KivView::KivView()
       ValBoxMaxWidth(new QLineEdit("400", this)),
       LabelMaxDist(new QLabel("Max Distance", this)),
       ValBoxMaxDistance(new QLineEdit("120", this)),
-      mPlotArea(new CPlotArea(this)),
-      IsocEvents(kTickMs, [this] { IsocEvents_Tick(); }, "View Thread Done....\n") {
+      mPlotArea(new CPlotArea(this)) {
   setObjectName("KivView");
   setWindowTitle("KivView");
   resize(kClientWidth, kClientHeight);
@@ -94,7 +94,15 @@ KivView::KivView()
 
 KivView::~KivView() { Stop(); }
 
-void KivView::SetSkarvIO(CSkarvIO* theMainIO) { mSkarvIO = theMainIO; }
+void KivView::SetSkarvIO(CSkarvIO* theMainIO) {
+  Stop();
+  mSkarvIO = theMainIO;
+  IsocEvents.reset();
+  if (mSkarvIO) {
+    IsocEvents = std::make_unique<CDataPath>(*mSkarvIO);
+    IsocEvents->SubscribeScans([this](std::shared_ptr<const T_Scan> scan) { IsocEvents_Tick(std::move(scan)); });
+  }
+}
 
 void KivView::SetMaxDistPtr(std::atomic<int32_t>* theDistPtr) {
   mPlotDistPtr = theDistPtr;
@@ -109,12 +117,16 @@ void KivView::SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr) {
 void KivView::SetOnClose(std::function<void()> onClose) { mOnClose = std::move(onClose); }
 
 void KivView::Start() {
-  if (mSkarvIO) {
-    IsocEvents.Start();
+  if (IsocEvents) {
+    IsocEvents->Start();
   }
 }
 
-void KivView::Stop() { IsocEvents.Stop(); }
+void KivView::Stop() {
+  if (IsocEvents) {
+    IsocEvents->Stop();
+  }
+}
 
 void KivView::SetPlotMaxDistance() { SetPlotLimit(ValBoxMaxDistance, mPlotDistPtr); }
 
@@ -140,21 +152,11 @@ void KivView::SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit) {
   }
 }
 
-// Runs on the view's worker thread: the step of the data path.
-void KivView::IsocEvents_Tick() {
-  if (mSkarvIO->UpdateContiniousData() <= 2) {
-    return;
-  }
-  const int n = mSkarvIO->mFoundScanSize;
-  std::printf("+++++++++++++++ SkarvIO dataLength = %d\n", n);
-  // The completed scan changes only inside UpdateContiniousData, on this
-  // thread: copy it here and let the window paint the copy.
-  const int m = std::clamp(n, 0, ui::kAngleSteps);
-  auto scan = std::make_shared<T_Scan>();
-  scan->distances.assign(mSkarvIO->mLastScanDist, mSkarvIO->mLastScanDist + m);
-  scan->widths.assign(mSkarvIO->mLastScanWidth, mSkarvIO->mLastScanWidth + m);
-  QMetaObject::invokeMethod(
-      this, [this, scan = std::shared_ptr<const T_Scan>(std::move(scan))] { ShowScan(scan); }, Qt::QueuedConnection);
+// Runs on the data path's thread for each completed scan of more than two
+// points. The window outlives the data path, which is stopped before the
+// window goes.
+void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
+  QMetaObject::invokeMethod(this, [this, scan = std::move(scan)] { ShowScan(scan); }, Qt::QueuedConnection);
 }
 
 void KivView::ShowScan(std::shared_ptr<const T_Scan> scan) {

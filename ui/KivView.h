@@ -1,9 +1,9 @@
 #pragma once
 // The scan view: the latest complete rotation as two polar traces, distance
 // in red and width in green, with the boxes that set the full-scale distance
-// and width. Its worker thread pumps the data path every 10 ms and hands each
-// completed scan of more than two points to the window, which keeps it and
-// paints it whenever the window is exposed.
+// and width. It owns the data path, whose worker steps the controller every
+// 10 ms, and subscribes to its completed scans: each one is handed to the
+// GUI thread, kept, and painted whenever the window is exposed.
 
 #include <QLabel>
 #include <QLineEdit>
@@ -16,8 +16,8 @@
 #include <memory>
 #include <vector>
 
+#include "DataPath.h"
 #include "PlotGeometry.h"
-#include "WorkerThread.h"
 
 class CSkarvIO;
 class QPainter;
@@ -32,13 +32,10 @@ extern std::array<double, ui::kAngleSteps> mCosAng;
 
 class KivView : public QWidget {
  public:
-  static constexpr int kTickMs = 10;
+  static constexpr int kTickMs = CDataPath::kTickMs;
 
   // One completed scan, copied off the data path.
-  struct T_Scan {
-    std::vector<double> distances;
-    std::vector<double> widths;
-  };
+  using T_Scan = ::T_Scan;
 
   KivView();
   ~KivView() override;
@@ -74,7 +71,9 @@ class KivView : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void IsocEvents_Tick();
+  // The data path's scan subscriber: runs on its thread and hands the scan
+  // to the GUI thread.
+  void IsocEvents_Tick(std::shared_ptr<const T_Scan> scan);
   void ValBoxMaxWidth_TextChanged();
   void ValBoxMaxDistance_TextChanged();
   void KivView_SizeChanged();
@@ -97,8 +96,8 @@ class KivView : public QWidget {
   // The plot's own widget, above the strip of limit boxes: a new scan
   // repaints it alone, not the boxes.
   QWidget* mPlotArea;
-  // The 10 ms pump of the data path.
-  CWorkerThread IsocEvents;
+  // The data path with its 10 ms worker, made when the controller is set.
+  std::unique_ptr<CDataPath> IsocEvents;
 };
 
 }  // namespace SorvaneClient

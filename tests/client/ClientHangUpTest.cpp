@@ -40,13 +40,11 @@ TEST(ClientHangUp, WhileRecordingEndsInOrderWithTheFileOnACompleteLine) {
 
   T_VirtualSensorSetup simulation = UseVirtualSensor();
   auto io = std::make_unique<CSkarvIO>();
-  std::atomic<int32_t> plotDistance{0};
-  std::atomic<int32_t> plotWidth{0};
   bool hungUp = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
 
   testing::internal::CaptureStdout();
-  const int result = RunClient(app, *io, plotDistance, plotWidth, [&](KivView& view, KivControl& control) {
+  const int result = RunClient(app, *io, [&](KivView& view, KivControl& control) {
     control.ButtonSaveFile->click();
     auto* poll = new QTimer(&view);
     QObject::connect(poll, &QTimer::timeout, &view, [&, poll] {

@@ -1,0 +1,43 @@
+#include "DataPath.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+CDataPath::CDataPath(CSkarvIO& io) : mIO(io), mWorker(kTickMs, [this] { Step(); }, "View Thread Done....\n") {}
+
+CDataPath::~CDataPath() { Stop(); }
+
+void CDataPath::SubscribeScans(ScanSubscriber subscriber) { mScanSubscribers.push_back(std::move(subscriber)); }
+
+void CDataPath::SubscribeRecords(RecordSubscriber subscriber) { mRecordSubscribers.push_back(std::move(subscriber)); }
+
+void CDataPath::Start() { mWorker.Start(); }
+
+void CDataPath::Stop() { mWorker.Stop(); }
+
+void CDataPath::Step() {
+  const int points = mIO.UpdateContiniousData();
+  // The records and the completed scan change only inside
+  // UpdateContiniousData, on this thread: they are read here, right after it.
+  if (mIO.mUpdateRecords > 0 && !mRecordSubscribers.empty()) {
+    const std::span<const T_Record> records(mIO.mDataPipe.mRecordStorage.get(),
+                                            static_cast<size_t>(mIO.mUpdateRecords));
+    for (const RecordSubscriber& subscriber : mRecordSubscribers) {
+      subscriber(records);
+    }
+  }
+  if (points <= 2) {
+    return;
+  }
+  const int n = mIO.mFoundScanSize;
+  std::printf("+++++++++++++++ SkarvIO dataLength = %d\n", n);
+  const int m = std::clamp(n, 0, static_cast<int>(CSkarvIO::kScanBufferSize));
+  auto scan = std::make_shared<T_Scan>();
+  scan->distances.assign(mIO.mLastScanDist, mIO.mLastScanDist + m);
+  scan->widths.assign(mIO.mLastScanWidth, mIO.mLastScanWidth + m);
+  const std::shared_ptr<const T_Scan> shared = std::move(scan);
+  for (const ScanSubscriber& subscriber : mScanSubscribers) {
+    subscriber(shared);
+  }
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The data path: a worker thread that steps the controller's continuous
+// update every 10 ms and hands what each step produced to whoever subscribed
+// - the records it processed and, when a scan of more than two points was
+// completed, a copy of that scan. Any front end (the scan view, a recorder
+// without windows) subscribes to it; nothing else calls UpdateContiniousData.
+//
+// Subscribers are called on the data path's thread, in the order they
+// subscribed, and must not block; a window hands the data on to its own
+// thread. Subscribe before Start.
+
+#include <functional>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "PeriodicWorker.h"
+#include "SkarvIO.h"
+
+// One completed scan, copied off the controller: point i is the i-th angle
+// step of the turn.
+struct T_Scan {
+  std::vector<double> distances;
+  std::vector<double> widths;
+};
+
+class CDataPath {
+ public:
+  static constexpr int kTickMs = 10;
+  using T_Record = CUSBKivDataPipe::T_Record;
+  using ScanSubscriber = std::function<void(std::shared_ptr<const T_Scan>)>;
+  // The records of one update, valid only during the call.
+  using RecordSubscriber = std::function<void(std::span<const T_Record>)>;
+
+  // The controller must outlive the data path's thread (Stop, or the
+  // destructor, ends it).
+  explicit CDataPath(CSkarvIO& io);
+  ~CDataPath();
+  CDataPath(const CDataPath&) = delete;
+  CDataPath& operator=(const CDataPath&) = delete;
+
+  void SubscribeScans(ScanSubscriber subscriber);
+  void SubscribeRecords(RecordSubscriber subscriber);
+
+  // Starts and stops the 10 ms worker; stopping waits for the step in
+  // progress and prints "View Thread Done....".
+  void Start();
+  void Stop();
+  bool Running() const { return mWorker.Running(); }
+
+  // One step of the data path on the calling thread: what the worker runs
+  // every tick. Only one thread may step the data path.
+  void Step();
+
+ private:
+  CSkarvIO& mIO;
+  std::vector<ScanSubscriber> mScanSubscribers;
+  std::vector<RecordSubscriber> mRecordSubscribers;
+  CPeriodicWorker mWorker;
+};

@@ -1,0 +1,128 @@
+// The data path with no windows: stepped by hand and on its own worker,
+// over the virtual sensor on the manual clock, handing its subscribers every
+// record and each completed scan.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <regex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DataPath.h"
+#include "device/EndToEndFixture.h"
+
+namespace {
+
+using DataPath = EndToEndFixture;
+
+// The sizes in the dataLength lines of `out`, in order.
+std::vector<int> PrintedScanSizes(const std::string& out) {
+  static const std::regex line(R"(\+\+\+\+\+\+\+\+\+\+\+\+\+\+\+ SkarvIO dataLength = (\d+)\n)");
+  std::vector<int> sizes;
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it) {
+    sizes.push_back(std::stoi((*it)[1].str()));
+  }
+  return sizes;
+}
+
+TEST_F(DataPath, SteppedHandsEveryRecordAndEachCompletedScanToItsSubscribers) {
+  CDataPath path(*controller);
+  std::vector<uint16_t> counts;
+  std::vector<std::shared_ptr<const T_Scan>> scans;
+  std::vector<std::shared_ptr<const T_Scan>> secondSubscriber;
+  path.SubscribeRecords([&](std::span<const CDataPath::T_Record> records) {
+    for (const CDataPath::T_Record& record : records) counts.push_back(static_cast<uint16_t>(record.Count));
+  });
+  path.SubscribeScans([&](std::shared_ptr<const T_Scan> scan) { scans.push_back(scan); });
+  path.SubscribeScans([&](std::shared_ptr<const T_Scan> scan) { secondSubscriber.push_back(scan); });
+
+  const std::string out = Quietly([&] {
+    for (int t = 0; t < 3000; t += 10) {
+      bus->Advance(10);
+      path.Step();
+    }
+  });
+
+  // Every sample the sensor sent, in order, from the first one collected on.
+  const std::vector<uint16_t> sent = Sent();
+  ASSERT_GT(counts.size(), 1000u);
+  const auto start = std::find(sent.begin(), sent.end(), counts.front());
+  ASSERT_NE(start, sent.end());
+  const size_t offset = static_cast<size_t>(start - sent.begin());
+  ASSERT_LE(offset + counts.size(), sent.size());
+  for (size_t i = 0; i < counts.size(); ++i) {
+    ASSERT_EQ(counts[i], sent[offset + i]) << "record " << i;
+  }
+
+  // One dataLength line per scan handed on, with its size; both subscribers
+  // get the same copy.
+  ASSERT_GE(scans.size(), 2u);
+  EXPECT_EQ(secondSubscriber, scans);
+  const std::vector<int> printed = PrintedScanSizes(out);
+  ASSERT_EQ(printed.size(), scans.size()) << out;
+  for (size_t i = 0; i < scans.size(); ++i) {
+    EXPECT_EQ(static_cast<int>(scans[i]->distances.size()), printed[i]);
+    EXPECT_EQ(scans[i]->widths.size(), scans[i]->distances.size());
+    EXPECT_GT(scans[i]->distances.size(), 2u);
+  }
+  // The last copy is the controller's last completed scan.
+  const T_Scan& last = *scans.back();
+  ASSERT_EQ(static_cast<int>(last.distances.size()), controller->mFoundScanSize);
+  EXPECT_TRUE(std::equal(last.distances.begin(), last.distances.end(), controller->mLastScanDist));
+  EXPECT_TRUE(std::equal(last.widths.begin(), last.widths.end(), controller->mLastScanWidth));
+}
+
+TEST_F(DataPath, OwnWorkerDeliversScansAndRecordsAndEndsWithItsDoneLine) {
+  std::mutex lock;
+  std::condition_variable arrived;
+  int scans = 0;
+  std::atomic<size_t> records{0};
+  std::atomic<bool> onOtherThread{true};
+  const std::thread::id testThread = std::this_thread::get_id();
+
+  const std::string out = Quietly([&] {
+    CDataPath path(*controller);
+    path.SubscribeRecords([&](std::span<const CDataPath::T_Record> batch) {
+      if (std::this_thread::get_id() == testThread) onOtherThread = false;
+      records += batch.size();
+    });
+    path.SubscribeScans([&](std::shared_ptr<const T_Scan>) {
+      std::lock_guard<std::mutex> guard(lock);
+      ++scans;
+      arrived.notify_all();
+    });
+    path.Start();
+    EXPECT_TRUE(path.Running());
+    // The bus moves only as the test advances it; the worker collects what
+    // it sent at its own pace.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::unique_lock<std::mutex> guard(lock);
+    while (scans < 3 && std::chrono::steady_clock::now() < deadline) {
+      guard.unlock();
+      bus->Advance(10);
+      guard.lock();
+      arrived.wait_for(guard, std::chrono::milliseconds(2));
+    }
+    guard.unlock();
+    path.Stop();
+    EXPECT_FALSE(path.Running());
+  });
+
+  EXPECT_GE(scans, 3);
+  EXPECT_GT(records.load(), 1000u);
+  EXPECT_TRUE(onOtherThread.load());
+  EXPECT_GE(PrintedScanSizes(out).size(), 3u);
+  const std::string done = "View Thread Done....\n";
+  ASSERT_GE(out.size(), done.size());
+  EXPECT_EQ(out.substr(out.size() - done.size()), done) << out;
+  EXPECT_EQ(out.find(done), out.size() - done.size()) << "printed once";
+}
+
+}  // namespace
