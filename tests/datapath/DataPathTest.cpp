@@ -8,8 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
-#include <regex>
 #include <span>
 #include <string>
 #include <thread>
@@ -24,10 +24,14 @@ using DataPath = EndToEndFixture;
 
 // The sizes in the dataLength lines of `out`, in order.
 std::vector<int> PrintedScanSizes(const std::string& out) {
-  static const std::regex line(R"(\+\+\+\+\+\+\+\+\+\+\+\+\+\+\+ SkarvIO dataLength = (\d+)\n)");
+  const std::string prefix = "+++++++++++++++ SkarvIO dataLength = ";
   std::vector<int> sizes;
-  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it) {
-    sizes.push_back(std::stoi((*it)[1].str()));
+  for (size_t at = out.find(prefix); at != std::string::npos; at = out.find(prefix, at + 1)) {
+    int size = 0;
+    char end = 0;
+    if (std::sscanf(out.c_str() + at + prefix.size(), "%d%c", &size, &end) == 2 && end == '\n') {
+      sizes.push_back(size);
+    }
   }
   return sizes;
 }
