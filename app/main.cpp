@@ -9,6 +9,7 @@
 
 #include "ClientOptions.h"
 #include "ClientRun.h"
+#include "Diagnostics.h"
 #include "DisplayCheck.h"
 #include "LibusbBackend.h"
 #include "UsbLibrary.h"
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
   }
   // Diagnostics reach the terminal line by line, in the order printed.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  SetDiagQuiet(options.quiet);
 
   QApplication app(argc, argv);
   T_VirtualSensorSetup simulation;
@@ -50,7 +52,7 @@ int main(int argc, char** argv) {
   } else {
     auto backend = std::make_shared<CLibusbBackend>();
     if (!backend->Usable()) {
-      std::printf("libusb could not be started: no real sensor can be reached.\n");
+      DiagPrintf(EDiagLevel::eAlways, "libusb could not be started: no real sensor can be reached.\n");
     }
     UsbLib_SetBackend(backend);
   }

@@ -7,8 +7,8 @@
 #include <QPainter>
 #include <QPoint>
 #include <algorithm>
-#include <cstdio>
 
+#include "Diagnostics.h"
 #include "SkarvIO.h"
 #include "ValueFormat.h"
 
@@ -146,7 +146,7 @@ void KivView::IsocEvents_Tick() {
     return;
   }
   const int n = mSkarvIO->mFoundScanSize;
-  std::printf("+++++++++++++++ SkarvIO dataLength = %d\n", n);
+  DiagPrintf(EDiagLevel::ePerUpdate, "+++++++++++++++ SkarvIO dataLength = %d\n", n);
   // The completed scan changes only inside UpdateContiniousData, on this
   // thread: copy it here and let the window paint the copy.
   const int m = std::clamp(n, 0, ui::kAngleSteps);

@@ -3,8 +3,9 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QTimer>
-#include <cstdio>
 #include <future>
+
+#include "Diagnostics.h"
 
 CWorkerThread::CWorkerThread(int intervalMs, std::function<void()> tick, std::string doneLine)
     : mIntervalMs(intervalMs), mTick(std::move(tick)), mDoneLine(std::move(doneLine)), mContext(new QObject) {
@@ -54,8 +55,8 @@ void CWorkerThread::Stop() {
       },
       Qt::QueuedConnection);
   mThread.wait();
-  std::fputs(mDoneLine.c_str(), stdout);
-  std::fflush(stdout);
+  DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, mDoneLine);
+  DiagFlush();
 }
 
 void CWorkerThread::Post(std::function<void()> job) {
