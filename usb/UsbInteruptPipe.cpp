@@ -103,7 +103,7 @@ int CUSBInteruptPipe::GetPipeData() {
       mActive = false;
     }
   }
-  DiagPrintf(EDiagLevel::ePerUpdate, "Running Interupt Read blocks processed = %d\n", result);
+  DiagPrintf(EDiagLevel::eAlways, "Running Interupt Read blocks processed = %d\n", result);
   return result;
 }
 
