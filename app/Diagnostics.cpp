@@ -21,13 +21,13 @@ class CStdioWriter final : public IDiagWriter {
   static FILE* File(EDiagStream stream) { return stream == EDiagStream::eErr ? stderr : stdout; }
 };
 
-CStdioWriter gStdioWriter;
-std::atomic<bool> gQuiet{false};
+constinit CStdioWriter gStdioWriter;
+constinit std::atomic<bool> gQuiet{false};
 
 // Guards the writer in place and every call into it. Taken last: nothing else
 // is locked while it is held, and writers do not print through the sink.
-std::mutex gWriterLock;
-IDiagWriter* gWriter = &gStdioWriter;
+constinit std::mutex gWriterLock;
+constinit IDiagWriter* gWriter = &gStdioWriter;
 
 bool Muted(EDiagLevel level) { return level == EDiagLevel::ePerUpdate && gQuiet.load(std::memory_order_relaxed); }
 

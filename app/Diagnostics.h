@@ -23,12 +23,17 @@ enum class EDiagLevel {
 
 enum class EDiagStream { eOut, eErr };
 
-// Receives every line the sink lets through.
+// Receives every line the sink lets through. Never deleted through the sink,
+// hence no virtual destructor: the stdio writer stays trivially destructible,
+// so lines printed while the process's static objects are torn down still
+// reach the terminal.
 class IDiagWriter {
  public:
-  virtual ~IDiagWriter() = default;
   virtual void Write(EDiagStream stream, std::string_view text) = 0;
   virtual void Flush(EDiagStream stream) = 0;
+
+ protected:
+  ~IDiagWriter() = default;
 };
 
 // Formats as printf does and writes the text to standard output.

@@ -12,7 +12,7 @@
 class CDiagCapture final : public IDiagWriter {
  public:
   explicit CDiagCapture(EDiagStream stream = EDiagStream::eOut) : mStream(stream) { mPrevious = SetDiagWriter(this); }
-  ~CDiagCapture() override { SetDiagWriter(mPrevious); }
+  ~CDiagCapture() { SetDiagWriter(mPrevious); }
   CDiagCapture(const CDiagCapture&) = delete;
   CDiagCapture& operator=(const CDiagCapture&) = delete;
 
