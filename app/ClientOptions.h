@@ -6,6 +6,7 @@
 
 struct T_ClientOptions {
   bool simulate = false;  // run against the built-in virtual sensor
+  bool quiet = false;     // leave out the diagnostic lines of every update and scan
   bool help = false;
   std::string error;      // set when the command line cannot be used
 };

@@ -1,8 +1,8 @@
 #include "ClientRun.h"
 
 #include <QApplication>
-#include <cstdio>
 
+#include "Diagnostics.h"
 #include "KivControl.h"
 #include "KivView.h"
 #include "PlotLimits.h"
@@ -13,9 +13,9 @@ using SorvaneClient::KivControl;
 using SorvaneClient::KivView;
 
 int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&, KivControl&)>& started) {
-  std::printf(" Starting up\n");
+  DiagPrintf(EDiagLevel::eAlways, " Starting up\n");
   io.Initialize(10);
-  std::printf("Creating Threads...\n");
+  DiagPrintf(EDiagLevel::eAlways, "Creating Threads...\n");
 
   // The plot limits outlive both windows: the scan view writes them, the
   // control panel reads them.
@@ -46,8 +46,8 @@ int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&
   control.Start();
   view.show();
   control.show();
-  std::printf("Waiting for Threads...\n");
-  std::fflush(stdout);
+  DiagPrintf(EDiagLevel::eAlways, "Waiting for Threads...\n");
+  DiagFlush();
   if (started) {
     started(view, control);
   }
@@ -62,7 +62,7 @@ int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&
     view.Stop();
     control.Stop();
   }
-  std::printf("Thread Done. Clean up...\n");
-  std::fflush(stdout);
+  DiagPrintf(EDiagLevel::eAlways, "Thread Done. Clean up...\n");
+  DiagFlush();
   return 0;
 }

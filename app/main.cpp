@@ -8,6 +8,7 @@
 
 #include "ClientOptions.h"
 #include "ClientRun.h"
+#include "Diagnostics.h"
 #include "DisplayCheck.h"
 #include "LibusbBackend.h"
 #include "UsbLibrary.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
   }
   // Diagnostics reach the terminal line by line, in the order printed.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  SetDiagQuiet(options.quiet);
 
   QApplication app(argc, argv);
   T_VirtualSensorSetup simulation;
@@ -44,7 +46,7 @@ int main(int argc, char** argv) {
   } else {
     auto backend = std::make_shared<CLibusbBackend>();
     if (!backend->Usable()) {
-      std::printf("libusb could not be started: no real sensor can be reached.\n");
+      DiagPrintf(EDiagLevel::eAlways, "libusb could not be started: no real sensor can be reached.\n");
     }
     UsbLib_SetBackend(backend);
   }

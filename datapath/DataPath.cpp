@@ -1,8 +1,9 @@
 #include "DataPath.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
+
+#include "Diagnostics.h"
 
 CDataPath::CDataPath(CSkarvIO& io) : mIO(io), mWorker(kTickMs, [this] { Step(); }, "View Thread Done....\n") {}
 
@@ -31,7 +32,7 @@ void CDataPath::Step() {
     return;
   }
   const int n = mIO.mFoundScanSize;
-  std::printf("+++++++++++++++ SkarvIO dataLength = %d\n", n);
+  DiagPrintf(EDiagLevel::ePerUpdate, "+++++++++++++++ SkarvIO dataLength = %d\n", n);
   const int m = std::clamp(n, 0, static_cast<int>(CSkarvIO::kScanBufferSize));
   auto scan = std::make_shared<T_Scan>();
   scan->distances.assign(mIO.mLastScanDist, mIO.mLastScanDist + m);

@@ -1,7 +1,8 @@
 #include "PeriodicWorker.h"
 
-#include <cstdio>
 #include <utility>
+
+#include "Diagnostics.h"
 
 CPeriodicWorker::CPeriodicWorker(int intervalMs, std::function<void()> tick, std::string doneLine)
     : mInterval(intervalMs), mTick(std::move(tick)), mDoneLine(std::move(doneLine)) {}
@@ -26,8 +27,8 @@ void CPeriodicWorker::Stop() {
   }
   mWake.notify_one();
   mThread.join();
-  std::fputs(mDoneLine.c_str(), stdout);
-  std::fflush(stdout);
+  DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, mDoneLine);
+  DiagFlush();
 }
 
 void CPeriodicWorker::Post(std::function<void()> job) {

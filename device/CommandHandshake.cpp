@@ -1,11 +1,10 @@
 // Numbered commands and the status handshake that follows their echo.
 
 #include <cctype>
-#include <cstdio>
-#include <iostream>
 #include <string>
 
 #include "CommandTable.h"
+#include "Diagnostics.h"
 #include "GeneralException.h"
 #include "SkarvIO.h"
 
@@ -70,13 +69,13 @@ void CSkarvIO::WriteCommand(uint8_t command, uint16_t value) {
     mStatusState = kStatusAwaitEcho;
     mStatusRetries = 0;
   } catch (const GeneralException& e) {
-    e.OutputText(std::cout);
+    e.OutputText(DiagOut());
   }
 }
 
 void CSkarvIO::ReportCommandNotSent(uint8_t command, const std::string& why) {
   const std::string text = "Command " + std::string(1, static_cast<char>(command)) + " not sent: " + why;
-  std::printf("%s\n", text.c_str());
+  DiagPrintf(EDiagLevel::eAlways, "%s\n", text.c_str());
   SetLastError(text);
 }
 
@@ -106,8 +105,8 @@ bool CSkarvIO::HandleStatusPipe() {
     if (mStatusPipe.mUSBPort.load()) {
       while (mStatusPipe.ReadParams(&mParameters)) {
         const uint16_t* v = mParameters.Values;
-        std::printf("Got Status Data:\n%d\n%d\n%d\n%d\n%d\n%d\n%d\n%d\n%d\n", v[0], v[1], v[2], v[3], v[4], v[5],
-                    v[6], v[7], mParameters.CmdCount);
+        DiagPrintf(EDiagLevel::eAlways, "Got Status Data:\n%d\n%d\n%d\n%d\n%d\n%d\n%d\n%d\n%d\n", v[0], v[1], v[2],
+                   v[3], v[4], v[5], v[6], v[7], mParameters.CmdCount);
       }
       if (mParameters.CmdCount != mCmdNumber) {
         if (mStatusState == kStatusRequest) {
@@ -129,7 +128,7 @@ bool CSkarvIO::HandleStatusPipe() {
       mStatusState = kStatusRequest;
     }
   } catch (const GeneralException& e) {
-    e.OutputText(std::cout);
+    e.OutputText(DiagOut());
   }
   return mStatusState == kStatusFresh;
 }

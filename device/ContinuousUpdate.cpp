@@ -1,8 +1,6 @@
 // The step of the data path.
 
-#include <cstdio>
-#include <iostream>
-
+#include "Diagnostics.h"
 #include "GeneralException.h"
 #include "SkarvIO.h"
 
@@ -24,14 +22,14 @@ int CSkarvIO::UpdateContiniousData() {
       // A file that cannot be opened never stops the data: the request is
       // withdrawn (reported once), and this update goes on with its records.
       RequestRecording(false);
-      e.OutputText(std::cout);
+      e.OutputText(DiagOut());
     }
     const int count = mDataPipe.GetPipeData();
     CClassMutex::CGuard lock(mMutex);
     ProcessRecords(count, result);
   } catch (const GeneralException& e) {
     NoteOpenFailure(e);
-    e.OutputText(std::cout);
+    e.OutputText(DiagOut());
   }
   return result;
 }
@@ -84,7 +82,8 @@ void CSkarvIO::ReportGap() {
   if (!mGapReferenceSet) {
     mGapReferenceSet = true;
   } else if (count != expected) {
-    std::printf("Skiped records = %d at %d\n", static_cast<uint16_t>(count - mLastRecordCount - 1), mRecordCount);
+    DiagPrintf(EDiagLevel::eAlways, "Skiped records = %d at %d\n", static_cast<uint16_t>(count - mLastRecordCount - 1),
+               mRecordCount);
   }
   mLastRecordCount = count;
 }

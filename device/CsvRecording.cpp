@@ -17,6 +17,7 @@
 #include <string>
 
 #include "CsvLine.h"
+#include "Diagnostics.h"
 #include "GeneralException.h"
 #include "SkarvIO.h"
 
@@ -122,7 +123,7 @@ void CSkarvIO::FlushRecordingFile() {
 
 void CSkarvIO::FailRecording(int error) {
   const std::string reason = std::strerror(error != 0 ? error : EIO);
-  std::printf("Recording to %s stopped: %s\n", mFileName, reason.c_str());
+  DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
   SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason +
             (error == ENOSPC || error == EDQUOT ? " (disk full)" : ""));
   mWriteFile = false;
@@ -141,7 +142,7 @@ bool CSkarvIO::CloseRecordingFile(bool failed) {
   const int error = errno;
   if (!closed && !failed) {
     const std::string reason = std::strerror(error);
-    std::printf("Recording to %s stopped: %s\n", mFileName, reason.c_str());
+    DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
     SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason);
   }
   if (fd >= 0) {

@@ -2,9 +2,9 @@
 // filters and the points of the rotation scan.
 
 #include <cmath>
-#include <cstdio>
 #include <utility>
 
+#include "Diagnostics.h"
 #include "SkarvIO.h"
 
 void CSkarvIO::PopulateMemberVariables(CUSBKivDataPipe::T_Record* record) {
@@ -47,7 +47,7 @@ int CSkarvIO::UpdateScanData() {
   int result = 0;
   mRotTimeAccum += mSampleDeltTime;
   if (mScanState != mPrevScanState || mScanDataSize >= kMaxScanPoints) {
-    std::printf("Edge Found IndexTime = %u Data size = %d\n", mScanState, mScanDataSize);
+    DiagPrintf(EDiagLevel::ePerUpdate, "Edge Found IndexTime = %u Data size = %d\n", mScanState, mScanDataSize);
     mCurRotTime = mRotTimeAccum < kMaxRotationTime ? mRotTimeAccum : 0;
     mRotTimeAccum = 0;
     mPrevScanState = mScanState;
@@ -56,7 +56,7 @@ int CSkarvIO::UpdateScanData() {
     result = mScanDataSize;
     mFoundScanSize = mScanDataSize;
     mScanDataSize = 0;
-    std::printf("foundScanSize = %d\n", result);
+    DiagPrintf(EDiagLevel::ePerUpdate, "foundScanSize = %d\n", result);
   }
   // Out-of-range points stay in the scan as zero, one point per record.
   if (mCurDistance > kMaxDistance || static_cast<double>(mCurWidth) > kErrorWidth) {

@@ -2,8 +2,7 @@
 
 #include "SkarvIO.h"
 
-#include <iostream>
-
+#include "Diagnostics.h"
 #include "GeneralException.h"
 
 CSkarvIO::CSkarvIO() { mMutex.Initialize(); }
@@ -47,7 +46,7 @@ void CSkarvIO::Initialize(int /*msPerSample*/) {
     mPort.Initialize(kVendorId, kProductId);
   } catch (const GeneralException& e) {
     NoteOpenFailure(e);
-    e.OutputText(std::cout);
+    e.OutputText(DiagOut());
   }
 }
 

@@ -1,14 +1,15 @@
 #include "KivCmdPipe.h"
 
-#include <cstdio>
 #include <mutex>
 
+#include "Diagnostics.h"
 #include "GeneralException.h"
 
 void CUSBKivCmdPipe::Initialize(int pipeNumber) { CUSBInteruptPipe::Initialize(pipeNumber, 1); }
 
 bool CUSBKivCmdPipe::WriteCommand(uint8_t command, uint16_t data, uint16_t cmdNumber) {
-  printf("------------------- Sending command = %c, data = %d, num = %d\n", command, data, cmdNumber);
+  DiagPrintf(EDiagLevel::eAlways, "------------------- Sending command = %c, data = %d, num = %d\n", command, data,
+             cmdNumber);
 
   // Held across the wait, the check, the fill and the start (the wait gives
   // it back while it sleeps), so the pipe cannot be detached, nor another
@@ -29,7 +30,7 @@ int CUSBKivCmdPipe::ProcessPipeData(uint8_t* inDataPtr, int bytesInPipe) {
   if (!kiv::DecodeParameterFrame(inDataPtr, bytesInPipe, &mReceivedParams)) {
     return 0;
   }
-  printf("Processing parameters count = %d\n", mReceivedParams.CmdCount);
+  DiagPrintf(EDiagLevel::eAlways, "Processing parameters count = %d\n", mReceivedParams.CmdCount);
   return 1;
 }
 

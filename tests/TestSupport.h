@@ -1,30 +1,29 @@
 #pragma once
-// Small helpers shared by the test programs: capturing what a step prints,
-// counting lines in it, and reading back the Count column of a recording.
+// Small helpers shared by the test programs: capturing what a step prints
+// through the diagnostics sink, counting lines in it, and reading back the
+// Count column of a recording.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
-// Runs `step` with standard output captured and returns what it printed; an
-// exception from `step` passes on, with what it printed in `printed`.
+#include "DiagCapture.h"
+
+// Runs `step` with the standard output lines captured and returns what it
+// printed; an exception from `step` passes on, with what it printed in `printed`.
 template <typename Step>
 std::string Quietly(Step step, std::string* printed = nullptr) {
-  testing::internal::CaptureStdout();
+  CDiagCapture capture;
   try {
     step();
   } catch (...) {
-    std::fflush(stdout);
-    const std::string out = testing::internal::GetCapturedStdout();
-    if (printed) *printed = out;
+    if (printed) *printed = capture.Text();
     throw;
   }
-  std::fflush(stdout);
-  return testing::internal::GetCapturedStdout();
+  return capture.Text();
 }
 
 inline size_t Occurrences(const std::string& text, const std::string& what) {

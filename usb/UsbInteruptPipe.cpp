@@ -1,11 +1,11 @@
 #include "UsbInteruptPipe.h"
 
 #include <chrono>
-#include <cstdio>
 #include <new>
 #include <system_error>
 #include <thread>
 
+#include "Diagnostics.h"
 #include "GeneralException.h"
 
 CUSBInteruptPipe::~CUSBInteruptPipe() {
@@ -103,7 +103,7 @@ int CUSBInteruptPipe::GetPipeData() {
       mActive = false;
     }
   }
-  std::printf("Running Interupt Read blocks processed = %d\n", result);
+  DiagPrintf(EDiagLevel::eAlways, "Running Interupt Read blocks processed = %d\n", result);
   return result;
 }
 
@@ -113,7 +113,7 @@ void CUSBInteruptPipe::StartNextWrite() {
     return;
   }
   mActive = true;
-  std::printf("Running Interupt write\n");
+  DiagPrintf(EDiagLevel::eAlways, "Running Interupt write\n");
   AcquireOrThrow("Couldn't get new overlaped transfer.");
   UsbK_WritePipe(DeviceHandle(), static_cast<uint8_t>(mPipeNumber), mBuffer.get(), mTransferLength, nullptr,
                  mOverlapped);

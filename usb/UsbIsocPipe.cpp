@@ -1,8 +1,8 @@
 #include "UsbIsocPipe.h"
 
-#include <cstdio>
 #include <new>
 
+#include "Diagnostics.h"
 #include "GeneralException.h"
 
 void CUSBIsocPipe::Initialize(int pipeNumber, int framesPerTransfer, int maxOverlapingTransfers) {
@@ -15,7 +15,7 @@ void CUSBIsocPipe::GetFrameNumber() {
   if (!UsbK_GetCurrentFrameNumber(DeviceHandle(), &current)) {
     throw GeneralException("Can't get frame number. %x\n", static_cast<int32_t>(GetLastError()));
   }
-  std::printf("Getting new Frame #\n");
+  DiagPrintf(EDiagLevel::eAlways, "Getting new Frame #\n");
   // Far enough ahead that every block of the ring can be queued before its
   // first frame comes, and on a multiple of the frames per transfer.
   const uint32_t next = current + static_cast<uint32_t>(mMaxOverlapingTransfers * mFramesPerTransfer * 2 + 1000);
@@ -45,7 +45,7 @@ void CUSBIsocPipe::Attach(CUSBPort* theUSBPort, int theLength) {
       throw GeneralException("IsoK_SetPackets failed.", mStatus);
     }
     block.Packets = block.IsoContext->IsoPackets;
-    std::printf("OvlK_Acquire for transfer block = %d\n", i);
+    DiagPrintf(EDiagLevel::eAlways, "OvlK_Acquire for transfer block = %d\n", i);
     if (!OvlK_Acquire(&block.Overlapped, mOverlappedPool)) {
       mStatus = static_cast<int32_t>(GetLastError());
       throw GeneralException("OvlK_Acquire failed.", mStatus);
@@ -90,7 +90,7 @@ void CUSBIsocPipe::CatchUpWithBus() {
   // queued again only one transfer further on, so the ring would crawl back
   // to the bus for many seconds. It restarts at the next transfer boundary
   // instead; the blocks behind follow it in ring order.
-  std::printf("Getting new Frame #\n");
+  DiagPrintf(EDiagLevel::eAlways, "Getting new Frame #\n");
   const uint32_t frames = static_cast<uint32_t>(mFramesPerTransfer);
   mNextStartFrame = current + frames - current % frames;
 }
@@ -138,7 +138,7 @@ int CUSBIsocPipe::GetNextPipeData() {
     done = OvlK_Wait(block.Overlapped, 0, KOVL_WAIT_FLAG_NONE, &bytes);
     const uint32_t error = done ? kErrorSuccess : GetLastError();
     if (error == kErrorOperationAborted) {
-      std::printf("Aborted Transfer\n");
+      DiagPrintf(EDiagLevel::eAlways, "Aborted Transfer\n");
       GetFrameNumber();
       done = true;
     } else if (!done && error != kErrorSemTimeout) {
@@ -151,12 +151,12 @@ int CUSBIsocPipe::GetNextPipeData() {
   } else {
     done = OvlK_WaitOrCancel(block.Overlapped, 0, &bytes);
     if (bytes == 0) {
-      std::printf("GetNextPipeData Warning... Transfer timed out.\n");
+      DiagPrintf(EDiagLevel::eAlways, "GetNextPipeData Warning... Transfer timed out.\n");
       GetFrameNumber();
     }
     done = true;
   }
-  std::printf("GetNextPipeData bytesTransfered = %d\n", static_cast<int>(bytes));
+  DiagPrintf(EDiagLevel::ePerUpdate, "GetNextPipeData bytesTransfered = %d\n", static_cast<int>(bytes));
   if (!done) {
     return 0;
   }

@@ -1,9 +1,9 @@
 #include "UsbPipe.h"
 
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
+#include "Diagnostics.h"
 #include "GeneralException.h"
 #include "UsbPort.h"
 
@@ -34,7 +34,7 @@ void CUSBPipe::AttachLocked(CUSBPort* theUSBPort, int theLength) {
   mActive = false;
   mTransferLength = theLength;
   UsbK_ResetPipe(DeviceHandle(), static_cast<uint8_t>(mPipeNumber));
-  std::printf("Getting %d overlaping transfers\n", mMaxOverlapingTransfers);
+  DiagPrintf(EDiagLevel::eAlways, "Getting %d overlaping transfers\n", mMaxOverlapingTransfers);
   if (!OvlK_Init(&mOverlappedPool, DeviceHandle(), mMaxOverlapingTransfers, 0)) {
     throw GeneralException("Ovlk_Init failed.", static_cast<int32_t>(GetLastError()));
   }
@@ -57,7 +57,7 @@ void CUSBPipe::DetachLocked() {
     mOverlappedPool = nullptr;
   }
   mActive = false;
-  std::printf("Detach Abort Done\n");
+  DiagPrintf(EDiagLevel::eAlways, "Detach Abort Done\n");
 }
 
 int CUSBPipe::ProcessPipeData(uint8_t* /*inDataPtr*/, int /*bytesInPipe*/) { return 0; }

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <optional>
 
+#include "Diagnostics.h"
 #include "GeneralException.h"
 
 CClassMutex CUSBPort::mAddedRemovedLock;
@@ -110,8 +110,9 @@ void CUSBPort::Initialize(int vendorID, int productID) {
   params.Flags = KHOT_FLAG_PLUG_ALL_ON_INIT;
   std::snprintf(params.PatternMatch.DeviceInterfaceGUID, sizeof params.PatternMatch.DeviceInterfaceGUID, "%s",
                 kAllDevicesPattern);
-  std::printf("Initialize a HotK device notification event monitor..\n");
-  std::printf("Looking for 'DeviceInterfaceGUID's matching the pattern '%s'..\n", kAllDevicesPattern);
+  DiagPrintf(EDiagLevel::eAlways, "Initialize a HotK device notification event monitor..\n");
+  DiagPrintf(EDiagLevel::eAlways, "Looking for 'DeviceInterfaceGUID's matching the pattern '%s'..\n",
+             kAllDevicesPattern);
 
   {
     CPortLock lock;
@@ -129,13 +130,13 @@ void CUSBPort::Initialize(int vendorID, int productID) {
 
   if (!HotK_Init(&mHotMonitor, &params)) {
     const uint32_t error = GetLastError();
-    std::printf("HotK_Init failed. ErrorCode: %08Xh\n", error);
+    DiagPrintf(EDiagLevel::eAlways, "HotK_Init failed. ErrorCode: %08Xh\n", error);
     if (firstAttempt) {
-      firstAttempt->OutputText(std::cout);
+      firstAttempt->OutputText(DiagOut());
     }
     throw GeneralException("HotK_Init Failed", static_cast<int32_t>(error));
   }
-  std::printf("HotK monitor initialized successfully!\n");
+  DiagPrintf(EDiagLevel::eAlways, "HotK monitor initialized successfully!\n");
   if (firstAttempt) {
     throw *firstAttempt;
   }
@@ -148,15 +149,15 @@ void CUSBPort::AttachOrRemoveDevice() {
       return;
     }
     mDeviceAddedCount = 0;
-    std::printf("Adding device.\n");
+    DiagPrintf(EDiagLevel::eAlways, "Adding device.\n");
     if (!USBGetDevice(&mDeviceList, &mDeviceInfo, mVendorID, mProductID)) {
       return;
     }
     KUSB_HANDLE handle = nullptr;
     if (!UsbK_Init(&handle, mDeviceInfo)) {
       const uint32_t error = GetLastError();
-      std::printf("UsbK_Init failed. ErrorCode: %08Xh\n", error);
-      std::fputs(OpenFailureHint(error), stdout);
+      DiagPrintf(EDiagLevel::eAlways, "UsbK_Init failed. ErrorCode: %08Xh\n", error);
+      DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, OpenFailureHint(error));
       LstK_Free(mDeviceList);
       mDeviceList = nullptr;
       mDeviceInfo = nullptr;
@@ -166,7 +167,7 @@ void CUSBPort::AttachOrRemoveDevice() {
     mUSBHandle = handle;
     FindInterfaces();
     SetOpenDevicePath(mDeviceInfo->DevicePath);
-    std::printf("Device opened successfully!\n");
+    DiagPrintf(EDiagLevel::eAlways, "Device opened successfully!\n");
     return;
   }
 
@@ -175,7 +176,7 @@ void CUSBPort::AttachOrRemoveDevice() {
   }
   CPortLock lock;
   const bool pending = mRemovedDevicePath[0] != '\0';
-  std::printf("Deviced clean path = %s\n", pending ? mRemovedDevicePath : mOpenDevicePath);
+  DiagPrintf(EDiagLevel::eAlways, "Deviced clean path = %s\n", pending ? mRemovedDevicePath : mOpenDevicePath);
   const bool ours = mOpenDeviceRemoved.load() ||
                     (mDeviceInfo && std::strncmp(mRemovedDevicePath, mDeviceInfo->DevicePath, kPathLength) == 0);
   // The notice is acted on once: for our device by cleaning up, for any
@@ -194,16 +195,16 @@ bool CUSBPort::USBGetDevice(KLST_HANDLE* DeviceList, KLST_DEVINFO_HANDLE* Device
   unsigned count = 0;
   LstK_Count(*DeviceList, &count);
   if (count == 0) {
-    std::printf("Device list empty.\n");
+    DiagPrintf(EDiagLevel::eAlways, "Device list empty.\n");
     LstK_Free(*DeviceList);
     *DeviceList = nullptr;
     return false;
   }
-  std::printf("Looking for device vid/pid %04X/%04X..\n", theVid, thePid);
+  DiagPrintf(EDiagLevel::eAlways, "Looking for device vid/pid %04X/%04X..\n", theVid, thePid);
   if (LstK_FindByVidPid(*DeviceList, theVid, thePid, DeviceInfo)) {
     const KLST_DEVINFO& info = **DeviceInfo;
-    std::printf("Using %04X:%04X (%s): %s - %s\n", info.Common.Vid, info.Common.Pid, info.Common.InstanceID,
-                info.DeviceDesc, info.Mfg);
+    DiagPrintf(EDiagLevel::eAlways, "Using %04X:%04X (%s): %s - %s\n", info.Common.Vid, info.Common.Pid,
+               info.Common.InstanceID, info.DeviceDesc, info.Mfg);
     return true;
   }
   *DeviceInfo = nullptr;
@@ -228,22 +229,22 @@ void CUSBPort::FindInterfaces() {
     }
     WINUSB_PIPE_INFORMATION pipeInfo{};
     for (uint8_t index = 0; UsbK_QueryPipe(handle, mAltSettingNumber, index, &pipeInfo); ++index) {
-      std::printf("Working on pipe %x\n", pipeInfo.PipeId);
+      DiagPrintf(EDiagLevel::eAlways, "Working on pipe %x\n", pipeInfo.PipeId);
       for (CUSBPipe* pipe : mPipeList) {
         if (pipe->mPipeNumber == pipeInfo.PipeId) {
           pipe->Attach(this, pipeInfo.MaximumPacketSize);
-          std::printf("Found pipe and attached Rate = %d.\n", pipeInfo.Interval);
+          DiagPrintf(EDiagLevel::eAlways, "Found pipe and attached Rate = %d.\n", pipeInfo.Interval);
         }
       }
     }
-    std::printf("checking pipes\n");
+    DiagPrintf(EDiagLevel::eAlways, "checking pipes\n");
     for (CUSBPipe* pipe : mPipeList) {
       if (!pipe->mUSBPort.load()) {
         throw GeneralException("All pipes not attached", 0);
       }
     }
   } catch (const GeneralException& e) {
-    std::printf("Exception\n");
+    DiagPrintf(EDiagLevel::eAlways, "Exception\n");
     CleanInterface();
     throw GeneralException(e);
   }
@@ -263,14 +264,14 @@ void CUSBPort::CleanInterface() {
     mDeviceList = nullptr;
     mDeviceInfo = nullptr;
   }
-  std::printf("Cleanup interface done \n");
+  DiagPrintf(EDiagLevel::eAlways, "Cleanup interface done \n");
 }
 
 void CUSBPort::CleanPort() {
   CPortLock lock;
   SetOpenDevicePath("");
-  std::fprintf(stderr, "Clean Port.\n");
-  std::printf("Removed cleanup start \n");
+  DiagErrorPrintf("Clean Port.\n");
+  DiagPrintf(EDiagLevel::eAlways, "Removed cleanup start \n");
   for (CUSBPipe* pipe : mPipeList) {
     pipe->Detach();
   }
@@ -282,7 +283,7 @@ void CUSBPort::CleanPort() {
   if (KUSB_HANDLE handle = mUSBHandle.exchange(nullptr)) {
     UsbK_Free(handle);
   }
-  std::printf("Cleanup interface done \n");
+  DiagPrintf(EDiagLevel::eAlways, "Cleanup interface done \n");
 }
 
 void DeviceAdded(KHOT_HANDLE /*handle*/, KLST_DEVINFO_HANDLE DeviceInfo, KLST_SYNC_FLAG NotificationType) {
@@ -290,7 +291,8 @@ void DeviceAdded(KHOT_HANDLE /*handle*/, KLST_DEVINFO_HANDLE DeviceInfo, KLST_SY
     return;
   }
   const bool arrival = NotificationType == KLST_SYNC_FLAG_ADDED;
-  std::printf(
+  DiagPrintf(
+      EDiagLevel::eAlways,
       "\n[%s] %s (%s) [%s]\n  InstanceID          : %s\n  DeviceInterfaceGUID : %s\n  DevicePath          : %s\n  \n",
       arrival ? "ARRIVAL" : "REMOVAL", DeviceInfo->DeviceDesc, DeviceInfo->Mfg, DeviceInfo->Service,
       DeviceInfo->DeviceID, DeviceInfo->DeviceInterfaceGUID, DeviceInfo->DevicePath);

@@ -11,9 +11,11 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "ClientRun.h"
+#include "DiagCapture.h"
 #include "KivControl.h"
 #include "KivView.h"
 #include "SkarvIO.h"
@@ -43,7 +45,7 @@ TEST(ClientHangUp, WhileRecordingEndsInOrderWithTheFileOnACompleteLine) {
   bool hungUp = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
 
-  testing::internal::CaptureStdout();
+  auto capture = std::make_unique<CDiagCapture>();
   const int result = RunClient(app, *io, [&](KivView& view, KivControl& control) {
     control.ButtonSaveFile->click();
     auto* poll = new QTimer(&view);
@@ -61,8 +63,8 @@ TEST(ClientHangUp, WhileRecordingEndsInOrderWithTheFileOnACompleteLine) {
     });
     poll->start(20);
   });
-  std::fflush(stdout);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = capture->Take();
+  capture.reset();
   io.reset();
 
   EXPECT_TRUE(hungUp) << "the recording never grew";

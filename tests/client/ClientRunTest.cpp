@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,7 +53,7 @@ TEST(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
   bool recordingAsked = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
 
-  testing::internal::CaptureStdout();
+  auto capture = std::make_unique<CDiagCapture>();
   const int result = RunClient(app, *io, [&](KivView& view, KivControl& control) {
     auto* poll = new QTimer(&view);
     QObject::connect(poll, &QTimer::timeout, &view, [&, poll] {
@@ -73,8 +74,8 @@ TEST(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
     });
     poll->start(50);
   });
-  std::fflush(stdout);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = capture->Take();
+  capture.reset();
   io.reset();  // the controller's clean-up closes the recording
   simulation.bus->SetPacketObserver(nullptr);
 

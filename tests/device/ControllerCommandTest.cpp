@@ -11,16 +11,17 @@ using ControllerCommandTest = ControllerFixture;
 
 TEST_F(ControllerCommandTest, CommandsWithoutDeviceSendAndPrintNothing) {
   io->mStatusRetries = 5;
-  testing::internal::CaptureStdout();
-  for (const T_Command& command : kCommands) {
-    if (command.Setter) {
-      (io.get()->*command.Setter)(70000);
-      (io.get()->*command.Setter)(-1);
-    } else {
-      (io.get()->*command.Operation)();
+  const std::string printed = Quietly([&] {
+    for (const T_Command& command : kCommands) {
+      if (command.Setter) {
+        (io.get()->*command.Setter)(70000);
+        (io.get()->*command.Setter)(-1);
+      } else {
+        (io.get()->*command.Operation)();
+      }
     }
-  }
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  });
+  EXPECT_EQ(printed, "");
   EXPECT_EQ(io->mCmdNumber, 10);
   EXPECT_EQ(io->mStatusState, CSkarvIO::kStatusRequest);
   EXPECT_EQ(io->mStatusRetries, 0);

@@ -141,21 +141,17 @@ TEST_F(ControllerMeasurementTest, InitializeIgnoresItsArgumentAndResetsTheState)
   ExpectInitialState(*io);
 
   auto other = std::make_unique<CSkarvIO>();
-  testing::internal::CaptureStdout();
-  other->Initialize(0);
-  testing::internal::GetCapturedStdout();
+  Quietly([&] { other->Initialize(0); });
   ExpectInitialState(*other);
-  testing::internal::CaptureStdout();
-  other.reset();
-  testing::internal::GetCapturedStdout();
+  Quietly([&] { other.reset(); });
 
   // Measurements, a finished scan and handshake polls, then again.
-  testing::internal::CaptureStdout();
-  Feed(MakeRecord(1000.0, 50, 0, 300));
-  Feed(MakeRecord(6000.0, 50, 1, 300));
-  io->HandleStatusPipe();
-  io->Initialize(0);
-  testing::internal::GetCapturedStdout();
+  Quietly([&] {
+    Feed(MakeRecord(1000.0, 50, 0, 300));
+    Feed(MakeRecord(6000.0, 50, 1, 300));
+    io->HandleStatusPipe();
+    io->Initialize(0);
+  });
   ExpectInitialState(*io);
 }
 

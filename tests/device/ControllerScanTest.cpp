@@ -58,13 +58,13 @@ TEST_F(ControllerScanTest, FirstRecordWithBitSetEndsAnEmptyScan) {
 }
 
 TEST_F(ControllerScanTest, FullBufferEndsTheScanAt1999Points) {
-  testing::internal::CaptureStdout();
-  for (int i = 1; i <= 2500; ++i) {
-    const int result = Feed(MakeRecord(static_cast<double>(i % 1000), 50, 0, 0));
-    EXPECT_EQ(result, i == 2000 ? 1999 : 0) << "record " << i;
-  }
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Edge Found IndexTime = 0 Data size = 1999\nfoundScanSize = 1999\n");
+  const std::string printed = Quietly([&] {
+    for (int i = 1; i <= 2500; ++i) {
+      const int result = Feed(MakeRecord(static_cast<double>(i % 1000), 50, 0, 0));
+      EXPECT_EQ(result, i == 2000 ? 1999 : 0) << "record " << i;
+    }
+  });
+  EXPECT_EQ(printed, "Edge Found IndexTime = 0 Data size = 1999\nfoundScanSize = 1999\n");
   EXPECT_EQ(io->mFoundScanSize, 1999);
   EXPECT_EQ(io->mLastScanDist[1998], 999.0);
   EXPECT_EQ(io->mScanDataSize, 501);
@@ -79,7 +79,7 @@ TEST_F(ControllerScanTest, RotationTimeSumsDeltaTimesUpToTheEndingRecord) {
     int expected;
   };
   const Case cases[] = {{3000, 3000, 9000}, {4000, 4000, 0}, {3333, 3334, 0}, {3333, 3333, 9999}, {1000, 1000, 3000}};
-  testing::internal::CaptureStdout();
+  CDiagCapture printed;
   int bit = 0;
   for (const Case& c : cases) {
     const int previous = io->GetCurRotTime();
@@ -90,7 +90,6 @@ TEST_F(ControllerScanTest, RotationTimeSumsDeltaTimesUpToTheEndingRecord) {
     Feed(MakeRecord(100.0, 50, bit, c.lastDeltTime));
     EXPECT_EQ(io->GetCurRotTime(), c.expected) << "delta times " << c.deltTime << ", " << c.lastDeltTime;
   }
-  testing::internal::GetCapturedStdout();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "SkarvIO.h"
+#include "TestSupport.h"
 
 using Record = CUSBKivDataPipe::T_Record;
 
@@ -27,16 +28,12 @@ class ControllerFixture : public ::testing::Test {
   void SetUp() override {
     io = std::make_unique<CSkarvIO>();
     // No backend is set: the port's start fails and is reported on stdout.
-    testing::internal::CaptureStdout();
-    io->Initialize(10);
-    testing::internal::GetCapturedStdout();
+    Quietly([&] { io->Initialize(10); });
   }
 
   void TearDown() override {
     // The port reports its clean-up.
-    testing::internal::CaptureStdout();
-    io.reset();
-    testing::internal::GetCapturedStdout();
+    Quietly([&] { io.reset(); });
   }
 
   // One step of the record loop: measurements, CSV line, scan point.
@@ -48,12 +45,12 @@ class ControllerFixture : public ::testing::Test {
 
   // Feeds one record and returns what the controller printed.
   std::string FeedCaptured(const Record& record, int* result = nullptr) {
-    testing::internal::CaptureStdout();
-    const int points = Feed(record);
+    int points = 0;
+    const std::string printed = Quietly([&] { points = Feed(record); });
     if (result) {
       *result = points;
     }
-    return testing::internal::GetCapturedStdout();
+    return printed;
   }
 
   std::unique_ptr<CSkarvIO> io;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +14,7 @@
 #include "KivCmdPipe.h"
 #include "UsbPort.h"
 #include "usb/VirtualSensorFixture.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -30,21 +30,17 @@ class KivCmdPipeDeviceTest : public VirtualSensorFixture {
     port = std::make_unique<CUSBPort>();
     port->AddPipe(&commandPipe);
     port->AddPipe(&statusPipe);
-    testing::internal::CaptureStdout();
-    port->Initialize(0xE785, 0x64F2);
-    UsbLib_FlushHotplug();  // the arrival notice is printed before any test output
-    fflush(stdout);
-    testing::internal::GetCapturedStdout();
+    Quietly([&] {
+      port->Initialize(0xE785, 0x64F2);
+      UsbLib_FlushHotplug();  // the arrival notice is printed before any test output
+    });
     ASSERT_NE(commandPipe.mUSBPort.load(), nullptr);
     ASSERT_NE(statusPipe.mUSBPort.load(), nullptr);
     ASSERT_GE(commandPipe.mTransferLength, 5);
   }
 
   void TearDown() override {
-    testing::internal::CaptureStdout();
-    port.reset();
-    fflush(stdout);
-    testing::internal::GetCapturedStdout();
+    Quietly([&] { port.reset(); });
     VirtualSensorFixture::TearDown();
   }
 
@@ -61,20 +57,17 @@ class KivCmdPipeDeviceTest : public VirtualSensorFixture {
   }
 
   std::string Write(uint8_t command, uint16_t data, uint16_t number) {
-    testing::internal::CaptureStdout();
-    commandPipe.WriteCommand(command, data, number);
-    fflush(stdout);
-    std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed = Quietly([&] { commandPipe.WriteCommand(command, data, number); });
     EXPECT_TRUE(WaitIdle(commandPipe));
     return printed;
   }
 
   int ReadStatus(Params* out) {
-    testing::internal::CaptureStdout();
-    statusPipe.StartNextRead();
-    const int result = statusPipe.ReadParams(out);
-    fflush(stdout);
-    testing::internal::GetCapturedStdout();
+    int result = 0;
+    Quietly([&] {
+      statusPipe.StartNextRead();
+      result = statusPipe.ReadParams(out);
+    });
     return result;
   }
 
@@ -122,17 +115,16 @@ TEST_F(KivCmdPipeDeviceTest, CommandFrameIsLaidOutBigEndianAndRestZeroed) {
 TEST_F(KivCmdPipeDeviceTest, CommandWhileWritePendingLeavesBufferAlone) {
   FillBuffer(0x5A);
   commandPipe.mActive = true;  // as while a previous write is in flight and never ends
-  testing::internal::CaptureStdout();
   std::string message;
   int32_t code = 0;
-  try {
-    commandPipe.WriteCommand('B', 1, 2);
-  } catch (const GeneralException& e) {
-    message = e.Message();
-    code = e.ErrorCode();
-  }
-  fflush(stdout);
-  const std::string printed = testing::internal::GetCapturedStdout();
+  const std::string printed = Quietly([&] {
+    try {
+      commandPipe.WriteCommand('B', 1, 2);
+    } catch (const GeneralException& e) {
+      message = e.Message();
+      code = e.ErrorCode();
+    }
+  });
   commandPipe.mActive = false;
   EXPECT_EQ(printed, "------------------- Sending command = B, data = 1, num = 2\n");
   EXPECT_EQ(message, "Previous command still being written.") << "refused aloud, not dropped";

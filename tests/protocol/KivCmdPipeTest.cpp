@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "KivCmdPipe.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -33,10 +33,9 @@ class KivCmdPipeTest : public ::testing::Test {
   void SetUp() override { pipe.Initialize(0x81); }
 
   int Process(std::vector<uint8_t>& frame, std::string* printed = nullptr) {
-    testing::internal::CaptureStdout();
-    const int result = pipe.ProcessPipeData(frame.data(), static_cast<int>(frame.size()));
-    fflush(stdout);
-    const std::string output = testing::internal::GetCapturedStdout();
+    int result = 0;
+    const std::string output =
+        Quietly([&] { result = pipe.ProcessPipeData(frame.data(), static_cast<int>(frame.size())); });
     if (printed) {
       *printed = output;
     }
@@ -93,11 +92,8 @@ TEST_F(KivCmdPipeTest, ReadParamsWithoutPendingReadHandsOutLastBlock) {
 }
 
 TEST_F(KivCmdPipeTest, WriteOnDetachedPipeIsPrintedAndDropped) {
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(pipe.WriteCommand('F', 1, 9)) << "nothing was started";
-  fflush(stdout);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "------------------- Sending command = F, data = 1, num = 9\n");
+  const std::string printed = Quietly([&] { EXPECT_FALSE(pipe.WriteCommand('F', 1, 9)) << "nothing was started"; });
+  EXPECT_EQ(printed, "------------------- Sending command = F, data = 1, num = 9\n");
   EXPECT_FALSE(pipe.mActive.load());
   EXPECT_EQ(pipe.mBuffer, nullptr);
 }

@@ -92,13 +92,16 @@ TEST_F(UsbPort, RemovalCleansUpAndReplugOpensWithFreshResources) {
   });
   ASSERT_FALSE(dataPipe.counts.empty());
 
-  testing::internal::CaptureStderr();
-  const std::string out = Quietly([&] {
-    bus->Unplug(sensor);
-    ASSERT_TRUE(UsbLib_FlushHotplug());
-    port->AttachOrRemoveDevice();
-  });
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Clean Port.\n");
+  std::string out;
+  {
+    const CDiagCapture errors(EDiagStream::eErr);
+    out = Quietly([&] {
+      bus->Unplug(sensor);
+      ASSERT_TRUE(UsbLib_FlushHotplug());
+      port->AttachOrRemoveDevice();
+    });
+    EXPECT_EQ(errors.Text(), "Clean Port.\n");
+  }
   const std::string cleanup = "Deviced clean path = " + path +
                               "\nRemoved cleanup start \nDetach Abort Done\nDetach Abort Done\nDetach Abort Done\n"
                               "Cleanup interface done \n";
@@ -169,12 +172,14 @@ TEST_F(UsbPort, QuickReplugBeforeTheNextUpdateIsCleanedUpAndReopened) {
     bus->Plug(sensor);
     ASSERT_TRUE(UsbLib_FlushHotplug());
   });
-  testing::internal::CaptureStderr();
-  const std::string out = Quietly([&] {
-    port->AttachOrRemoveDevice();  // cleans up the old connection
-    port->AttachOrRemoveDevice();  // opens the new one
-  });
-  testing::internal::GetCapturedStderr();
+  std::string out;
+  {
+    const CDiagCapture errors(EDiagStream::eErr);
+    out = Quietly([&] {
+      port->AttachOrRemoveDevice();  // cleans up the old connection
+      port->AttachOrRemoveDevice();  // opens the new one
+    });
+  }
   EXPECT_NE(out.find("Removed cleanup start"), std::string::npos) << out;
   EXPECT_NE(out.find("Device opened successfully!"), std::string::npos) << out;
   ASSERT_NE(port->mUSBHandle.load(), nullptr);
