@@ -9,7 +9,7 @@ add_library(skarv_client STATIC
   ${CMAKE_CURRENT_LIST_DIR}/VirtualSensorSetup.cpp
 )
 target_include_directories(skarv_client PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(skarv_client PUBLIC skarv_ui)
+target_link_libraries(skarv_client PUBLIC skarv_ui skarv_backends)
 
 add_executable(skarv-client ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(skarv-client PRIVATE skarv_client)
