@@ -18,7 +18,7 @@
 
 #include "SkarvIO.h"
 #include "TestSupport.h"
-#include "usb/VirtualSensorFixture.h"
+#include "backends/VirtualSensorFixture.h"
 
 class EndToEndFixture : public VirtualSensorFixture {
  protected:

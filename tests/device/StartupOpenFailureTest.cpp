@@ -7,7 +7,7 @@
 
 #include "SkarvIO.h"
 #include "TestSupport.h"
-#include "usb/VirtualSensorFixture.h"
+#include "backends/VirtualSensorFixture.h"
 
 namespace {
 

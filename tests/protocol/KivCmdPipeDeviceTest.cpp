@@ -13,7 +13,7 @@
 #include "GeneralException.h"
 #include "KivCmdPipe.h"
 #include "UsbPort.h"
-#include "usb/VirtualSensorFixture.h"
+#include "backends/VirtualSensorFixture.h"
 #include "TestSupport.h"
 
 namespace {

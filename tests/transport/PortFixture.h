@@ -15,7 +15,7 @@
 #include "UsbIsocPipe.h"
 #include "UsbPort.h"
 #include "TestSupport.h"
-#include "VirtualSensorFixture.h"
+#include "backends/VirtualSensorFixture.h"
 
 class CountingIsocPipe : public CUSBIsocPipe {
  public:

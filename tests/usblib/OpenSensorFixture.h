@@ -6,7 +6,7 @@
 #include <array>
 #include <vector>
 
-#include "VirtualSensorFixture.h"
+#include "backends/VirtualSensorFixture.h"
 
 constexpr uint8_t kCommandPipe = 0x01;
 constexpr uint8_t kStatusPipe = 0x81;

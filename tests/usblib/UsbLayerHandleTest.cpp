@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "VirtualSensorFixture.h"
+#include "backends/VirtualSensorFixture.h"
 
 namespace {
 
