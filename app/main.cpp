@@ -23,16 +23,16 @@ int main(int argc, char** argv) {
   const std::string program = argc > 0 ? argv[0] : "skarv-client";
   const T_ClientOptions options = ParseClientOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
   if (!options.error.empty()) {
-    std::fprintf(stderr, "%s: %s\n%s", program.c_str(), options.error.c_str(), ClientUsage(program).c_str());
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": " + options.error + "\n" + ClientUsage(program));
     return 2;
   }
   if (options.help) {
-    std::fputs(ClientUsage(program).c_str(), stdout);
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, ClientUsage(program));
     return 0;
   }
   if (!DisplayAvailable(DisplayEnvironmentOfProcess())) {
     // Qt would abort inside its platform plugin; say what is missing instead.
-    std::fputs(NoDisplayMessage(program).c_str(), stderr);
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, NoDisplayMessage(program));
     return 1;
   }
   // Diagnostics reach the terminal line by line, in the order printed.
