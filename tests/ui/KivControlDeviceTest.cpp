@@ -34,6 +34,16 @@ class KivControlOnSensor : public EndToEndFixture {
     bus->Advance(10);
     controller->UpdateContiniousData();
   }
+
+  // Gives the panel the controller and the plot limits its bars are drawn to.
+  void Attach(KivControl& panel) {
+    panel.SetSkarvIO(controller.get());
+    panel.SetMaxDistPtr(&plotDistance);
+    panel.SetMaxWidthPtr(&plotWidth);
+  }
+
+  std::atomic<int32_t> plotDistance{120};
+  std::atomic<int32_t> plotWidth{400};
 };
 
 std::optional<sim::CVirtualSensor::ReceivedCommand> FindCommand(const sim::CVirtualSensor& sensor, uint8_t code) {
@@ -45,13 +55,9 @@ std::optional<sim::CVirtualSensor::ReceivedCommand> FindCommand(const sim::CVirt
 
 TEST_F(KivControlOnSensor, OnlyWholeNumbersFrom0To65535AreSentFromTheWorker) {
   TestApp();
-  std::atomic<int32_t> plotDistance{120};
-  std::atomic<int32_t> plotWidth{400};
   const std::string out = Quietly([&] {
     KivControl panel;
-    panel.SetSkarvIO(controller.get());
-    panel.SetMaxDistPtr(&plotDistance);
-    panel.SetMaxWidthPtr(&plotWidth);
+    Attach(panel);
     panel.Start();
 
     // The first ticks ask for the device's status and show its settings
@@ -97,13 +103,9 @@ TEST_F(KivControlOnSensor, OnlyWholeNumbersFrom0To65535AreSentFromTheWorker) {
 
 TEST_F(KivControlOnSensor, ATypedScanRateSurvivesTheRefreshesAndIsWhatIsSent) {
   TestApp();
-  std::atomic<int32_t> plotDistance{120};
-  std::atomic<int32_t> plotWidth{400};
   const std::string out = Quietly([&] {
     KivControl panel;
-    panel.SetSkarvIO(controller.get());
-    panel.SetMaxDistPtr(&plotDistance);
-    panel.SetMaxWidthPtr(&plotWidth);
+    Attach(panel);
     panel.show();
     QApplication::setActiveWindow(&panel);
     panel.Start();
@@ -132,13 +134,9 @@ TEST_F(KivControlOnSensor, ATypedScanRateSurvivesTheRefreshesAndIsWhatIsSent) {
 
 TEST_F(KivControlOnSensor, StatusLineFollowsTheSensorInAndOut) {
   TestApp();
-  std::atomic<int32_t> plotDistance{120};
-  std::atomic<int32_t> plotWidth{400};
   Quietly([&] {
     KivControl panel;
-    panel.SetSkarvIO(controller.get());
-    panel.SetMaxDistPtr(&plotDistance);
-    panel.SetMaxWidthPtr(&plotWidth);
+    Attach(panel);
     panel.Start();
     // Before the data path has looked at the sensor, there is none.
     EXPECT_TRUE(PumpUntil([&] { return panel.LabelStatus->text() == "No sensor - waiting for USB E785:64F2"; }));
@@ -164,8 +162,6 @@ TEST_F(KivControlOnSensor, StatusLineFollowsTheSensorInAndOut) {
 
 TEST_F(KivControlOnSensor, EverySettingButtonSendsItsBoxToTheSensor) {
   TestApp();
-  std::atomic<int32_t> plotDistance{120};
-  std::atomic<int32_t> plotWidth{400};
   std::vector<const T_Command*> settings;
   for (const T_Command& command : kCommands) {
     if (command.Box) settings.push_back(&command);
@@ -173,9 +169,7 @@ TEST_F(KivControlOnSensor, EverySettingButtonSendsItsBoxToTheSensor) {
   const auto typed = [](size_t i) { return static_cast<uint16_t>(1000 + i); };
   const std::string out = Quietly([&] {
     KivControl panel;
-    panel.SetSkarvIO(controller.get());
-    panel.SetMaxDistPtr(&plotDistance);
-    panel.SetMaxWidthPtr(&plotWidth);
+    Attach(panel);
     panel.Start();
     EXPECT_TRUE(PumpUntil([&] { return panel.ValBoxFarGain->text() == "100"; }));
     WaitIdle(controller->mCmdPipe);
