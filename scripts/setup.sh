@@ -19,6 +19,8 @@ packages=(
   xauth
   clang
   libclang-rt-14-dev
+  cyclonedds-dev
+  cyclonedds-tools
 )
 
 missing=()

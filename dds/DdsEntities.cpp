@@ -1,0 +1,114 @@
+#include "DdsEntities.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <memory>
+
+namespace skarvdds {
+
+namespace {
+
+struct CQosDeleter {
+  void operator()(dds_qos_t* qos) const { dds_delete_qos(qos); }
+};
+
+std::unique_ptr<dds_qos_t, CQosDeleter> Qos(bool reliable, int32_t depth) {
+  std::unique_ptr<dds_qos_t, CQosDeleter> qos(dds_create_qos());
+  dds_qset_reliability(qos.get(), reliable ? DDS_RELIABILITY_RELIABLE : DDS_RELIABILITY_BEST_EFFORT,
+                       DDS_MSECS(100));
+  dds_qset_durability(qos.get(), DDS_DURABILITY_VOLATILE);
+  dds_qset_history(qos.get(), DDS_HISTORY_KEEP_LAST, depth);
+  return qos;
+}
+
+std::string Reason(dds_return_t code) { return dds_strretcode(code); }
+
+}  // namespace
+
+bool DomainFromEnvironment(uint32_t& domain, std::string& error) {
+  const char* text = std::getenv("ROS_DOMAIN_ID");
+  domain = 0;
+  if (!text || !*text) {
+    return true;
+  }
+  const char* end = text + std::char_traits<char>::length(text);
+  const auto [ptr, ec] = std::from_chars(text, end, domain);
+  if (ec != std::errc() || ptr != end) {
+    error = std::string("ROS_DOMAIN_ID '") + text + "' is not a domain number";
+    return false;
+  }
+  return true;
+}
+
+CDdsParticipant::~CDdsParticipant() { Close(); }
+
+void CDdsParticipant::Close() {
+  if (mHandle > 0) {
+    dds_delete(mHandle);
+  }
+  mHandle = 0;
+}
+
+bool CDdsParticipant::Open(std::string& error) {
+  if (!DomainFromEnvironment(mDomain, error)) {
+    return false;
+  }
+  const dds_entity_t handle = dds_create_participant(mDomain, nullptr, nullptr);
+  if (handle < 0) {
+    error = "no participant on domain " + std::to_string(mDomain) + " (" + Reason(handle) +
+            "; is there a network interface, and is the domain in range?)";
+    return false;
+  }
+  mHandle = handle;
+  return true;
+}
+
+dds_entity_t CDdsParticipant::Topic(const dds_topic_descriptor_t& descriptor, const std::string& topic,
+                                    std::string& error) {
+  const dds_entity_t handle = dds_create_topic(mHandle, &descriptor, topic.c_str(), nullptr, nullptr);
+  if (handle < 0) {
+    error = "no topic " + topic + " (" + Reason(handle) + ")";
+    return 0;
+  }
+  return handle;
+}
+
+dds_entity_t CDdsParticipant::CreateWriter(const dds_topic_descriptor_t& descriptor, const std::string& topic,
+                                           int32_t depth, std::string& error) {
+  const dds_entity_t topicHandle = Topic(descriptor, topic, error);
+  if (topicHandle <= 0) {
+    return 0;
+  }
+  const auto qos = Qos(true, depth);
+  const dds_entity_t writer = dds_create_writer(mHandle, topicHandle, qos.get(), nullptr);
+  if (writer < 0) {
+    error = "no writer on " + topic + " (" + Reason(writer) + ")";
+    return 0;
+  }
+  return writer;
+}
+
+dds_entity_t CDdsParticipant::CreateReader(const dds_topic_descriptor_t& descriptor, const std::string& topic,
+                                           bool reliable, int32_t depth, std::string& error) {
+  const dds_entity_t topicHandle = Topic(descriptor, topic, error);
+  if (topicHandle <= 0) {
+    return 0;
+  }
+  const auto qos = Qos(reliable, depth);
+  const dds_entity_t reader = dds_create_reader(mHandle, topicHandle, qos.get(), nullptr);
+  if (reader < 0) {
+    error = "no reader on " + topic + " (" + Reason(reader) + ")";
+    return 0;
+  }
+  return reader;
+}
+
+uint32_t MatchedReaders(dds_entity_t writer) {
+  dds_publication_matched_status_t status{};
+  if (dds_get_publication_matched_status(writer, &status) < 0) {
+    return 0;
+  }
+  return status.current_count;
+}
+
+}  // namespace skarvdds

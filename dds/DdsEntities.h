@@ -1,0 +1,56 @@
+#pragma once
+// The Cyclone DDS entities every DDS front end needs: a participant on the
+// domain ROS 2 would use, and writers and readers with ROS 2's QoS. Errors
+// come back in plain words.
+
+#include <dds/dds.h>
+
+#include <cstdint>
+#include <string>
+
+namespace skarvdds {
+
+// History depth of the ROS message topics, and of the records topic: a
+// thousand updates, ten seconds of records, for a reader that falls behind
+// for a moment.
+inline constexpr int32_t kRosHistoryDepth = 10;
+inline constexpr int32_t kRecordHistoryDepth = 1000;
+
+// The domain from ROS_DOMAIN_ID, 0 when it is not set; false with `error`
+// set when it is not a number.
+bool DomainFromEnvironment(uint32_t& domain, std::string& error);
+
+// Owns a participant and, through it, every entity made under it.
+class CDdsParticipant {
+ public:
+  CDdsParticipant() = default;
+  ~CDdsParticipant();
+  CDdsParticipant(const CDdsParticipant&) = delete;
+  CDdsParticipant& operator=(const CDdsParticipant&) = delete;
+
+  // Joins the domain of ROS_DOMAIN_ID; false with `error` in plain words.
+  bool Open(std::string& error);
+  // Leaves the domain, deleting every entity made under the participant.
+  void Close();
+  bool IsOpen() const { return mHandle > 0; }
+  dds_entity_t Handle() const { return mHandle; }
+  uint32_t Domain() const { return mDomain; }
+
+  // A topic of `descriptor`'s type with a writer on it: reliable, volatile,
+  // keep last `depth`. Returns the writer, or 0 with `error` set.
+  dds_entity_t CreateWriter(const dds_topic_descriptor_t& descriptor, const std::string& topic, int32_t depth,
+                            std::string& error);
+  // A reader on such a topic: reliable or best effort, keep last `depth`.
+  dds_entity_t CreateReader(const dds_topic_descriptor_t& descriptor, const std::string& topic, bool reliable,
+                            int32_t depth, std::string& error);
+
+ private:
+  dds_entity_t Topic(const dds_topic_descriptor_t& descriptor, const std::string& topic, std::string& error);
+  dds_entity_t mHandle = 0;
+  uint32_t mDomain = 0;
+};
+
+// Readers that match `writer` now.
+uint32_t MatchedReaders(dds_entity_t writer);
+
+}  // namespace skarvdds

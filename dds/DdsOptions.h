@@ -1,0 +1,47 @@
+#pragma once
+// The command-line options of the DDS front end, shared by every program
+// that offers them: --publish with its namespace, frame and scale options,
+// and --subscribe. Each program's own parser hands the arguments it does not
+// know to TakeDdsOption.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace skarvdds {
+
+struct T_DdsOptions {
+  bool publish = false;
+  std::string ns;                // topics under "rt/<ns>/" when not empty
+  std::string frameId = "skarv";
+  // Metres per distance unit of the sensor. The protocol does not fix the
+  // unit; by default a distance of 100 is taken to be one metre.
+  double rangeScale = 0.01;
+  double imuRate = 100.0;        // Imu, MagneticField and Temperature messages a second
+  // Raw IMU counts to SI units: 16384 counts per g (a +-2 g accelerometer),
+  // 131 counts per degree a second (+-250 deg/s gyroscope), 0.15 uT a count
+  // (magnetometer); the IMU temperature as the control panel computes it.
+  double accelScale = 9.80665 / 16384.0;                   // m/s^2 per count
+  double gyroScale = 3.14159265358979323846 / 180.0 / 131.0;  // rad/s per count
+  double magScale = 0.15e-6;                               // tesla per count
+  double imuTempScale = 0.005294086505373498;              // deg C per count
+  double imuTempOffset = 95.0;                             // deg C at count 0
+  bool subscribe = false;
+  std::string subscribeNs;       // the publisher's namespace to take records from
+};
+
+// Takes the option at arguments[at], with its value if it has one, and moves
+// `at` onto the last argument used. Returns false when arguments[at] is not
+// one of these options; sets `error` when it is but its value is missing or
+// unusable.
+bool TakeDdsOption(const std::vector<std::string>& arguments, size_t& at, T_DdsOptions& options,
+                   std::string& error);
+
+// The lines describing these options, for a program's usage text.
+std::string DdsUsage();
+
+// "rt/" + namespace + "/" + name, or "rt/" + name without a namespace; the
+// namespace's own leading and trailing slashes are dropped.
+std::string TopicName(const std::string& ns, const std::string& name);
+
+}  // namespace skarvdds

@@ -1,0 +1,231 @@
+#include "DdsPublisher.h"
+
+#include <algorithm>
+
+#include "Diagnostics.h"
+#include "RecordWords.h"
+#include "RosMessageTypes.h"
+#include "RosMessages.h"
+
+namespace skarvdds {
+
+namespace {
+
+constexpr double kTimeUnitsPerSecond = 1.0 / kSecondsPerTimeUnit;
+
+skarv_msgs_msg_dds__SampleRecord_ SampleOf(const sim::T_PlaybackRecord& w) {
+  skarv_msgs_msg_dds__SampleRecord_ s{};
+  s.count = w.count;
+  s.raw_distance = w.rawDistance;
+  s.width = w.width;
+  s.scan_state = w.scanState;
+  s.delt_time = w.deltTime;
+  s.raw_supply_voltage = w.rawSupplyVoltage;
+  s.raw_ana_temp = w.rawAnaTemp;
+  s.laser_power = w.laserPower;
+  s.aux_word = w.auxWord;
+  std::copy(w.imu.begin(), w.imu.end(), s.imu);
+  return s;
+}
+
+std::chrono::system_clock::time_point Before(std::chrono::system_clock::time_point now, uint64_t units) {
+  return now - std::chrono::microseconds(units * 10);
+}
+
+}  // namespace
+
+CDdsPublisher::CDdsPublisher(const T_DdsOptions& options) : mOptions(options) {
+  mImuPeriodUnits = std::max<uint64_t>(1, static_cast<uint64_t>(kTimeUnitsPerSecond / mOptions.imuRate + 0.5));
+  std::string error;
+  if (!mParticipant.Open(error) || !CreateWriters(error)) {
+    DiagPrintf(EDiagLevel::eAlways, "DDS could not be started: %s. Nothing is published.\n", error.c_str());
+    mParticipant.Close();
+    return;
+  }
+  mThread = std::thread([this] { Run(); });
+}
+
+CDdsPublisher::~CDdsPublisher() {
+  {
+    std::lock_guard<std::mutex> lock(mQueueMutex);
+    mStopping = true;
+  }
+  mQueueChanged.notify_all();
+  if (mThread.joinable()) {
+    mThread.join();
+  }
+  mParticipant.Close();
+}
+
+bool CDdsPublisher::CreateWriters(std::string& error) {
+  const std::string& ns = mOptions.ns;
+  struct T_Wanted {
+    dds_entity_t* writer;
+    const dds_topic_descriptor_t* type;
+    const char* name;
+    int32_t depth;
+  };
+  const T_Wanted wanted[] = {
+      {&mScanWriter, &sensor_msgs_msg_dds__LaserScan__desc, "scan", kRosHistoryDepth},
+      {&mImuWriter, &sensor_msgs_msg_dds__Imu__desc, "imu", kRosHistoryDepth},
+      {&mMagWriter, &sensor_msgs_msg_dds__MagneticField__desc, "mag", kRosHistoryDepth},
+      {&mImuTempWriter, &sensor_msgs_msg_dds__Temperature__desc, "imu/temperature", kRosHistoryDepth},
+      {&mTempWriter, &sensor_msgs_msg_dds__Temperature__desc, "temperature", kRosHistoryDepth},
+      {&mRecordWriter, &skarv_msgs_msg_dds__RecordBatch__desc, "records", kRecordHistoryDepth},
+  };
+  for (const T_Wanted& w : wanted) {
+    *w.writer = mParticipant.CreateWriter(*w.type, TopicName(ns, w.name), w.depth, error);
+    if (*w.writer <= 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void CDdsPublisher::Attach(CDataPath& path) {
+  if (!Active()) {
+    return;
+  }
+  path.SubscribeRecords([this](std::span<const kiv::T_Record> records) { OnRecords(records); });
+  path.SubscribeScans([this](std::shared_ptr<const T_Scan> scan) { OnScan(std::move(scan)); });
+}
+
+void CDdsPublisher::OnRecords(std::span<const kiv::T_Record> records) {
+  if (!Active() || records.empty()) {
+    return;
+  }
+  const bool wantRecords = MatchedReaders(mRecordWriter) > 0;
+  const bool wantImu = MatchedReaders(mImuWriter) > 0 || MatchedReaders(mMagWriter) > 0 ||
+                       MatchedReaders(mImuTempWriter) > 0 || MatchedReaders(mTempWriter) > 0;
+  T_Job job;
+  job.now = std::chrono::system_clock::now();
+  if (wantRecords) {
+    job.hasRecords = true;
+    job.batch = mNextBatch++;
+    job.records.reserve(records.size());
+  }
+  // Sensor time from the start of this update's records to their end.
+  uint64_t total = 0;
+  for (const kiv::T_Record& record : records) {
+    total += static_cast<uint64_t>(record.DeltTime & 0x3FFF);
+  }
+  uint64_t elapsed = 0;
+  for (const kiv::T_Record& record : records) {
+    const uint64_t delt = static_cast<uint64_t>(record.DeltTime & 0x3FFF);
+    elapsed += delt;
+    // The rotation time, measured as the controller does: the record that
+    // changes the scan state ends the rotation and counts towards it.
+    mUnitsSinceScanEdge += delt;
+    const int scanState = record.ScanState & 1;
+    if (mLastScanState >= 0 && scanState != mLastScanState) {
+      mLastRotationUnits = static_cast<uint32_t>(std::min<uint64_t>(mUnitsSinceScanEdge, UINT32_MAX));
+      mUnitsSinceScanEdge = 0;
+    }
+    mLastScanState = scanState;
+    mUnitsSinceImu += delt;
+    const bool imuDue = mUnitsSinceImu >= mImuPeriodUnits;
+    if (imuDue) {
+      mUnitsSinceImu -= mImuPeriodUnits;
+      if (mUnitsSinceImu >= mImuPeriodUnits) {
+        mUnitsSinceImu = 0;  // a jump in time: start the pace again here
+      }
+    }
+    if (!wantRecords && !(wantImu && imuDue)) {
+      continue;
+    }
+    const sim::T_PlaybackRecord words = RawWordsOf(record);
+    if (wantRecords) {
+      job.records.push_back(SampleOf(words));
+    }
+    if (wantImu && imuDue) {
+      job.imu.push_back(T_ImuSample{words, total - elapsed});
+    }
+  }
+  if (job.hasRecords || !job.imu.empty()) {
+    Hand(std::move(job));
+  }
+}
+
+void CDdsPublisher::OnScan(std::shared_ptr<const T_Scan> scan) {
+  if (!Active() || MatchedReaders(mScanWriter) == 0) {
+    return;
+  }
+  T_Job job;
+  job.now = std::chrono::system_clock::now();
+  job.scan = std::move(scan);
+  job.rotationUnits = mLastRotationUnits;
+  job.scanStartUnitsBeforeNow = mUnitsSinceScanEdge + mLastRotationUnits;
+  Hand(std::move(job));
+}
+
+void CDdsPublisher::Hand(T_Job job) {
+  {
+    std::lock_guard<std::mutex> lock(mQueueMutex);
+    if (mQueue.size() >= kMaxQueuedJobs) {
+      if (mDropped.fetch_add(1) == 0) {
+        DiagPrintf(EDiagLevel::eAlways, "DDS publishing falls behind the sensor: updates are being dropped.\n");
+      }
+      return;
+    }
+    mQueue.push_back(std::move(job));
+  }
+  mQueueChanged.notify_all();
+}
+
+void CDdsPublisher::Drain() {
+  std::unique_lock<std::mutex> lock(mQueueMutex);
+  mQueueChanged.wait(lock, [this] { return (mQueue.empty() && !mWriting) || mStopping; });
+}
+
+void CDdsPublisher::Run() {
+  std::unique_lock<std::mutex> lock(mQueueMutex);
+  while (true) {
+    mQueueChanged.wait(lock, [this] { return !mQueue.empty() || mStopping; });
+    if (mStopping) {
+      return;
+    }
+    T_Job job = std::move(mQueue.front());
+    mQueue.pop_front();
+    mWriting = true;
+    lock.unlock();
+    Write(job);
+    lock.lock();
+    mWriting = false;
+    mQueueChanged.notify_all();
+  }
+}
+
+void CDdsPublisher::Write(const T_Job& job) {
+  const char* frameId = mOptions.frameId.c_str();
+  if (job.hasRecords) {
+    skarv_msgs_msg_dds__RecordBatch_ batch{};
+    batch.header = std_msgs_msg_dds__Header_{StampOf(job.now), const_cast<char*>(frameId)};
+    batch.batch = job.batch;
+    const uint32_t n = static_cast<uint32_t>(job.records.size());
+    batch.records = dds_sequence_skarv_msgs_msg_dds__SampleRecord_{
+        n, n, const_cast<skarv_msgs_msg_dds__SampleRecord_*>(job.records.data()), false};
+    dds_write(mRecordWriter, &batch);
+  }
+  for (const T_ImuSample& sample : job.imu) {
+    const auto stamp = StampOf(Before(job.now, sample.unitsBeforeNow));
+    sensor_msgs_msg_dds__Imu_ imu;
+    FillImu(sample.words, mOptions, frameId, stamp, imu);
+    dds_write(mImuWriter, &imu);
+    sensor_msgs_msg_dds__MagneticField_ mag;
+    FillMagneticField(sample.words, mOptions, frameId, stamp, mag);
+    dds_write(mMagWriter, &mag);
+    sensor_msgs_msg_dds__Temperature_ temperature;
+    FillImuTemperature(sample.words, mOptions, frameId, stamp, temperature);
+    dds_write(mImuTempWriter, &temperature);
+    FillLaserTemperature(sample.words, frameId, stamp, temperature);
+    dds_write(mTempWriter, &temperature);
+  }
+  if (job.scan) {
+    T_LaserScan scan;
+    BuildLaserScan(job.scan->distances, job.scan->widths, job.rotationUnits, mOptions.rangeScale, frameId,
+                   StampOf(Before(job.now, job.scanStartUnitsBeforeNow)), scan);
+    dds_write(mScanWriter, &scan.message);
+  }
+}
+
+}  // namespace skarvdds

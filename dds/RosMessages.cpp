@@ -1,0 +1,91 @@
+#include "RosMessages.h"
+
+#include <limits>
+
+#include "SampleRecord.h"
+
+namespace skarvdds {
+
+namespace {
+
+std_msgs_msg_dds__Header_ HeaderOf(const char* frameId, builtin_interfaces_msg_dds__Time_ stamp) {
+  // The message only points at the frame name while it is written.
+  return std_msgs_msg_dds__Header_{stamp, const_cast<char*>(frameId)};
+}
+
+double Signed(uint16_t word) { return static_cast<double>(static_cast<int16_t>(word)); }
+
+}  // namespace
+
+builtin_interfaces_msg_dds__Time_ StampOf(std::chrono::system_clock::time_point time) {
+  const auto sinceEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+  const int64_t seconds = sinceEpoch / 1000000000;
+  const int64_t nanoseconds = sinceEpoch % 1000000000;
+  return builtin_interfaces_msg_dds__Time_{static_cast<int32_t>(seconds), static_cast<uint32_t>(nanoseconds)};
+}
+
+void BuildLaserScan(const std::vector<double>& distances, const std::vector<double>& widths,
+                    uint32_t rotationUnits, double rangeScale, const char* frameId,
+                    builtin_interfaces_msg_dds__Time_ stamp, T_LaserScan& out) {
+  const size_t n = distances.size();
+  out.ranges.resize(n);
+  out.intensities.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    const double distance = distances[i];
+    out.ranges[i] = distance > 0.0 ? static_cast<float>(distance * rangeScale)
+                                   : std::numeric_limits<float>::infinity();
+    out.intensities[i] = i < widths.size() ? static_cast<float>(widths[i]) : 0.0f;
+  }
+  sensor_msgs_msg_dds__LaserScan_& m = out.message;
+  m.header = HeaderOf(frameId, stamp);
+  m.angle_min = static_cast<float>(kScanAngleStart);
+  m.angle_increment = static_cast<float>(kScanAngleStep);
+  m.angle_max = static_cast<float>(kScanAngleStart + kScanAngleStep * (n > 0 ? static_cast<double>(n - 1) : 0.0));
+  const double scanTime = rotationUnits * kSecondsPerTimeUnit;
+  m.scan_time = static_cast<float>(scanTime);
+  m.time_increment = n > 0 ? static_cast<float>(scanTime / static_cast<double>(n)) : 0.0f;
+  m.range_min = static_cast<float>(kMinRangeUnits * rangeScale);
+  m.range_max = static_cast<float>(kMaxRangeUnits * rangeScale);
+  m.ranges = dds_sequence_float{static_cast<uint32_t>(n), static_cast<uint32_t>(n), out.ranges.data(), false};
+  m.intensities =
+      dds_sequence_float{static_cast<uint32_t>(n), static_cast<uint32_t>(n), out.intensities.data(), false};
+}
+
+void FillImu(const sim::T_PlaybackRecord& words, const T_DdsOptions& options, const char* frameId,
+             builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Imu_& out) {
+  out = sensor_msgs_msg_dds__Imu_{};
+  out.header = HeaderOf(frameId, stamp);
+  out.orientation.w = 1.0;
+  out.orientation_covariance[0] = -1.0;
+  out.angular_velocity.x = Signed(words.imu[kiv::eGyroX]) * options.gyroScale;
+  out.angular_velocity.y = Signed(words.imu[kiv::eGyroY]) * options.gyroScale;
+  out.angular_velocity.z = Signed(words.imu[kiv::eGyroZ]) * options.gyroScale;
+  out.linear_acceleration.x = Signed(words.imu[kiv::eAccelX]) * options.accelScale;
+  out.linear_acceleration.y = Signed(words.imu[kiv::eAccelY]) * options.accelScale;
+  out.linear_acceleration.z = Signed(words.imu[kiv::eAccelZ]) * options.accelScale;
+}
+
+void FillMagneticField(const sim::T_PlaybackRecord& words, const T_DdsOptions& options, const char* frameId,
+                       builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__MagneticField_& out) {
+  out = sensor_msgs_msg_dds__MagneticField_{};
+  out.header = HeaderOf(frameId, stamp);
+  out.magnetic_field.x = Signed(words.imu[kiv::eMagX]) * options.magScale;
+  out.magnetic_field.y = Signed(words.imu[kiv::eMagY]) * options.magScale;
+  out.magnetic_field.z = Signed(words.imu[kiv::eMagZ]) * options.magScale;
+}
+
+void FillImuTemperature(const sim::T_PlaybackRecord& words, const T_DdsOptions& options, const char* frameId,
+                        builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Temperature_& out) {
+  out = sensor_msgs_msg_dds__Temperature_{};
+  out.header = HeaderOf(frameId, stamp);
+  out.temperature = Signed(words.imu[kiv::eIMUTemp]) * options.imuTempScale + options.imuTempOffset;
+}
+
+void FillLaserTemperature(const sim::T_PlaybackRecord& words, const char* frameId,
+                          builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Temperature_& out) {
+  out = sensor_msgs_msg_dds__Temperature_{};
+  out.header = HeaderOf(frameId, stamp);
+  out.temperature = words.rawAnaTemp * kiv::kScaleRawLaserTemperature + kiv::kTemperatureOffset;
+}
+
+}  // namespace skarvdds
