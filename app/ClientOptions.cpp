@@ -1,5 +1,7 @@
 #include "ClientOptions.h"
 
+#include "DdsOptions.h"
+
 T_ClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
   T_ClientOptions options;
   for (const std::string& argument : arguments) {
@@ -26,7 +28,8 @@ std::string ClientUsage(const std::string& program) {
          "  --simulate  run against the built-in virtual sensor instead of a real one\n"
          "  --quiet     leave out the diagnostic lines printed on every update and every scan;\n"
          "              start-up, hot-plug, commands, errors and skipped records still show\n"
-         "  --help      show this text\n"
+         "  --help      show this text\n" +
+         skarvdds::DdsUsage() +
          "\n"
          "Without --simulate the client looks for the real sensor (USB 0xE785:0x64F2) and waits\n"
          "for it to be plugged in. Diagnostics go to standard output.\n";

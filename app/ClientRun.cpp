@@ -12,7 +12,8 @@
 using SorvaneClient::KivControl;
 using SorvaneClient::KivView;
 
-int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&, KivControl&)>& started) {
+int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&, KivControl&)>& started,
+              const std::function<void(CDataPath&)>& attach) {
   DiagPrintf(EDiagLevel::eAlways, " Starting up\n");
   io.Initialize(10);
   DiagPrintf(EDiagLevel::eAlways, "Creating Threads...\n");
@@ -24,6 +25,9 @@ int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&
   view.SetSkarvIO(&io);
   view.SetMaxDistPtr(&plotLimits.Distance);
   view.SetMaxWidthPtr(&plotLimits.Width);
+  if (attach && view.DataPath()) {
+    attach(*view.DataPath());
+  }
   KivControl control;
   control.SetSkarvIO(&io);
   control.SetMaxDistPtr(&plotLimits.Distance);

@@ -5,6 +5,7 @@
 
 class QApplication;
 class CSkarvIO;
+class CDataPath;
 namespace SorvaneClient {
 class KivView;
 class KivControl;
@@ -15,6 +16,8 @@ class KivControl;
 // long as the windows live), and runs until either window is closed or the
 // process gets SIGINT, SIGTERM or SIGHUP; then stops both workers (the window
 // that closed first prints its line first) and returns 0. `started`, when
-// given, runs once the windows are up, before the event loop.
+// given, runs once the windows are up, before the event loop; `attach`, when
+// given, is handed the data path before it starts.
 int RunClient(QApplication& app, CSkarvIO& io,
-              const std::function<void(SorvaneClient::KivView&, SorvaneClient::KivControl&)>& started = {});
+              const std::function<void(SorvaneClient::KivView&, SorvaneClient::KivControl&)>& started = {},
+              const std::function<void(CDataPath&)>& attach = {});

@@ -7,9 +7,10 @@ add_library(skarv_startup STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ClientOptions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DisplayCheck.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VirtualSensorSetup.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DdsFrontEnd.cpp
 )
 target_include_directories(skarv_startup PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(skarv_startup PUBLIC skarv_datapath skarv_backends)
+target_link_libraries(skarv_startup PUBLIC skarv_datapath skarv_backends skarv_dds)
 
 add_library(skarv_client STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ClientRun.cpp

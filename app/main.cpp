@@ -8,6 +8,7 @@
 
 #include "ClientOptions.h"
 #include "ClientRun.h"
+#include "DdsFrontEnd.h"
 #include "Diagnostics.h"
 #include "DisplayCheck.h"
 #include "LibusbBackend.h"
@@ -21,7 +22,11 @@ int main(int argc, char** argv) {
   // its recording.
   std::signal(SIGPIPE, SIG_IGN);
   const std::string program = argc > 0 ? argv[0] : "skarv-client";
-  const T_ClientOptions options = ParseClientOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  CDdsFrontEnd dds;
+  std::string ddsError;
+  T_ClientOptions options =
+      ParseClientOptions(dds.TakeOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc), ddsError));
+  if (options.error.empty()) options.error = ddsError;
   if (!options.error.empty()) {
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": " + options.error + "\n" + ClientUsage(program));
     return 2;
@@ -50,5 +55,6 @@ int main(int argc, char** argv) {
     }
     UsbLib_SetBackend(backend);
   }
-  return RunClient(app, gSkarvIO);
+  dds.Start();
+  return RunClient(app, gSkarvIO, {}, [&](CDataPath& path) { dds.Attach(path); });
 }

@@ -80,6 +80,20 @@ bool TakeDdsOption(const std::vector<std::string>& arguments, size_t& at, T_DdsO
   return false;
 }
 
+std::vector<std::string> TakeDdsOptions(const std::vector<std::string>& arguments, T_DdsOptions& options,
+                                        std::string& error) {
+  std::vector<std::string> rest;
+  for (size_t at = 0; at < arguments.size(); ++at) {
+    std::string optionError;
+    if (!TakeDdsOption(arguments, at, options, optionError)) {
+      rest.push_back(arguments[at]);
+    } else if (!optionError.empty() && error.empty()) {
+      error = optionError;
+    }
+  }
+  return rest;
+}
+
 std::string DdsUsage() {
   return "  --publish          publish the sensor on DDS under ROS 2's names: scan (LaserScan),\n"
          "                     imu, mag, imu/temperature, temperature and records (every record);\n"

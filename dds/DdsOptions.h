@@ -37,6 +37,11 @@ struct T_DdsOptions {
 bool TakeDdsOption(const std::vector<std::string>& arguments, size_t& at, T_DdsOptions& options,
                    std::string& error);
 
+// The arguments left once every DDS option (with its value) is taken out
+// into `options`; `error` says what was wrong with the first unusable one.
+std::vector<std::string> TakeDdsOptions(const std::vector<std::string>& arguments, T_DdsOptions& options,
+                                        std::string& error);
+
 // The lines describing these options, for a program's usage text.
 std::string DdsUsage();
 

@@ -49,6 +49,9 @@ class KivView : public QWidget {
   void Start();
   void Stop();
 
+  // The data path, for another front end to subscribe to before Start.
+  CDataPath* DataPath() { return IsocEvents.get(); }
+
   // Shows a completed scan (GUI thread).
   void ShowScan(std::shared_ptr<const T_Scan> scan);
 

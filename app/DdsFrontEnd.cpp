@@ -1,0 +1,23 @@
+#include "DdsFrontEnd.h"
+
+#include "DataPath.h"
+#include "DdsPublisher.h"
+
+CDdsFrontEnd::CDdsFrontEnd() = default;
+CDdsFrontEnd::~CDdsFrontEnd() = default;
+
+std::vector<std::string> CDdsFrontEnd::TakeOptions(const std::vector<std::string>& arguments, std::string& error) {
+  return skarvdds::TakeDdsOptions(arguments, mOptions, error);
+}
+
+void CDdsFrontEnd::Start() {
+  if (mOptions.publish && !mPublisher) {
+    mPublisher = std::make_unique<skarvdds::CDdsPublisher>(mOptions);
+  }
+}
+
+void CDdsFrontEnd::Attach(CDataPath& path) {
+  if (mPublisher) {
+    mPublisher->Attach(path);
+  }
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The DDS front end as a program starts it: its options taken off the
+// command line, and the publisher made when --publish asks for one.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DdsOptions.h"
+
+class CDataPath;
+namespace skarvdds {
+class CDdsPublisher;
+}
+
+class CDdsFrontEnd {
+ public:
+  CDdsFrontEnd();
+  ~CDdsFrontEnd();
+  CDdsFrontEnd(const CDdsFrontEnd&) = delete;
+  CDdsFrontEnd& operator=(const CDdsFrontEnd&) = delete;
+
+  // Takes the DDS options out of `arguments` and returns the program's own;
+  // `error` is set for a DDS option that cannot be used.
+  std::vector<std::string> TakeOptions(const std::vector<std::string>& arguments, std::string& error);
+  const skarvdds::T_DdsOptions& Options() const { return mOptions; }
+
+  // Starts publishing when asked to; DDS that cannot start is reported and
+  // the program runs on without it.
+  void Start();
+  // Subscribes the publisher to the data path, before the path starts. The
+  // front end must outlive the data path's thread.
+  void Attach(CDataPath& path);
+
+ private:
+  skarvdds::T_DdsOptions mOptions;
+  std::unique_ptr<skarvdds::CDdsPublisher> mPublisher;
+};
