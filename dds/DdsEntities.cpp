@@ -55,8 +55,8 @@ bool CDdsParticipant::Open(std::string& error) {
   }
   const dds_entity_t handle = dds_create_participant(mDomain, nullptr, nullptr);
   if (handle < 0) {
-    error = "no participant on domain " + std::to_string(mDomain) + " (" + Reason(handle) +
-            "; is there a network interface, and is the domain in range?)";
+    error = "domain " + std::to_string(mDomain) + " could not be joined (" + Reason(handle) +
+            "): is there a network interface, and is ROS_DOMAIN_ID from 0 to 232?";
     return false;
   }
   mHandle = handle;

@@ -82,6 +82,41 @@ bool CDdsPublisher::CreateWriters(std::string& error) {
   return true;
 }
 
+std::vector<dds_entity_t> CDdsPublisher::Writers() const {
+  return {mScanWriter, mImuWriter, mMagWriter, mImuTempWriter, mTempWriter, mRecordWriter};
+}
+
+bool CDdsPublisher::WaitForReaders(uint32_t readers, std::chrono::milliseconds timeout) const {
+  if (!Active()) {
+    return false;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    bool all = true;
+    for (dds_entity_t writer : Writers()) {
+      all = all && MatchedReaders(writer) >= readers;
+    }
+    if (all) {
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+bool CDdsPublisher::WaitForAcknowledgements(std::chrono::milliseconds timeout) const {
+  if (!Active()) {
+    return false;
+  }
+  bool all = true;
+  for (dds_entity_t writer : Writers()) {
+    all = dds_wait_for_acks(writer, DDS_MSECS(timeout.count())) == DDS_RETCODE_OK && all;
+  }
+  return all;
+}
+
 void CDdsPublisher::Attach(CDataPath& path) {
   if (!Active()) {
     return;

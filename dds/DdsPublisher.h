@@ -54,6 +54,11 @@ class CDdsPublisher {
 
   // Waits until everything handed over so far has been written.
   void Drain();
+  // Waits until every topic has at least `readers` matched readers; false
+  // when `timeout` passes first.
+  bool WaitForReaders(uint32_t readers, std::chrono::milliseconds timeout) const;
+  // Waits until every reliable reader has acknowledged what was written.
+  bool WaitForAcknowledgements(std::chrono::milliseconds timeout) const;
   uint64_t DroppedUpdates() const { return mDropped.load(); }
 
  private:
@@ -73,6 +78,7 @@ class CDdsPublisher {
   };
 
   bool CreateWriters(std::string& error);
+  std::vector<dds_entity_t> Writers() const;
   void Hand(T_Job job);
   void Run();
   void Write(const T_Job& job);

@@ -1,0 +1,289 @@
+// A publisher process on the virtual sensor's manual clock and this process
+// subscribing over the loopback interface: every field of the records, the
+// LaserScans and the IMU messages, ROS 2's topic and type names as DDS
+// discovery reports them, and ROS 2 style best-effort readers.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DdsEntities.h"
+#include "DdsTestSupport.h"
+#include "RosMessageTypes.h"
+#include "SampleRecord.h"
+#include "SkarvRecordTypes.h"
+
+namespace {
+
+using Record = skarv_msgs_msg_dds__SampleRecord_;
+
+constexpr int kUpdates = 300;      // 3 s of sensor time, about 60 rotations
+constexpr double kRangeScale = 0.01;
+constexpr uint64_t kImuPeriodUnits = 1000;  // 100 Hz in 10 us units
+
+struct T_ReceivedScan {
+  sensor_msgs_msg_dds__LaserScan_ fields;  // sequences and frame dropped
+  std::string frameId;
+  std::vector<float> ranges, intensities;
+};
+
+struct T_ReceivedImu {
+  sensor_msgs_msg_dds__Imu_ fields;
+  std::string frameId;
+};
+
+std::string Format(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", value);
+  return text;
+}
+
+std::vector<std::vector<std::string>> CsvRows(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);  // header
+  std::vector<std::vector<std::string>> rows;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream stream(line);
+    for (std::string field; std::getline(stream, field, ',');) fields.push_back(field);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+// Where the controller ends each scan: at every change of the scan state
+// (the changing record opening the next scan), and at 1999 points.
+std::vector<size_t> ScanEnds(const std::vector<Record>& records) {
+  std::vector<size_t> ends;
+  int previous = 0;
+  size_t start = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].scan_state != previous || i - start == 1999) {
+      ends.push_back(i);
+      start = i;
+    }
+    previous = records[i].scan_state;
+  }
+  return ends;
+}
+
+class DdsPublishing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ddstest::UseLoopback(41);
+    char pattern[] = "/tmp/skarv-dds-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    workDir = pattern;
+    ASSERT_TRUE(participant.Open(error)) << error;
+  }
+  void TearDown() override {
+    participant.Close();
+    std::filesystem::remove_all(workDir);
+  }
+  dds_entity_t Reader(const dds_topic_descriptor_t& type, const std::string& name, bool reliable) {
+    const dds_entity_t reader = participant.CreateReader(type, "rt/" + ns + "/" + name, reliable,
+                                                         reliable ? 100000 : 5, error);
+    EXPECT_GT(reader, 0) << error;
+    return reader;
+  }
+
+  std::filesystem::path workDir;
+  std::string ns = ddstest::UniqueNamespace("e2e");
+  std::string error;
+  skarvdds::CDdsParticipant participant;
+};
+
+TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
+  struct T_Topic {
+    const char* name;
+    const dds_topic_descriptor_t* type;
+    const char* typeName;
+  };
+  const T_Topic topics[] = {
+      {"scan", &sensor_msgs_msg_dds__LaserScan__desc, "sensor_msgs::msg::dds_::LaserScan_"},
+      {"imu", &sensor_msgs_msg_dds__Imu__desc, "sensor_msgs::msg::dds_::Imu_"},
+      {"mag", &sensor_msgs_msg_dds__MagneticField__desc, "sensor_msgs::msg::dds_::MagneticField_"},
+      {"imu/temperature", &sensor_msgs_msg_dds__Temperature__desc, "sensor_msgs::msg::dds_::Temperature_"},
+      {"temperature", &sensor_msgs_msg_dds__Temperature__desc, "sensor_msgs::msg::dds_::Temperature_"},
+      {"records", &skarv_msgs_msg_dds__RecordBatch__desc, "skarv_msgs::msg::dds_::RecordBatch_"},
+  };
+  std::map<std::string, dds_entity_t> reliable, bestEffort;
+  for (const T_Topic& topic : topics) {
+    reliable[topic.name] = Reader(*topic.type, topic.name, true);
+    bestEffort[topic.name] = Reader(*topic.type, topic.name, false);
+  }
+  const dds_entity_t discovery =
+      dds_create_reader(participant.Handle(), DDS_BUILTIN_TOPIC_DCPSPUBLICATION, nullptr, nullptr);
+  ASSERT_GT(discovery, 0);
+
+  // What discovery says of the publisher's writers, gathered while it runs.
+  std::map<std::string, std::string> published;
+  const auto gather = [&] {
+    ddstest::TakeAll<dds_builtintopic_endpoint_t>(discovery, [&](const dds_builtintopic_endpoint_t& endpoint) {
+      published[endpoint.topic_name] = endpoint.type_name;
+    });
+  };
+  ddstest::CHelperProcess publisher(SKARV_DDS_TEST_PUBLISHER, {ns, std::to_string(kUpdates), "2"}, workDir);
+  ASSERT_EQ(publisher.Wait(std::chrono::seconds(90), gather), 0);
+  gather();
+  for (const T_Topic& topic : topics) {
+    EXPECT_EQ(published["rt/" + ns + "/" + topic.name], topic.typeName) << topic.name;
+  }
+
+  // Records: every batch in order, every record as the controller recorded it.
+  std::vector<Record> records;
+  uint64_t nextBatch = 0;
+  ddstest::TakeAll<skarv_msgs_msg_dds__RecordBatch_>(reliable["records"], [&](const auto& batch) {
+    EXPECT_EQ(batch.batch, nextBatch++);
+    EXPECT_STREQ(batch.header.frame_id, "test_frame");
+    records.insert(records.end(), batch.records._buffer, batch.records._buffer + batch.records._length);
+  });
+  const auto rows = CsvRows(workDir / "SkarvData-1.csv");
+  ASSERT_GT(records.size(), 50000u);
+  ASSERT_EQ(records.size(), rows.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Record& r = records[i];
+    const auto& row = rows[i];
+    ASSERT_EQ(row.size(), 18u);
+    if (i > 0) {
+      ASSERT_EQ(r.count, static_cast<uint16_t>(records[i - 1].count + 1));
+    }
+    ASSERT_EQ(row[0], std::to_string(r.count));
+    ASSERT_EQ(row[1], std::to_string(r.delt_time));
+    const double distance = r.raw_distance * kiv::kScaleRawLaserDistance;
+    const bool outOfRange = distance > 2000.0 || r.width > 300;
+    ASSERT_TRUE(row[2] == Format(distance) || (outOfRange && row[2] == Format(0.0))) << i;
+    ASSERT_TRUE(row[3] == std::to_string(r.width) || (outOfRange && row[3] == "0")) << i;
+    ASSERT_EQ(row[4], Format(r.raw_ana_temp * kiv::kScaleRawLaserTemperature + kiv::kTemperatureOffset));
+    ASSERT_EQ(row[5], std::to_string(r.scan_state));
+    ASSERT_EQ(row[6], std::to_string(r.laser_power));
+    ASSERT_EQ(row[7], Format(r.raw_supply_voltage * kiv::kScaleRawSupplyVoltage + kiv::kScaleSupplyOffset));
+    for (int k = 0; k < 10; ++k) ASSERT_EQ(row[8 + k], std::to_string(static_cast<int16_t>(r.imu[k])));
+  }
+
+  // Scans: each one the records between two scan-state changes, drawn the
+  // way the scan view draws it.
+  std::vector<T_ReceivedScan> scans;
+  ddstest::TakeAll<sensor_msgs_msg_dds__LaserScan_>(reliable["scan"], [&](const auto& m) {
+    T_ReceivedScan scan{m, m.header.frame_id, {}, {}};
+    scan.ranges.assign(m.ranges._buffer, m.ranges._buffer + m.ranges._length);
+    scan.intensities.assign(m.intensities._buffer, m.intensities._buffer + m.intensities._length);
+    scans.push_back(std::move(scan));
+  });
+  const std::vector<size_t> ends = ScanEnds(records);
+  std::vector<std::pair<size_t, size_t>> expected;  // [first, end) of each scan of more than two points
+  for (size_t k = 0, start = 0; k < ends.size(); start = ends[k], ++k) {
+    if (ends[k] - start > 2) expected.emplace_back(start, ends[k]);
+  }
+  ASSERT_GE(scans.size(), 30u);
+  ASSERT_EQ(scans.size(), expected.size());
+  for (size_t k = 0; k < scans.size(); ++k) {
+    const T_ReceivedScan& scan = scans[k];
+    const auto [first, end] = expected[k];
+    const size_t n = end - first;
+    ASSERT_EQ(scan.ranges.size(), n) << "scan " << k;
+    ASSERT_EQ(scan.intensities.size(), n);
+    EXPECT_EQ(scan.frameId, "test_frame");
+    EXPECT_FLOAT_EQ(scan.fields.angle_min, static_cast<float>(-M_PI / 2));
+    EXPECT_FLOAT_EQ(scan.fields.angle_increment, static_cast<float>(M_PI / 1000));
+    EXPECT_FLOAT_EQ(scan.fields.angle_max, static_cast<float>(-M_PI / 2 + (n - 1) * M_PI / 1000));
+    EXPECT_FLOAT_EQ(scan.fields.range_min, static_cast<float>(0.1 * kRangeScale));
+    EXPECT_FLOAT_EQ(scan.fields.range_max, static_cast<float>(2000 * kRangeScale));
+    uint64_t rotation = 0;  // the record that ends a scan counts towards its time
+    for (size_t i = (k == 0 && first == 0 ? 0 : first + 1); i <= end && i < records.size(); ++i) {
+      rotation += records[i].delt_time;
+    }
+    EXPECT_FLOAT_EQ(scan.fields.scan_time, static_cast<float>(rotation * 1e-5)) << "scan " << k;
+    EXPECT_FLOAT_EQ(scan.fields.time_increment, static_cast<float>(rotation * 1e-5 / n));
+    for (size_t i = 0; i < n; ++i) {
+      const Record& r = records[first + i];
+      const double distance = r.raw_distance * kiv::kScaleRawLaserDistance;
+      if (distance > 2000.0 || r.width > 300) {
+        ASSERT_EQ(scan.ranges[i], std::numeric_limits<float>::infinity()) << k << ":" << i;
+        ASSERT_EQ(scan.intensities[i], 0.0f);
+      } else {
+        ASSERT_EQ(scan.ranges[i], static_cast<float>(distance * kRangeScale)) << k << ":" << i;
+        ASSERT_EQ(scan.intensities[i], static_cast<float>(r.width));
+      }
+    }
+  }
+
+  // IMU: one sample each 10 ms of sensor time, from the record at which that
+  // time is reached.
+  std::vector<size_t> imuRecords;
+  uint64_t sensorTime = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    sensorTime += records[i].delt_time;
+    if (sensorTime >= (imuRecords.size() + 1) * kImuPeriodUnits) imuRecords.push_back(i);
+  }
+  std::vector<T_ReceivedImu> imus;
+  ddstest::TakeAll<sensor_msgs_msg_dds__Imu_>(reliable["imu"], [&](const auto& m) {
+    imus.push_back({m, m.header.frame_id});
+  });
+  std::vector<sensor_msgs_msg_dds__MagneticField_> mags;
+  ddstest::TakeAll<sensor_msgs_msg_dds__MagneticField_>(reliable["mag"], [&](const auto& m) { mags.push_back(m); });
+  std::vector<double> imuTemperatures, laserTemperatures;
+  ddstest::TakeAll<sensor_msgs_msg_dds__Temperature_>(reliable["imu/temperature"], [&](const auto& m) {
+    imuTemperatures.push_back(m.temperature);
+  });
+  ddstest::TakeAll<sensor_msgs_msg_dds__Temperature_>(reliable["temperature"], [&](const auto& m) {
+    laserTemperatures.push_back(m.temperature);
+  });
+  ASSERT_GE(imus.size(), 150u);
+  ASSERT_EQ(imus.size(), imuRecords.size());
+  ASSERT_EQ(mags.size(), imus.size());
+  ASSERT_EQ(imuTemperatures.size(), imus.size());
+  ASSERT_EQ(laserTemperatures.size(), imus.size());
+  const double g = 9.80665 / 16384.0, w = M_PI / 180.0 / 131.0, t = 0.15e-6;
+  for (size_t k = 0; k < imus.size(); ++k) {
+    const auto& m = imus[k].fields;
+    const auto word = [&](int channel) { return static_cast<double>(static_cast<int16_t>(records[imuRecords[k]].imu[channel])); };
+    EXPECT_EQ(imus[k].frameId, "test_frame");
+    EXPECT_EQ(m.orientation.x, 0.0);
+    EXPECT_EQ(m.orientation.w, 1.0);
+    EXPECT_EQ(m.orientation_covariance[0], -1.0);
+    for (int i = 1; i < 9; ++i) EXPECT_EQ(m.orientation_covariance[i], 0.0);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(m.angular_velocity_covariance[i] + m.linear_acceleration_covariance[i], 0.0);
+    ASSERT_DOUBLE_EQ(m.linear_acceleration.x, word(kiv::eAccelX) * g) << k;
+    ASSERT_DOUBLE_EQ(m.linear_acceleration.y, word(kiv::eAccelY) * g);
+    ASSERT_DOUBLE_EQ(m.linear_acceleration.z, word(kiv::eAccelZ) * g);
+    ASSERT_DOUBLE_EQ(m.angular_velocity.x, word(kiv::eGyroX) * w);
+    ASSERT_DOUBLE_EQ(m.angular_velocity.y, word(kiv::eGyroY) * w);
+    ASSERT_DOUBLE_EQ(m.angular_velocity.z, word(kiv::eGyroZ) * w);
+    ASSERT_DOUBLE_EQ(mags[k].magnetic_field.x, word(kiv::eMagX) * t);
+    ASSERT_DOUBLE_EQ(mags[k].magnetic_field.y, word(kiv::eMagY) * t);
+    ASSERT_DOUBLE_EQ(mags[k].magnetic_field.z, word(kiv::eMagZ) * t);
+    ASSERT_DOUBLE_EQ(imuTemperatures[k], word(kiv::eIMUTemp) * 0.005294086505373498 + 95.0);
+    ASSERT_DOUBLE_EQ(laserTemperatures[k], records[imuRecords[k]].raw_ana_temp * kiv::kScaleRawLaserTemperature +
+                                               kiv::kTemperatureOffset);
+  }
+  // Gravity along z, as the virtual sensor is placed.
+  EXPECT_NEAR(imus.front().fields.linear_acceleration.z, 9.80665, 0.1);
+
+  // ROS 2's sensor-data readers (best effort) are served too.
+  for (const T_Topic& topic : topics) {
+    size_t received = 0;
+    if (std::string(topic.name) == "scan") {
+      received = ddstest::TakeAll<sensor_msgs_msg_dds__LaserScan_>(bestEffort[topic.name], [](const auto&) {});
+    } else if (std::string(topic.name) == "records") {
+      received = ddstest::TakeAll<skarv_msgs_msg_dds__RecordBatch_>(bestEffort[topic.name], [](const auto&) {});
+    } else if (std::string(topic.name) == "imu") {
+      received = ddstest::TakeAll<sensor_msgs_msg_dds__Imu_>(bestEffort[topic.name], [](const auto&) {});
+    } else if (std::string(topic.name) == "mag") {
+      received = ddstest::TakeAll<sensor_msgs_msg_dds__MagneticField_>(bestEffort[topic.name], [](const auto&) {});
+    } else {
+      received = ddstest::TakeAll<sensor_msgs_msg_dds__Temperature_>(bestEffort[topic.name], [](const auto&) {});
+    }
+    EXPECT_GT(received, 0u) << topic.name;
+  }
+}
+
+}  // namespace
