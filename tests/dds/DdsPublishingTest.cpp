@@ -147,7 +147,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
     records.insert(records.end(), batch.records._buffer, batch.records._buffer + batch.records._length);
   });
   const auto rows = CsvRows(workDir / "SkarvData-1.csv");
-  ASSERT_GT(records.size(), 50000u);
+  ASSERT_GT(records.size(), 20000u);
   ASSERT_EQ(records.size(), rows.size());
   for (size_t i = 0; i < records.size(); ++i) {
     const Record& r = records[i];
@@ -183,7 +183,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
   for (size_t k = 0, start = 0; k < ends.size(); start = ends[k], ++k) {
     if (ends[k] - start > 2) expected.emplace_back(start, ends[k]);
   }
-  ASSERT_GE(scans.size(), 30u);
+  ASSERT_GE(scans.size(), 10u);
   ASSERT_EQ(scans.size(), expected.size());
   for (size_t k = 0; k < scans.size(); ++k) {
     const T_ReceivedScan& scan = scans[k];
@@ -237,7 +237,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
   ddstest::TakeAll<sensor_msgs_msg_dds__Temperature_>(reliable["temperature"], [&](const auto& m) {
     laserTemperatures.push_back(m.temperature);
   });
-  ASSERT_GE(imus.size(), 150u);
+  ASSERT_GE(imus.size(), 50u);
   ASSERT_EQ(imus.size(), imuRecords.size());
   ASSERT_EQ(mags.size(), imus.size());
   ASSERT_EQ(imuTemperatures.size(), imus.size());
