@@ -1,0 +1,123 @@
+// What the DDS front end makes of the sensor's data without DDS itself:
+// records back to their words, the options, and the LaserScan geometry
+// against the scan view's picture.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "DdsOptions.h"
+#include "PlotGeometry.h"
+#include "RecordWords.h"
+#include "RosMessages.h"
+#include "SampleFrameCodec.h"
+#include "protocol/FrameBuilder.h"
+
+namespace {
+
+// Every word the decoder scales comes back exactly, for all 65536 values,
+// along with the words it passes through.
+TEST(DdsRecordWords, EveryDecodedRecordGivesBackTheWordsSent) {
+  for (uint32_t value = 0; value <= 0xFFFF; ++value) {
+    const uint16_t word = static_cast<uint16_t>(value);
+    const uint16_t other = static_cast<uint16_t>(0xFFFF - value);
+    FrameBuilder frame;
+    frame.Header(0, word).Header(1, other).Header(2, word).Header(3, other);
+    for (int i = 0; i < 10; ++i) frame.Header(4 + i, static_cast<uint16_t>(word + i * 977));
+    frame.Entry({other, word, static_cast<uint16_t>(word ^ 0x5A5A),
+                 static_cast<uint16_t>((word & 0x8000) | ((other & 0x3FFF) << 1))});
+    const std::vector<uint8_t> bytes = frame.Bytes();
+    kiv::T_Record record{};
+    ASSERT_EQ(kiv::DecodeSampleFrame(bytes.data(), static_cast<int>(bytes.size()), &record, 1), 1);
+    const sim::T_PlaybackRecord words = skarvdds::RawWordsOf(record);
+    ASSERT_EQ(words.rawSupplyVoltage, word);
+    ASSERT_EQ(words.rawAnaTemp, other);
+    ASSERT_EQ(words.laserPower, word);
+    ASSERT_EQ(words.auxWord, other);
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(words.imu[i], static_cast<uint16_t>(word + i * 977));
+    ASSERT_EQ(words.count, other);
+    ASSERT_EQ(words.rawDistance, word);
+    ASSERT_EQ(words.width, static_cast<uint16_t>(word ^ 0x5A5A));
+    ASSERT_EQ(words.scanState, word >> 15);
+    ASSERT_EQ(words.deltTime, other & 0x3FFF);
+  }
+}
+
+TEST(DdsOptions, OptionsAreTakenOffTheCommandLineWithTheirValues) {
+  skarvdds::T_DdsOptions options;
+  std::string error;
+  const std::vector<std::string> rest = skarvdds::TakeDdsOptions(
+      {"--simulate", "--publish", "--namespace", "/robot1/", "--frame-id", "laser", "--range-scale", "0.001",
+       "--imu-rate", "250", "--quiet", "--mag-scale", "1e-7", "--subscribe", "robot2"},
+      options, error);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(rest, (std::vector<std::string>{"--simulate", "--quiet"}));
+  EXPECT_TRUE(options.publish);
+  EXPECT_EQ(options.ns, "robot1");
+  EXPECT_EQ(options.frameId, "laser");
+  EXPECT_EQ(options.rangeScale, 0.001);
+  EXPECT_EQ(options.imuRate, 250.0);
+  EXPECT_EQ(options.magScale, 1e-7);
+  EXPECT_TRUE(options.subscribe);
+  EXPECT_EQ(options.subscribeNs, "robot2");
+  EXPECT_EQ(skarvdds::TopicName(options.ns, "imu/temperature"), "rt/robot1/imu/temperature");
+  EXPECT_EQ(skarvdds::TopicName("", "scan"), "rt/scan");
+
+  // --subscribe without a namespace leaves the next option alone.
+  skarvdds::T_DdsOptions plain;
+  EXPECT_EQ(skarvdds::TakeDdsOptions({"--subscribe", "--quiet"}, plain, error),
+            (std::vector<std::string>{"--quiet"}));
+  EXPECT_TRUE(plain.subscribe);
+  EXPECT_EQ(plain.subscribeNs, "");
+  EXPECT_EQ(plain.frameId, "skarv");
+  EXPECT_EQ(plain.imuRate, 100.0);
+
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--imu-rate", "0"}, {"--range-scale", "-1"}, {"--range-scale", "1m"},
+        {"--namespace"}, {"--frame-id", ""}}) {
+    skarvdds::T_DdsOptions refused;
+    std::string why;
+    skarvdds::TakeDdsOptions(bad, refused, why);
+    EXPECT_NE(why, "") << bad[0];
+  }
+}
+
+// The scan in the x-y plane (x right, y up) has the shape the scan view
+// draws on the screen (x right, y down), point by point, and ranges in
+// metres with out-of-range points as +Inf.
+TEST(DdsLaserScan, AViewerInTheXyPlaneShowsTheScanViewsPicture) {
+  std::vector<double> distances(1998), widths(1998);
+  for (size_t i = 0; i < distances.size(); ++i) {
+    distances[i] = 40.0 + 30.0 * std::sin(i * 0.01) + (i % 7);
+    widths[i] = static_cast<double>(i % 300);
+  }
+  distances[5] = 0.0;  // held out of range
+  widths[5] = 0.0;
+  skarvdds::T_LaserScan scan;
+  skarvdds::BuildLaserScan(distances, widths, 5000, 0.01, "skarv", {12, 34}, scan);
+  const auto& m = scan.message;
+  ASSERT_EQ(m.ranges._length, distances.size());
+  EXPECT_EQ(m.scan_time, 0.05f);
+  EXPECT_FLOAT_EQ(m.time_increment, 0.05f / 1998);
+  EXPECT_EQ(m.header.stamp.sec, 12);
+  EXPECT_EQ(m.header.stamp.nanosec, 34u);
+  EXPECT_TRUE(std::isinf(m.ranges._buffer[5]) && m.ranges._buffer[5] > 0);
+  EXPECT_EQ(m.intensities._buffer[5], 0.0f);
+  EXPECT_EQ(m.intensities._buffer[299], 299.0f);
+  EXPECT_LT(m.range_min, m.range_max);
+
+  const ui::T_PlotRegion region{0, 0, 1.0e6};
+  std::vector<ui::T_PlotPoint> pixels;
+  ui::ComputeTrace(distances.data(), static_cast<int>(distances.size()), 100.0, region, pixels);
+  for (size_t i = 0; i < distances.size(); i += 37) {
+    if (i == 5) continue;
+    const double angle = m.angle_min + m.angle_increment * static_cast<double>(i);
+    const double x = m.ranges._buffer[i] * std::cos(angle);
+    const double y = m.ranges._buffer[i] * std::sin(angle);
+    // metres x 100 = distance units; 1e6 pixels per 100 units.
+    EXPECT_NEAR(x * 100.0 * 1.0e4, pixels[i].x, 50.0) << i;
+    EXPECT_NEAR(-y * 100.0 * 1.0e4, pixels[i].y, 50.0) << i;
+  }
+}
+
+}  // namespace
