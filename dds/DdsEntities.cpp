@@ -15,9 +15,13 @@ struct CQosDeleter {
 std::unique_ptr<dds_qos_t, CQosDeleter> Qos(bool reliable, int32_t depth) {
   std::unique_ptr<dds_qos_t, CQosDeleter> qos(dds_create_qos());
   dds_qset_reliability(qos.get(), reliable ? DDS_RELIABILITY_RELIABLE : DDS_RELIABILITY_BEST_EFFORT,
-                       DDS_MSECS(100));
+                       DDS_MSECS(depth == kKeepAll ? kKeepAllBlockingMs : 100));
   dds_qset_durability(qos.get(), DDS_DURABILITY_VOLATILE);
-  dds_qset_history(qos.get(), DDS_HISTORY_KEEP_LAST, depth);
+  if (depth == kKeepAll) {
+    dds_qset_history(qos.get(), DDS_HISTORY_KEEP_ALL, 0);
+  } else {
+    dds_qset_history(qos.get(), DDS_HISTORY_KEEP_LAST, depth);
+  }
   return qos;
 }
 

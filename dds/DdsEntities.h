@@ -10,11 +10,14 @@
 
 namespace skarvdds {
 
-// History depth of the ROS message topics, and of the records topic: a
-// thousand updates, ten seconds of records, for a reader that falls behind
-// for a moment.
+// History depth of the ROS message topics. The records topic keeps all
+// (kKeepAll): its writer waits for a reader that falls behind instead of
+// dropping records that reader has not acknowledged.
 inline constexpr int32_t kRosHistoryDepth = 10;
-inline constexpr int32_t kRecordHistoryDepth = 1000;
+inline constexpr int32_t kKeepAll = 0;
+// How long a write may wait for room in a keep-all history before it reports
+// a time-out (and is tried again).
+inline constexpr int64_t kKeepAllBlockingMs = 1000;
 
 // The domain from ROS_DOMAIN_ID, 0 when it is not set; false with `error`
 // set when it is not a number.
@@ -37,10 +40,12 @@ class CDdsParticipant {
   uint32_t Domain() const { return mDomain; }
 
   // A topic of `descriptor`'s type with a writer on it: reliable, volatile,
-  // keep last `depth`. Returns the writer, or 0 with `error` set.
+  // keep last `depth` (or keep all for kKeepAll). Returns the writer, or 0
+  // with `error` set.
   dds_entity_t CreateWriter(const dds_topic_descriptor_t& descriptor, const std::string& topic, int32_t depth,
                             std::string& error);
-  // A reader on such a topic: reliable or best effort, keep last `depth`.
+  // A reader on such a topic: reliable or best effort, keep last `depth` (or
+  // keep all).
   dds_entity_t CreateReader(const dds_topic_descriptor_t& descriptor, const std::string& topic, bool reliable,
                             int32_t depth, std::string& error);
 

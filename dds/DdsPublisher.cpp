@@ -71,7 +71,7 @@ bool CDdsPublisher::CreateWriters(std::string& error) {
       {&mMagWriter, &sensor_msgs_msg_dds__MagneticField__desc, "mag", kRosHistoryDepth},
       {&mImuTempWriter, &sensor_msgs_msg_dds__Temperature__desc, "imu/temperature", kRosHistoryDepth},
       {&mTempWriter, &sensor_msgs_msg_dds__Temperature__desc, "temperature", kRosHistoryDepth},
-      {&mRecordWriter, &skarv_msgs_msg_dds__RecordBatch__desc, "records", kRecordHistoryDepth},
+      {&mRecordWriter, &skarv_msgs_msg_dds__RecordBatch__desc, "records", kKeepAll},
   };
   for (const T_Wanted& w : wanted) {
     *w.writer = mParticipant.CreateWriter(*w.type, TopicName(ns, w.name), w.depth, error);
@@ -207,6 +207,11 @@ void CDdsPublisher::Hand(T_Job job) {
   mQueueChanged.notify_all();
 }
 
+bool CDdsPublisher::Stopping() {
+  std::lock_guard<std::mutex> lock(mQueueMutex);
+  return mStopping;
+}
+
 void CDdsPublisher::Drain() {
   std::unique_lock<std::mutex> lock(mQueueMutex);
   mQueueChanged.wait(lock, [this] { return (mQueue.empty() && !mWriting) || mStopping; });
@@ -239,7 +244,10 @@ void CDdsPublisher::Write(const T_Job& job) {
     const uint32_t n = static_cast<uint32_t>(job.records.size());
     batch.records = dds_sequence_skarv_msgs_msg_dds__SampleRecord_{
         n, n, const_cast<skarv_msgs_msg_dds__SampleRecord_*>(job.records.data()), false};
-    dds_write(mRecordWriter, &batch);
+    // A reader that falls behind makes the write wait for room; the data
+    // path goes on meanwhile, its updates queued for this thread.
+    while (dds_write(mRecordWriter, &batch) == DDS_RETCODE_TIMEOUT && !Stopping()) {
+    }
   }
   for (const T_ImuSample& sample : job.imu) {
     const auto stamp = StampOf(Before(job.now, sample.unitsBeforeNow));

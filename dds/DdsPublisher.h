@@ -7,7 +7,8 @@
 //   records          skarv_msgs/RecordBatch, every record of each update
 // The IMU topics go out at the IMU rate of sensor time (the records' DeltTime
 // summed), each from the record at that moment. ROS topics are reliable,
-// volatile, keep last 10; records keep the last thousand batches.
+// volatile, keep last 10; records keep all, so that a reliable reader that
+// keeps up loses nothing: a reader that falls behind makes the writer wait.
 //
 // The data path's callbacks only copy what a matched reader will want and
 // hand it to the publisher's own thread, which writes it; with no reader
@@ -81,6 +82,7 @@ class CDdsPublisher {
   std::vector<dds_entity_t> Writers() const;
   void Hand(T_Job job);
   void Run();
+  bool Stopping();
   void Write(const T_Job& job);
 
   const T_DdsOptions mOptions;
