@@ -16,6 +16,7 @@
 
 #include "DdsEntities.h"
 #include "DdsTestSupport.h"
+#include "RecordFeed.h"
 #include "RosMessageTypes.h"
 #include "SampleRecord.h"
 #include "SkarvRecordTypes.h"
@@ -124,6 +125,10 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
       dds_create_reader(participant.Handle(), DDS_BUILTIN_TOPIC_DCPSPUBLICATION, nullptr, nullptr);
   ASSERT_GT(discovery, 0);
 
+  // The records as a playback sensor would take them in.
+  skarvdds::CRecordFeed feed(ns);
+  ASSERT_TRUE(feed.Active()) << feed.Error();
+
   // What discovery says of the publisher's writers, gathered while it runs.
   std::map<std::string, std::string> published;
   const auto gather = [&] {
@@ -167,6 +172,34 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
     ASSERT_EQ(row[6], std::to_string(r.laser_power));
     ASSERT_EQ(row[7], Format(r.raw_supply_voltage * kiv::kScaleRawSupplyVoltage + kiv::kScaleSupplyOffset));
     for (int k = 0; k < 10; ++k) ASSERT_EQ(row[8 + k], std::to_string(static_cast<int16_t>(r.imu[k])));
+  }
+
+  // The feed hands on the same records, word for word.
+  std::vector<sim::T_PlaybackRecord> fed;
+  const auto feedDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (fed.size() < records.size() && std::chrono::steady_clock::now() < feedDeadline) {
+    sim::T_PlaybackRecord words;
+    const auto result = feed.Next(words);
+    if (result == sim::CRecordSource::EResult::eRecord) {
+      fed.push_back(words);
+    } else {
+      ASSERT_EQ(result, sim::CRecordSource::EResult::eWait);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  ASSERT_EQ(fed.size(), records.size());
+  sim::T_PlaybackRecord extra;
+  EXPECT_EQ(feed.Next(extra), sim::CRecordSource::EResult::eWait);
+  EXPECT_EQ(feed.LostBatches(), 0u);
+  for (size_t i = 0; i < records.size(); ++i) {
+    const sim::T_PlaybackRecord expected = skarvdds::WordsOf(records[i]);
+    const sim::T_PlaybackRecord& got = fed[i];
+    ASSERT_TRUE(got.count == expected.count && got.rawDistance == expected.rawDistance &&
+                got.width == expected.width && got.scanState == expected.scanState &&
+                got.deltTime == expected.deltTime && got.rawSupplyVoltage == expected.rawSupplyVoltage &&
+                got.rawAnaTemp == expected.rawAnaTemp && got.laserPower == expected.laserPower &&
+                got.auxWord == expected.auxWord && got.imu == expected.imu)
+        << i;
   }
 
   // Scans: each one the records between two scan-state changes, drawn the
@@ -284,6 +317,15 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
     }
     EXPECT_GT(received, 0u) << topic.name;
   }
+}
+
+TEST(DdsRecordFeed, DdsThatCannotStartEndsTheFeedWithTheReason) {
+  ddstest::UseLoopback(300);  // beyond the port numbers DDS can use
+  skarvdds::CRecordFeed feed("nowhere");
+  sim::T_PlaybackRecord words;
+  EXPECT_FALSE(feed.Active());
+  EXPECT_EQ(feed.Next(words), sim::CRecordSource::EResult::eError);
+  EXPECT_NE(feed.Error().find("DDS could not be started: domain 300"), std::string::npos) << feed.Error();
 }
 
 }  // namespace
