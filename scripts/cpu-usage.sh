@@ -5,7 +5,8 @@
 # (utime + stime from /proc/<pid>/stat) just before sending SIGTERM, and
 # reports it as a percentage of one core over the process's lifetime, with
 # a breakdown per thread.
-# Usage: scripts/cpu-usage.sh [seconds, default 60]   (build dir: BUILD_DIR, default build-cpu)
+# Usage: scripts/cpu-usage.sh [seconds, default 60]   (build dir: BUILD_DIR, default build-cpu;
+# CLIENT_ARGS: more options for the client, e.g. "--publish")
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -22,9 +23,9 @@ trap 'rm -rf "$work"' EXIT
 # the command name, which is in parentheses.
 measure='
   set -u
-  client="$1"; seconds="$2"; work="$3"
+  client="$1"; seconds="$2"; work="$3"; extra="$4"
   cd "$work"
-  "$client" --simulate >"$work/client.out" 2>"$work/client.err" &
+  "$client" --simulate $extra >"$work/client.out" 2>"$work/client.err" &
   pid=$!
   sleep "$seconds"
   if ! kill -0 "$pid" 2>/dev/null; then
@@ -46,13 +47,13 @@ measure='
   kill -TERM "$pid"
   status=0
   wait "$pid" || status=$?
-  awk -v ticks="$ticks" -v hz="$hz" -v started="$started" -v up="$up" -v status="$status" -v seconds="$seconds" '\''BEGIN {
+  awk -v ticks="$ticks" -v hz="$hz" -v started="$started" -v up="$up" -v status="$status" -v seconds="$seconds" -v extra="$extra" '\''BEGIN {
     elapsed = up - started / hz
     cpu = ticks / hz
-    printf "skarv-client --simulate, %d s requested, %.1f s alive: CPU %.2f s (utime+stime) = %.2f %% of one core\n", seconds, elapsed, cpu, 100 * cpu / elapsed
+    printf "skarv-client --simulate %s, %d s requested, %.1f s alive: CPU %.2f s (utime+stime) = %.2f %% of one core\n", extra, seconds, elapsed, cpu, 100 * cpu / elapsed
     printf "exit status after SIGTERM: %d\n", status
   }'\''
   printf "per thread (ticks of 1/%s s):\n%s" "$hz" "$threads"
   echo "lines printed: $(wc -l <"$work/client.out") to stdout, $(wc -l <"$work/client.err") to stderr"
 '
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$measure" measure "$build/skarv-client" "$seconds" "$work"
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$measure" measure "$build/skarv-client" "$seconds" "$work" "${CLIENT_ARGS:-}"
