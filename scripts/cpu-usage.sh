@@ -50,7 +50,7 @@ measure='
   awk -v ticks="$ticks" -v hz="$hz" -v started="$started" -v up="$up" -v status="$status" -v seconds="$seconds" -v extra="$extra" '\''BEGIN {
     elapsed = up - started / hz
     cpu = ticks / hz
-    printf "skarv-client --simulate %s, %d s requested, %.1f s alive: CPU %.2f s (utime+stime) = %.2f %% of one core\n", extra, seconds, elapsed, cpu, 100 * cpu / elapsed
+    printf "skarv-client --simulate%s, %d s requested, %.1f s alive: CPU %.2f s (utime+stime) = %.2f %% of one core\n", (extra == "" ? "" : " " extra), seconds, elapsed, cpu, 100 * cpu / elapsed
     printf "exit status after SIGTERM: %d\n", status
   }'\''
   printf "per thread (ticks of 1/%s s):\n%s" "$hz" "$threads"
