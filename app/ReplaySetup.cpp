@@ -29,7 +29,7 @@ void CReplayDriver::Begin() {
   }
   mBegun = true;
   if (!mSensor) {
-    Finish("");
+    mDone = true;
     return;
   }
   Plug(mSensor);
@@ -44,7 +44,7 @@ void CReplayDriver::Plug(std::shared_ptr<sim::CPlaybackSensor> sensor) {
   mBus->Plug(mSensor);
 }
 
-void CReplayDriver::Finish(const std::string& error) {
+void CReplayDriver::Report(const std::string& error) {
   if (!error.empty()) {
     {
       std::lock_guard lock(mErrorMutex);
@@ -52,7 +52,6 @@ void CReplayDriver::Finish(const std::string& error) {
     }
     DiagErrorPrintf("%s\n", error.c_str());
   }
-  mDone = true;
 }
 
 void CReplayDriver::Poll() {
@@ -75,16 +74,21 @@ void CReplayDriver::Poll() {
     return;  // what was sent is still on its way to the controller
   }
   const std::string error = mSensor->Error();
+  if (!error.empty() || !mOptions.loop) {
+    // Said before the removal is, so that it reads as its cause.
+    Report(error);
+  }
   mBus->Unplug(mSensor);
   mPlayedBefore += sent;
   if (!error.empty() || !mOptions.loop) {
-    Finish(error);
+    mDone = true;
     return;
   }
   std::string why;
   auto next = MakePlaybackSensor(mOptions.file, mOptions.speed, why);
   if (!next) {
-    Finish(why);  // the file went away or changed since it was opened
+    Report(why);  // the file went away or changed since it was opened
+    mDone = true;
     return;
   }
   Plug(std::move(next));

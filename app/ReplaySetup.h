@@ -67,7 +67,7 @@ class CReplayDriver {
 
  private:
   void Plug(std::shared_ptr<sim::CPlaybackSensor> sensor);
-  void Finish(const std::string& error);
+  void Report(const std::string& error);  // keeps and prints what ended the replay
 
   const std::shared_ptr<sim::CVirtualBus> mBus;
   CSkarvIO& mIO;
