@@ -62,12 +62,12 @@ std::string RangeText(const T_Column& column) {
 bool ParseField(const T_Column& column, std::string_view field, long long& value, std::string& what) {
   const char* first = field.data();
   const char* last = field.data() + field.size();
-  const std::string quoted = "\"" + std::string(field) + "\"";
+  const auto quoted = [&] { return "\"" + std::string(field) + "\""; };
   if (column.scaled) {
     double number = 0;
     const auto [end, ec] = std::from_chars(first, last, number, std::chars_format::fixed);
     if (field.empty() || ec != std::errc() || end != last || !std::isfinite(number)) {
-      what = std::string(column.name) + " " + quoted + " is not a number";
+      what = std::string(column.name) + " " + quoted() + " is not a number";
       return false;
     }
     const double raw = std::nearbyint((number - column.offset) / column.scale);
@@ -80,7 +80,7 @@ bool ParseField(const T_Column& column, std::string_view field, long long& value
   }
   const auto [end, ec] = std::from_chars(first, last, value);
   if (field.empty() || ec == std::errc::invalid_argument || end != last) {
-    what = std::string(column.name) + " " + quoted + " is not a whole number";
+    what = std::string(column.name) + " " + quoted() + " is not a whole number";
     return false;
   }
   if (ec == std::errc::result_out_of_range || value < column.min || value > column.max) {
