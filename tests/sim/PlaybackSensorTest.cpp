@@ -7,7 +7,6 @@
 
 #include "PlaybackSensor.h"
 #include "SensorTestHelpers.h"
-#include "VirtualBus.h"
 
 using sim::CPlaybackSensor;
 using sim::CRecordSource;
@@ -134,36 +133,6 @@ TEST(PlaybackSensor, KeepsTheRecordedPaceScaledBySpeedAndSpillsLateRecords) {
     EXPECT_EQ(Counts(Frames(sensor, 20, 111)), (std::vector<uint16_t>{5, 6, 7}));
     EXPECT_TRUE(sensor.Finished());
   }
-}
-
-TEST(PlaybackSensor, HoldsItsDataOnTheBusUntilTheHostReads) {
-  sim::CVirtualBus bus(sim::CVirtualBus::Clock::eManual);
-  auto sensor = std::make_shared<CPlaybackSensor>(std::make_shared<CListSource>(std::vector{Record(1), Record(2)}), 0.0);
-  const uint32_t connection = bus.Plug(sensor);
-  bus.Advance(50);
-  EXPECT_EQ(sensor->RecordsSent(), 0u) << "no transfer queued: nothing sent, nothing lost";
-
-  std::vector<uint8_t> buffer(4 * 1023);
-  sim::IsoPacket packets[4];
-  for (uint32_t i = 0; i < 4; ++i) packets[i] = {i * 1023, 1023};
-  size_t received = 0;
-  sim::BusTransfer transfer;
-  transfer.connection = connection;
-  transfer.endpoint = 0x82;
-  transfer.buffer = buffer.data();
-  transfer.length = buffer.size();
-  transfer.isochronous = true;
-  transfer.startFrame = bus.CurrentFrame() + 2;
-  transfer.packets = packets;
-  transfer.numPackets = 4;
-  transfer.done = [&](sim::TransferStatus, size_t n) { received = n; };
-  uint64_t id = 0;
-  ASSERT_EQ(bus.Submit(transfer, id), sim::SubmitStatus::eQueued);
-  bus.Advance(10);
-  EXPECT_EQ(received, 28u + 2 * 8);
-  EXPECT_EQ(packets[0].length, 28u + 2 * 8);
-  EXPECT_EQ(sensor->RecordsSent(), 2u);
-  EXPECT_TRUE(sensor->Finished());
 }
 
 TEST(PlaybackSensor, AcknowledgesCommandsAndPlaysTheSameRecords) {

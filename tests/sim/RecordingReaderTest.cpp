@@ -147,24 +147,4 @@ TEST_F(RecordingReaderTest, ABadLineStopsTheSourceThereNamingLineFieldAndValue) 
   }
 }
 
-TEST_F(RecordingReaderTest, StreamsAFileFarLargerThanItsBuffer) {
-  const std::string path = (dir / "large.csv").string();
-  {
-    std::ofstream out(path, std::ios::binary);
-    out << kHeader;
-    for (int i = 0; i < 20000; ++i) {
-      out << (i % 65536) << ",2,123.400000,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9," << (i % 1000) << "\n";
-    }
-  }
-  CRecordingReader reader(path);
-  ASSERT_TRUE(reader.Open());
-  std::vector<T_PlaybackRecord> records;
-  EXPECT_EQ(ReadAll(reader, records), CRecordSource::EResult::eEnd);
-  ASSERT_EQ(records.size(), 20000u);
-  for (size_t i = 0; i < records.size(); ++i) {
-    ASSERT_EQ(records[i].count, i % 65536);
-    ASSERT_EQ(records[i].imu[9], i % 1000);
-  }
-}
-
 }  // namespace
