@@ -15,6 +15,7 @@
 #include "ReplaySetup.h"
 #include "UsbLibrary.h"
 #include "SkarvIO.h"
+#include "SubscribeSetup.h"
 #include "VirtualSensorSetup.h"
 
 int main(int argc, char** argv) {
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
   T_ClientOptions options =
       ParseClientOptions(dds.TakeOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc), ddsError));
   if (options.error.empty()) options.error = ddsError;
+  if (options.error.empty() && dds.Options().subscribe && (options.simulate || !options.replay.empty())) {
+    options.error = "--subscribe takes the place of --simulate and --replay";
+  }
   if (!options.error.empty()) {
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": " + options.error + "\n" + ClientUsage(program));
     return 2;
@@ -54,11 +58,19 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  T_SubscribeSetup subscription;
+  if (dds.Options().subscribe) {
+    std::string why;
+    if (!UseSubscription(dds.Options().subscribeNs, gSkarvIO, subscription, why)) {
+      DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, why + "\n");
+      return 1;
+    }
+  }
   QApplication app(argc, argv);
   T_VirtualSensorSetup simulation;
   if (options.simulate) {
     simulation = UseVirtualSensor();
-  } else if (options.replay.empty()) {
+  } else if (options.replay.empty() && !subscription.bus) {
     auto backend = std::make_shared<CLibusbBackend>();
     if (!backend->Usable()) {
       DiagPrintf(EDiagLevel::eAlways, "libusb could not be started: no real sensor can be reached.\n");

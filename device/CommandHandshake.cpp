@@ -95,10 +95,20 @@ void CSkarvIO::RestoreParams() { SendCommand(kCommandOf<&CSkarvIO::RestoreParams
 void CSkarvIO::SaveParams() { SendCommand(kCommandOf<&CSkarvIO::SaveParams>); }
 
 void CSkarvIO::SendSetting(const T_Command& command, int valueToSet) {
+  if (mRemoteSensor) {
+    ReportCommandNotSent(command.Letter, kRemoteSensorRefusal);
+    return;
+  }
   WriteCommand(command.Letter, static_cast<uint16_t>(valueToSet));
 }
 
-void CSkarvIO::SendCommand(const T_Command& command) { WriteCommand(command.Letter, command.Value); }
+void CSkarvIO::SendCommand(const T_Command& command) {
+  if (mRemoteSensor) {
+    ReportCommandNotSent(command.Letter, kRemoteSensorRefusal);
+    return;
+  }
+  WriteCommand(command.Letter, command.Value);
+}
 
 bool CSkarvIO::HandleStatusPipe() {
   try {

@@ -10,6 +10,9 @@ struct T_DeviceStatus {
   // A sensor is open; Serial is its serial number (may be empty).
   bool SensorOpen = false;
   std::string Serial;
+  // The sensor is another machine's, its records received over the network;
+  // it takes no commands.
+  bool Remote = false;
   // Records processed since the program started; a reader turns two
   // readings into a rate, and a count that stands still while the sensor is
   // open into "stalled".

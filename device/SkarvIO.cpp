@@ -94,8 +94,11 @@ T_DeviceStatus CSkarvIO::GetDeviceStatus() {
   status.FileBytes = mFileBytes;
   status.LastError = mLastError;
   status.ErrorNumber = mErrorNumber;
+  status.Remote = mRemoteSensor;
   return status;
 }
+
+void CSkarvIO::SetRemoteSensor(bool remote) { mRemoteSensor = remote; }
 
 void CSkarvIO::SetLastError(const std::string& text) {
   CClassMutex::CGuard lock(mMutex);

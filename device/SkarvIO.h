@@ -56,6 +56,9 @@ class CSkarvIO {
   static constexpr int32_t kStatusFresh = 3;
   static constexpr int kMaxStatusRetries = 20;
 
+  // Why an operator's command is not sent to a remote sensor.
+  static constexpr const char* kRemoteSensorRefusal = "the sensor is on another machine and takes no commands from here";
+
   // Recording.
   static constexpr const char* kFileNamePfStrPtr = "SkarvData-%d.csv";
   static constexpr int kFileNameLength = 1024;
@@ -93,6 +96,11 @@ class CSkarvIO {
   T_DeviceStatus GetDeviceStatus();
   // Keeps `text` as the last error the operator is shown (any thread).
   void SetLastError(const std::string& text);
+  // Start-up of a sensor on another machine (its published records played
+  // here): the operator's commands are not sent, each is reported as not
+  // sent with the reason, and the status says "Remote sensor". Set before
+  // the threads start.
+  void SetRemoteSensor(bool remote);
 
   // Measurement processing, called per record with mMutex held.
   void PopulateMemberVariables(CUSBKivDataPipe::T_Record* record);
@@ -184,6 +192,7 @@ class CSkarvIO {
   uint64_t mRecordsProcessed = 0;
   uint64_t mFileBytes = 0;
   std::string mLastError;
+  bool mRemoteSensor = false;  // written before the threads start, then read only
   uint32_t mErrorNumber = 0;
 
  private:

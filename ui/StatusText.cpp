@@ -52,7 +52,8 @@ void CStatusText::Update(const T_DeviceStatus& status, Clock::time_point now) {
 }
 
 void CStatusText::Compose(const T_DeviceStatus& status, Clock::time_point now) {
-  const std::string sensor = status.Serial.empty() ? std::string("Sensor") : "Sensor " + status.Serial;
+  const std::string kind = status.Remote ? "Remote sensor" : "Sensor";
+  const std::string sensor = status.Serial.empty() ? kind : kind + " " + status.Serial;
   char text[160];
   switch (mState) {
     case eSensorState::kNoSensor:

@@ -59,19 +59,20 @@ class CHelperProcess {
     }
   }
   // Calls `meanwhile` every 10 ms until the process ends or `timeout`
-  // passes; returns its exit status, or -1.
+  // passes; returns its exit status, or -1 while it runs. Once it has
+  // ended, Wait must not be called again.
   int Wait(std::chrono::seconds timeout, const std::function<void()>& meanwhile = {}) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
+    while (true) {
       int status = 0;
       if (waitpid(mPid, &status, WNOHANG) == mPid) {
         mExited = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       }
+      if (std::chrono::steady_clock::now() >= deadline) return -1;
       if (meanwhile) meanwhile();
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return -1;
   }
 
  private:
