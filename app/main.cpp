@@ -78,7 +78,15 @@ int main(int argc, char** argv) {
     UsbLib_SetBackend(backend);
   }
   dds.Start();
-  const int status = RunClient(app, gSkarvIO, {}, [&](CDataPath& path) { dds.Attach(path); });
+  const int status = RunClient(
+      app, gSkarvIO,
+      [&](SorvaneClient::KivView&, SorvaneClient::KivControl&) {
+        // The controller is initialised: the replay may look at it from now on.
+        if (replay.driver) {
+          replay.driver->StartThread();
+        }
+      },
+      [&](CDataPath& path) { dds.Attach(path); });
   // The replay stops looking at the controller before the controller goes.
   if (replay.driver) {
     replay.driver->StopThread();
