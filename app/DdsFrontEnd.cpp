@@ -13,6 +13,7 @@ std::vector<std::string> CDdsFrontEnd::TakeOptions(const std::vector<std::string
 void CDdsFrontEnd::Start() {
   if (mOptions.publish && !mPublisher) {
     mPublisher = std::make_unique<skarvdds::CDdsPublisher>(mOptions);
+    mPublisher->WaitForRecordReader(std::chrono::milliseconds(kDiscoveryMs));
   }
 }
 

@@ -26,7 +26,10 @@ class CDdsFrontEnd {
   const skarvdds::T_DdsOptions& Options() const { return mOptions; }
 
   // Starts publishing when asked to; DDS that cannot start is reported and
-  // the program runs on without it.
+  // the program runs on without it. A subscriber already listening gets the
+  // records from the very first: discovery has up to kDiscoveryMs to find
+  // one before Start returns (and the data path starts).
+  static constexpr int kDiscoveryMs = 500;
   void Start();
   // Subscribes the publisher to the data path, before the path starts. The
   // front end must outlive the data path's thread.

@@ -106,6 +106,17 @@ bool CDdsPublisher::WaitForReaders(uint32_t readers, std::chrono::milliseconds t
   }
 }
 
+bool CDdsPublisher::WaitForRecordReader(std::chrono::milliseconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (Active() && MatchedReaders(mRecordWriter) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return Active();
+}
+
 bool CDdsPublisher::WaitForAcknowledgements(std::chrono::milliseconds timeout) const {
   if (!Active()) {
     return false;

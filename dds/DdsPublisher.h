@@ -58,6 +58,8 @@ class CDdsPublisher {
   // Waits until every topic has at least `readers` matched readers; false
   // when `timeout` passes first.
   bool WaitForReaders(uint32_t readers, std::chrono::milliseconds timeout) const;
+  // Waits until the records topic has a reader, or `timeout` passes.
+  bool WaitForRecordReader(std::chrono::milliseconds timeout) const;
   // Waits until every reliable reader has acknowledged what was written.
   bool WaitForAcknowledgements(std::chrono::milliseconds timeout) const;
   uint64_t DroppedUpdates() const { return mDropped.load(); }
