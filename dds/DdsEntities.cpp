@@ -78,13 +78,13 @@ dds_entity_t CDdsParticipant::Topic(const dds_topic_descriptor_t& descriptor, co
 }
 
 dds_entity_t CDdsParticipant::CreateWriter(const dds_topic_descriptor_t& descriptor, const std::string& topic,
-                                           int32_t depth, std::string& error) {
+                                           int32_t depth, std::string& error, const dds_listener_t* listener) {
   const dds_entity_t topicHandle = Topic(descriptor, topic, error);
   if (topicHandle <= 0) {
     return 0;
   }
   const auto qos = Qos(true, depth);
-  const dds_entity_t writer = dds_create_writer(mHandle, topicHandle, qos.get(), nullptr);
+  const dds_entity_t writer = dds_create_writer(mHandle, topicHandle, qos.get(), listener);
   if (writer < 0) {
     error = "no writer on " + topic + " (" + Reason(writer) + ")";
     return 0;
@@ -105,14 +105,6 @@ dds_entity_t CDdsParticipant::CreateReader(const dds_topic_descriptor_t& descrip
     return 0;
   }
   return reader;
-}
-
-uint32_t MatchedReaders(dds_entity_t writer) {
-  dds_publication_matched_status_t status{};
-  if (dds_get_publication_matched_status(writer, &status) < 0) {
-    return 0;
-  }
-  return status.current_count;
 }
 
 }  // namespace skarvdds

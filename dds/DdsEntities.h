@@ -40,10 +40,10 @@ class CDdsParticipant {
   uint32_t Domain() const { return mDomain; }
 
   // A topic of `descriptor`'s type with a writer on it: reliable, volatile,
-  // keep last `depth` (or keep all for kKeepAll). Returns the writer, or 0
-  // with `error` set.
+  // keep last `depth` (or keep all for kKeepAll), with `listener` if given.
+  // Returns the writer, or 0 with `error` set.
   dds_entity_t CreateWriter(const dds_topic_descriptor_t& descriptor, const std::string& topic, int32_t depth,
-                            std::string& error);
+                            std::string& error, const dds_listener_t* listener = nullptr);
   // A reader on such a topic: reliable or best effort, keep last `depth` (or
   // keep all).
   dds_entity_t CreateReader(const dds_topic_descriptor_t& descriptor, const std::string& topic, bool reliable,
@@ -54,8 +54,5 @@ class CDdsParticipant {
   dds_entity_t mHandle = 0;
   uint32_t mDomain = 0;
 };
-
-// Readers that match `writer` now.
-uint32_t MatchedReaders(dds_entity_t writer);
 
 }  // namespace skarvdds

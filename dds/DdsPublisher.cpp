@@ -58,32 +58,34 @@ CDdsPublisher::~CDdsPublisher() {
 }
 
 bool CDdsPublisher::CreateWriters(std::string& error) {
-  const std::string& ns = mOptions.ns;
   struct T_Wanted {
-    dds_entity_t* writer;
     const dds_topic_descriptor_t* type;
     const char* name;
     int32_t depth;
   };
-  const T_Wanted wanted[] = {
-      {&mScanWriter, &sensor_msgs_msg_dds__LaserScan__desc, "scan", kRosHistoryDepth},
-      {&mImuWriter, &sensor_msgs_msg_dds__Imu__desc, "imu", kRosHistoryDepth},
-      {&mMagWriter, &sensor_msgs_msg_dds__MagneticField__desc, "mag", kRosHistoryDepth},
-      {&mImuTempWriter, &sensor_msgs_msg_dds__Temperature__desc, "imu/temperature", kRosHistoryDepth},
-      {&mTempWriter, &sensor_msgs_msg_dds__Temperature__desc, "temperature", kRosHistoryDepth},
-      {&mRecordWriter, &skarv_msgs_msg_dds__RecordBatch__desc, "records", kKeepAll},
+  const T_Wanted wanted[eTopicCount] = {
+      {&sensor_msgs_msg_dds__LaserScan__desc, "scan", kRosHistoryDepth},
+      {&sensor_msgs_msg_dds__Imu__desc, "imu", kRosHistoryDepth},
+      {&sensor_msgs_msg_dds__MagneticField__desc, "mag", kRosHistoryDepth},
+      {&sensor_msgs_msg_dds__Temperature__desc, "imu/temperature", kRosHistoryDepth},
+      {&sensor_msgs_msg_dds__Temperature__desc, "temperature", kRosHistoryDepth},
+      {&skarv_msgs_msg_dds__RecordBatch__desc, "records", kKeepAll},
   };
-  for (const T_Wanted& w : wanted) {
-    *w.writer = mParticipant.CreateWriter(*w.type, TopicName(ns, w.name), w.depth, error);
-    if (*w.writer <= 0) {
+  for (int topic = 0; topic < eTopicCount; ++topic) {
+    const T_Wanted& w = wanted[topic];
+    dds_listener_t* listener = dds_create_listener(&mMatched[topic]);
+    dds_lset_publication_matched(listener, &CDdsPublisher::OnPublicationMatched);
+    mWriters[topic] = mParticipant.CreateWriter(*w.type, TopicName(mOptions.ns, w.name), w.depth, error, listener);
+    dds_delete_listener(listener);
+    if (mWriters[topic] <= 0) {
       return false;
     }
   }
   return true;
 }
 
-std::vector<dds_entity_t> CDdsPublisher::Writers() const {
-  return {mScanWriter, mImuWriter, mMagWriter, mImuTempWriter, mTempWriter, mRecordWriter};
+void CDdsPublisher::OnPublicationMatched(dds_entity_t, const dds_publication_matched_status_t status, void* count) {
+  static_cast<std::atomic<uint32_t>*>(count)->store(status.current_count);
 }
 
 bool CDdsPublisher::WaitForReaders(uint32_t readers, std::chrono::milliseconds timeout) const {
@@ -93,8 +95,8 @@ bool CDdsPublisher::WaitForReaders(uint32_t readers, std::chrono::milliseconds t
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (true) {
     bool all = true;
-    for (dds_entity_t writer : Writers()) {
-      all = all && MatchedReaders(writer) >= readers;
+    for (int topic = 0; topic < eTopicCount; ++topic) {
+      all = all && Matched(static_cast<ETopic>(topic)) >= readers;
     }
     if (all) {
       return true;
@@ -108,7 +110,7 @@ bool CDdsPublisher::WaitForReaders(uint32_t readers, std::chrono::milliseconds t
 
 bool CDdsPublisher::WaitForRecordReader(std::chrono::milliseconds timeout) const {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (Active() && MatchedReaders(mRecordWriter) == 0) {
+  while (Active() && Matched(eRecords) == 0) {
     if (std::chrono::steady_clock::now() >= deadline) {
       return false;
     }
@@ -122,7 +124,7 @@ bool CDdsPublisher::WaitForAcknowledgements(std::chrono::milliseconds timeout) c
     return false;
   }
   bool all = true;
-  for (dds_entity_t writer : Writers()) {
+  for (dds_entity_t writer : mWriters) {
     all = dds_wait_for_acks(writer, DDS_MSECS(timeout.count())) == DDS_RETCODE_OK && all;
   }
   return all;
@@ -140,9 +142,9 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_Record> records) {
   if (!Active() || records.empty()) {
     return;
   }
-  const bool wantRecords = MatchedReaders(mRecordWriter) > 0;
-  const bool wantImu = MatchedReaders(mImuWriter) > 0 || MatchedReaders(mMagWriter) > 0 ||
-                       MatchedReaders(mImuTempWriter) > 0 || MatchedReaders(mTempWriter) > 0;
+  const bool wantRecords = Matched(eRecords) > 0;
+  const bool wantImu = Matched(eImu) > 0 || Matched(eMag) > 0 || Matched(eImuTemperature) > 0 ||
+                       Matched(eTemperature) > 0;
   T_Job job;
   job.now = std::chrono::system_clock::now();
   if (wantRecords) {
@@ -193,7 +195,7 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_Record> records) {
 }
 
 void CDdsPublisher::OnScan(std::shared_ptr<const T_Scan> scan) {
-  if (!Active() || MatchedReaders(mScanWriter) == 0) {
+  if (!Active() || Matched(eScan) == 0) {
     return;
   }
   T_Job job;
@@ -257,28 +259,28 @@ void CDdsPublisher::Write(const T_Job& job) {
         n, n, const_cast<skarv_msgs_msg_dds__SampleRecord_*>(job.records.data()), false};
     // A reader that falls behind makes the write wait for room; the data
     // path goes on meanwhile, its updates queued for this thread.
-    while (dds_write(mRecordWriter, &batch) == DDS_RETCODE_TIMEOUT && !Stopping()) {
+    while (dds_write(mWriters[eRecords], &batch) == DDS_RETCODE_TIMEOUT && !Stopping()) {
     }
   }
   for (const T_ImuSample& sample : job.imu) {
     const auto stamp = StampOf(Before(job.now, sample.unitsBeforeNow));
     sensor_msgs_msg_dds__Imu_ imu;
     FillImu(sample.words, mOptions, frameId, stamp, imu);
-    dds_write(mImuWriter, &imu);
+    dds_write(mWriters[eImu], &imu);
     sensor_msgs_msg_dds__MagneticField_ mag;
     FillMagneticField(sample.words, mOptions, frameId, stamp, mag);
-    dds_write(mMagWriter, &mag);
+    dds_write(mWriters[eMag], &mag);
     sensor_msgs_msg_dds__Temperature_ temperature;
     FillImuTemperature(sample.words, mOptions, frameId, stamp, temperature);
-    dds_write(mImuTempWriter, &temperature);
+    dds_write(mWriters[eImuTemperature], &temperature);
     FillLaserTemperature(sample.words, frameId, stamp, temperature);
-    dds_write(mTempWriter, &temperature);
+    dds_write(mWriters[eTemperature], &temperature);
   }
   if (job.scan) {
     T_LaserScan scan;
     BuildLaserScan(job.scan->distances, job.scan->widths, job.rotationUnits, mOptions.rangeScale, frameId,
                    StampOf(Before(job.now, job.scanStartUnitsBeforeNow)), scan);
-    dds_write(mScanWriter, &scan.message);
+    dds_write(mWriters[eScan], &scan.message);
   }
 }
 

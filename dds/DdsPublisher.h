@@ -80,8 +80,13 @@ class CDdsPublisher {
     uint64_t scanStartUnitsBeforeNow = 0;
   };
 
+  enum ETopic { eScan, eImu, eMag, eImuTemperature, eTemperature, eRecords, eTopicCount };
+
   bool CreateWriters(std::string& error);
-  std::vector<dds_entity_t> Writers() const;
+  // Readers matched now, as the writer's listener last reported: the data
+  // path reads these instead of asking DDS, whose writer may be busy.
+  uint32_t Matched(ETopic topic) const { return mMatched[topic].load(); }
+  static void OnPublicationMatched(dds_entity_t writer, const dds_publication_matched_status_t status, void* count);
   void Hand(T_Job job);
   void Run();
   bool Stopping();
@@ -89,12 +94,8 @@ class CDdsPublisher {
 
   const T_DdsOptions mOptions;
   CDdsParticipant mParticipant;
-  dds_entity_t mScanWriter = 0;
-  dds_entity_t mImuWriter = 0;
-  dds_entity_t mMagWriter = 0;
-  dds_entity_t mImuTempWriter = 0;
-  dds_entity_t mTempWriter = 0;
-  dds_entity_t mRecordWriter = 0;
+  dds_entity_t mWriters[eTopicCount] = {};
+  std::atomic<uint32_t> mMatched[eTopicCount] = {};
 
   // Data path thread only.
   uint64_t mUnitsSinceScanEdge = 0;  // sensor time since the last scan-state change
