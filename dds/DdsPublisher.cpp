@@ -47,12 +47,18 @@ CDdsPublisher::CDdsPublisher(const T_DdsOptions& options) : mOptions(options) {
 
 CDdsPublisher::~CDdsPublisher() {
   {
-    std::lock_guard<std::mutex> lock(mQueueMutex);
+    // What the data path handed over last still goes out, unless a reader
+    // holds the writer up for longer than the program should wait to end.
+    std::unique_lock<std::mutex> lock(mQueueMutex);
+    mQueueChanged.wait_for(lock, std::chrono::milliseconds(kClosingMs),
+                           [this] { return mQueue.empty() && !mWriting; });
     mStopping = true;
   }
   mQueueChanged.notify_all();
   if (mThread.joinable()) {
     mThread.join();
+    // Reliable readers get the last samples only while the writer lives.
+    WaitForAcknowledgements(std::chrono::milliseconds(kClosingMs));
   }
   mParticipant.Close();
 }

@@ -39,6 +39,9 @@ class CDdsPublisher {
  public:
   // Jobs waiting for the publisher's thread beyond which an update is dropped.
   static constexpr size_t kMaxQueuedJobs = 4000;
+  // At the end, how long the last updates may take to be written, and then
+  // acknowledged by the readers.
+  static constexpr int kClosingMs = 2000;
 
   explicit CDdsPublisher(const T_DdsOptions& options);
   ~CDdsPublisher();
