@@ -95,7 +95,8 @@ std::vector<std::string> TakeDdsOptions(const std::vector<std::string>& argument
 }
 
 std::string DdsUsage() {
-  return "  --publish          publish the sensor on DDS under ROS 2's names: scan (LaserScan),\n"
+  return "\n"
+         "  --publish          publish the sensor on DDS under ROS 2's names: scan (LaserScan),\n"
          "                     imu, mag, imu/temperature, temperature and records (every record);\n"
          "                     DDS domain from ROS_DOMAIN_ID (default 0)\n"
          "  --namespace NS     publish under rt/NS/ (ROS 2 namespace /NS)\n"
