@@ -94,6 +94,10 @@ T_DeviceStatus CSkarvIO::GetDeviceStatus() {
   status.FileBytes = mFileBytes;
   status.LastError = mLastError;
   status.ErrorNumber = mErrorNumber;
+  status.FilesOpened = mFilesOpened;
+  status.RecordsRecorded = mRecordsRecorded;
+  status.Gaps = mGapsReported;
+  status.RecordingFailures = mRecordingFailures;
   return status;
 }
 
