@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
   settings.waitSeconds = options.wait;
   settings.outputDir = options.outputDir;
   settings.progress = ::isatty(STDERR_FILENO) == 1;
+  settings.outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
   settings.program = program;
 
   CDataPath dataPath(gSkarvIO);

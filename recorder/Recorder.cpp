@@ -16,9 +16,6 @@
 
 namespace {
 
-// Back to the start of the terminal's line, and the line erased.
-constexpr const char* kEraseLine = "\r\033[K";
-
 std::string Seconds(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%g", seconds);
@@ -57,6 +54,9 @@ int CRecorder::Run() {
   // The file opens at the first update that finds the sensor, before that
   // update's records are processed: it holds every record.
   mIO.RequestRecording(true);
+  if (mSettings.progress) {
+    mStatusLine = std::make_unique<CStatusLine>(mSettings.outputOnTerminal);
+  }
   mClock.Start();
 
   std::string failure;
@@ -102,13 +102,13 @@ int CRecorder::Run() {
 
   mClock.Stop();
   CloseRecording();
+  mStatusLine.reset();
   mFinal = mIO.GetDeviceStatus();
   mRecordedSeconds = recordingStart >= 0.0 ? now - recordingStart : 0.0;
   if (failure.empty() && mFinal.RecordingFailures > 0) {
     failure = "recording failed: " + mFinal.LastError;
   }
-  std::string text = mProgressShown ? kEraseLine : "";
-  text += FormatSummary(mFinal, mRecordedSeconds);
+  std::string text = FormatSummary(mFinal, mRecordedSeconds);
   if (!failure.empty()) {
     text += mSettings.program + ": " + failure + "\n";
   }
@@ -118,9 +118,7 @@ int CRecorder::Run() {
 }
 
 void CRecorder::ShowProgress(const T_DeviceStatus& status, double seconds) {
-  DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, kEraseLine + mProgress.Update(status, seconds));
-  DiagFlush(EDiagStream::eErr);
-  mProgressShown = true;
+  mStatusLine->Show(mProgress.Update(status, seconds));
 }
 
 void CRecorder::CloseRecording() {

@@ -10,10 +10,12 @@
 // standard output as the client prints them.
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "DeviceStatus.h"
 #include "ProgressLine.h"
+#include "StatusLine.h"
 
 class CSkarvIO;
 class CStopRequest;
@@ -28,8 +30,10 @@ struct T_RecorderSettings {
   double waitSeconds = -1.0;
   // Where the recordings go; empty: the working directory.
   std::string outputDir;
-  // Refresh a progress line on standard error once a second (a terminal).
+  // Refresh a progress line on standard error once a second (a terminal),
+  // and whether standard output shows on the same terminal.
   bool progress = false;
+  bool outputOnTerminal = true;
   // Names the program in failure messages.
   std::string program = "skarv-record";
 };
@@ -74,7 +78,7 @@ class CRecorder {
   const T_RecorderSettings mSettings;
   std::function<T_SourceState()> mSourceCheck;
   CProgressLine mProgress;
-  bool mProgressShown = false;
+  std::unique_ptr<CStatusLine> mStatusLine;
   T_DeviceStatus mFinal;
   double mRecordedSeconds = 0.0;
 };

@@ -247,12 +247,13 @@ TEST_F(RecorderTest, TheProgressLineIsRefreshedEverySecondOfBusTime) {
   T_RecorderSettings settings;
   settings.durationSeconds = 3.5;
   settings.progress = true;
+  settings.outputOnTerminal = false;  // standard error alone shows the line
   ASSERT_EQ(Record(settings, [&](uint32_t ms) {
               if (ms == 2500) sensor->DropSamples(3);
             }),
             CRecorder::kRecorded);
-  // Each refresh goes back to the start of the line and erases it; the
-  // summary replaces the last one.
+  // Each refresh goes back to the start of the line and erases it; at the
+  // end the line is erased and the summary takes its place.
   EXPECT_EQ(Occurrences(errors, "\r\033[K"), 5u) << errors;
   EXPECT_EQ(errors.find('\n'), errors.size() - 1) << errors;
   EXPECT_NE(errors.find("\r\033[Ksensor open, no data yet | 0 records | 0/s | 0 gaps | SkarvData-1.csv 135 B"),
