@@ -137,27 +137,6 @@ TEST_F(RecorderTest, RecordsEverySampleForTheDurationIntoTheOutputFolder) {
                         " records, 0 gaps, 2.0 s (last file out/SkarvData-1.csv)\n");
 }
 
-TEST_F(RecorderTest, GapsAreCountedAndShowAsJumpsInTheFile) {
-  T_RecorderSettings settings;
-  settings.durationSeconds = 2.0;
-  ASSERT_EQ(Record(settings, [&](uint32_t ms) {
-              if (ms == 1500 || ms == 1700) sensor->DropSamples(7);
-            }),
-            CRecorder::kRecorded);
-  EXPECT_EQ(final.Gaps, 2u);
-  EXPECT_EQ(Occurrences(output, "Skiped records = 7 at "), 2u) << output;
-  EXPECT_NE(errors.find(" records, 2 gaps, "), std::string::npos) << errors;
-  const std::vector<uint16_t> counts = RecordedCounts("SkarvData-1.csv");
-  int jumps = 0;
-  for (size_t i = 1; i < counts.size(); ++i) {
-    if (static_cast<uint16_t>(counts[i] - counts[i - 1]) != 1) {
-      EXPECT_EQ(static_cast<uint16_t>(counts[i] - counts[i - 1]), 8);
-      ++jumps;
-    }
-  }
-  EXPECT_EQ(jumps, 2);
-}
-
 TEST_F(RecorderTest, AStopRequestEndsWithEveryProcessedRecordInTheFile) {
   T_RecorderSettings settings;  // no duration: until stopped
   ASSERT_EQ(Record(settings, [&](uint32_t ms) {
@@ -207,11 +186,6 @@ TEST_F(RecorderTest, AFolderThatCannotTakeRecordingsFailsAndSaysWhy) {
   EXPECT_EQ(Record(settings), CRecorder::kFailed);
   EXPECT_EQ(errors, "skarv-record: cannot record to missing: No such file or directory\n");
 
-  std::ofstream("plain-file") << "x";
-  settings.outputDir = "plain-file";
-  EXPECT_EQ(Record(settings), CRecorder::kFailed);
-  EXPECT_EQ(errors, "skarv-record: cannot record to plain-file: Not a directory\n");
-
   // A folder no one may create files in, not even root: refused before the
   // start, or by the controller at its first open, whoever finds it first.
   settings.outputDir = "/proc";
@@ -243,15 +217,17 @@ TEST_F(RecorderTest, AFullDiskEndsTheRecordingAndFails) {
   EXPECT_EQ(text.back(), '\n');
 }
 
-TEST_F(RecorderTest, TheProgressLineIsRefreshedEverySecondOfBusTime) {
+TEST_F(RecorderTest, TheProgressLineIsRefreshedEverySecondOfBusTimeAndGapsAreCounted) {
   T_RecorderSettings settings;
   settings.durationSeconds = 3.5;
   settings.progress = true;
   settings.outputOnTerminal = false;  // standard error alone shows the line
   ASSERT_EQ(Record(settings, [&](uint32_t ms) {
-              if (ms == 2500) sensor->DropSamples(3);
+              if (ms == 2500 || ms == 3100) sensor->DropSamples(3);
             }),
             CRecorder::kRecorded);
+  EXPECT_EQ(final.Gaps, 2u);
+  EXPECT_EQ(Occurrences(output, "Skiped records = 3 at "), 2u) << output;
   // Each refresh goes back to the start of the line and erases it; at the
   // end the line is erased and the summary takes its place.
   EXPECT_EQ(Occurrences(errors, "\r\033[K"), 5u) << errors;
@@ -263,7 +239,9 @@ TEST_F(RecorderTest, TheProgressLineIsRefreshedEverySecondOfBusTime) {
   EXPECT_TRUE(std::regex_search(
       errors, std::regex("\r\033\\[Kstreaming \\| [0-9]+ records \\| 39[0-9]{3}/s \\| 1 gaps \\| SkarvData-1.csv [0-9.]+ MB\r")))
       << errors;
-  EXPECT_NE(errors.find("\r\033[KSummary: 1 file written, "), std::string::npos) << errors;
+  EXPECT_NE(errors.find("\r\033[KSummary: 1 file written, " + std::to_string(final.RecordsRecorded) + " records, 2 gaps, 3.5 s"),
+            std::string::npos)
+      << errors;
 }
 
 }  // namespace
