@@ -13,7 +13,7 @@ CStatusLine::CStatusLine(bool sharedWithOutput) : mSharedWithOutput(sharedWithOu
 
 CStatusLine::~CStatusLine() {
   Show("");
-  SetDiagWriter(mPrevious);
+  SetDiagWriter(Previous());
 }
 
 void CStatusLine::Show(const std::string& line) {
@@ -25,27 +25,37 @@ void CStatusLine::Show(const std::string& line) {
   mDrawing.store(std::thread::id());
 }
 
+IDiagWriter* CStatusLine::Previous() {
+  IDiagWriter* previous = mPrevious.load();
+  while (!previous) {
+    std::this_thread::yield();
+    previous = mPrevious.load();
+  }
+  return previous;
+}
+
 void CStatusLine::Write(EDiagStream stream, std::string_view text) {
+  IDiagWriter* previous = Previous();
   if (mDrawing.load() == std::this_thread::get_id()) {
     mLine.assign(text.substr(kEraseLine.size()));
-    mPrevious->Write(EDiagStream::eErr, text);
+    previous->Write(EDiagStream::eErr, text);
     mShown = !mLine.empty();
     return;
   }
   if (stream == EDiagStream::eOut && !mSharedWithOutput) {
-    mPrevious->Write(stream, text);
+    previous->Write(stream, text);
     return;
   }
   if (mShown) {
-    mPrevious->Write(EDiagStream::eErr, kEraseLine);
+    previous->Write(EDiagStream::eErr, kEraseLine);
     mShown = false;
   }
-  mPrevious->Write(stream, text);
+  previous->Write(stream, text);
   if (!mLine.empty() && !text.empty() && text.back() == '\n') {
-    mPrevious->Flush(stream);
-    mPrevious->Write(EDiagStream::eErr, mLine);
+    previous->Flush(stream);
+    previous->Write(EDiagStream::eErr, mLine);
     mShown = true;
   }
 }
 
-void CStatusLine::Flush(EDiagStream stream) { mPrevious->Flush(stream); }
+void CStatusLine::Flush(EDiagStream stream) { Previous()->Flush(stream); }

@@ -31,8 +31,13 @@ class CStatusLine final : public IDiagWriter {
   void Flush(EDiagStream stream) override;
 
  private:
+  // The writer next in line. Another thread may already print through this
+  // one in the moment between putting it in place and storing what it
+  // replaced: Previous() waits out that moment.
+  IDiagWriter* Previous();
+
   const bool mSharedWithOutput;
-  IDiagWriter* mPrevious = nullptr;
+  std::atomic<IDiagWriter*> mPrevious{nullptr};
   // The thread drawing the line through the sink right now, so that its
   // own text is told from the diagnostic lines. Only the sink's lock
   // guards the members below: they change inside Write alone.
