@@ -7,6 +7,8 @@
 struct T_ClientOptions {
   bool simulate = false;  // run against the built-in virtual sensor
   bool quiet = false;     // leave out the diagnostic lines of every update and scan
+  std::string replay;     // play this recording back as the sensor (empty: none)
+  bool loop = false;      // start the recording again at its end
   bool help = false;
   std::string error;      // set when the command line cannot be used
 };

@@ -1,11 +1,13 @@
 # Start-up of the programs. `skarv_startup` holds the plain pieces every
-# program shares (options, the display check, the choice of sensor source);
+# program shares (options, the display check, the choice of sensor source:
+# the virtual sensor or a recording played back);
 # `skarv_client` adds the two windows, their threads and an orderly end on a
 # window close or a signal. Included from the top level once the windows'
 # library exists.
 add_library(skarv_startup STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ClientOptions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DisplayCheck.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ReplaySetup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VirtualSensorSetup.cpp
 )
 target_include_directories(skarv_startup PUBLIC ${CMAKE_CURRENT_LIST_DIR})

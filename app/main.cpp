@@ -11,6 +11,7 @@
 #include "Diagnostics.h"
 #include "DisplayCheck.h"
 #include "LibusbBackend.h"
+#include "ReplaySetup.h"
 #include "UsbLibrary.h"
 #include "SkarvIO.h"
 #include "VirtualSensorSetup.h"
@@ -39,16 +40,30 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   SetDiagQuiet(options.quiet);
 
+  T_ReplaySetup replay;
+  if (!options.replay.empty()) {
+    std::string why;
+    if (!UseReplay(T_ReplayOptions{options.replay, 1.0, options.loop}, gSkarvIO, replay, why)) {
+      // Refused before anything starts.
+      DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, why + "\n");
+      return 1;
+    }
+  }
   QApplication app(argc, argv);
   T_VirtualSensorSetup simulation;
   if (options.simulate) {
     simulation = UseVirtualSensor();
-  } else {
+  } else if (options.replay.empty()) {
     auto backend = std::make_shared<CLibusbBackend>();
     if (!backend->Usable()) {
       DiagPrintf(EDiagLevel::eAlways, "libusb could not be started: no real sensor can be reached.\n");
     }
     UsbLib_SetBackend(backend);
   }
-  return RunClient(app, gSkarvIO);
+  const int status = RunClient(app, gSkarvIO);
+  // The replay stops looking at the controller before the controller goes.
+  if (replay.driver) {
+    replay.driver->StopThread();
+  }
+  return status;
 }

@@ -321,32 +321,43 @@ void CVirtualBus::RunFrame(std::vector<Completion>& completions) {
       if (endpoint.type != EndpointType::eIsochronous || !IsIn(endpoint.address)) {
         continue;
       }
+      // The host transfer whose packet covers this frame, if any: one
+      // transfer takes a frame's packet.
+      Pending* reader = nullptr;
+      for (auto& [id, pending] : mPending) {
+        const BusTransfer& t = pending.transfer;
+        if (t.connection == connection.id && t.endpoint == endpoint.address && t.isochronous &&
+            frame - t.startFrame < t.numPackets) {
+          reader = &pending;
+          break;
+        }
+      }
+      const bool keeps = connection.device->KeepsUnreadData();
+      if (keeps && (mStreamStalled || !reader)) {
+        continue;  // the device holds its data for a frame the host reads
+      }
+      BusTransfer* t = reader ? &reader->transfer : nullptr;
+      size_t capacity = endpoint.maxPacketSize;
+      if (keeps) {
+        capacity = std::min<size_t>(capacity, t->packets[frame - t->startFrame].capacity);
+      }
       mScratch.resize(endpoint.maxPacketSize);
       const size_t length =
-          std::min<size_t>(connection.device->ProduceIsoPacket(endpoint.address, frame, mScratch.data(), mScratch.size()),
-                           mScratch.size());
-      if (mStreamStalled) {
+          std::min<size_t>(connection.device->ProduceIsoPacket(endpoint.address, frame, mScratch.data(), capacity),
+                           capacity);
+      if (mStreamStalled || !t) {
         continue;
       }
-      for (auto& [id, pending] : mPending) {
-        BusTransfer& t = pending.transfer;
-        if (t.connection != connection.id || t.endpoint != endpoint.address || !t.isochronous) {
-          continue;
-        }
-        const uint32_t index = frame - t.startFrame;
-        if (index >= t.numPackets) {
-          continue;
-        }
-        IsoPacket& packet = t.packets[index];
+      {
+        IsoPacket& packet = t->packets[frame - t->startFrame];
         const size_t copied = std::min<size_t>(length, packet.capacity);
-        std::memcpy(t.buffer + packet.offset, mScratch.data(), copied);
+        std::memcpy(t->buffer + packet.offset, mScratch.data(), copied);
         packet.length = static_cast<uint32_t>(copied);
         packet.overrun = copied < length;
-        pending.transferred += copied;
+        reader->transferred += copied;
         if (mObserver) {
           mObserver(frame, endpoint.address, mScratch.data(), copied);
         }
-        break;  // one transfer takes a frame's packet
       }
     }
     ServeInterrupt(connection.id, completions);

@@ -44,10 +44,17 @@ class CVirtualDevice {
 
   // One 1 ms bus frame passes. Called exactly once per frame for every
   // isochronous IN endpoint, whether or not the host has a transfer queued for
-  // that frame (data of an unread frame is lost, as on a real bus). Writes the
-  // packet the device sends in this frame and returns its length (at most
-  // `capacity`, which is the endpoint's maximum packet size).
+  // that frame (data of an unread frame is lost, as on a real bus), unless the
+  // device keeps its unread data (below). Writes the packet the device sends
+  // in this frame and returns its length (at most `capacity`: the endpoint's
+  // maximum packet size, or less when the host's packet slot is smaller).
   virtual size_t ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8_t* out, size_t capacity) = 0;
+
+  // A device that holds its data while the host does not read it (one that
+  // plays back what it was given, rather than sampling the world): the bus
+  // calls ProduceIsoPacket for it only in frames a queued host packet covers,
+  // and not while the stream is stalled.
+  virtual bool KeepsUnreadData() const { return false; }
 
   // The host sends `length` bytes on an OUT endpoint. Returns false when the
   // device refuses them (the bus then ends the transfer with a stall).

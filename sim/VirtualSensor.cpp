@@ -23,38 +23,16 @@ constexpr int kMagneticField[3] = {220, -95, -410};
 // One sample in this many is a stray reflection outside the valid range.
 constexpr uint64_t kStrayOneIn = 500;
 
-void PutWord(uint8_t* out, int value) {
-  // Conversion to 16 bits keeps negative values as their two's complement.
-  const auto word = static_cast<uint16_t>(value);
-  out[0] = static_cast<uint8_t>(word >> 8);
-  out[1] = static_cast<uint8_t>(word & 0xFF);
-}
-
 }  // namespace
 
-CVirtualSensor::CVirtualSensor(uint32_t seed, const char* serialNumber) : mSeed(seed) {
-  mDescription.vendorId = kVendorId;
-  mDescription.productId = kProductId;
-  mDescription.interfaceNumber = 0;
-  mDescription.alternateSetting = 0;
-  mDescription.endpoints = {
-      {kCommandEndpoint, EndpointType::eInterrupt, kInterruptPacketSize, 1},
-      {kStatusEndpoint, EndpointType::eInterrupt, kInterruptPacketSize, 1},
-      {kDataEndpoint, EndpointType::eIsochronous, kIsoPacketSize, 1},
-  };
-  mDescription.instanceId = serialNumber;
-  mDescription.description = "Skarv laser range sensor";
-  mDescription.manufacturer = "Skarv Sensors";
-  mDescription.serialNumber = serialNumber;
-
+CVirtualSensor::CVirtualSensor(uint32_t seed, const char* serialNumber)
+    : mDescription(SensorDescription(serialNumber, "Skarv laser range sensor")), mSeed(seed) {
   for (unsigned i = 0; i < kSamplesPerRotation; ++i) {
     const double angle = 2.0 * std::numbers::pi * i / kSamplesPerRotation;
     mRoomDistance[i] = static_cast<uint16_t>(std::lround(mRoom.DistanceAt(angle) * 10.0));
     mRoomWidth[i] = static_cast<uint16_t>(std::lround(mRoom.WidthAt(angle)));
   }
 
-  mValues = kDefaultValues;
-  mSavedValues = kDefaultValues;
   PowerUpLocked();
 }
 
@@ -69,9 +47,7 @@ void CVirtualSensor::PowerUp() {
 }
 
 void CVirtualSensor::PowerUpLocked() {
-  mValues = mSavedValues;
-  mLastCommandNumber = 0;
-  mParametersPending = false;
+  mCommands.PowerUp();
   mLaserOn = true;
   mRpm = kDefaultRpm;
   mIntervalNum = kDefaultIntervalNum;
@@ -89,7 +65,6 @@ void CVirtualSensor::PowerUpLocked() {
   mBreakSequence = false;
   mShortFrames = 0;
   mShortLength = 0;
-  mStatusSilent = false;
 }
 
 // splitmix64: small, fast and the same on every platform.
@@ -186,7 +161,7 @@ void CVirtualSensor::WriteHeader(uint8_t* out) {
       kMagneticField[2] + Noise(4),
   };
   for (size_t i = 0; i < 14; ++i) {
-    PutWord(out + 2 * i, words[i]);
+    PutWireWord(out + 2 * i, words[i]);
   }
 }
 
@@ -207,39 +182,28 @@ void CVirtualSensor::WriteEntry(uint8_t* out, const T_Sample& sample) {
       }
     }
   }
-  PutWord(out, sample.count);
-  PutWord(out + 2, distance);
-  PutWord(out + 4, width);
-  PutWord(out + 6, (scanState << 15) | (sample.deltTime << 1));
+  PutWireWord(out, sample.count);
+  PutWireWord(out + 2, distance);
+  PutWireWord(out + 4, width);
+  PutWireWord(out + 6, (scanState << 15) | (sample.deltTime << 1));
 }
 
 bool CVirtualSensor::ReceiveOut(uint8_t endpoint, const uint8_t* data, size_t length) {
   std::lock_guard lock(mMutex);
-  if (endpoint != kCommandEndpoint || data == nullptr || length < 5) {
-    return false;
+  const auto command = mCommands.Receive(endpoint, data, length);
+  if (command) {
+    ApplyDeviceCommand(command->command, command->data);
   }
-  const ReceivedCommand command{data[0], static_cast<uint16_t>(data[1] << 8 | data[2]),
-                                static_cast<uint16_t>(data[3] << 8 | data[4])};
-  ApplyCommand(command.command, command.data);
-  // Every command, known or not, is acknowledged with a parameter frame.
-  mLastCommandNumber = command.number;
-  mParametersPending = true;
-  mReceived.push_back(command);
-  return true;
+  return command.has_value();
 }
 
-void CVirtualSensor::ApplyCommand(uint8_t command, uint16_t data) {
+// The commands that change how the sensor samples; the settings commands are
+// the command responder's.
+void CVirtualSensor::ApplyDeviceCommand(uint8_t command, uint16_t data) {
   switch (command) {
     case 'F':
       mLaserOn = data != 0;
       break;
-    case 'A': mValues[1] = data; break;
-    case 'B': mValues[2] = data; break;
-    case 'C': mValues[3] = data; break;
-    case 'S': mValues[4] = data; break;
-    case '1': mValues[5] = data; break;
-    case '2': mValues[6] = data; break;
-    case '3': mValues[7] = data; break;
     case 'R': {
       // Re-base the clock at the next sample, which keeps the time it was due
       // at; the samples after it follow the new rate.
@@ -251,41 +215,24 @@ void CVirtualSensor::ApplyCommand(uint8_t command, uint16_t data) {
       mIntervalDen = uint64_t{mRpm} * kSamplesPerRotation;
       break;
     }
-    case '@':
-      mValues = kDefaultValues;
-      break;
-    case '!':
-      mSavedValues = mValues;
-      break;
-    default:  // ' ' (status request) and unknown commands change nothing
+    default:  // everything else leaves the samples as they are
       break;
   }
 }
 
-// A parameter frame is never split: with less room than a whole frame the
-// device NAKs and keeps the frame for a later read.
 bool CVirtualSensor::SendIn(uint8_t endpoint, uint8_t* out, size_t capacity, size_t& length) {
   std::lock_guard lock(mMutex);
-  if (endpoint != kStatusEndpoint || !mParametersPending || mStatusSilent || capacity < kParameterBytes) {
-    return false;
-  }
-  for (size_t i = 0; i < mValues.size(); ++i) {
-    PutWord(out + 2 * i, mValues[i]);
-  }
-  PutWord(out + 16, mLastCommandNumber);
-  length = kParameterBytes;
-  mParametersPending = false;
-  return true;
+  return mCommands.Send(endpoint, out, capacity, length);
 }
 
 std::array<uint16_t, 8> CVirtualSensor::Values() const {
   std::lock_guard lock(mMutex);
-  return mValues;
+  return mCommands.Values();
 }
 
 uint16_t CVirtualSensor::LastCommandNumber() const {
   std::lock_guard lock(mMutex);
-  return mLastCommandNumber;
+  return mCommands.LastCommandNumber();
 }
 
 bool CVirtualSensor::LaserOn() const {
@@ -310,7 +257,7 @@ uint64_t CVirtualSensor::SamplesTaken() const {
 
 std::vector<CVirtualSensor::ReceivedCommand> CVirtualSensor::ReceivedCommands() const {
   std::lock_guard lock(mMutex);
-  return mReceived;
+  return mCommands.ReceivedCommands();
 }
 
 void CVirtualSensor::DropSamples(unsigned count) {
@@ -331,7 +278,7 @@ void CVirtualSensor::ShortenNextFrames(unsigned frames, size_t length) {
 
 void CVirtualSensor::SetStatusSilent(bool silent) {
   std::lock_guard lock(mMutex);
-  mStatusSilent = silent;
+  mCommands.SetStatusSilent(silent);
 }
 
 }  // namespace sim

@@ -20,30 +20,32 @@
 #include <mutex>
 #include <vector>
 
+#include "CommandResponder.h"
 #include "Room.h"
+#include "SensorIdentity.h"
 #include "VirtualDevice.h"
 
 namespace sim {
 
 class CVirtualSensor : public CVirtualDevice {
  public:
-  static constexpr uint16_t kVendorId = 0xE785;
-  static constexpr uint16_t kProductId = 0x64F2;
-  static constexpr uint8_t kCommandEndpoint = 0x01;
-  static constexpr uint8_t kStatusEndpoint = 0x81;
-  static constexpr uint8_t kDataEndpoint = 0x82;
-  static constexpr uint16_t kInterruptPacketSize = 64;
-  static constexpr uint16_t kIsoPacketSize = 1023;
-  static constexpr size_t kHeaderBytes = 28;
-  static constexpr size_t kEntryBytes = 8;
-  static constexpr size_t kParameterBytes = 18;
+  static constexpr uint16_t kVendorId = SensorIdentity::kVendorId;
+  static constexpr uint16_t kProductId = SensorIdentity::kProductId;
+  static constexpr uint8_t kCommandEndpoint = SensorIdentity::kCommandEndpoint;
+  static constexpr uint8_t kStatusEndpoint = SensorIdentity::kStatusEndpoint;
+  static constexpr uint8_t kDataEndpoint = SensorIdentity::kDataEndpoint;
+  static constexpr uint16_t kInterruptPacketSize = SensorIdentity::kInterruptPacketSize;
+  static constexpr uint16_t kIsoPacketSize = SensorIdentity::kIsoPacketSize;
+  static constexpr size_t kHeaderBytes = SensorIdentity::kHeaderBytes;
+  static constexpr size_t kEntryBytes = SensorIdentity::kEntryBytes;
+  static constexpr size_t kParameterBytes = CCommandResponder::kParameterBytes;
 
   // Samples taken per rotation, whatever the rotation rate: just under the
   // 2000 angle steps of a turn that the scan view draws, so that a rotation
   // fills nearly the whole circle and its scan is never cut short.
   static constexpr unsigned kSamplesPerRotation = 1998;
   // Unit of the per-sample time field: 10 microseconds.
-  static constexpr unsigned kTimeUnitsPerMs = 100;
+  static constexpr unsigned kTimeUnitsPerMs = SensorIdentity::kTimeUnitsPerMs;
   // At power-up a sample every 25 microseconds: exactly 40 a millisecond,
   // a rotation in 49.95 ms (about 1201 rpm).
   static constexpr uint64_t kDefaultIntervalNum = 5;  // time units per sample, as a fraction
@@ -55,7 +57,7 @@ class CVirtualSensor : public CVirtualDevice {
   static constexpr uint16_t kLaserOffRawDistance = 60000;
 
   // Factory settings, Values[0] to Values[7].
-  static constexpr std::array<uint16_t, 8> kDefaultValues = {0x0102, 100, 50, 200, 150, 1000, 1000, 0};
+  static constexpr std::array<uint16_t, 8> kDefaultValues = CCommandResponder::kDefaultValues;
 
   explicit CVirtualSensor(uint32_t seed = 1, const char* serialNumber = "SKV00001");
 
@@ -74,11 +76,7 @@ class CVirtualSensor : public CVirtualDevice {
   uint16_t NextCount() const;      // sequence number of the next sample
   uint64_t SamplesTaken() const;   // since power-up, including dropped ones
 
-  struct ReceivedCommand {
-    uint8_t command;
-    uint16_t data;
-    uint16_t number;
-  };
+  using ReceivedCommand = CCommandResponder::ReceivedCommand;
   std::vector<ReceivedCommand> ReceivedCommands() const;  // since construction
 
   const CRoom& Room() const { return mRoom; }
@@ -103,7 +101,7 @@ class CVirtualSensor : public CVirtualDevice {
   T_Sample TakeSample();
   void WriteHeader(uint8_t* out);
   void WriteEntry(uint8_t* out, const T_Sample& sample);
-  void ApplyCommand(uint8_t command, uint16_t data);
+  void ApplyDeviceCommand(uint8_t command, uint16_t data);
 
   // Guards everything below; bus calls and the accessors above take it.
   mutable std::mutex mMutex;
@@ -115,14 +113,11 @@ class CVirtualSensor : public CVirtualDevice {
   uint32_t mSeed;
   uint64_t mRandomState = 0;
 
-  // Settings: the current ones, and those kept in the device's flash by '!'.
-  std::array<uint16_t, 8> mValues{};
-  std::array<uint16_t, 8> mSavedValues{};
-  uint16_t mLastCommandNumber = 0;
-  bool mParametersPending = false;  // a parameter frame waits for the next IN read
+  // The settings and the command handshake; the laser and the rotation
+  // rate, which change the samples, are kept here.
+  CCommandResponder mCommands;
   bool mLaserOn = true;
   unsigned mRpm = kDefaultRpm;
-  std::vector<ReceivedCommand> mReceived;
 
   // Sampling clock, times in 1/kTimeUnitsPerMs ms since power-up: sample k is
   // taken at mBaseTimeUnits + (k - mBaseSample) * mIntervalNum / mIntervalDen,
@@ -142,7 +137,6 @@ class CVirtualSensor : public CVirtualDevice {
   bool mBreakSequence = false;
   unsigned mShortFrames = 0;
   size_t mShortLength = 0;
-  bool mStatusSilent = false;
 };
 
 }  // namespace sim

@@ -1,5 +1,6 @@
 #pragma once
-// Small helpers for driving the virtual sensor the way a host would.
+// Small helpers for driving the virtual sensor (or another device standing
+// for the sensor) the way a host would.
 
 #include <cstdint>
 #include <vector>
@@ -19,13 +20,13 @@ inline uint16_t EntryWord(const std::vector<uint8_t>& frame, size_t entry, size_
 
 inline size_t Entries(const std::vector<uint8_t>& frame) { return (frame.size() - 28) / 8; }
 
-inline std::vector<uint8_t> NextFrame(CVirtualSensor& sensor, size_t capacity = 1023) {
+inline std::vector<uint8_t> NextFrame(CVirtualDevice& sensor, size_t capacity = 1023) {
   std::vector<uint8_t> bytes(capacity);
   bytes.resize(sensor.ProduceIsoPacket(0x82, 0, bytes.data(), capacity));
   return bytes;
 }
 
-inline bool Command(CVirtualSensor& sensor, char command, uint16_t data, uint16_t number) {
+inline bool Command(CVirtualDevice& sensor, char command, uint16_t data, uint16_t number) {
   const uint8_t frame[5] = {static_cast<uint8_t>(command), static_cast<uint8_t>(data >> 8),
                             static_cast<uint8_t>(data & 0xFF), static_cast<uint8_t>(number >> 8),
                             static_cast<uint8_t>(number & 0xFF)};
@@ -33,7 +34,7 @@ inline bool Command(CVirtualSensor& sensor, char command, uint16_t data, uint16_
 }
 
 // The parameter frame of one status read; empty when the device NAKs.
-inline std::vector<uint8_t> ReadStatus(CVirtualSensor& sensor, size_t capacity = 64) {
+inline std::vector<uint8_t> ReadStatus(CVirtualDevice& sensor, size_t capacity = 64) {
   std::vector<uint8_t> bytes(capacity);
   size_t length = 0;
   if (!sensor.SendIn(0x81, bytes.data(), capacity, length)) {

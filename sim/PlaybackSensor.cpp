@@ -1,0 +1,166 @@
+#include "PlaybackSensor.h"
+
+#include <algorithm>
+
+namespace sim {
+
+CPlaybackSensor::CPlaybackSensor(std::shared_ptr<CRecordSource> source, double speed, const std::string& serialNumber)
+    : mDescription(SensorDescription(serialNumber, "Skarv laser range sensor (playback)")),
+      mSource(std::move(source)),
+      mSpeed(speed > 0 ? speed : 0) {}
+
+const DeviceDescription& CPlaybackSensor::Description() const {
+  return mDescription;  // never changes
+}
+
+void CPlaybackSensor::PowerUp() {
+  std::lock_guard lock(mMutex);
+  mCommands.PowerUp();
+  // Plugged in again, it goes on with the records where it stopped, on a
+  // clock that starts afresh.
+  mClockSet = false;
+  mOriginSet = false;
+}
+
+bool CPlaybackSensor::TakeRecord() {
+  if (mHeld) {
+    return true;
+  }
+  if (mSourceDone || !mSource) {
+    mSourceDone = true;
+    return false;
+  }
+  T_PlaybackRecord record;
+  switch (mSource->Next(record)) {
+    case CRecordSource::EResult::eRecord:
+      mHeldDue = mAnyTaken ? mLastDue + record.deltTime : 0;
+      mLastDue = mHeldDue;
+      mAnyTaken = true;
+      mHeld = record;
+      return true;
+    case CRecordSource::EResult::eWait:
+      return false;
+    case CRecordSource::EResult::eEnd:
+      mSourceDone = true;
+      return false;
+    case CRecordSource::EResult::eError:
+      mSourceDone = true;
+      mError = mSource->Error();
+      return false;
+  }
+  return false;
+}
+
+bool CPlaybackSensor::HeldRecordDue(uint32_t frame) const {
+  if (mSpeed == 0) {
+    return true;
+  }
+  // Sensor time at the end of this frame, on the record clock.
+  const uint64_t framesRun = static_cast<uint32_t>(frame - mFirstFrame) + uint64_t{1};
+  const double now = static_cast<double>(framesRun * SensorIdentity::kTimeUnitsPerMs) * mSpeed;
+  return static_cast<double>(mHeldDue - mOriginDue) < now;
+}
+
+bool CPlaybackSensor::SameHeader(const T_PlaybackRecord& a, const T_PlaybackRecord& b) {
+  return a.rawSupplyVoltage == b.rawSupplyVoltage && a.rawAnaTemp == b.rawAnaTemp && a.laserPower == b.laserPower &&
+         a.auxWord == b.auxWord && a.imu == b.imu;
+}
+
+void CPlaybackSensor::WriteHeader(uint8_t* out, const T_PlaybackRecord& record) {
+  PutWireWord(out, record.rawSupplyVoltage);
+  PutWireWord(out + 2, record.rawAnaTemp);
+  PutWireWord(out + 4, record.laserPower);
+  PutWireWord(out + 6, record.auxWord);
+  for (size_t i = 0; i < record.imu.size(); ++i) {
+    PutWireWord(out + 8 + 2 * i, record.imu[i]);
+  }
+}
+
+void CPlaybackSensor::WriteEntry(uint8_t* out, const T_PlaybackRecord& record) {
+  PutWireWord(out, record.count);
+  PutWireWord(out + 2, record.rawDistance);
+  PutWireWord(out + 4, record.width);
+  PutWireWord(out + 6, (record.scanState & 1) << 15 | (record.deltTime & 0x3FFF) << 1);
+}
+
+size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8_t* out, size_t capacity) {
+  std::lock_guard lock(mMutex);
+  constexpr size_t kHeader = SensorIdentity::kHeaderBytes;
+  constexpr size_t kEntry = SensorIdentity::kEntryBytes;
+  if (endpoint != SensorIdentity::kDataEndpoint || capacity < kHeader + kEntry) {
+    return 0;
+  }
+  if (!mClockSet) {
+    mClockSet = true;
+    mFirstFrame = frame;
+  }
+  const size_t maxEntries = std::min(SensorIdentity::kMaxEntriesPerFrame, (capacity - kHeader) / kEntry);
+  size_t entries = 0;
+  T_PlaybackRecord frameHead;
+  uint16_t previousCount = 0;
+  while (entries < maxEntries && TakeRecord()) {
+    if (!mOriginSet) {
+      mOriginSet = true;
+      mOriginDue = mHeldDue;
+    }
+    const T_PlaybackRecord& record = *mHeld;
+    if (!HeldRecordDue(frame)) {
+      break;
+    }
+    if (entries == 0) {
+      frameHead = record;
+      WriteHeader(out, record);
+    } else if (!SameHeader(frameHead, record) || record.count != static_cast<uint16_t>(previousCount + 1)) {
+      break;  // starts the next frame
+    }
+    WriteEntry(out + kHeader + entries * kEntry, record);
+    previousCount = record.count;
+    ++entries;
+    mHeld.reset();
+  }
+  mSent += entries;
+  return entries > 0 ? kHeader + entries * kEntry : 0;
+}
+
+bool CPlaybackSensor::ReceiveOut(uint8_t endpoint, const uint8_t* data, size_t length) {
+  std::lock_guard lock(mMutex);
+  // Acknowledged and kept as settings; the records played stay as they are.
+  return mCommands.Receive(endpoint, data, length).has_value();
+}
+
+bool CPlaybackSensor::SendIn(uint8_t endpoint, uint8_t* out, size_t capacity, size_t& length) {
+  std::lock_guard lock(mMutex);
+  return mCommands.Send(endpoint, out, capacity, length);
+}
+
+uint64_t CPlaybackSensor::RecordsSent() const {
+  std::lock_guard lock(mMutex);
+  return mSent;
+}
+
+bool CPlaybackSensor::Finished() const {
+  std::lock_guard lock(mMutex);
+  return mSourceDone && !mHeld;
+}
+
+std::string CPlaybackSensor::Error() const {
+  std::lock_guard lock(mMutex);
+  return mError;
+}
+
+std::array<uint16_t, 8> CPlaybackSensor::Values() const {
+  std::lock_guard lock(mMutex);
+  return mCommands.Values();
+}
+
+uint16_t CPlaybackSensor::LastCommandNumber() const {
+  std::lock_guard lock(mMutex);
+  return mCommands.LastCommandNumber();
+}
+
+std::vector<CCommandResponder::ReceivedCommand> CPlaybackSensor::ReceivedCommands() const {
+  std::lock_guard lock(mMutex);
+  return mCommands.ReceivedCommands();
+}
+
+}  // namespace sim

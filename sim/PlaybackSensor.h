@@ -1,0 +1,95 @@
+#pragma once
+// A sensor on the virtual bus that plays back records it is fed instead of
+// sampling a room: a recording read line by line, or records received from
+// another machine. The host sees the sensor itself: its identifiers and
+// endpoints, its frames and its answers to commands.
+//
+// Framing, as the sensor frames its samples: one frame per 1 ms bus frame, a
+// 28-byte header and up to 124 8-byte entries. All entries of a frame share
+// its header, and the client's decoder drops the rest of a frame at a break
+// in the counts, so a record whose header words differ from the frame's, or
+// whose count does not follow the previous one by one (modulo 65536), starts
+// the next frame: a recorded gap stays a gap and nothing else is lost.
+//
+// Pace: the first record is due in the first frame the host reads after
+// power-up, each later one DeltTime (10 us units) after the one before it,
+// on a clock that runs `speed` times as fast as the bus. A record not sent
+// when due (the frame was full, or the host did not read) goes out in the
+// following frames. With speed 0 every frame is filled as far as the records
+// allow. The device keeps its data while the host does not read: the bus
+// asks it for frames the host reads only.
+//
+// Commands are acknowledged as the virtual sensor acknowledges them (the
+// parameter frame with the settings and the last command number); none
+// changes the records played.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CommandResponder.h"
+#include "PlaybackRecord.h"
+#include "SensorIdentity.h"
+#include "VirtualDevice.h"
+
+namespace sim {
+
+class CPlaybackSensor : public CVirtualDevice {
+ public:
+  // `speed` 1 plays at the recorded pace, 2 twice as fast, 0 as fast as the
+  // host reads.
+  explicit CPlaybackSensor(std::shared_ptr<CRecordSource> source, double speed = 1.0,
+                           const std::string& serialNumber = "REPLAY");
+
+  // CVirtualDevice
+  const DeviceDescription& Description() const override;
+  void PowerUp() override;
+  size_t ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8_t* out, size_t capacity) override;
+  bool ReceiveOut(uint8_t endpoint, const uint8_t* data, size_t length) override;
+  bool SendIn(uint8_t endpoint, uint8_t* out, size_t capacity, size_t& length) override;
+  bool KeepsUnreadData() const override { return true; }
+
+  // Safe from any thread.
+  uint64_t RecordsSent() const;  // records in frames the host has read
+  bool Finished() const;         // the source ended or failed, and every record taken was sent
+  std::string Error() const;     // the source's error once it failed; empty otherwise
+  std::array<uint16_t, 8> Values() const;
+  uint16_t LastCommandNumber() const;
+  std::vector<CCommandResponder::ReceivedCommand> ReceivedCommands() const;
+
+ private:
+  bool TakeRecord();  // holds the source's next record; false when there is none now
+  bool HeldRecordDue(uint32_t frame) const;
+  static bool SameHeader(const T_PlaybackRecord& a, const T_PlaybackRecord& b);
+  static void WriteHeader(uint8_t* out, const T_PlaybackRecord& record);
+  static void WriteEntry(uint8_t* out, const T_PlaybackRecord& record);
+
+  // Guards everything below; bus calls and the accessors take it. The source
+  // is called under it, on the bus's thread.
+  mutable std::mutex mMutex;
+  const DeviceDescription mDescription;
+  const std::shared_ptr<CRecordSource> mSource;
+  const double mSpeed;
+  CCommandResponder mCommands;
+
+  std::optional<T_PlaybackRecord> mHeld;  // taken from the source, not yet sent
+  uint64_t mHeldDue = 0;                  // its time on the record clock, in 10 us units
+  uint64_t mLastDue = 0;                  // of the record taken before it
+  bool mAnyTaken = false;
+  // The record clock meets the bus at the first frame read after power-up:
+  // the record then held (or the next taken) is due in that frame.
+  bool mClockSet = false;
+  uint32_t mFirstFrame = 0;
+  uint64_t mOriginDue = 0;
+  bool mOriginSet = false;
+
+  bool mSourceDone = false;
+  std::string mError;
+  uint64_t mSent = 0;
+};
+
+}  // namespace sim

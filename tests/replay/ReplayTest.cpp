@@ -1,0 +1,328 @@
+// A recording of the live virtual sensor, with its faults, played back
+// through the whole client stack (playback sensor, virtual bus, USB layer,
+// pipes, controller, data path) on the manual clock.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CsvLine.h"
+#include "DataPath.h"
+#include "DiagCapture.h"
+#include "RecordingReader.h"
+#include "ReplaySetup.h"
+#include "SkarvIO.h"
+#include "TestSupport.h"
+#include "UsbLibrary.h"
+#include "VirtualSensor.h"
+#include "VirtualUsbBackend.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Scans = std::vector<std::vector<double>>;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The first `lines` lines of `text`, each with its line end.
+std::string FirstLines(const std::string& text, size_t lines) {
+  size_t at = 0;
+  for (size_t i = 0; i < lines; ++i) at = text.find('\n', at) + 1;
+  return text.substr(0, at);
+}
+
+// What one replay through the stack gave.
+struct T_Replayed {
+  std::string recording;  // the controller's recording of it
+  Scans scans;            // the data path's scans, distances only
+  std::string errors;     // standard error
+  std::string error;      // the driver's
+  uint64_t played = 0;
+  bool done = false;
+};
+
+class Replay : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/skarv-replay-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    sDir = pattern;
+    RecordLiveRun();
+  }
+  static void TearDownTestSuite() { fs::remove_all(sDir); }
+
+  void SetUp() override {
+    previous = fs::current_path();
+    work = sDir / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::create_directory(work);
+    fs::current_path(work);
+  }
+  void TearDown() override {
+    UsbLib_SetBackend(nullptr);
+    fs::current_path(previous);
+  }
+
+  // The live virtual sensor recorded through the client with drops, a
+  // sequence break inside a frame, the counts' wrap, and an unplug and
+  // replug; its scans while recording.
+  static void RecordLiveRun() {
+    const fs::path before = fs::current_path();
+    fs::current_path(sDir);
+    auto bus = std::make_shared<sim::CVirtualBus>(sim::CVirtualBus::Clock::eManual, 5000);
+    auto sensor = std::make_shared<sim::CVirtualSensor>();
+    UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(bus));
+    bus->Plug(sensor);
+    auto io = std::make_unique<CSkarvIO>();
+    bool recording = false;
+    Quietly([&] {
+      io->Initialize(10);
+      ASSERT_TRUE(UsbLib_FlushHotplug());
+      CDataPath path(*io);
+      path.SubscribeScans([&](std::shared_ptr<const T_Scan> scan) {
+        if (recording) sLiveScans.push_back(scan->distances);
+      });
+      const auto run = [&](int ms) {
+        for (int t = 0; t < ms; t += 10) {
+          bus->Advance(10);
+          path.Step();
+        }
+      };
+      run(1500);  // the stream starts about 1.3 s after the sensor is opened
+      io->RequestRecording(true);
+      recording = true;
+      run(300);  // 40 samples a millisecond: the counts wrap at about 1.64 s
+      ASSERT_GT(sensor->SamplesTaken(), 65536u);
+      sensor->DropSamples(5);
+      run(200);
+      sensor->BreakSequenceInNextFrame();
+      run(100);
+      bus->Unplug(sensor);
+      ASSERT_TRUE(UsbLib_FlushHotplug());
+      run(50);
+      bus->Plug(sensor);
+      ASSERT_TRUE(UsbLib_FlushHotplug());
+      run(1600);
+      io.reset();  // closes the recording
+    });
+    UsbLib_SetBackend(nullptr);
+    fs::rename("SkarvData-1.csv", "live.csv");
+    sLive = sDir / "live.csv";
+    sLiveText = ReadText(sLive);
+    fs::current_path(before);
+  }
+
+  // Plays `file` through a fresh client stack at `speed` until the replay is
+  // over (or `maxSteps` updates of 10 ms have run), recording all of it.
+  // `step` runs after every update with its number.
+  static T_Replayed Play(const fs::path& file, double speed, bool loop = false, int maxSteps = 3000,
+                         const std::function<bool(CSkarvIO&, int, const CReplayDriver&)>& step = {}) {
+    T_Replayed result;
+    auto bus = std::make_shared<sim::CVirtualBus>(sim::CVirtualBus::Clock::eManual, 70000);
+    UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(bus));
+    std::string why;
+    auto sensor = MakePlaybackSensor(file.string(), speed, why);
+    EXPECT_TRUE(sensor) << why;
+    if (!sensor) return result;
+    auto io = std::make_unique<CSkarvIO>();
+    CReplayDriver driver(bus, *io, sensor, T_ReplayOptions{file.string(), speed, loop});
+    CDiagCapture errors(EDiagStream::eErr);
+    Quietly([&] {
+      driver.Begin();
+      io->Initialize(10);
+      io->RequestRecording(true);
+      CDataPath path(*io);
+      path.SubscribeScans([&](std::shared_ptr<const T_Scan> scan) { result.scans.push_back(scan->distances); });
+      for (int i = 0; i < maxSteps && !driver.Done(); ++i) {
+        bus->Advance(10);
+        path.Step();
+        driver.Poll();
+        if (step && !step(*io, i, driver)) break;
+      }
+      result.done = driver.Done();
+      // The controller notices the removal; the file stays open until it goes.
+      UsbLib_FlushHotplug();
+      path.Step();
+      result.played = driver.RecordsPlayed();
+      result.error = driver.Error();
+      io.reset();
+    });
+    result.errors = errors.Text();
+    result.recording = ReadText("SkarvData-1.csv");
+    return result;
+  }
+
+  static size_t IndexOf(const Scans& scans, const std::vector<double>& scan) {
+    return static_cast<size_t>(std::find(scans.begin(), scans.end(), scan) - scans.begin());
+  }
+
+  static fs::path sDir;
+  static fs::path sLive;
+  static std::string sLiveText;
+  static Scans sLiveScans;
+  fs::path previous;
+  fs::path work;
+};
+
+fs::path Replay::sDir;
+fs::path Replay::sLive;
+std::string Replay::sLiveText;
+Scans Replay::sLiveScans;
+
+TEST_F(Replay, TheLiveRecordingHasItsFaultsAndEveryLineReadsBackToItsOwnText) {
+  sim::CRecordingReader reader(sLive.string());
+  ASSERT_TRUE(reader.Open()) << reader.Error();
+  std::istringstream lines(sLiveText);
+  std::string line;
+  std::getline(lines, line);
+  sim::T_PlaybackRecord r;
+  size_t jumps = 0;
+  size_t wraps = 0;
+  uint16_t previousCount = 0;
+  size_t n = 0;
+  while (reader.Next(r) == sim::CRecordSource::EResult::eRecord) {
+    ASSERT_TRUE(std::getline(lines, line));
+    T_CsvFields f{r.count,
+                  r.deltTime,
+                  r.rawDistance * 0.1,
+                  r.width,
+                  r.rawAnaTemp * 0.01162 - 27.0,
+                  r.scanState,
+                  r.laserPower,
+                  r.rawSupplyVoltage * 0.0022711 + 1.06,
+                  {}};
+    for (size_t i = 0; i < 10; ++i) f.imu[i] = static_cast<int16_t>(r.imu[i]);
+    char text[kCsvLineCapacity];
+    ASSERT_EQ(std::string(text, FormatCsvLine(f, text)), line + "\n") << "line " << n + 2;
+    if (n > 0 && r.count != static_cast<uint16_t>(previousCount + 1)) ++jumps;
+    if (n > 0 && r.count < previousCount) ++wraps;
+    previousCount = r.count;
+    ++n;
+  }
+  EXPECT_EQ(reader.Error(), "");
+  EXPECT_GT(n, 30000u);
+  EXPECT_EQ(jumps, 3u) << "the drop, the break inside a frame, the replug";
+  EXPECT_EQ(wraps, 1u) << "65535 to 0";
+  EXPECT_GT(sLiveScans.size(), 10u);
+}
+
+TEST_F(Replay, AtTheRecordedPaceGivesBackTheFileByteForByteAndTheSameScansAndAnswersCommands) {
+  int commandStep = -1;
+  bool acknowledged = false;
+  const T_Replayed replayed = Play(sLive, 1.0, false, 3000, [&](CSkarvIO& io, int i, const CReplayDriver&) {
+    if (i == 200) {  // in the middle of the records
+      io.HandleStatusPipe();
+      io.HandleStatusPipe();
+      io.HandleStatusPipe();
+      io.SetFarGain(321);
+      io.SetRotationRate(3600);
+      io.WriteCommand('F', 0);  // laser off
+      commandStep = i;
+    } else if (commandStep >= 0 && !acknowledged) {
+      acknowledged = io.HandleStatusPipe();
+      if (acknowledged) {
+        EXPECT_EQ(io.mParameters.Values[1], 321);
+        EXPECT_EQ(io.mParameters.CmdCount, io.mCmdNumber);
+      }
+    }
+    return true;
+  });
+  EXPECT_TRUE(replayed.done);
+  EXPECT_TRUE(acknowledged) << "the commands were answered";
+  EXPECT_EQ(replayed.error, "");
+  EXPECT_EQ(replayed.errors.find(".csv"), std::string::npos) << replayed.errors;
+  EXPECT_EQ(replayed.played, static_cast<uint64_t>(std::count(sLiveText.begin(), sLiveText.end(), '\n') - 1));
+  EXPECT_TRUE(replayed.recording == sLiveText) << "the replay's recording differs from its source";
+
+  // The replay's first scan began before its recording did; every later one
+  // is the live run's, in the same order, and none is missing.
+  ASSERT_GT(replayed.scans.size(), 10u);
+  const size_t first = IndexOf(sLiveScans, replayed.scans[1]);
+  ASSERT_LT(first, sLiveScans.size()) << "the replay's second scan is one of the live run's";
+  const size_t n = std::min(replayed.scans.size() - 1, sLiveScans.size() - first);
+  EXPECT_GE(n + 3, sLiveScans.size()) << "scans are missing";
+  for (size_t i = 0; i < n; ++i) {
+    ASSERT_EQ(replayed.scans[1 + i], sLiveScans[first + i]) << "scan " << i;
+  }
+}
+
+TEST_F(Replay, AtFullSpeedGivesBackTheFileByteForByte) {
+  const T_Replayed replayed = Play(sLive, 0.0);
+  EXPECT_TRUE(replayed.done);
+  EXPECT_EQ(replayed.error, "");
+  EXPECT_TRUE(replayed.recording == sLiveText) << "the replay's recording differs from its source";
+  // Several scans complete in one update, of which the data path hands out
+  // the last: each one handed out is one of the live run's, in order.
+  size_t at = 0;
+  for (size_t i = 1; i < replayed.scans.size(); ++i) {
+    const auto found = std::find(sLiveScans.begin() + static_cast<long>(at), sLiveScans.end(), replayed.scans[i]);
+    ASSERT_NE(found, sLiveScans.end()) << "scan " << i;
+    at = static_cast<size_t>(found - sLiveScans.begin()) + 1;
+  }
+}
+
+TEST_F(Replay, ABadLineStopsTheReplayThereAfterEverythingBeforeItWasPlayed) {
+  const std::string good = FirstLines(sLiveText, 1001);  // the header and 1000 records
+  const std::string next = FirstLines(sLiveText, 1003).substr(good.size());
+  const struct {
+    std::string name;
+    std::string bad;
+    std::string what;
+  } cases[] = {
+      {"fields.csv", "1,2,3\n", "3 fields, expected 18"},
+      {"number.csv", "1,2,3.0,4,5.0,1,7,8.0,1,2,3,4,5,6,7,8,9,ten\n", "MagZ \"ten\" is not a whole number"},
+      {"range.csv", "1,2,3.0,4,5.0,1,7,8.0,1,2,3,4,5,6,7,8,9,40000\n", "MagZ 40000 is out of range (-32768 to 32767)"},
+      {"cut.csv", next.substr(0, 40),
+       std::to_string(std::count(next.begin(), next.begin() + 40, ',') + 1) +
+           " fields, expected 18 (the file ends inside this line)"},
+  };
+  for (const auto& c : cases) {
+    const fs::path file = work / c.name;
+    std::ofstream(file, std::ios::binary) << good << c.bad << (c.bad.back() == '\n' ? next : "");
+    const T_Replayed replayed = Play(file, 0.0);
+    const std::string error = file.string() + ":1002: " + c.what;
+    EXPECT_TRUE(replayed.done) << c.name;
+    EXPECT_EQ(replayed.error, error);
+    EXPECT_EQ(replayed.errors.find(error + "\n"), 0u) << replayed.errors;
+    EXPECT_EQ(Occurrences(replayed.errors, error), 1u) << "said once, on standard error";
+    EXPECT_EQ(replayed.played, 1000u);
+    EXPECT_TRUE(replayed.recording == good) << c.name << ": every line before it was played";
+    fs::remove("SkarvData-1.csv");
+  }
+
+  std::ofstream(work / "other.csv") << "Count,Distance\n1,2\n";
+  std::string why;
+  EXPECT_EQ(MakePlaybackSensor((work / "other.csv").string(), 1.0, why), nullptr);
+  EXPECT_EQ(why, (work / "other.csv").string() + ": not a recording (its first line is not the recording header)");
+}
+
+TEST_F(Replay, WithLoopStartsAgainFromTheFirstRecord) {
+  const std::string part = FirstLines(sLiveText, 501);
+  const fs::path file = work / "part.csv";
+  std::ofstream(file, std::ios::binary) << part;
+  const std::string body = part.substr(part.find('\n') + 1);
+  const T_Replayed replayed = Play(file, 0.0, true, 3000, [&](CSkarvIO&, int, const CReplayDriver& driver) {
+    return driver.RecordsPlayed() < 1200;
+  });
+  EXPECT_FALSE(replayed.done);
+  EXPECT_EQ(replayed.error, "");
+  EXPECT_GE(replayed.played, 1200u);
+  ASSERT_GE(replayed.recording.size(), part.size() + body.size());
+  EXPECT_TRUE(replayed.recording.compare(0, part.size() + body.size(), part + body) == 0)
+      << "the file, then the file again";
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "RecordingReader.h"
+
+using sim::CRecordingReader;
+using sim::CRecordSource;
+using sim::T_PlaybackRecord;
+
+namespace {
+
+const std::string kHeader = std::string(CRecordingReader::kHeader) + "\n";
+const std::string kLine = "5,100,123.400000,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n";
+
+class RecordingReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/skarv-reader-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    const std::string path = (dir / name).string();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  // Reads every record; returns how it ended and the records before it.
+  static CRecordSource::EResult ReadAll(CRecordingReader& reader, std::vector<T_PlaybackRecord>& records) {
+    T_PlaybackRecord record;
+    CRecordSource::EResult result;
+    while ((result = reader.Next(record)) == CRecordSource::EResult::eRecord) {
+      records.push_back(record);
+    }
+    return result;
+  }
+
+  std::filesystem::path dir;
+};
+
+TEST_F(RecordingReaderTest, TurnsEachLineBackIntoTheSensorsWords) {
+  // Windows line ends, an empty line, and a last line without a line end.
+  const std::string path =
+      Write("r.csv", std::string(CRecordingReader::kHeader) + "\r\n" + kLine.substr(0, kLine.size() - 1) + "\r\n\n" +
+                         "65535,16383,6000.000000,65535,-27.000000,0,65535,1.060000,-1,-32768,32767,0,0,0,0,0,0,0");
+  CRecordingReader reader(path);
+  ASSERT_TRUE(reader.Open()) << reader.Error();
+  std::vector<T_PlaybackRecord> records;
+  EXPECT_EQ(ReadAll(reader, records), CRecordSource::EResult::eEnd);
+  EXPECT_EQ(reader.Error(), "");
+  ASSERT_EQ(records.size(), 2u);
+  const T_PlaybackRecord& a = records[0];
+  EXPECT_EQ(a.count, 5);
+  EXPECT_EQ(a.deltTime, 100);
+  EXPECT_EQ(a.rawDistance, 1234);
+  EXPECT_EQ(a.width, 50);
+  EXPECT_EQ(a.rawAnaTemp, 4518);  // 4518 x 0.01162 - 27 = 25.49916
+  EXPECT_EQ(a.scanState, 1);
+  EXPECT_EQ(a.laserPower, 200);
+  EXPECT_EQ(a.rawSupplyVoltage, 4817);  // 4817 x 0.0022711 + 1.06 = 12.0000887
+  EXPECT_EQ(a.auxWord, 0);
+  EXPECT_EQ(a.imu[0], 1);
+  EXPECT_EQ(a.imu[9], 10);
+  const T_PlaybackRecord& b = records[1];
+  EXPECT_EQ(b.count, 65535);
+  EXPECT_EQ(b.deltTime, 16383);
+  EXPECT_EQ(b.rawDistance, 60000);
+  EXPECT_EQ(b.rawAnaTemp, 0);
+  EXPECT_EQ(b.rawSupplyVoltage, 0);
+  EXPECT_EQ(b.imu[0], 0xFFFF);
+  EXPECT_EQ(b.imu[1], 0x8000);
+  EXPECT_EQ(b.imu[2], 0x7FFF);
+  EXPECT_EQ(reader.LineNumber(), 4u);
+  EXPECT_EQ(reader.Next(records[0]), CRecordSource::EResult::eEnd) << "the end stays the end";
+}
+
+TEST_F(RecordingReaderTest, RefusesWhatIsNotARecordingBeforeReadingARecord) {
+  const std::string missing = (dir / "missing.csv").string();
+  const struct {
+    std::string path;
+    std::string error;
+  } cases[] = {
+      {missing, missing + ": No such file or directory"},
+      {Write("empty.csv", ""), (dir / "empty.csv").string() + ": empty file, not a recording"},
+      {Write("other.csv", "Count,DeltTime\n" + kLine),
+       (dir / "other.csv").string() + ": not a recording (its first line is not the recording header)"},
+      {Write("lines.csv", kLine + kLine),
+       (dir / "lines.csv").string() + ": not a recording (its first line is not the recording header)"},
+      {dir.string(), dir.string() + ": Is a directory"},
+  };
+  for (const auto& c : cases) {
+    CRecordingReader reader(c.path);
+    EXPECT_FALSE(reader.Open()) << c.path;
+    EXPECT_EQ(reader.Error(), c.error);
+  }
+}
+
+TEST_F(RecordingReaderTest, ABadLineStopsTheSourceThereNamingLineFieldAndValue) {
+  const struct {
+    std::string bad;  // the third record line (line 4 of the file)
+    std::string what;
+  } cases[] = {
+      {"5,100,123.4,50\n", "4 fields, expected 18"},
+      {kLine.substr(0, kLine.size() - 1) + ",11\n", "19 fields, expected 18"},
+      {"5,100,123.400000,50,25.5", "5 fields, expected 18 (the file ends inside this line)"},
+      {"5,x,123.400000,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "DeltTime \"x\" is not a whole number"},
+      {"5,100,,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "Distance \"\" is not a number"},
+      {"5,100,nan,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "Distance \"nan\" is not a number"},
+      {"5.5,100,1.0,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "Count \"5.5\" is not a whole number"},
+      {"5,100,1.0,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,1x\n", "MagZ \"1x\" is not a whole number"},
+      {"65536,100,1.0,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "Count 65536 is out of range (0 to 65535)"},
+      {"5,16384,1.0,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n",
+       "DeltTime 16384 is out of range (0 to 16383)"},
+      {"5,100,6553.600000,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n",
+       "Distance 6553.600000 is out of range (0 to 6553.5)"},
+      {"5,100,1.0,50,-28.000000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n",
+       "AnaTemp -28.000000 is out of range (-27 to 734.517)"},
+      {"5,100,1.0,50,25.500000,2,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "ScanState 2 is out of range (0 to 1)"},
+      {"5,100,1.0,50,25.500000,1,200,0.500000,1,2,3,4,5,6,7,8,9,10\n",
+       "SupplyVoltage 0.500000 is out of range (1.06 to 149.897)"},
+      {"5,100,1.0,50,25.500000,1,200,12.000000,-32769,2,3,4,5,6,7,8,9,10\n",
+       "AccelX -32769 is out of range (-32768 to 32767)"},
+      {"5,100,1.0,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,99999999999999999999\n",
+       "MagZ 99999999999999999999 is out of range (-32768 to 32767)"},
+      {std::string(2000, '7') + "\n", "line longer than 1024 characters"},
+  };
+  for (const auto& c : cases) {
+    // A good line follows, unless the bad one is cut off by the end of the file.
+    const std::string path = Write("bad.csv", kHeader + kLine + "\n" + c.bad + (c.bad.back() == '\n' ? kLine : ""));
+    CRecordingReader reader(path);
+    ASSERT_TRUE(reader.Open()) << reader.Error();
+    std::vector<T_PlaybackRecord> records;
+    EXPECT_EQ(ReadAll(reader, records), CRecordSource::EResult::eError) << c.bad;
+    EXPECT_EQ(records.size(), 1u) << "the record before it is read: " << c.bad;
+    EXPECT_EQ(reader.Error(), path + ":4: " + c.what);
+    T_PlaybackRecord record;
+    EXPECT_EQ(reader.Next(record), CRecordSource::EResult::eError) << "nothing is read after the bad line";
+  }
+}
+
+}  // namespace
