@@ -14,10 +14,21 @@
 #include "RecordOptions.h"
 #include "Recorder.h"
 #include "RecorderClock.h"
+#include "ReplaySetup.h"
 #include "SkarvIO.h"
 #include "StopRequest.h"
 #include "UsbLibrary.h"
 #include "VirtualSensorSetup.h"
+
+namespace {
+
+// Bus frames per step of a replay at full speed: half the data pipe's ring
+// of transfers (10 of 16 frames), so that each step collects several
+// transfers at once while the other half stays queued. A step of the whole
+// ring or more would let frames pass with no transfer queued for them.
+constexpr uint32_t kReplayFramesPerStep = 80;
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // A standard output that can no longer be written only makes the
@@ -33,11 +44,6 @@ int main(int argc, char** argv) {
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, RecordUsage(program));
     return 0;
   }
-  if (!options.replay.empty()) {
-    DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr,
-              program + ": --replay is not wired into this build yet: no recording can be played back\n");
-    return 1;
-  }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   SetDiagQuiet(options.quiet);
 
@@ -46,7 +52,15 @@ int main(int argc, char** argv) {
   stop.CatchSignals();
 
   T_VirtualSensorSetup simulation;
-  if (options.simulate) {
+  T_ReplaySetup replay;
+  if (!options.replay.empty()) {
+    std::string why;
+    if (!UseReplay(T_ReplayOptions{options.replay, options.speed, options.loop}, gSkarvIO, replay, why)) {
+      // A file that is not a recording is refused before anything starts.
+      DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": cannot replay " + why + "\n");
+      return 1;
+    }
+  } else if (options.simulate) {
     simulation = UseVirtualSensor();
   } else {
     auto backend = std::make_shared<CLibusbBackend>();
@@ -65,7 +79,37 @@ int main(int argc, char** argv) {
   settings.program = program;
 
   CDataPath dataPath(gSkarvIO);
-  CWallClock clock(dataPath, stop);
-  CRecorder recorder(gSkarvIO, clock, stop, settings);
-  return recorder.Run();
+  std::unique_ptr<IRecorderClock> clock;
+  if (replay.bus && options.speed == 0) {
+    // As fast as the data path takes the records: the replay's bus runs on
+    // a manual clock that the recorder's loop steps, with the replay
+    // looked after between steps.
+    clock = std::make_unique<CSteppedClock>(
+        dataPath,
+        [&replay](uint32_t frames) {
+          replay.driver->Poll();
+          replay.bus->Advance(frames);
+        },
+        kReplayFramesPerStep);
+  } else {
+    clock = std::make_unique<CWallClock>(dataPath, stop);
+  }
+  CRecorder recorder(gSkarvIO, *clock, stop, settings);
+  if (replay.driver) {
+    recorder.SetSourceCheck([&replay] {
+      T_SourceState state;
+      state.ended = replay.driver->Done();
+      // The driver has printed the bad line already; the failure names it again.
+      if (const std::string error = replay.driver->Error(); !error.empty()) {
+        state.error = "the replay stopped: " + error;
+      }
+      return state;
+    });
+  }
+  const int status = recorder.Run();
+  // The replay stops looking at the controller before the controller goes.
+  if (replay.driver) {
+    replay.driver->StopThread();
+  }
+  return status;
 }
