@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "ClientProcess.h"
 #include "DataPath.h"
 #include "Recorder.h"
 #include "RecorderClock.h"
@@ -98,6 +100,11 @@ class RecorderTest : public VirtualSensorFixture {
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(final.RecordsRecorded, recorded.size());
+  }
+
+  static std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
 
   std::unique_ptr<CSkarvIO> io;
@@ -240,6 +247,57 @@ TEST_F(RecorderTest, TheProgressLineIsRefreshedEverySecondOfBusTimeAndGapsAreCou
       errors, std::regex("\r\033\\[Kstreaming \\| [0-9]+ records \\| 39[0-9]{3}/s \\| 1 gaps \\| SkarvData-1.csv [0-9.]+ MB\r")))
       << errors;
   EXPECT_NE(errors.find("\r\033[KSummary: 1 file written, " + std::to_string(final.RecordsRecorded) + " records, 2 gaps, 3.5 s"),
+            std::string::npos)
+      << errors;
+}
+
+}  // namespace
+
+namespace {
+
+// A recording of the virtual sensor with a gap, made here on the manual
+// clock, played back by the built skarv-record as fast as it takes the
+// records and at ten times the recorded pace: recorded again byte for byte.
+// A bad line ends the replay there, with every line before it, and status 1.
+TEST_F(RecorderTest, TheBuiltRecorderRecordsAReplayAgainByteForByte) {
+  T_RecorderSettings settings;
+  settings.durationSeconds = 2.0;
+  ASSERT_EQ(Record(settings, [&](uint32_t ms) {
+              if (ms == 1500) sensor->DropSamples(5);
+            }),
+            CRecorder::kRecorded);
+  const std::string original = ReadAll(workDir / "SkarvData-1.csv");
+  ASSERT_GT(original.size(), 1000000u);
+
+  const auto replay = [](const fs::path& file, const char* speed, std::string& errors) {
+    CClientProcess::T_Setup setup;
+    setup.program = SKARV_RECORD_PROGRAM;
+    setup.arguments = {"--replay", file.string(), "--speed", speed, "--quiet"};
+    CClientProcess process(setup);
+    int status = -1;
+    EXPECT_TRUE(process.WaitForExit(std::chrono::seconds(60), status));
+    errors = process.Errors();
+    const std::string recorded = ReadAll(process.WorkDir() / "SkarvData-1.csv");
+    return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, recorded);
+  };
+  std::string errors;
+  for (const char* speed : {"0", "10"}) {
+    SCOPED_TRACE(speed);
+    const auto [status, recorded] = replay(workDir / "SkarvData-1.csv", speed, errors);
+    EXPECT_EQ(status, 0) << errors;
+    EXPECT_TRUE(recorded == original) << recorded.size() << " bytes, not " << original.size();
+    EXPECT_NE(errors.find(" records, 1 gaps, "), std::string::npos) << errors;
+  }
+
+  // Line 101 (the header is line 1) no longer starts with a number.
+  size_t line101 = 0;
+  for (int line = 1; line < 101; ++line) line101 = original.find('\n', line101) + 1;
+  std::ofstream("bad.csv", std::ios::binary) << original.substr(0, line101) << "x" << original.substr(line101);
+  const auto [status, recorded] = replay(workDir / "bad.csv", "0", errors);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(recorded, original.substr(0, line101));
+  EXPECT_NE(errors.find("bad.csv:101: "), std::string::npos) << errors;
+  EXPECT_NE(errors.find("skarv-record: the replay stopped: " + (workDir / "bad.csv").string() + ":101: "),
             std::string::npos)
       << errors;
 }
