@@ -31,14 +31,20 @@ fi
 records=$(($(wc -l <"$source") - 1))
 
 mkdir "$work/out"
-start=$(date +%s%N)
-"$record" --replay "$source" --speed 0 --quiet --output-dir "$work/out" >/dev/null 2>"$work/replay.err" ||
-  { cat "$work/replay.err" >&2; exit 1; }
-end=$(date +%s%N)
+TIMEFORMAT='%R %U %S'
+status=0
+timing=$({ time "$record" --replay "$source" --speed 0 --quiet --output-dir "$work/out" >/dev/null 2>"$work/replay.err"; } 2>&1) ||
+  status=$?
+if [ "$status" -ne 0 ]; then
+  cat "$work/replay.err" >&2
+  exit 1
+fi
 
-if cmp -s "$source" "$work/out/SkarvData-1.csv"; then same="byte for byte"; else same="NOT the same"; fi
-awk -v records="$records" -v ns=$((end - start)) -v same="$same" 'BEGIN {
-  seconds = ns / 1e9
-  printf "skarv-record --replay FILE --speed 0: %d records in %.2f s: %.0f records/s, x_link %.1f; the recording made is %s the file read\n",
-         records, seconds, records / seconds, records / seconds / 124000, same
+if cmp -s "$source" "$work/out/SkarvData-1.csv"; then same="byte for byte"; else same="NOT the same as"; fi
+read -r real user sys <<<"$timing"
+awk -v records="$records" -v real="$real" -v cpu="$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" -v same="$same" 'BEGIN {
+  printf "skarv-record --replay FILE --speed 0: %d records in %.2f s (%.2f s of CPU)\n", records, real, cpu
+  printf "  wall clock: %.0f records/s, x_link %.1f\n", records / real, records / real / 124000
+  printf "  CPU time:   %.0f records/s, x_link %.1f\n", records / cpu, records / cpu / 124000
+  printf "  the recording made is %s the file read\n", same
 }'
