@@ -258,7 +258,8 @@ namespace {
 // A recording of the virtual sensor with a gap, made here on the manual
 // clock, played back by the built skarv-record as fast as it takes the
 // records and at ten times the recorded pace: recorded again byte for byte.
-// A bad line ends the replay there, with every line before it, and status 1.
+// A file that is not a recording is refused, and a bad line ends the replay
+// there, with every line before it; both with status 1.
 TEST_F(RecorderTest, TheBuiltRecorderRecordsAReplayAgainByteForByte) {
   T_RecorderSettings settings;
   settings.durationSeconds = 2.0;
@@ -288,6 +289,12 @@ TEST_F(RecorderTest, TheBuiltRecorderRecordsAReplayAgainByteForByte) {
     EXPECT_TRUE(recorded == original) << recorded.size() << " bytes, not " << original.size();
     EXPECT_NE(errors.find(" records, 1 gaps, "), std::string::npos) << errors;
   }
+
+  // A file that is not a recording is refused before anything starts.
+  std::ofstream("notes.csv") << "Count,Distance\n1,2\n";
+  EXPECT_EQ(replay(workDir / "notes.csv", "0", errors).first, 1);
+  EXPECT_NE(errors.find("skarv-record: cannot replay " + (workDir / "notes.csv").string() + ": "), std::string::npos)
+      << errors;
 
   // Line 101 (the header is line 1) no longer starts with a number.
   size_t line101 = 0;
