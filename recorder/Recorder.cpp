@@ -16,7 +16,7 @@
 
 namespace {
 
-std::string Seconds(double seconds) {
+std::string FormatSeconds(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%g", seconds);
   return text;
@@ -49,6 +49,8 @@ int CRecorder::Run() {
     return kFailed;
   }
   mIO.SetRecordingDirectory(mSettings.outputDir);
+  // The controller counts failed recordings since the program started.
+  const uint32_t failuresBefore = mIO.GetDeviceStatus().RecordingFailures;
   DiagPrintf(EDiagLevel::eAlways, " Starting up\n");
   mIO.Initialize(10);
   // The file opens at the first update that finds the sensor, before that
@@ -68,13 +70,13 @@ int CRecorder::Run() {
     mClock.Run();
     now = mClock.Seconds();
     const T_DeviceStatus status = mIO.GetDeviceStatus();
-    if (status.RecordingFailures > 0) {
+    if (status.RecordingFailures > failuresBefore) {
       failure = "recording failed: " + status.LastError;
       break;
     }
     sensorSeen = sensorSeen || status.SensorOpen;
     if (!sensorSeen && mSettings.waitSeconds >= 0.0 && now >= mSettings.waitSeconds) {
-      failure = "no sensor within " + Seconds(mSettings.waitSeconds) + " s" +
+      failure = "no sensor within " + FormatSeconds(mSettings.waitSeconds) + " s" +
                 (status.LastError.empty() ? "" : ": " + status.LastError);
       break;
     }
@@ -105,7 +107,7 @@ int CRecorder::Run() {
   mStatusLine.reset();
   mFinal = mIO.GetDeviceStatus();
   mRecordedSeconds = recordingStart >= 0.0 ? now - recordingStart : 0.0;
-  if (failure.empty() && mFinal.RecordingFailures > 0) {
+  if (failure.empty() && mFinal.RecordingFailures > failuresBefore) {
     failure = "recording failed: " + mFinal.LastError;
   }
   std::string text = FormatSummary(mFinal, mRecordedSeconds);
