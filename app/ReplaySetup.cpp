@@ -130,8 +130,5 @@ bool UseReplay(const T_ReplayOptions& options, CSkarvIO& io, T_ReplaySetup& setu
   UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(setup.bus));
   setup.driver = std::make_unique<CReplayDriver>(setup.bus, io, std::move(sensor), options);
   setup.driver->Begin();
-  if (!manual) {
-    setup.driver->StartThread();
-  }
   return true;
 }

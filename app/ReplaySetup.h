@@ -93,8 +93,11 @@ class CReplayDriver {
 // The replay for a program's start-up: a virtual bus made the USB library's
 // backend, with the recording's playback sensor plugged in. With speed 0 the
 // bus runs on a manual clock and the caller steps it (bus->Advance) and
-// calls driver->Poll() between steps of the data path; otherwise the bus
-// follows the wall clock and the driver polls on its own thread.
+// calls driver->Poll() between steps of the data path; the data pipe keeps
+// 5120 records per collection, so a step lets at most 40 frames of 124
+// records pass. Otherwise the bus follows the wall clock, and the caller
+// starts the driver's thread (driver->StartThread()) once the controller is
+// initialised.
 struct T_ReplaySetup {
   std::shared_ptr<sim::CVirtualBus> bus;
   std::unique_ptr<CReplayDriver> driver;

@@ -60,7 +60,12 @@ int main(int argc, char** argv) {
     }
     UsbLib_SetBackend(backend);
   }
-  const int status = RunClient(app, gSkarvIO);
+  const int status = RunClient(app, gSkarvIO, [&](SorvaneClient::KivView&, SorvaneClient::KivControl&) {
+    // The controller is initialised: the replay may look at it from now on.
+    if (replay.driver) {
+      replay.driver->StartThread();
+    }
+  });
   // The replay stops looking at the controller before the controller goes.
   if (replay.driver) {
     replay.driver->StopThread();

@@ -11,7 +11,9 @@
 // Lines are numbered from 1, the header being line 1. A line that ends the
 // file without a line end counts as a line. Both "\n" and "\r\n" line ends
 // are read. Empty lines carry no record and are passed over (an editor may
-// leave one at the end); they still count in the line numbers.
+// leave one at the end); they still count in the line numbers. An empty
+// file has no header and is refused; a file with the header alone is a
+// recording without records.
 
 #include <cstdint>
 #include <cstdio>

@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CsvLine.h"
@@ -150,6 +152,8 @@ class Replay : public ::testing::Test {
         bus->Advance(10);
         path.Step();
         driver.Poll();
+        // A sensor the driver plugged or unplugged is seen by the next update.
+        UsbLib_FlushHotplug();
         if (step && !step(*io, i, driver)) break;
       }
       result.done = driver.Done();
@@ -163,6 +167,15 @@ class Replay : public ::testing::Test {
     result.errors = errors.Text();
     result.recording = ReadText("SkarvData-1.csv");
     return result;
+  }
+
+  // Waits until a pipe's write is over (its completion is awaited on a
+  // thread of its own).
+  static void WaitIdle(const CUSBPipe& pipe) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (pipe.mActive.load() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
 
   static size_t IndexOf(const Scans& scans, const std::vector<double>& scan) {
@@ -227,9 +240,13 @@ TEST_F(Replay, AtTheRecordedPaceGivesBackTheFileByteForByteAndTheSameScansAndAns
       io.HandleStatusPipe();
       io.HandleStatusPipe();
       io.HandleStatusPipe();
+      WaitIdle(io.mCmdPipe);
       io.SetFarGain(321);
+      WaitIdle(io.mCmdPipe);
       io.SetRotationRate(3600);
+      WaitIdle(io.mCmdPipe);
       io.WriteCommand('F', 0);  // laser off
+      WaitIdle(io.mCmdPipe);
       commandStep = i;
     } else if (commandStep >= 0 && !acknowledged) {
       acknowledged = io.HandleStatusPipe();
@@ -314,8 +331,8 @@ TEST_F(Replay, WithLoopStartsAgainFromTheFirstRecord) {
   const fs::path file = work / "part.csv";
   std::ofstream(file, std::ios::binary) << part;
   const std::string body = part.substr(part.find('\n') + 1);
-  const T_Replayed replayed = Play(file, 0.0, true, 3000, [&](CSkarvIO&, int, const CReplayDriver& driver) {
-    return driver.RecordsPlayed() < 1200;
+  const T_Replayed replayed = Play(file, 0.0, true, 3000, [&](CSkarvIO& io, int, const CReplayDriver&) {
+    return io.GetDeviceStatus().RecordsProcessed < 1200;
   });
   EXPECT_FALSE(replayed.done);
   EXPECT_EQ(replayed.error, "");

@@ -102,6 +102,11 @@ TEST_F(RecordingReaderTest, RefusesWhatIsNotARecordingBeforeReadingARecord) {
     EXPECT_FALSE(reader.Open()) << c.path;
     EXPECT_EQ(reader.Error(), c.error);
   }
+  // The header alone is a recording without records.
+  CRecordingReader headerOnly(Write("header.csv", kHeader));
+  ASSERT_TRUE(headerOnly.Open());
+  T_PlaybackRecord record;
+  EXPECT_EQ(headerOnly.Next(record), CRecordSource::EResult::eEnd);
 }
 
 TEST_F(RecordingReaderTest, ABadLineStopsTheSourceThereNamingLineFieldAndValue) {
