@@ -22,11 +22,11 @@
 
 namespace {
 
-// Bus frames per step of a replay at full speed: half the data pipe's ring
-// of transfers (10 of 16 frames), so that each step collects several
-// transfers at once while the other half stays queued. A step of the whole
-// ring or more would let frames pass with no transfer queued for them.
-constexpr uint32_t kReplayFramesPerStep = 80;
+// Bus frames per step of a replay at full speed. The data pipe keeps 5120
+// records per collection and its transfers hold 16 frames each: a step of 32
+// frames sees at most two transfers end, 3968 records at 124 a frame. A
+// longer step could see three or more end at once and lose records.
+constexpr uint32_t kReplayFramesPerStep = 32;
 
 }  // namespace
 
@@ -95,6 +95,10 @@ int main(int argc, char** argv) {
     clock = std::make_unique<CWallClock>(dataPath, stop);
   }
   CRecorder recorder(gSkarvIO, *clock, stop, settings);
+  if (replay.driver && options.speed != 0) {
+    // The controller is initialised: the replay may look at it from now on.
+    recorder.SetOnStarted([&replay] { replay.driver->StartThread(); });
+  }
   if (replay.driver) {
     recorder.SetSourceCheck([&replay] {
       T_SourceState state;

@@ -56,6 +56,9 @@ int CRecorder::Run() {
   // The file opens at the first update that finds the sensor, before that
   // update's records are processed: it holds every record.
   mIO.RequestRecording(true);
+  if (mOnStarted) {
+    mOnStarted();
+  }
   if (mSettings.progress) {
     mStatusLine = std::make_unique<CStatusLine>(mSettings.outputOnTerminal);
   }

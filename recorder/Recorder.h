@@ -54,6 +54,8 @@ class CRecorder {
   // drives the data path that runs the controller.
   CRecorder(CSkarvIO& io, IRecorderClock& clock, CStopRequest& stop, T_RecorderSettings settings);
 
+  // Called once the controller is initialised, before the data path starts.
+  void SetOnStarted(std::function<void()> started) { mOnStarted = std::move(started); }
   // Called on each turn of the loop, after the data path ran.
   void SetSourceCheck(std::function<T_SourceState()> check) { mSourceCheck = std::move(check); }
 
@@ -76,6 +78,7 @@ class CRecorder {
   IRecorderClock& mClock;
   CStopRequest& mStop;
   const T_RecorderSettings mSettings;
+  std::function<void()> mOnStarted;
   std::function<T_SourceState()> mSourceCheck;
   CProgressLine mProgress;
   std::unique_ptr<CStatusLine> mStatusLine;
