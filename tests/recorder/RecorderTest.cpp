@@ -268,7 +268,7 @@ namespace {
 // A recording of the virtual sensor with a gap, made here on the manual
 // clock, played back by the built skarv-record as fast as it takes the
 // records (stepping the replay's bus itself) is recorded again byte for
-// byte; so is its beginning played at a quarter of the recorded pace on the
+// byte; so is its beginning played at a tenth of the recorded pace on the
 // wall clock, slow enough for a busy machine's data path never to fall
 // behind. A file that is not a recording is refused, and a bad line ends the
 // replay there, with every line before it; both with status 1.
@@ -310,10 +310,10 @@ TEST_F(RecorderTest, TheBuiltRecorderRecordsAReplayAgainByteForByte) {
   EXPECT_TRUE(recorded == original) << recorded.size() << " bytes, not " << original.size();
   EXPECT_NE(errors.find(" records, 1 gaps, "), std::string::npos) << errors;
 
-  std::ofstream("start.csv", std::ios::binary) << upToLine(2001);
-  std::tie(status, recorded) = replay(workDir / "start.csv", "0.25", errors);
+  std::ofstream("start.csv", std::ios::binary) << upToLine(1001);
+  std::tie(status, recorded) = replay(workDir / "start.csv", "0.1", errors);
   EXPECT_EQ(status, 0) << errors;
-  EXPECT_EQ(recorded, upToLine(2001));
+  EXPECT_EQ(recorded, upToLine(1001));
 
   // A file that is not a recording is refused before anything starts.
   std::ofstream("notes.csv") << "Count,Distance\n1,2\n";
