@@ -82,6 +82,7 @@ void CSkarvIO::ReportGap() {
   if (!mGapReferenceSet) {
     mGapReferenceSet = true;
   } else if (count != expected) {
+    ++mGapsReported;
     DiagPrintf(EDiagLevel::eAlways, "Skiped records = %d at %d\n", static_cast<uint16_t>(count - mLastRecordCount - 1),
                mRecordCount);
   }

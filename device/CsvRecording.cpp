@@ -62,6 +62,11 @@ void CSkarvIO::RequestRecording(bool record) {
   mWriteFile = record;
 }
 
+void CSkarvIO::SetRecordingDirectory(const std::string& directory) {
+  CClassMutex::CGuard lock(mMutex);
+  mRecordingDirectory = directory;
+}
+
 void CSkarvIO::UpdateFileState() {
   // Under mMutex, so that the control panel never sees the file half opened
   // or its name half written.
@@ -89,15 +94,28 @@ void CSkarvIO::OpenNextRecordingFile() {
       break;
     }
     ++mFileCount;
-    std::snprintf(mFileName, sizeof mFileName, kFileNamePfStrPtr, mFileCount);
+    char name[64];
+    std::snprintf(name, sizeof name, kFileNamePfStrPtr, mFileCount);
+    if (mRecordingDirectory.empty()) {
+      std::snprintf(mFileName, sizeof mFileName, "%s", name);
+    } else {
+      const char* separator = mRecordingDirectory.back() == '/' ? "" : "/";
+      const int length = std::snprintf(mFileName, sizeof mFileName, "%s%s%s", mRecordingDirectory.c_str(), separator, name);
+      if (length < 0 || static_cast<size_t>(length) >= sizeof mFileName) {
+        error = ENAMETOOLONG;
+        break;
+      }
+    }
     file = std::fopen(mFileName, "w+x");
     error = file ? 0 : errno;
   } while (!file && error == EEXIST);
   if (!file) {
+    ++mRecordingFailures;
     SetLastError("File " + std::string(mFileName) + " could not be opened: " + std::strerror(error));
     throw GeneralException("Error opening save data file.  errno = %x", error);
   }
   mFileBytes = 0;
+  ++mFilesOpened;
   mSaveFile = file;
   WriteRecordingText(kHeader, sizeof kHeader - 1);
 }
@@ -123,6 +141,7 @@ void CSkarvIO::FlushRecordingFile() {
 
 void CSkarvIO::FailRecording(int error) {
   const std::string reason = std::strerror(error != 0 ? error : EIO);
+  ++mRecordingFailures;
   DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
   SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason +
             (error == ENOSPC || error == EDQUOT ? " (disk full)" : ""));
@@ -141,6 +160,7 @@ bool CSkarvIO::CloseRecordingFile(bool failed) {
   const bool closed = std::fclose(file) == 0;
   const int error = errno;
   if (!closed && !failed) {
+    ++mRecordingFailures;
     const std::string reason = std::strerror(error);
     DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
     SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason);
@@ -170,4 +190,7 @@ void CSkarvIO::SaveFileTimeIncrement() {
                             mIMUData.GyroY, mIMUData.GyroZ, mIMUData.MagX, mIMUData.MagY, mIMUData.MagZ}};
   char line[kCsvLineCapacity];
   WriteRecordingText(line, FormatCsvLine(fields, line));
+  if (mSaveFile.load(std::memory_order_relaxed)) {
+    ++mRecordsRecorded;
+  }
 }

@@ -26,4 +26,12 @@ struct T_DeviceStatus {
   // the same text from a new occurrence.
   std::string LastError;
   uint32_t ErrorNumber = 0;
+  // Since the program started: recording files opened, records written to
+  // them, gaps in the record numbers reported, and recordings that failed
+  // (a file that could not be opened, or a write, flush or close that did
+  // not reach the disk).
+  uint32_t FilesOpened = 0;
+  uint64_t RecordsRecorded = 0;
+  uint64_t Gaps = 0;
+  uint32_t RecordingFailures = 0;
 };

@@ -95,6 +95,10 @@ T_DeviceStatus CSkarvIO::GetDeviceStatus() {
   status.LastError = mLastError;
   status.ErrorNumber = mErrorNumber;
   status.Remote = mRemoteSensor;
+  status.FilesOpened = mFilesOpened;
+  status.RecordsRecorded = mRecordsRecorded;
+  status.Gaps = mGapsReported;
+  status.RecordingFailures = mRecordingFailures;
   return status;
 }
 

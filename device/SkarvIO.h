@@ -129,6 +129,10 @@ class CSkarvIO {
   void SaveFileTimeIncrement();
   // The control panel's request to start (true) or stop (false) recording.
   void RequestRecording(bool record);
+  // The folder new recording files go to; empty (the default) is the
+  // working directory. The file's name (mFileName, GetCurrentFileName) then
+  // holds the folder too. Takes effect with the next file opened.
+  void SetRecordingDirectory(const std::string& directory);
 
   // The step of the data path: returns the size of the last non-empty scan
   // completed in this call, or 0.
@@ -194,6 +198,13 @@ class CSkarvIO {
   std::string mLastError;
   bool mRemoteSensor = false;  // written before the threads start, then read only
   uint32_t mErrorNumber = 0;
+  // Recording counters for a front end's summary, under mMutex (see
+  // T_DeviceStatus), and the folder recordings go to.
+  uint32_t mFilesOpened = 0;
+  uint64_t mRecordsRecorded = 0;
+  uint64_t mGapsReported = 0;
+  uint32_t mRecordingFailures = 0;
+  std::string mRecordingDirectory;
 
  private:
   template <typename T>

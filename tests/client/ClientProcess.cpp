@@ -46,7 +46,12 @@ CClientProcess::CClientProcess(const T_Setup& setup) {
 
   // Everything the child needs is ready before the fork: between fork and
   // exec it only rearranges descriptors.
-  std::vector<std::string> arguments{SKARV_CLIENT_PROGRAM};
+#ifdef SKARV_CLIENT_PROGRAM
+  const std::string program = setup.program.empty() ? SKARV_CLIENT_PROGRAM : setup.program;
+#else
+  const std::string program = setup.program;
+#endif
+  std::vector<std::string> arguments{program};
   arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
   std::vector<std::string> environment = ChildEnvironment(setup);
   std::vector<char*> argv = Pointers(arguments);

@@ -1,7 +1,8 @@
 #pragma once
-// The built skarv-client run as a separate process, the way a shell starts
-// it: its own environment, its standard output on a pipe the test reads (and
-// may close), its standard error in a file.
+// A built program (skarv-client unless told otherwise) run as a separate
+// process, the way a shell starts it: its own environment, its standard
+// output on a pipe the test reads (and may close), its standard error in a
+// file, its working directory a fresh folder removed at the end.
 
 #include <sys/types.h>
 
@@ -15,6 +16,8 @@
 class CClientProcess {
  public:
   struct T_Setup {
+    // The program to run; empty: the built skarv-client.
+    std::string program;
     std::vector<std::string> arguments;
     // Variables dropped from the test's own environment, then variables set
     // ("NAME=value").
@@ -29,6 +32,8 @@ class CClientProcess {
   CClientProcess& operator=(const CClientProcess&) = delete;
 
   bool Started() const { return mPid > 0; }
+  pid_t Pid() const { return mPid; }
+  const std::filesystem::path& WorkDir() const { return mWorkDir; }
 
   // Reads standard output until it holds `text` (true), the client ends or
   // the time is up (false).

@@ -1,0 +1,137 @@
+// skarv-record: records the Skarv laser range sensor without windows.
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DataPath.h"
+#include "DdsFrontEnd.h"
+#include "Diagnostics.h"
+#include "LibusbBackend.h"
+#include "RecordOptions.h"
+#include "Recorder.h"
+#include "RecorderClock.h"
+#include "ReplaySetup.h"
+#include "SkarvIO.h"
+#include "StopRequest.h"
+#include "SubscribeSetup.h"
+#include "UsbLibrary.h"
+#include "VirtualSensorSetup.h"
+
+namespace {
+
+// Bus frames per step of a replay at full speed. The data pipe keeps 5120
+// records per collection and its transfers hold 16 frames each: a step of 32
+// frames sees at most two transfers end, 3968 records at 124 a frame. A
+// longer step could see three or more end at once and lose records.
+constexpr uint32_t kReplayFramesPerStep = 32;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A standard output that can no longer be written only makes the
+  // diagnostic lines fail; it never ends the recording.
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::string program = argc > 0 ? argv[0] : "skarv-record";
+  CDdsFrontEnd dds;
+  std::string ddsError;
+  T_RecordOptions options =
+      ParseRecordOptions(dds.TakeOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc), ddsError));
+  if (options.error.empty()) options.error = ddsError;
+  if (options.error.empty() && dds.Options().subscribe && (options.simulate || !options.replay.empty())) {
+    options.error = "--subscribe takes the place of --simulate and --replay";
+  }
+  if (!options.error.empty()) {
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": " + options.error + "\n" + RecordUsage(program));
+    return 2;
+  }
+  if (options.help) {
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, RecordUsage(program));
+    return 0;
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  SetDiagQuiet(options.quiet);
+
+  // Signals only make a request; the recorder's loop sees it and ends in order.
+  CStopRequest stop;
+  stop.CatchSignals();
+
+  T_VirtualSensorSetup simulation;
+  T_ReplaySetup replay;
+  T_SubscribeSetup subscription;
+  if (dds.Options().subscribe) {
+    std::string why;
+    if (!UseSubscription(dds.Options().subscribeNs, gSkarvIO, subscription, why)) {
+      DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": " + why + "\n");
+      return 1;
+    }
+  } else if (!options.replay.empty()) {
+    std::string why;
+    if (!UseReplay(T_ReplayOptions{options.replay, options.speed, options.loop}, gSkarvIO, replay, why)) {
+      // A file that is not a recording is refused before anything starts.
+      DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": cannot replay " + why + "\n");
+      return 1;
+    }
+  } else if (options.simulate) {
+    simulation = UseVirtualSensor();
+  } else {
+    auto backend = std::make_shared<CLibusbBackend>();
+    if (!backend->Usable()) {
+      DiagPrintf(EDiagLevel::eAlways, "libusb could not be started: no real sensor can be reached.\n");
+    }
+    UsbLib_SetBackend(backend);
+  }
+
+  T_RecorderSettings settings;
+  settings.durationSeconds = options.duration;
+  settings.waitSeconds = options.wait;
+  settings.outputDir = options.outputDir;
+  settings.progress = ::isatty(STDERR_FILENO) == 1;
+  settings.outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
+  settings.program = program;
+
+  CDataPath dataPath(gSkarvIO);
+  std::unique_ptr<IRecorderClock> clock;
+  if (replay.bus && options.speed == 0) {
+    // As fast as the data path takes the records: the replay's bus runs on
+    // a manual clock that the recorder's loop steps, with the replay
+    // looked after between steps.
+    clock = std::make_unique<CSteppedClock>(
+        dataPath,
+        [&replay](uint32_t frames) {
+          replay.driver->Poll();
+          replay.bus->Advance(frames);
+        },
+        kReplayFramesPerStep);
+  } else {
+    clock = std::make_unique<CWallClock>(dataPath, stop);
+  }
+  dds.Start();
+  dds.Attach(dataPath);
+  CRecorder recorder(gSkarvIO, *clock, stop, settings);
+  if (replay.driver && options.speed != 0) {
+    // The controller is initialised: the replay may look at it from now on.
+    recorder.SetOnStarted([&replay] { replay.driver->StartThread(); });
+  }
+  if (replay.driver) {
+    recorder.SetSourceCheck([&replay] {
+      T_SourceState state;
+      state.ended = replay.driver->Done();
+      // The driver has printed the bad line already; the failure names it again.
+      if (const std::string error = replay.driver->Error(); !error.empty()) {
+        state.error = "the replay stopped: " + error;
+      }
+      return state;
+    });
+  }
+  const int status = recorder.Run();
+  // The replay stops looking at the controller before the controller goes.
+  if (replay.driver) {
+    replay.driver->StopThread();
+  }
+  return status;
+}

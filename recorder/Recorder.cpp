@@ -1,0 +1,139 @@
+#include "Recorder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "Diagnostics.h"
+#include "GeneralException.h"
+#include "RecorderClock.h"
+#include "SkarvIO.h"
+#include "StopRequest.h"
+
+namespace {
+
+std::string FormatSeconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", seconds);
+  return text;
+}
+
+}  // namespace
+
+CRecorder::CRecorder(CSkarvIO& io, IRecorderClock& clock, CStopRequest& stop, T_RecorderSettings settings)
+    : mIO(io), mClock(clock), mStop(stop), mSettings(std::move(settings)) {}
+
+std::string CRecorder::FolderProblem(const std::string& folder) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    return std::strerror(errno);
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    return std::strerror(ENOTDIR);
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return std::strerror(errno);
+  }
+  return {};
+}
+
+int CRecorder::Run() {
+  const std::string folder = mSettings.outputDir.empty() ? "." : mSettings.outputDir;
+  if (const std::string problem = FolderProblem(folder); !problem.empty()) {
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr,
+              mSettings.program + ": cannot record to " + folder + ": " + problem + "\n");
+    return kFailed;
+  }
+  mIO.SetRecordingDirectory(mSettings.outputDir);
+  // The controller counts failed recordings since the program started.
+  const uint32_t failuresBefore = mIO.GetDeviceStatus().RecordingFailures;
+  DiagPrintf(EDiagLevel::eAlways, " Starting up\n");
+  mIO.Initialize(10);
+  // The file opens at the first update that finds the sensor, before that
+  // update's records are processed: it holds every record.
+  mIO.RequestRecording(true);
+  if (mOnStarted) {
+    mOnStarted();
+  }
+  if (mSettings.progress) {
+    mStatusLine = std::make_unique<CStatusLine>(mSettings.outputOnTerminal);
+  }
+  mClock.Start();
+
+  std::string failure;
+  bool sensorSeen = false;
+  double recordingStart = -1.0;
+  double nextProgress = 0.0;
+  double now = 0.0;
+  while (!mStop.Requested()) {
+    mClock.Run();
+    now = mClock.Seconds();
+    const T_DeviceStatus status = mIO.GetDeviceStatus();
+    if (status.RecordingFailures > failuresBefore) {
+      failure = "recording failed: " + status.LastError;
+      break;
+    }
+    sensorSeen = sensorSeen || status.SensorOpen;
+    if (!sensorSeen && mSettings.waitSeconds >= 0.0 && now >= mSettings.waitSeconds) {
+      failure = "no sensor within " + FormatSeconds(mSettings.waitSeconds) + " s" +
+                (status.LastError.empty() ? "" : ": " + status.LastError);
+      break;
+    }
+    if (recordingStart < 0.0 && status.Recording) {
+      recordingStart = now;
+    }
+    if (mSourceCheck) {
+      const T_SourceState source = mSourceCheck();
+      if (!source.error.empty()) {
+        failure = source.error;
+        break;
+      }
+      if (source.ended) {
+        break;
+      }
+    }
+    if (mSettings.progress && now >= nextProgress) {
+      ShowProgress(status, now);
+      nextProgress = now + 1.0;
+    }
+    if (mSettings.durationSeconds > 0.0 && recordingStart >= 0.0 && now - recordingStart >= mSettings.durationSeconds) {
+      break;
+    }
+  }
+
+  mClock.Stop();
+  CloseRecording();
+  mStatusLine.reset();
+  mFinal = mIO.GetDeviceStatus();
+  mRecordedSeconds = recordingStart >= 0.0 ? now - recordingStart : 0.0;
+  if (failure.empty() && mFinal.RecordingFailures > failuresBefore) {
+    failure = "recording failed: " + mFinal.LastError;
+  }
+  std::string text = FormatSummary(mFinal, mRecordedSeconds);
+  if (!failure.empty()) {
+    text += mSettings.program + ": " + failure + "\n";
+  }
+  DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, text);
+  DiagFlush(EDiagStream::eErr);
+  return failure.empty() ? kRecorded : kFailed;
+}
+
+void CRecorder::ShowProgress(const T_DeviceStatus& status, double seconds) {
+  mStatusLine->Show(mProgress.Update(status, seconds));
+}
+
+void CRecorder::CloseRecording() {
+  // The data path has stopped: this thread alone touches the file now. The
+  // close is checked like every write; a failure counts as a failed
+  // recording.
+  mIO.RequestRecording(false);
+  try {
+    mIO.UpdateFileState();
+  } catch (const GeneralException& e) {
+    e.OutputText(DiagOut());
+  }
+}
