@@ -191,6 +191,8 @@ class KivControl : public QWidget {
   static void EndEdit(QLineEdit* box);
 
   CSkarvIO* mSkarvIO = nullptr;
+  // How much the layout grew for the font (1 for the desktop's usual one).
+  double mLayoutScale = 1.0;
   bool mPrevWritingState = false;
   bool mPrevLaserOnState = false;
   std::atomic<int32_t>* mMaxDistPtr = nullptr;
