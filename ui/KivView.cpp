@@ -1,13 +1,17 @@
 #include "KivView.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QMetaObject>
 #include <QPainter>
-#include <QPoint>
+#include <QScreen>
+#include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
+#include "FontFit.h"
+#include "ScanReadout.h"
 #include "SkarvIO.h"
 #include "ValueFormat.h"
 
@@ -16,25 +20,42 @@ namespace {
 constexpr int kClientWidth = 784;
 constexpr int kClientHeight = 562;
 constexpr int kMinimumLimit = 10;
-// The strip along the bottom that holds the limit boxes.
+// The strip along the bottom that holds the limit boxes and the read-out.
 constexpr int kBoxStripHeight = 37;
+constexpr int kReadoutLeft = 460;
+constexpr int kWheelStep = 120;  // angle units of one wheel notch
+constexpr int kMarkRadius = 3;
 // Every point of a completed scan has its own angle step.
 static_assert(CSkarvIO::kScanBufferSize <= ui::kAngleSteps);
 
 // Pen colours of the two traces: the named colours red (#FF0000) and green
-// (#008000).
+// (#008000); the scale in light grey (#D3D3D3) with its labels a shade
+// darker, and the mark of the point read out in orange.
 const QColor kDistanceColour(0xFF, 0x00, 0x00);
 const QColor kWidthColour(0x00, 0x80, 0x00);
+const QColor kScaleColour(0xD3, 0xD3, 0xD3);
+const QColor kScaleTextColour(0x90, 0x90, 0x90);
+const QColor kMarkColour(0xFF, 0x8C, 0x00);
 
-void DrawTrace(QPainter& painter, const std::vector<ui::T_PlotPoint>& points, const QPen& pen) {
-  if (points.size() < 2) {
+void DrawTrace(QPainter& painter, const std::vector<QPoint>& polyline, const QPen& pen) {
+  if (polyline.size() < 2) {
     return;
   }
-  std::vector<QPoint> polyline(points.size());
-  std::transform(points.begin(), points.end(), polyline.begin(),
-                 [](const ui::T_PlotPoint& p) { return QPoint(p.x, p.y); });
   painter.setPen(pen);
   painter.drawPolyline(polyline.data(), static_cast<int>(polyline.size()));
+}
+
+// The trace's points as drawn: a run of points on the same pixel is one.
+void ToPolyline(const std::vector<ui::T_PlotPoint>& points, std::vector<QPoint>& polyline) {
+  polyline.clear();
+  for (const ui::T_PlotPoint& p : points) {
+    if (polyline.empty() || polyline.back() != QPoint(p.x, p.y)) {
+      polyline.emplace_back(p.x, p.y);
+    }
+  }
+  if (points.size() >= 2 && polyline.size() == 1) {
+    polyline.push_back(polyline.back());  // still drawn, as a dot
+  }
 }
 
 }  // namespace
@@ -50,12 +71,19 @@ class CPlotArea : public QWidget {
  public:
   CPlotArea(KivView* view) : QWidget(view), mView(view) {
     setAttribute(Qt::WA_OpaquePaintEvent);  // the view fills every pixel itself
+    setMouseTracking(true);
   }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     mView->PaintPlot(painter, rect());
+  }
+  void mouseMoveEvent(QMouseEvent* event) override { mView->PointerMoved(event->position().toPoint()); }
+  void leaveEvent(QEvent*) override { mView->PointerLeft(); }
+  void wheelEvent(QWheelEvent* event) override {
+    mView->WheelTurned(event->angleDelta().y());
+    event->accept();
   }
 
  private:
@@ -69,17 +97,17 @@ KivView::KivView()
       ValBoxMaxWidth(new QLineEdit("400", this)),
       LabelMaxDist(new QLabel("Max Distance", this)),
       ValBoxMaxDistance(new QLineEdit("120", this)),
+      LabelReadout(new QLabel(this)),
       mPlotArea(new CPlotArea(this)) {
   setObjectName("KivView");
   setWindowTitle("KivView");
-  resize(kClientWidth, kClientHeight);
+  mLayoutScale = ui::LayoutScale(font());
+  resize(ui::Scaled(kClientWidth, mLayoutScale), ui::Scaled(kClientHeight, mLayoutScale));
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
-  LabelMaxWidth->adjustSize();
-  LabelMaxDist->adjustSize();
-  ValBoxMaxWidth->resize(100, 20);
-  ValBoxMaxDistance->resize(100, 20);
+  LabelReadout->setObjectName("LabelReadout");
+  LabelReadout->setTextFormat(Qt::PlainText);
   setTabOrder(ValBoxMaxDistance, ValBoxMaxWidth);
   PlaceControls();
   // The initial texts are in place before the handlers are attached.
@@ -107,11 +135,13 @@ void KivView::SetSkarvIO(CSkarvIO* theMainIO) {
 void KivView::SetMaxDistPtr(std::atomic<int32_t>* theDistPtr) {
   mPlotDistPtr = theDistPtr;
   SetPlotMaxDistance();
+  PlotChanged(true);
 }
 
 void KivView::SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr) {
   mPlotWidthPtr = theWidthPtr;
   SetPlotMaxWidth();
+  PlotChanged(false);
 }
 
 void KivView::SetOnClose(std::function<void()> onClose) { mOnClose = std::move(onClose); }
@@ -132,9 +162,16 @@ void KivView::SetPlotMaxDistance() { SetPlotLimit(ValBoxMaxDistance, mPlotDistPt
 
 void KivView::SetPlotMaxWidth() { SetPlotLimit(ValBoxMaxWidth, mPlotWidthPtr); }
 
-void KivView::ValBoxMaxWidth_TextChanged() { SetPlotMaxWidth(); }
+void KivView::ValBoxMaxWidth_TextChanged() {
+  SetPlotMaxWidth();
+  PlotChanged(false);
+}
 
-void KivView::ValBoxMaxDistance_TextChanged() { SetPlotMaxDistance(); }
+// The rings, their labels and the distance trace follow the box.
+void KivView::ValBoxMaxDistance_TextChanged() {
+  SetPlotMaxDistance();
+  PlotChanged(true);
+}
 
 void KivView::SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit) {
   if (!limit) {
@@ -152,6 +189,15 @@ void KivView::SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit) {
   }
 }
 
+void KivView::PlotChanged(bool background) {
+  mPointsValid = false;
+  if (background) {
+    mBackgroundValid = false;
+  }
+  UpdateReadout();
+  mPlotArea->update();
+}
+
 // Runs on the data path's thread for each completed scan of more than two
 // points. The window outlives the data path, which is stopped before the
 // window goes.
@@ -159,9 +205,11 @@ void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
   QMetaObject::invokeMethod(this, [this, scan = std::move(scan)] { ShowScan(scan); }, Qt::QueuedConnection);
 }
 
+// The points are built when the scan is painted, so a scan that is never
+// seen (a minimised window) costs nothing more.
 void KivView::ShowScan(std::shared_ptr<const T_Scan> scan) {
   mLastScan = std::move(scan);
-  mPlotArea->update();
+  PlotChanged(false);
 }
 
 void KivView::UpdatePlotRegion() {
@@ -169,21 +217,126 @@ void KivView::UpdatePlotRegion() {
   mGraphicXCenter = region.xCenter;
   mGraphicYCenter = region.yCenter;
   mPlotScale = region.scale;
+  PlotChanged(true);
+}
+
+void KivView::BuildPoints() {
+  if (mPointsValid) {
+    return;
+  }
+  mPointsValid = true;
+  if (!mLastScan || !mPlotDistPtr || !mPlotWidthPtr) {
+    mDistPoints.clear();
+    mWidthPoints.clear();
+  } else {
+    const int count = static_cast<int>(mLastScan->distances.size());
+    const ui::T_PlotRegion region = PlotRegion();
+    ui::ComputeTrace(mLastScan->distances.data(), count, mPlotDistPtr->load(), region, mSinAng.data(),
+                     mCosAng.data(), mDistPoints);
+    ui::ComputeTrace(mLastScan->widths.data(), count, mPlotWidthPtr->load(), region, mSinAng.data(), mCosAng.data(),
+                     mWidthPoints);
+  }
+  ToPolyline(mDistPoints, mDistPolyline);
+  ToPolyline(mWidthPoints, mWidthPolyline);
+}
+
+// The rings at a quarter to the whole of the full-scale distance, the axes
+// through the centre, and each ring's distance where it crosses the axis
+// along the plot's longer side, so that every label is on the plot.
+void KivView::BuildBackground(const QSize& size, qreal pixelRatio) {
+  mBackground = QPixmap(size * pixelRatio);
+  mBackground.setDevicePixelRatio(pixelRatio);
+  mBackground.fill(Qt::white);
+  const int32_t limit = mPlotDistPtr ? mPlotDistPtr->load() : kMinimumLimit;
+  mPaintedRings = ui::ComputeRangeRings(limit, mPlotScale);
+  QPainter painter(&mBackground);
+  painter.setPen(QPen(kScaleColour, 1));
+  const int xc = mGraphicXCenter;
+  const int yc = mGraphicYCenter;
+  painter.drawLine(0, yc, size.width() - 1, yc);
+  painter.drawLine(xc, 0, xc, size.height() - 1);
+  for (const ui::T_RangeRing& ring : mPaintedRings) {
+    const int r = static_cast<int>(ring.radius);
+    painter.drawEllipse(QPoint(xc, yc), r, r);
+  }
+  painter.setPen(kScaleTextColour);
+  const QFontMetrics metrics(painter.font());
+  const bool alongX = size.width() >= size.height();
+  for (const ui::T_RangeRing& ring : mPaintedRings) {
+    const QString text = QString::fromStdString(ring.label);
+    const int r = static_cast<int>(ring.radius);
+    if (alongX) {  // inside the ring, just above the horizontal axis
+      painter.drawText(xc + r - metrics.horizontalAdvance(text) - 3, yc - metrics.descent() - 2, text);
+    } else {  // inside the ring, just right of the vertical axis
+      painter.drawText(xc + 3, yc + r - metrics.descent() - 2, text);
+    }
+  }
+  mBackgroundValid = true;
 }
 
 void KivView::PaintPlot(QPainter& painter, const QRect& area) {
-  painter.fillRect(area, Qt::white);
-  if (!mLastScan || !mPlotDistPtr || !mPlotWidthPtr) {
+  const qreal pixelRatio = painter.device()->devicePixelRatio();
+  if (!mBackgroundValid || mBackground.deviceIndependentSize().toSize() != area.size() ||
+      mBackground.devicePixelRatio() != pixelRatio) {
+    BuildBackground(area.size(), pixelRatio);
+  }
+  painter.drawPixmap(area.topLeft(), mBackground);
+  BuildPoints();
+  DrawTrace(painter, mDistPolyline, mDistDrawingPen);
+  DrawTrace(painter, mWidthPolyline, mWidthDrawingPen);
+  if (mReadoutIndex >= 0 && mReadoutIndex < static_cast<int>(mDistPoints.size())) {
+    painter.setPen(QPen(kMarkColour, 2));
+    for (const auto* points : {&mDistPoints, &mWidthPoints}) {
+      const ui::T_PlotPoint& p = (*points)[mReadoutIndex];
+      painter.drawEllipse(QPoint(p.x, p.y), kMarkRadius, kMarkRadius);
+    }
+  }
+}
+
+void KivView::PointerMoved(const QPoint& position) {
+  mPointerInside = true;
+  mPointer = position;
+  UpdateReadout();
+}
+
+void KivView::PointerLeft() {
+  mPointerInside = false;
+  UpdateReadout();
+}
+
+void KivView::UpdateReadout() {
+  int index = -1;
+  if (mPointerInside && mLastScan) {
+    BuildPoints();
+    index = ui::NearestScanPoint(mDistPoints, mWidthPoints, mPointer.x(), mPointer.y());
+  }
+  if (index == mReadoutIndex) {
     return;
   }
-  const int count = static_cast<int>(mLastScan->distances.size());
-  const ui::T_PlotRegion region = PlotRegion();
-  ui::ComputeTrace(mLastScan->distances.data(), count, mPlotDistPtr->load(), region, mSinAng.data(), mCosAng.data(),
-                   mDistPoints);
-  ui::ComputeTrace(mLastScan->widths.data(), count, mPlotWidthPtr->load(), region, mSinAng.data(), mCosAng.data(),
-                   mWidthPoints);
-  DrawTrace(painter, mDistPoints, mDistDrawingPen);
-  DrawTrace(painter, mWidthPoints, mWidthDrawingPen);
+  mReadoutIndex = index;
+  if (index < 0) {
+    LabelReadout->clear();
+  } else {
+    LabelReadout->setText(
+        QString::fromStdString(ui::ReadoutText(index, mLastScan->distances[index], mLastScan->widths[index])));
+  }
+  mPlotArea->update();
+}
+
+// The limit lives in the box: a step writes the box, whose handler sets the
+// shared limit, so the control panel's bars follow too.
+void KivView::WheelTurned(int angleDelta) {
+  mWheelRemainder += angleDelta;
+  const int steps = mWheelRemainder / kWheelStep;
+  mWheelRemainder -= steps * kWheelStep;
+  if (steps == 0) {
+    return;
+  }
+  int32_t limit = 0;
+  if (!ui::ParseInt32(ValBoxMaxDistance->text().toStdString(), limit) || limit < kMinimumLimit) {
+    limit = kMinimumLimit;
+  }
+  ValBoxMaxDistance->setText(QString::number(ui::ZoomedLimit(limit, steps, kMinimumLimit)));
 }
 
 void KivView::resizeEvent(QResizeEvent* event) {
@@ -194,15 +347,20 @@ void KivView::resizeEvent(QResizeEvent* event) {
 
 void KivView::KivView_SizeChanged() { UpdatePlotRegion(); }
 
-// The limit boxes keep their place at the bottom left, the plot area fills
-// the rest.
+// The limit boxes keep their place at the bottom left with the read-out
+// beside them, the plot area fills the rest.
 void KivView::PlaceControls() {
-  mPlotArea->setGeometry(0, 0, width(), std::max(0, height() - kBoxStripHeight));
-  const int fromBottom = kClientHeight - height();
-  LabelMaxWidth->move(23, 533 - fromBottom);
-  ValBoxMaxWidth->move(101, 530 - fromBottom);
-  LabelMaxDist->move(254, 533 - fromBottom);
-  ValBoxMaxDistance->move(332, 530 - fromBottom);
+  const double k = mLayoutScale;
+  mPlotArea->setGeometry(0, 0, width(), std::max(0, height() - ui::Scaled(kBoxStripHeight, k)));
+  const int boxTop = height() - ui::Scaled(kClientHeight - 530, k);
+  auto row = [&](int x, int w) { return QRect(ui::Scaled(x, k), boxTop, ui::Scaled(w, k), ui::Scaled(20, k)); };
+  ui::FitBox(ValBoxMaxWidth, row(101, 100));
+  ui::FitBox(ValBoxMaxDistance, row(332, 100));
+  const int rowHeight = ValBoxMaxDistance->height();
+  ui::FitCaption(LabelMaxWidth, QRect(ui::Scaled(23, k), boxTop, ui::Scaled(58, k), rowHeight));
+  ui::FitCaption(LabelMaxDist, QRect(ui::Scaled(254, k), boxTop, ui::Scaled(72, k), rowHeight));
+  const int readoutLeft = ui::Scaled(kReadoutLeft, k);
+  LabelReadout->setGeometry(readoutLeft, boxTop, std::max(0, width() - readoutLeft - ui::Scaled(8, k)), rowHeight);
 }
 
 void KivView::closeEvent(QCloseEvent* event) {

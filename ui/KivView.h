@@ -1,13 +1,17 @@
 #pragma once
 // The scan view: the latest complete rotation as two polar traces, distance
-// in red and width in green, with the boxes that set the full-scale distance
-// and width. It owns the data path, whose worker steps the controller every
-// 10 ms, and subscribes to its completed scans: each one is handed to the
-// GUI thread, kept, and painted whenever the window is exposed.
+// in red and width in green, over range rings that give the scale, with the
+// boxes that set the full-scale distance and width and a read-out of the
+// scan point under the pointer. It owns the data path, whose worker steps
+// the controller every 10 ms, and subscribes to its completed scans: each
+// one is handed to the GUI thread, kept, and painted whenever the window is
+// exposed. The wheel over the plot zooms by changing the Max Distance box.
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPen>
+#include <QPixmap>
+#include <QPoint>
 #include <QWidget>
 #include <array>
 #include <atomic>
@@ -18,6 +22,7 @@
 
 #include "DataPath.h"
 #include "PlotGeometry.h"
+#include "RangeRings.h"
 
 class CSkarvIO;
 class QPainter;
@@ -58,13 +63,26 @@ class KivView : public QWidget {
   ui::T_PlotRegion PlotRegion() const { return {mGraphicXCenter, mGraphicYCenter, mPlotScale}; }
   const std::shared_ptr<const T_Scan>& LastScan() const { return mLastScan; }
 
-  // Paints the last scan onto the plot area (white, with the two traces).
+  // Paints the plot area: white with the range rings and axes, the last
+  // scan's two traces over them, and a mark on the point read out.
   void PaintPlot(QPainter& painter, const QRect& area);
+
+  // The plot area's pointer events: the read-out follows the pointer and is
+  // cleared when it leaves; each wheel step (120 units of angle) zooms.
+  void PointerMoved(const QPoint& position);
+  void PointerLeft();
+  void WheelTurned(int angleDelta);
+
+  // The rings as last painted, with their labels.
+  const ui::T_RangeRings& PaintedRings() const { return mPaintedRings; }
+  QWidget* PlotArea() const { return mPlotArea; }
 
   QLabel* LabelMaxWidth;
   QLineEdit* ValBoxMaxWidth;
   QLabel* LabelMaxDist;
   QLineEdit* ValBoxMaxDistance;
+  // The read-out of the scan point under the pointer, beside the limit boxes.
+  QLabel* LabelReadout;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -79,6 +97,12 @@ class KivView : public QWidget {
   void KivView_SizeChanged();
   static void SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit);
   void PlaceControls();
+  // What a change of a limit, the scan or the size leaves to redo.
+  void PlotChanged(bool background);
+  // Builds each trace's points once per scan, limit and size.
+  void BuildPoints();
+  void BuildBackground(const QSize& size, qreal pixelRatio);
+  void UpdateReadout();
 
   CSkarvIO* mSkarvIO = nullptr;
   // The plot's centre and its radius in pixels, from the plot area's size.
@@ -92,6 +116,21 @@ class KivView : public QWidget {
   std::shared_ptr<const T_Scan> mLastScan;
   std::vector<ui::T_PlotPoint> mDistPoints;
   std::vector<ui::T_PlotPoint> mWidthPoints;
+  // The traces as drawn: the points without repeats of the same pixel.
+  std::vector<QPoint> mDistPolyline;
+  std::vector<QPoint> mWidthPolyline;
+  bool mPointsValid = false;
+  // White with the rings, axes and labels, redrawn only when the size or
+  // the full-scale distance changes.
+  QPixmap mBackground;
+  bool mBackgroundValid = false;
+  ui::T_RangeRings mPaintedRings;
+  // How much the layout grew for the font (1 for the desktop's usual one).
+  double mLayoutScale = 1.0;
+  bool mPointerInside = false;
+  QPoint mPointer;
+  int mReadoutIndex = -1;  // the scan point read out, -1 for none
+  int mWheelRemainder = 0;
   std::function<void()> mOnClose;
   // The plot's own widget, above the strip of limit boxes: a new scan
   // repaints it alone, not the boxes.
