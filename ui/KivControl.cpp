@@ -9,6 +9,11 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QWindow>
+#include <array>
+#include <iterator>
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -141,8 +146,17 @@ void KivControl::BuildControls() {
     ui::FitCaption(widget, at(x, y, w, h));
     return widget;
   };
+  // The boxes repaint at every refresh whose value changed: drawn with the
+  // plain frame of the classic style rather than an antialiased rounded one.
+  QStyle* boxStyle = QStyleFactory::create(QStringLiteral("Windows"));
+  if (boxStyle) {
+    boxStyle->setParent(this);
+  }
   auto box = [&](const char* name, const char* text, int x, int y, int w, int h) {
     auto* widget = new QLineEdit(QString::fromLatin1(text), this);
+    if (boxStyle) {
+      widget->setStyle(boxStyle);
+    }
     place(widget, name);
     ui::FitBox(widget, at(x, y, w, h));
     return widget;
@@ -445,12 +459,32 @@ void KivControl::ControlTimer_Tick(const T_Snapshot& snapshot) {
   // The window outlives its poller, which is stopped before the window goes.
   QMetaObject::invokeMethod(
       this,
-      [this, snapshot] {
-        UpdateFields(snapshot);
-        SetButtons(snapshot);
-        ShowStatus(snapshot);
-      },
+      [this, snapshot] { ApplySnapshot(snapshot); },
       Qt::QueuedConnection);
+}
+
+// A panel that is shown but not on the screen (minimised) keeps only the
+// newest snapshot, and shows it at the first tick after it is back; a fresh
+// parameter block among those it skipped is carried over, as the setting
+// boxes show only fresh ones.
+void KivControl::ApplySnapshot(const T_Snapshot& snapshot) {
+  T_Snapshot merged = snapshot;
+  if (mSkippedParams && !merged.ParamsFresh) {
+    merged.ParamsFresh = true;
+    std::copy(std::begin(*mSkippedParams), std::end(*mSkippedParams), std::begin(merged.Settings));
+  }
+  const QWindow* window = windowHandle();
+  if (isVisible() && window && !window->isExposed()) {
+    if (merged.ParamsFresh) {
+      mSkippedParams.emplace();
+      std::copy(std::begin(merged.Settings), std::end(merged.Settings), mSkippedParams->begin());
+    }
+    return;
+  }
+  mSkippedParams.reset();
+  UpdateFields(merged);
+  SetButtons(merged);
+  ShowStatus(merged);
 }
 
 void KivControl::ShowReadings(const T_Snapshot& snapshot) {

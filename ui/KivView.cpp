@@ -6,7 +6,9 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QScreen>
+#include <QPaintEvent>
 #include <QWheelEvent>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 
@@ -37,27 +39,6 @@ const QColor kScaleColour(0xD3, 0xD3, 0xD3);
 const QColor kScaleTextColour(0x90, 0x90, 0x90);
 const QColor kMarkColour(0xFF, 0x8C, 0x00);
 
-void DrawTrace(QPainter& painter, const std::vector<QPoint>& polyline, const QPen& pen) {
-  if (polyline.size() < 2) {
-    return;
-  }
-  painter.setPen(pen);
-  painter.drawPolyline(polyline.data(), static_cast<int>(polyline.size()));
-}
-
-// The trace's points as drawn: a run of points on the same pixel is one.
-void ToPolyline(const std::vector<ui::T_PlotPoint>& points, std::vector<QPoint>& polyline) {
-  polyline.clear();
-  for (const ui::T_PlotPoint& p : points) {
-    if (polyline.empty() || polyline.back() != QPoint(p.x, p.y)) {
-      polyline.emplace_back(p.x, p.y);
-    }
-  }
-  if (points.size() >= 2 && polyline.size() == 1) {
-    polyline.push_back(polyline.back());  // still drawn, as a dot
-  }
-}
-
 }  // namespace
 
 namespace SorvaneClient {
@@ -75,9 +56,9 @@ class CPlotArea : public QWidget {
   }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter painter(this);
-    mView->PaintPlot(painter, rect());
+    mView->PaintPlot(painter, event->region());
   }
   void mouseMoveEvent(QMouseEvent* event) override { mView->PointerMoved(event->position().toPoint()); }
   void leaveEvent(QEvent*) override { mView->PointerLeft(); }
@@ -189,13 +170,27 @@ void KivView::SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit) {
   }
 }
 
+// A new scan, limit or size: while the plot is on the screen the canvas is
+// brought up to date at once and only the pixels that changed are painted;
+// otherwise the whole plot is painted when it shows again.
 void KivView::PlotChanged(bool background) {
+  const QRect oldMarks = MarkRect();
   mPointsValid = false;
+  mCanvasValid = false;
   if (background) {
     mBackgroundValid = false;
   }
   UpdateReadout();
-  mPlotArea->update();
+  if (mBackgroundValid && PlotExposed()) {
+    mPlotArea->update(RefreshCanvas() + oldMarks + MarkRect());
+  } else {
+    mPlotArea->update();
+  }
+}
+
+bool KivView::PlotExposed() const {
+  const QWindow* window = windowHandle();
+  return mPlotArea->isVisible() && window && window->isExposed();
 }
 
 // Runs on the data path's thread for each completed scan of more than two
@@ -228,28 +223,26 @@ void KivView::BuildPoints() {
   if (!mLastScan || !mPlotDistPtr || !mPlotWidthPtr) {
     mDistPoints.clear();
     mWidthPoints.clear();
-  } else {
-    const int count = static_cast<int>(mLastScan->distances.size());
-    const ui::T_PlotRegion region = PlotRegion();
-    ui::ComputeTrace(mLastScan->distances.data(), count, mPlotDistPtr->load(), region, mSinAng.data(),
-                     mCosAng.data(), mDistPoints);
-    ui::ComputeTrace(mLastScan->widths.data(), count, mPlotWidthPtr->load(), region, mSinAng.data(), mCosAng.data(),
-                     mWidthPoints);
+    return;
   }
-  ToPolyline(mDistPoints, mDistPolyline);
-  ToPolyline(mWidthPoints, mWidthPolyline);
+  const int count = static_cast<int>(mLastScan->distances.size());
+  const ui::T_PlotRegion region = PlotRegion();
+  ui::ComputeTrace(mLastScan->distances.data(), count, mPlotDistPtr->load(), region, mSinAng.data(), mCosAng.data(),
+                   mDistPoints);
+  ui::ComputeTrace(mLastScan->widths.data(), count, mPlotWidthPtr->load(), region, mSinAng.data(), mCosAng.data(),
+                   mWidthPoints);
 }
 
 // The rings at a quarter to the whole of the full-scale distance, the axes
 // through the centre, and each ring's distance where it crosses the axis
 // along the plot's longer side, so that every label is on the plot.
-void KivView::BuildBackground(const QSize& size, qreal pixelRatio) {
-  mBackground = QPixmap(size * pixelRatio);
-  mBackground.setDevicePixelRatio(pixelRatio);
+void KivView::BuildBackground(const QSize& size) {
+  mBackground = QImage(size, QImage::Format_RGB32);
   mBackground.fill(Qt::white);
   const int32_t limit = mPlotDistPtr ? mPlotDistPtr->load() : kMinimumLimit;
   mPaintedRings = ui::ComputeRangeRings(limit, mPlotScale);
   QPainter painter(&mBackground);
+  painter.setFont(font());
   painter.setPen(QPen(kScaleColour, 1));
   const int xc = mGraphicXCenter;
   const int yc = mGraphicYCenter;
@@ -272,18 +265,75 @@ void KivView::BuildBackground(const QSize& size, qreal pixelRatio) {
     }
   }
   mBackgroundValid = true;
+  mCanvas = QImage();
 }
 
-void KivView::PaintPlot(QPainter& painter, const QRect& area) {
-  const qreal pixelRatio = painter.device()->devicePixelRatio();
-  if (!mBackgroundValid || mBackground.deviceIndependentSize().toSize() != area.size() ||
-      mBackground.devicePixelRatio() != pixelRatio) {
-    BuildBackground(area.size(), pixelRatio);
+namespace {
+
+ui::T_PixelBuffer PixelsOf(QImage& image) {
+  return {reinterpret_cast<uint32_t*>(image.bits()), image.width(), image.height(),
+          static_cast<int>(image.bytesPerLine() / sizeof(QRgb))};
+}
+
+}  // namespace
+
+QRegion KivView::RefreshCanvas() {
+  const QSize size = mPlotArea->size();
+  if (!mBackgroundValid || mBackground.size() != size) {
+    BuildBackground(size);
+    mBackgroundPixels.Assign(PixelsOf(mBackground), QColor(Qt::white).rgb());
   }
-  painter.drawPixmap(area.topLeft(), mBackground);
+  const bool whole = mCanvas.size() != size;
+  if (whole) {
+    mCanvas = mBackground.copy();
+  }
+  const ui::T_PixelBuffer canvas = PixelsOf(mCanvas);
+  mChangedTiles.Clear(size.width(), size.height());
+  if (!whole) {
+    for (const auto* drawn : {&mDrawnDist, &mDrawnWidth}) {
+      ui::RestorePolyline(canvas, mBackgroundPixels, *drawn);
+      mChangedTiles.Mark(*drawn);
+    }
+  }
   BuildPoints();
-  DrawTrace(painter, mDistPolyline, mDistDrawingPen);
-  DrawTrace(painter, mWidthPolyline, mWidthDrawingPen);
+  ui::DrawPolyline(canvas, mDistPoints, kDistanceColour.rgb());
+  ui::DrawPolyline(canvas, mWidthPoints, kWidthColour.rgb());  // green over red
+  mChangedTiles.Mark(mDistPoints);
+  mChangedTiles.Mark(mWidthPoints);
+  mDrawnDist = mDistPoints;
+  mDrawnWidth = mWidthPoints;
+  mCanvasValid = true;
+  if (whole) {
+    return QRegion(mCanvas.rect());
+  }
+  std::vector<QRect> rects;
+  for (const ui::T_PixelRect& tile : mChangedTiles.Rects()) {
+    rects.emplace_back(tile.left, tile.top, tile.width, tile.height);
+  }
+  QRegion changed;
+  changed.setRects(rects.data(), static_cast<int>(rects.size()));
+  return changed;
+}
+
+QRect KivView::MarkRect() const {
+  if (mReadoutIndex < 0 || mReadoutIndex >= static_cast<int>(mDistPoints.size())) {
+    return QRect();
+  }
+  QRect marks;
+  for (const auto* points : {&mDistPoints, &mWidthPoints}) {
+    const ui::T_PlotPoint& p = (*points)[mReadoutIndex];
+    marks |= QRect(p.x - kMarkRadius - 2, p.y - kMarkRadius - 2, 2 * kMarkRadius + 5, 2 * kMarkRadius + 5);
+  }
+  return marks;
+}
+
+void KivView::PaintPlot(QPainter& painter, const QRegion& region) {
+  if (!mCanvasValid || mCanvas.size() != mPlotArea->size()) {
+    RefreshCanvas();
+  }
+  for (const QRect& rect : region) {
+    painter.drawImage(rect.topLeft(), mCanvas, rect);
+  }
   if (mReadoutIndex >= 0 && mReadoutIndex < static_cast<int>(mDistPoints.size())) {
     painter.setPen(QPen(kMarkColour, 2));
     for (const auto* points : {&mDistPoints, &mWidthPoints}) {
@@ -313,14 +363,16 @@ void KivView::UpdateReadout() {
   if (index == mReadoutIndex) {
     return;
   }
+  QRect marks = MarkRect();
   mReadoutIndex = index;
+  marks |= MarkRect();
   if (index < 0) {
     LabelReadout->clear();
   } else {
     LabelReadout->setText(
         QString::fromStdString(ui::ReadoutText(index, mLastScan->distances[index], mLastScan->widths[index])));
   }
-  mPlotArea->update();
+  mPlotArea->update(marks);
 }
 
 // The limit lives in the box: a step writes the box, whose handler sets the

@@ -10,7 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPen>
-#include <QPixmap>
+#include <QImage>
+#include <QRegion>
 #include <QPoint>
 #include <QWidget>
 #include <array>
@@ -23,6 +24,7 @@
 #include "DataPath.h"
 #include "PlotGeometry.h"
 #include "RangeRings.h"
+#include "TraceRaster.h"
 
 class CSkarvIO;
 class QPainter;
@@ -65,7 +67,7 @@ class KivView : public QWidget {
 
   // Paints the plot area: white with the range rings and axes, the last
   // scan's two traces over them, and a mark on the point read out.
-  void PaintPlot(QPainter& painter, const QRect& area);
+  void PaintPlot(QPainter& painter, const QRegion& region);
 
   // The plot area's pointer events: the read-out follows the pointer and is
   // cleared when it leaves; each wheel step (120 units of angle) zooms.
@@ -101,7 +103,13 @@ class KivView : public QWidget {
   void PlotChanged(bool background);
   // Builds each trace's points once per scan, limit and size.
   void BuildPoints();
-  void BuildBackground(const QSize& size, qreal pixelRatio);
+  void BuildBackground(const QSize& size);
+  // Brings the canvas up to date: the old traces' pixels back to the
+  // background, the new traces drawn. Returns the plot area's pixels that
+  // changed.
+  QRegion RefreshCanvas();
+  bool PlotExposed() const;
+  QRect MarkRect() const;
   void UpdateReadout();
 
   CSkarvIO* mSkarvIO = nullptr;
@@ -116,14 +124,20 @@ class KivView : public QWidget {
   std::shared_ptr<const T_Scan> mLastScan;
   std::vector<ui::T_PlotPoint> mDistPoints;
   std::vector<ui::T_PlotPoint> mWidthPoints;
-  // The traces as drawn: the points without repeats of the same pixel.
-  std::vector<QPoint> mDistPolyline;
-  std::vector<QPoint> mWidthPolyline;
   bool mPointsValid = false;
   // White with the rings, axes and labels, redrawn only when the size or
-  // the full-scale distance changes.
-  QPixmap mBackground;
+  // the full-scale distance changes; the canvas is the background with the
+  // traces drawn in, and the rectangles that cover them there.
+  QImage mBackground;
   bool mBackgroundValid = false;
+  QImage mCanvas;
+  bool mCanvasValid = false;
+  // The traces' points as drawn in the canvas, and the tiles a new scan
+  // changes.
+  std::vector<ui::T_PlotPoint> mDrawnDist;
+  std::vector<ui::T_PlotPoint> mDrawnWidth;
+  ui::CTileMask mChangedTiles;
+  ui::CBackground mBackgroundPixels;
   ui::T_RangeRings mPaintedRings;
   // How much the layout grew for the font (1 for the desktop's usual one).
   double mLayoutScale = 1.0;
