@@ -9,8 +9,6 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStyle>
-#include <QStyleFactory>
 #include <QWindow>
 #include <array>
 #include <iterator>
@@ -146,17 +144,8 @@ void KivControl::BuildControls() {
     ui::FitCaption(widget, at(x, y, w, h));
     return widget;
   };
-  // The boxes repaint at every refresh whose value changed: drawn with the
-  // plain frame of the classic style rather than an antialiased rounded one.
-  QStyle* boxStyle = QStyleFactory::create(QStringLiteral("Windows"));
-  if (boxStyle) {
-    boxStyle->setParent(this);
-  }
   auto box = [&](const char* name, const char* text, int x, int y, int w, int h) {
     auto* widget = new QLineEdit(QString::fromLatin1(text), this);
-    if (boxStyle) {
-      widget->setStyle(boxStyle);
-    }
     place(widget, name);
     ui::FitBox(widget, at(x, y, w, h));
     return widget;
