@@ -18,6 +18,7 @@
 
 #include "CommandTable.h"
 #include "FontFit.h"
+#include "ObscuredWatch.h"
 #include "SkarvIO.h"
 #include "ValueFormat.h"
 
@@ -452,10 +453,10 @@ void KivControl::ControlTimer_Tick(const T_Snapshot& snapshot) {
       Qt::QueuedConnection);
 }
 
-// A panel that is shown but not on the screen (minimised) keeps only the
-// newest snapshot, and shows it at the first tick after it is back; a fresh
-// parameter block among those it skipped is carried over, as the setting
-// boxes show only fresh ones.
+// A panel that is shown but not on the screen (minimised or covered) keeps
+// only the newest snapshot, and shows it at the first tick after it is
+// back; a fresh parameter block among those it skipped is carried over, as
+// the setting boxes show only fresh ones.
 void KivControl::ApplySnapshot(const T_Snapshot& snapshot) {
   T_Snapshot merged = snapshot;
   if (mSkippedParams && !merged.ParamsFresh) {
@@ -463,7 +464,7 @@ void KivControl::ApplySnapshot(const T_Snapshot& snapshot) {
     std::copy(std::begin(*mSkippedParams), std::end(*mSkippedParams), std::begin(merged.Settings));
   }
   const QWindow* window = windowHandle();
-  if (isVisible() && window && !window->isExposed()) {
+  if (isVisible() && window && (!window->isExposed() || mObscured)) {
     if (merged.ParamsFresh) {
       mSkippedParams.emplace();
       std::copy(std::begin(merged.Settings), std::end(merged.Settings), mSkippedParams->begin());
@@ -566,6 +567,14 @@ void KivControl::SetButtons(const T_Snapshot& snapshot) {
       SetCaption(ButtonLaserState, "Laser Is Off", Qt::black);
     }
     mPrevLaserOnState = snapshot.LaserOn;
+  }
+}
+
+void KivControl::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!mObscuredWatched) {
+    mObscuredWatched = true;
+    ui::WatchObscured(this, [this](bool obscured) { mObscured = obscured; });
   }
 }
 

@@ -152,6 +152,7 @@ class KivControl : public QWidget {
   void SendSetting(const T_Command& command, QLineEdit* box);
 
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildControls();
@@ -208,6 +209,9 @@ class KivControl : public QWidget {
   // The settings of a fresh parameter block that arrived while the panel
   // was off the screen.
   std::optional<std::array<uint16_t, 7>> mSkippedParams;
+  // The X server reports the window fully covered.
+  bool mObscured = false;
+  bool mObscuredWatched = false;
   // Each setting box and the button that sends it.
   std::unordered_map<const QLineEdit*, const QPushButton*> mSendingButtons;
   // The settings of the command table with their button and box.

@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "FontFit.h"
+#include "ObscuredWatch.h"
 #include "ScanReadout.h"
 #include "SkarvIO.h"
 #include "ValueFormat.h"
@@ -181,6 +182,9 @@ void KivView::PlotChanged(bool background) {
     mBackgroundValid = false;
   }
   UpdateReadout();
+  if (mObscured) {
+    return;  // uncovering exposes the plot, which is then painted afresh
+  }
   if (mBackgroundValid && PlotExposed()) {
     mPlotArea->update(RefreshCanvas() + oldMarks + MarkRect());
   } else {
@@ -413,6 +417,19 @@ void KivView::PlaceControls() {
   ui::FitCaption(LabelMaxDist, QRect(ui::Scaled(254, k), boxTop, ui::Scaled(72, k), rowHeight));
   const int readoutLeft = ui::Scaled(kReadoutLeft, k);
   LabelReadout->setGeometry(readoutLeft, boxTop, std::max(0, width() - readoutLeft - ui::Scaled(8, k)), rowHeight);
+}
+
+void KivView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!mObscuredWatched) {
+    mObscuredWatched = true;
+    ui::WatchObscured(this, [this](bool obscured) {
+      mObscured = obscured;
+      if (!obscured) {
+        PlotChanged(false);
+      }
+    });
+  }
 }
 
 void KivView::closeEvent(QCloseEvent* event) {

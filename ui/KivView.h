@@ -88,6 +88,7 @@ class KivView : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -141,6 +142,9 @@ class KivView : public QWidget {
   ui::T_RangeRings mPaintedRings;
   // How much the layout grew for the font (1 for the desktop's usual one).
   double mLayoutScale = 1.0;
+  // The X server reports the window fully covered: nothing is painted.
+  bool mObscured = false;
+  bool mObscuredWatched = false;
   bool mPointerInside = false;
   QPoint mPointer;
   int mReadoutIndex = -1;  // the scan point read out, -1 for none
