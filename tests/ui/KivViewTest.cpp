@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QWheelEvent>
+#include <QWindow>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -206,6 +207,48 @@ TEST_F(KivViewTest, ReadoutNamesThePointUnderThePointerUntilItLeaves) {
   QApplication::sendEvent(view->PlotArea(), &leave);
   EXPECT_EQ(view->LabelReadout->text(), "");
   EXPECT_EQ(CountColour(view->PlotArea()->grab().toImage(), qRgb(0xFF, 0x8C, 0x00)), 0);
+}
+
+TEST_F(KivViewTest, ANewScanLeavesNothingOfTheOldOneAndRestoresTheRingsItCrossed) {
+  view->show();
+  view->resize(800, 637);  // plot radius 400: rings at 100, 200, 300 and 400 pixels
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(view->windowHandle() && view->windowHandle()->isExposed()) << "drawn scan by scan";
+  auto first = std::make_shared<KivView::T_Scan>();
+  first->distances.assign(1000, 60.0);  // on the ring at 200 pixels
+  first->widths.assign(1000, 100.0);
+  view->ShowScan(first);
+  QCoreApplication::processEvents();
+  auto second = std::make_shared<KivView::T_Scan>();
+  second->distances.assign(1000, 90.0);  // 300 pixels
+  second->widths.assign(1000, 120.0);  // 120 pixels
+  view->ShowScan(second);
+  QCoreApplication::processEvents();
+
+  const QImage image = view->PlotArea()->grab().toImage();
+  const ui::T_PlotRegion region = view->PlotRegion();
+  const QRgb red = qRgb(255, 0, 0);
+  const QRgb grey = qRgb(0xD3, 0xD3, 0xD3);
+  int oldRed = 0;
+  int ringBack = 0;
+  for (int i = 10; i < 1000; i += 10) {
+    const double s = SorvaneClient::mSinAng[i];
+    const double c = SorvaneClient::mCosAng[i];
+    const int x = static_cast<int>(region.xCenter + s * 200);
+    const int y = static_cast<int>(region.yCenter + c * 200);
+    oldRed += NearColour(image, x, y, red);
+    ringBack += NearColour(image, x, y, grey);
+  }
+  EXPECT_EQ(oldRed, 0) << "the first scan's distance trace is gone";
+  EXPECT_GE(ringBack, 95) << "the ring it lay on is whole again";
+  // Point 500 of each trace lies right of the centre.
+  EXPECT_TRUE(NearColour(image, region.xCenter + 300, region.yCenter + 2, red));
+  EXPECT_TRUE(NearColour(image, region.xCenter + 120, region.yCenter + 2, qRgb(0, 128, 0)));
+  // Half way, the first width trace lay on the ring at 100 pixels.
+  const int x = static_cast<int>(region.xCenter + SorvaneClient::mSinAng[250] * 100);
+  const int y = static_cast<int>(region.yCenter + SorvaneClient::mCosAng[250] * 100);
+  EXPECT_TRUE(NearColour(image, x, y, grey));
+  EXPECT_FALSE(NearColour(image, x, y, qRgb(0, 128, 0))) << "the first width trace is gone";
 }
 
 }  // namespace
