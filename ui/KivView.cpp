@@ -300,8 +300,9 @@ QRegion KivView::RefreshCanvas() {
     }
   }
   BuildPoints();
-  ui::DrawPolyline(canvas, mDistPoints, kDistanceColour.rgb());
-  ui::DrawPolyline(canvas, mWidthPoints, kWidthColour.rgb());  // green over red
+  // The traces in their pens' colours, one pixel wide, green over red.
+  ui::DrawPolyline(canvas, mDistPoints, mDistDrawingPen.color().rgb());
+  ui::DrawPolyline(canvas, mWidthPoints, mWidthDrawingPen.color().rgb());
   mChangedTiles.Mark(mDistPoints);
   mChangedTiles.Mark(mWidthPoints);
   mDrawnDist = mDistPoints;

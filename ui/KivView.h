@@ -7,12 +7,12 @@
 // one is handed to the GUI thread, kept, and painted whenever the window is
 // exposed. The wheel over the plot zooms by changing the Max Distance box.
 
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPen>
-#include <QImage>
-#include <QRegion>
 #include <QPoint>
+#include <QRegion>
 #include <QWidget>
 #include <array>
 #include <atomic>
@@ -28,7 +28,6 @@
 
 class CSkarvIO;
 class QPainter;
-class QRect;
 
 namespace SorvaneClient {
 
@@ -65,8 +64,8 @@ class KivView : public QWidget {
   ui::T_PlotRegion PlotRegion() const { return {mGraphicXCenter, mGraphicYCenter, mPlotScale}; }
   const std::shared_ptr<const T_Scan>& LastScan() const { return mLastScan; }
 
-  // Paints the plot area: white with the range rings and axes, the last
-  // scan's two traces over them, and a mark on the point read out.
+  // Paints `region` of the plot area: white with the range rings and axes,
+  // the last scan's two traces over them, and a mark on the point read out.
   void PaintPlot(QPainter& painter, const QRegion& region);
 
   // The plot area's pointer events: the read-out follows the pointer and is
