@@ -7,8 +7,8 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <QObject>
 #include <QWidget>
+#include <cstdlib>
 #include <map>
-#include <memory>
 
 namespace ui {
 
