@@ -10,9 +10,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QWindow>
+#include <algorithm>
 #include <array>
 #include <iterator>
-#include <algorithm>
 #include <utility>
 #include <vector>
 
