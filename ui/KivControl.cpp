@@ -2,8 +2,6 @@
 
 #include <QCloseEvent>
 #include <QColor>
-#include <QFont>
-#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -11,11 +9,16 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QWindow>
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <utility>
 #include <vector>
 
 #include "CommandTable.h"
+#include "FontFit.h"
+#include "ObscuredWatch.h"
 #include "SkarvIO.h"
 #include "ValueFormat.h"
 
@@ -56,15 +59,6 @@ class CPanelBar : public QProgressBar {
   }
 };
 
-QFont DesktopFont(int points) {
-  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-  font.setPointSize(points);
-  return font;
-}
-
-// Labels size themselves to their text, from their top left corner.
-void FitToText(QLabel* label) { label->resize(label->sizeHint().expandedTo(label->size())); }
-
 void SetCaption(QPushButton* button, const char* text, const QColor& colour) {
   button->setText(QString::fromLatin1(text));
   QPalette palette = button->palette();
@@ -75,11 +69,26 @@ void SetCaption(QPushButton* button, const char* text, const QColor& colour) {
 
 QString TwoDecimals(double value) { return QString::fromStdString(ui::FormatF2(value)); }
 
-void ShowOnBar(QProgressBar* bar, double reading) { bar->setValue(ui::BarValue(reading, bar->maximum())); }
+// A progress bar repaints at once, on its own, whenever its value changes;
+// here the change is only marked, so that a refresh paints every bar and box
+// that changed together, once.
+void SetBarValue(QProgressBar* bar, int value) {
+  if (bar->value() == value) {
+    return;
+  }
+  bar->setUpdatesEnabled(false);
+  bar->setValue(value);
+  bar->setUpdatesEnabled(true);  // marks the bar for the next paint
+}
+
+void ShowOnBar(QProgressBar* bar, double reading) { SetBarValue(bar, ui::BarValue(reading, bar->maximum())); }
 
 void SetLimit(QProgressBar* bar, const std::atomic<int32_t>* limit) {
   if (limit) {
-    bar->setRange(0, std::max<int32_t>(0, limit->load()));
+    const int maximum = std::max<int32_t>(0, limit->load());
+    if (bar->maximum() != maximum) {
+      bar->setRange(0, maximum);
+    }
   }
 }
 
@@ -111,29 +120,35 @@ void KivControl::Stop() { ControlTimer.Stop(); }
 void KivControl::BuildControls() {
   setObjectName(QStringLiteral("KivControl"));
   setWindowTitle(QString());
-  setFixedSize(kClientWidth, kClientHeight + kStatusHeight);
+  // Every position and size grows with the font; each control then gets at
+  // least the room its own text needs.
+  mLayoutScale = ui::LayoutScale(font());
+  const double k = mLayoutScale;
+  setFixedSize(ui::Scaled(kClientWidth, k), ui::Scaled(kClientHeight, k) + ui::Scaled(kStatusHeight, k));
 
   std::vector<QWidget*> tabOrder;
-  auto place = [&](QWidget* widget, const char* name, int x, int y, int w, int h) {
+  auto place = [&](QWidget* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
     tabOrder.push_back(widget);
   };
+  auto at = [k](int x, int y, int w, int h) { return ui::Scaled(QRect(x, y, w, h), k); };
   auto button = [&](const char* name, const char* text, int x, int y, int w, int h) {
     auto* widget = new QPushButton(QString::fromLatin1(text), this);
-    place(widget, name, x, y, w, h);
+    place(widget, name);
+    ui::FitButton(widget, at(x, y, w, h));
     return widget;
   };
   auto caption = [&](const char* name, const char* text, int x, int y, int w, int h) {
     auto* widget = new QLabel(QString::fromLatin1(text), this);
-    widget->setFont(DesktopFont(kCaptionPoints));
-    place(widget, name, x, y, w, h);
-    FitToText(widget);
+    widget->setFont(ui::DesktopFont(kCaptionPoints));
+    place(widget, name);
+    ui::FitCaption(widget, at(x, y, w, h));
     return widget;
   };
   auto box = [&](const char* name, const char* text, int x, int y, int w, int h) {
     auto* widget = new QLineEdit(QString::fromLatin1(text), this);
-    place(widget, name, x, y, w, h);
+    place(widget, name);
+    ui::FitBox(widget, at(x, y, w, h));
     return widget;
   };
   auto bar = [&](const char* name, int maximum, int x, int y, int w, int h) {
@@ -141,7 +156,8 @@ void KivControl::BuildControls() {
     widget->setRange(0, maximum);
     widget->setValue(0);
     widget->setTextVisible(false);
-    place(widget, name, x, y, w, h);
+    place(widget, name);
+    widget->setGeometry(at(x, y, w, h));
     return widget;
   };
 
@@ -204,7 +220,8 @@ void KivControl::BuildControls() {
   ButtonSaveParams = button("ButtonSaveParams", "Save Params", 321, 468, 111, 23);
   label1 = caption("label1", "Skarv rotating laser range sensor with IMU", 285, 500, 395, 20);
   TextFileName = caption("TextFileName", "", 160, 301, 0, 15);
-  TextFileName->setFont(DesktopFont(kFileNamePoints));
+  TextFileName->setFont(ui::DesktopFont(kFileNamePoints));
+  TextFileName->move(ui::Scaled(160, k), ui::Scaled(301, k));
   TextFileName->adjustSize();
 
   BuildStatusArea();
@@ -229,13 +246,15 @@ void KivControl::BuildControls() {
 void KivControl::BuildStatusArea() {
   StatusArea = new QWidget(this);
   StatusArea->setObjectName(QStringLiteral("StatusArea"));
-  StatusArea->setGeometry(0, kClientHeight, kClientWidth, kStatusHeight);
+  const double k = mLayoutScale;
+  StatusArea->setGeometry(0, ui::Scaled(kClientHeight, k), width(), ui::Scaled(kStatusHeight, k));
   StatusArea->setAutoFillBackground(true);
   auto line = [&](const char* name, int y) {
     auto* label = new QLabel(StatusArea);
     label->setObjectName(QString::fromLatin1(name));
     label->setTextFormat(Qt::PlainText);
-    label->setGeometry(8, y, kClientWidth - 16, kStatusHeight / 2 - 2);
+    label->setGeometry(ui::Scaled(8, k), ui::Scaled(y, k), width() - ui::Scaled(16, k),
+                       ui::Scaled(kStatusHeight / 2 - 2, k));
     return label;
   };
   LabelStatus = line("LabelStatus", 2);
@@ -319,7 +338,10 @@ void KivControl::ShowText(QLineEdit* box, const QString& text, int typedLength) 
   if (BeingEdited(box)) {
     return;
   }
-  box->setMaxLength(std::max(typedLength, static_cast<int>(text.size())));
+  const int maxLength = std::max(typedLength, static_cast<int>(text.size()));
+  if (box->maxLength() != maxLength) {
+    box->setMaxLength(maxLength);
+  }
   ShowText(box, text);
 }
 
@@ -346,6 +368,8 @@ void KivControl::ConnectSettings() {
     mSettings.push_back({&command, button, box});
     mSendingButtons[box] = button;
     connect(button, &QPushButton::clicked, this, [this, &command] { Setting_Click(command); });
+    // Enter in a setting's box presses the button that sends it.
+    connect(box, &QLineEdit::returnPressed, button, &QPushButton::click);
     // Any change of the text withdraws the mark: it is no longer what was refused.
     connect(box, &QLineEdit::textChanged, this, [box] { MarkNotAccepted(box, false); });
   }
@@ -425,12 +449,32 @@ void KivControl::ControlTimer_Tick(const T_Snapshot& snapshot) {
   // The window outlives its poller, which is stopped before the window goes.
   QMetaObject::invokeMethod(
       this,
-      [this, snapshot] {
-        UpdateFields(snapshot);
-        SetButtons(snapshot);
-        ShowStatus(snapshot);
-      },
+      [this, snapshot] { ApplySnapshot(snapshot); },
       Qt::QueuedConnection);
+}
+
+// A panel that is shown but not on the screen (minimised or covered) keeps
+// only the newest snapshot, and shows it at the first tick after it is
+// back; a fresh parameter block among those it skipped is carried over, as
+// the setting boxes show only fresh ones.
+void KivControl::ApplySnapshot(const T_Snapshot& snapshot) {
+  T_Snapshot merged = snapshot;
+  if (mSkippedParams && !merged.ParamsFresh) {
+    merged.ParamsFresh = true;
+    std::copy(std::begin(*mSkippedParams), std::end(*mSkippedParams), std::begin(merged.Settings));
+  }
+  const QWindow* window = windowHandle();
+  if (isVisible() && window && (!window->isExposed() || mObscured)) {
+    if (merged.ParamsFresh) {
+      mSkippedParams.emplace();
+      std::copy(std::begin(merged.Settings), std::end(merged.Settings), mSkippedParams->begin());
+    }
+    return;
+  }
+  mSkippedParams.reset();
+  UpdateFields(merged);
+  SetButtons(merged);
+  ShowStatus(merged);
 }
 
 void KivControl::ShowReadings(const T_Snapshot& snapshot) {
@@ -470,7 +514,7 @@ void KivControl::ShowNoReadings() {
   }
   for (QProgressBar* bar : {BarFilteredDistance, BarStdDev, BarCurDistance, BarWidth, BarCycleTime, BarTemperature,
                             BarCurRotTime}) {
-    bar->setValue(bar->minimum());
+    SetBarValue(bar, bar->minimum());
   }
 }
 
@@ -523,6 +567,14 @@ void KivControl::SetButtons(const T_Snapshot& snapshot) {
       SetCaption(ButtonLaserState, "Laser Is Off", Qt::black);
     }
     mPrevLaserOnState = snapshot.LaserOn;
+  }
+}
+
+void KivControl::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!mObscuredWatched) {
+    mObscuredWatched = true;
+    ui::WatchObscured(this, [this](bool obscured) { mObscured = obscured; });
   }
 }
 

@@ -16,6 +16,7 @@
 // until its value is sent or the focus moves on.
 
 #include <QWidget>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -151,6 +152,7 @@ class KivControl : public QWidget {
   void SendSetting(const T_Command& command, QLineEdit* box);
 
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildControls();
@@ -158,6 +160,7 @@ class KivControl : public QWidget {
   // The poller's snapshot subscriber: runs on its thread and hands the
   // snapshot to the GUI thread.
   void ControlTimer_Tick(const T_Snapshot& snapshot);
+  void ApplySnapshot(const T_Snapshot& snapshot);
   // The buttons' handlers. Each setting's button is wired from the command
   // table to Setting_Click, which its named handler also calls.
   void LaserStateControl_Click();
@@ -191,6 +194,8 @@ class KivControl : public QWidget {
   static void EndEdit(QLineEdit* box);
 
   CSkarvIO* mSkarvIO = nullptr;
+  // How much the layout grew for the font (1 for the desktop's usual one).
+  double mLayoutScale = 1.0;
   bool mPrevWritingState = false;
   bool mPrevLaserOnState = false;
   std::atomic<int32_t>* mMaxDistPtr = nullptr;
@@ -201,6 +206,12 @@ class KivControl : public QWidget {
   bool mLaserNeutral = false;
   ui::CStatusText mStatusText;
   uint32_t mShownErrorNumber = 0;
+  // The settings of a fresh parameter block that arrived while the panel
+  // was off the screen.
+  std::optional<std::array<uint16_t, 7>> mSkippedParams;
+  // The X server reports the window fully covered.
+  bool mObscured = false;
+  bool mObscuredWatched = false;
   // Each setting box and the button that sends it.
   std::unordered_map<const QLineEdit*, const QPushButton*> mSendingButtons;
   // The settings of the command table with their button and box.

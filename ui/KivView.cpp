@@ -1,13 +1,20 @@
 #include "KivView.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QMetaObject>
 #include <QPainter>
-#include <QPoint>
+#include <QScreen>
+#include <QPaintEvent>
+#include <QWheelEvent>
+#include <QWindow>
 #include <algorithm>
+#include <cmath>
 
+#include "FontFit.h"
+#include "ObscuredWatch.h"
+#include "ScanReadout.h"
 #include "SkarvIO.h"
 #include "ValueFormat.h"
 
@@ -16,26 +23,22 @@ namespace {
 constexpr int kClientWidth = 784;
 constexpr int kClientHeight = 562;
 constexpr int kMinimumLimit = 10;
-// The strip along the bottom that holds the limit boxes.
+// The strip along the bottom that holds the limit boxes and the read-out.
 constexpr int kBoxStripHeight = 37;
+constexpr int kReadoutLeft = 460;
+constexpr int kWheelStep = 120;  // angle units of one wheel notch
+constexpr int kMarkRadius = 3;
 // Every point of a completed scan has its own angle step.
 static_assert(CSkarvIO::kScanBufferSize <= ui::kAngleSteps);
 
 // Pen colours of the two traces: the named colours red (#FF0000) and green
-// (#008000).
+// (#008000); the scale in light grey (#D3D3D3) with its labels a shade
+// darker, and the mark of the point read out in orange.
 const QColor kDistanceColour(0xFF, 0x00, 0x00);
 const QColor kWidthColour(0x00, 0x80, 0x00);
-
-void DrawTrace(QPainter& painter, const std::vector<ui::T_PlotPoint>& points, const QPen& pen) {
-  if (points.size() < 2) {
-    return;
-  }
-  std::vector<QPoint> polyline(points.size());
-  std::transform(points.begin(), points.end(), polyline.begin(),
-                 [](const ui::T_PlotPoint& p) { return QPoint(p.x, p.y); });
-  painter.setPen(pen);
-  painter.drawPolyline(polyline.data(), static_cast<int>(polyline.size()));
-}
+const QColor kScaleColour(0xD3, 0xD3, 0xD3);
+const QColor kScaleTextColour(0x90, 0x90, 0x90);
+const QColor kMarkColour(0xFF, 0x8C, 0x00);
 
 }  // namespace
 
@@ -50,12 +53,19 @@ class CPlotArea : public QWidget {
  public:
   CPlotArea(KivView* view) : QWidget(view), mView(view) {
     setAttribute(Qt::WA_OpaquePaintEvent);  // the view fills every pixel itself
+    setMouseTracking(true);
   }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter painter(this);
-    mView->PaintPlot(painter, rect());
+    mView->PaintPlot(painter, event->region());
+  }
+  void mouseMoveEvent(QMouseEvent* event) override { mView->PointerMoved(event->position().toPoint()); }
+  void leaveEvent(QEvent*) override { mView->PointerLeft(); }
+  void wheelEvent(QWheelEvent* event) override {
+    mView->WheelTurned(event->angleDelta().y());
+    event->accept();
   }
 
  private:
@@ -69,17 +79,17 @@ KivView::KivView()
       ValBoxMaxWidth(new QLineEdit("400", this)),
       LabelMaxDist(new QLabel("Max Distance", this)),
       ValBoxMaxDistance(new QLineEdit("120", this)),
+      LabelReadout(new QLabel(this)),
       mPlotArea(new CPlotArea(this)) {
   setObjectName("KivView");
   setWindowTitle("KivView");
-  resize(kClientWidth, kClientHeight);
+  mLayoutScale = ui::LayoutScale(font());
+  resize(ui::Scaled(kClientWidth, mLayoutScale), ui::Scaled(kClientHeight, mLayoutScale));
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
-  LabelMaxWidth->adjustSize();
-  LabelMaxDist->adjustSize();
-  ValBoxMaxWidth->resize(100, 20);
-  ValBoxMaxDistance->resize(100, 20);
+  LabelReadout->setObjectName("LabelReadout");
+  LabelReadout->setTextFormat(Qt::PlainText);
   setTabOrder(ValBoxMaxDistance, ValBoxMaxWidth);
   PlaceControls();
   // The initial texts are in place before the handlers are attached.
@@ -107,11 +117,13 @@ void KivView::SetSkarvIO(CSkarvIO* theMainIO) {
 void KivView::SetMaxDistPtr(std::atomic<int32_t>* theDistPtr) {
   mPlotDistPtr = theDistPtr;
   SetPlotMaxDistance();
+  PlotChanged(true);
 }
 
 void KivView::SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr) {
   mPlotWidthPtr = theWidthPtr;
   SetPlotMaxWidth();
+  PlotChanged(false);
 }
 
 void KivView::SetOnClose(std::function<void()> onClose) { mOnClose = std::move(onClose); }
@@ -132,9 +144,16 @@ void KivView::SetPlotMaxDistance() { SetPlotLimit(ValBoxMaxDistance, mPlotDistPt
 
 void KivView::SetPlotMaxWidth() { SetPlotLimit(ValBoxMaxWidth, mPlotWidthPtr); }
 
-void KivView::ValBoxMaxWidth_TextChanged() { SetPlotMaxWidth(); }
+void KivView::ValBoxMaxWidth_TextChanged() {
+  SetPlotMaxWidth();
+  PlotChanged(false);
+}
 
-void KivView::ValBoxMaxDistance_TextChanged() { SetPlotMaxDistance(); }
+// The rings, their labels and the distance trace follow the box.
+void KivView::ValBoxMaxDistance_TextChanged() {
+  SetPlotMaxDistance();
+  PlotChanged(true);
+}
 
 void KivView::SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit) {
   if (!limit) {
@@ -152,6 +171,32 @@ void KivView::SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit) {
   }
 }
 
+// A new scan, limit or size: while the plot is on the screen the canvas is
+// brought up to date at once and only the pixels that changed are painted;
+// otherwise the whole plot is painted when it shows again.
+void KivView::PlotChanged(bool background) {
+  const QRect oldMarks = MarkRect();
+  mPointsValid = false;
+  mCanvasValid = false;
+  if (background) {
+    mBackgroundValid = false;
+  }
+  UpdateReadout();
+  if (mObscured) {
+    return;  // uncovering exposes the plot, which is then painted afresh
+  }
+  if (mBackgroundValid && PlotExposed()) {
+    mPlotArea->update(RefreshCanvas() + oldMarks + MarkRect());
+  } else {
+    mPlotArea->update();
+  }
+}
+
+bool KivView::PlotExposed() const {
+  const QWindow* window = windowHandle();
+  return mPlotArea->isVisible() && window && window->isExposed();
+}
+
 // Runs on the data path's thread for each completed scan of more than two
 // points. The window outlives the data path, which is stopped before the
 // window goes.
@@ -159,9 +204,11 @@ void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
   QMetaObject::invokeMethod(this, [this, scan = std::move(scan)] { ShowScan(scan); }, Qt::QueuedConnection);
 }
 
+// The points are built when the scan is painted, so a scan that is never
+// seen (a minimised window) costs nothing more.
 void KivView::ShowScan(std::shared_ptr<const T_Scan> scan) {
   mLastScan = std::move(scan);
-  mPlotArea->update();
+  PlotChanged(false);
 }
 
 void KivView::UpdatePlotRegion() {
@@ -169,11 +216,17 @@ void KivView::UpdatePlotRegion() {
   mGraphicXCenter = region.xCenter;
   mGraphicYCenter = region.yCenter;
   mPlotScale = region.scale;
+  PlotChanged(true);
 }
 
-void KivView::PaintPlot(QPainter& painter, const QRect& area) {
-  painter.fillRect(area, Qt::white);
+void KivView::BuildPoints() {
+  if (mPointsValid) {
+    return;
+  }
+  mPointsValid = true;
   if (!mLastScan || !mPlotDistPtr || !mPlotWidthPtr) {
+    mDistPoints.clear();
+    mWidthPoints.clear();
     return;
   }
   const int count = static_cast<int>(mLastScan->distances.size());
@@ -182,8 +235,165 @@ void KivView::PaintPlot(QPainter& painter, const QRect& area) {
                    mDistPoints);
   ui::ComputeTrace(mLastScan->widths.data(), count, mPlotWidthPtr->load(), region, mSinAng.data(), mCosAng.data(),
                    mWidthPoints);
-  DrawTrace(painter, mDistPoints, mDistDrawingPen);
-  DrawTrace(painter, mWidthPoints, mWidthDrawingPen);
+}
+
+// The rings at a quarter to the whole of the full-scale distance, the axes
+// through the centre, and each ring's distance where it crosses the axis
+// along the plot's longer side, so that every label is on the plot.
+void KivView::BuildBackground(const QSize& size) {
+  mBackground = QImage(size, QImage::Format_RGB32);
+  mBackground.fill(Qt::white);
+  const int32_t limit = mPlotDistPtr ? mPlotDistPtr->load() : kMinimumLimit;
+  mPaintedRings = ui::ComputeRangeRings(limit, mPlotScale);
+  QPainter painter(&mBackground);
+  painter.setFont(font());
+  painter.setPen(QPen(kScaleColour, 1));
+  const int xc = mGraphicXCenter;
+  const int yc = mGraphicYCenter;
+  painter.drawLine(0, yc, size.width() - 1, yc);
+  painter.drawLine(xc, 0, xc, size.height() - 1);
+  for (const ui::T_RangeRing& ring : mPaintedRings) {
+    const int r = static_cast<int>(ring.radius);
+    painter.drawEllipse(QPoint(xc, yc), r, r);
+  }
+  painter.setPen(kScaleTextColour);
+  const QFontMetrics metrics(painter.font());
+  const bool alongX = size.width() >= size.height();
+  for (const ui::T_RangeRing& ring : mPaintedRings) {
+    const QString text = QString::fromStdString(ring.label);
+    const int r = static_cast<int>(ring.radius);
+    if (alongX) {  // inside the ring, just above the horizontal axis
+      painter.drawText(xc + r - metrics.horizontalAdvance(text) - 3, yc - metrics.descent() - 2, text);
+    } else {  // inside the ring, just right of the vertical axis
+      painter.drawText(xc + 3, yc + r - metrics.descent() - 2, text);
+    }
+  }
+  mBackgroundValid = true;
+  mCanvas = QImage();
+}
+
+namespace {
+
+ui::T_PixelBuffer PixelsOf(QImage& image) {
+  return {reinterpret_cast<uint32_t*>(image.bits()), image.width(), image.height(),
+          static_cast<int>(image.bytesPerLine() / sizeof(QRgb))};
+}
+
+}  // namespace
+
+QRegion KivView::RefreshCanvas() {
+  const QSize size = mPlotArea->size();
+  if (!mBackgroundValid || mBackground.size() != size) {
+    BuildBackground(size);
+    mBackgroundPixels.Assign(PixelsOf(mBackground), QColor(Qt::white).rgb());
+  }
+  const bool whole = mCanvas.size() != size;
+  if (whole) {
+    mCanvas = mBackground.copy();
+  }
+  const ui::T_PixelBuffer canvas = PixelsOf(mCanvas);
+  mChangedTiles.Clear(size.width(), size.height());
+  if (!whole) {
+    for (const auto* drawn : {&mDrawnDist, &mDrawnWidth}) {
+      ui::RestorePolyline(canvas, mBackgroundPixels, *drawn);
+      mChangedTiles.Mark(*drawn);
+    }
+  }
+  BuildPoints();
+  // The traces in their pens' colours, one pixel wide, green over red.
+  ui::DrawPolyline(canvas, mDistPoints, mDistDrawingPen.color().rgb());
+  ui::DrawPolyline(canvas, mWidthPoints, mWidthDrawingPen.color().rgb());
+  mChangedTiles.Mark(mDistPoints);
+  mChangedTiles.Mark(mWidthPoints);
+  mDrawnDist = mDistPoints;
+  mDrawnWidth = mWidthPoints;
+  mCanvasValid = true;
+  if (whole) {
+    return QRegion(mCanvas.rect());
+  }
+  std::vector<QRect> rects;
+  for (const ui::T_PixelRect& tile : mChangedTiles.Rects()) {
+    rects.emplace_back(tile.left, tile.top, tile.width, tile.height);
+  }
+  QRegion changed;
+  changed.setRects(rects.data(), static_cast<int>(rects.size()));
+  return changed;
+}
+
+QRect KivView::MarkRect() const {
+  if (mReadoutIndex < 0 || mReadoutIndex >= static_cast<int>(mDistPoints.size())) {
+    return QRect();
+  }
+  QRect marks;
+  for (const auto* points : {&mDistPoints, &mWidthPoints}) {
+    const ui::T_PlotPoint& p = (*points)[mReadoutIndex];
+    marks |= QRect(p.x - kMarkRadius - 2, p.y - kMarkRadius - 2, 2 * kMarkRadius + 5, 2 * kMarkRadius + 5);
+  }
+  return marks;
+}
+
+void KivView::PaintPlot(QPainter& painter, const QRegion& region) {
+  if (!mCanvasValid || mCanvas.size() != mPlotArea->size()) {
+    RefreshCanvas();
+  }
+  for (const QRect& rect : region) {
+    painter.drawImage(rect.topLeft(), mCanvas, rect);
+  }
+  if (mReadoutIndex >= 0 && mReadoutIndex < static_cast<int>(mDistPoints.size())) {
+    painter.setPen(QPen(kMarkColour, 2));
+    for (const auto* points : {&mDistPoints, &mWidthPoints}) {
+      const ui::T_PlotPoint& p = (*points)[mReadoutIndex];
+      painter.drawEllipse(QPoint(p.x, p.y), kMarkRadius, kMarkRadius);
+    }
+  }
+}
+
+void KivView::PointerMoved(const QPoint& position) {
+  mPointerInside = true;
+  mPointer = position;
+  UpdateReadout();
+}
+
+void KivView::PointerLeft() {
+  mPointerInside = false;
+  UpdateReadout();
+}
+
+void KivView::UpdateReadout() {
+  int index = -1;
+  if (mPointerInside && mLastScan) {
+    BuildPoints();
+    index = ui::NearestScanPoint(mDistPoints, mWidthPoints, mPointer.x(), mPointer.y());
+  }
+  if (index == mReadoutIndex) {
+    return;
+  }
+  QRect marks = MarkRect();
+  mReadoutIndex = index;
+  marks |= MarkRect();
+  if (index < 0) {
+    LabelReadout->clear();
+  } else {
+    LabelReadout->setText(
+        QString::fromStdString(ui::ReadoutText(index, mLastScan->distances[index], mLastScan->widths[index])));
+  }
+  mPlotArea->update(marks);
+}
+
+// The limit lives in the box: a step writes the box, whose handler sets the
+// shared limit, so the control panel's bars follow too.
+void KivView::WheelTurned(int angleDelta) {
+  mWheelRemainder += angleDelta;
+  const int steps = mWheelRemainder / kWheelStep;
+  mWheelRemainder -= steps * kWheelStep;
+  if (steps == 0) {
+    return;
+  }
+  int32_t limit = 0;
+  if (!ui::ParseInt32(ValBoxMaxDistance->text().toStdString(), limit) || limit < kMinimumLimit) {
+    limit = kMinimumLimit;
+  }
+  ValBoxMaxDistance->setText(QString::number(ui::ZoomedLimit(limit, steps, kMinimumLimit)));
 }
 
 void KivView::resizeEvent(QResizeEvent* event) {
@@ -194,15 +404,33 @@ void KivView::resizeEvent(QResizeEvent* event) {
 
 void KivView::KivView_SizeChanged() { UpdatePlotRegion(); }
 
-// The limit boxes keep their place at the bottom left, the plot area fills
-// the rest.
+// The limit boxes keep their place at the bottom left with the read-out
+// beside them, the plot area fills the rest.
 void KivView::PlaceControls() {
-  mPlotArea->setGeometry(0, 0, width(), std::max(0, height() - kBoxStripHeight));
-  const int fromBottom = kClientHeight - height();
-  LabelMaxWidth->move(23, 533 - fromBottom);
-  ValBoxMaxWidth->move(101, 530 - fromBottom);
-  LabelMaxDist->move(254, 533 - fromBottom);
-  ValBoxMaxDistance->move(332, 530 - fromBottom);
+  const double k = mLayoutScale;
+  mPlotArea->setGeometry(0, 0, width(), std::max(0, height() - ui::Scaled(kBoxStripHeight, k)));
+  const int boxTop = height() - ui::Scaled(kClientHeight - 530, k);
+  auto row = [&](int x, int w) { return QRect(ui::Scaled(x, k), boxTop, ui::Scaled(w, k), ui::Scaled(20, k)); };
+  ui::FitBox(ValBoxMaxWidth, row(101, 100));
+  ui::FitBox(ValBoxMaxDistance, row(332, 100));
+  const int rowHeight = ValBoxMaxDistance->height();
+  ui::FitCaption(LabelMaxWidth, QRect(ui::Scaled(23, k), boxTop, ui::Scaled(58, k), rowHeight));
+  ui::FitCaption(LabelMaxDist, QRect(ui::Scaled(254, k), boxTop, ui::Scaled(72, k), rowHeight));
+  const int readoutLeft = ui::Scaled(kReadoutLeft, k);
+  LabelReadout->setGeometry(readoutLeft, boxTop, std::max(0, width() - readoutLeft - ui::Scaled(8, k)), rowHeight);
+}
+
+void KivView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!mObscuredWatched) {
+    mObscuredWatched = true;
+    ui::WatchObscured(this, [this](bool obscured) {
+      mObscured = obscured;
+      if (!obscured) {
+        PlotChanged(false);
+      }
+    });
+  }
 }
 
 void KivView::closeEvent(QCloseEvent* event) {

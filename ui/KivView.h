@@ -1,13 +1,18 @@
 #pragma once
 // The scan view: the latest complete rotation as two polar traces, distance
-// in red and width in green, with the boxes that set the full-scale distance
-// and width. It owns the data path, whose worker steps the controller every
-// 10 ms, and subscribes to its completed scans: each one is handed to the
-// GUI thread, kept, and painted whenever the window is exposed.
+// in red and width in green, over range rings that give the scale, with the
+// boxes that set the full-scale distance and width and a read-out of the
+// scan point under the pointer. It owns the data path, whose worker steps
+// the controller every 10 ms, and subscribes to its completed scans: each
+// one is handed to the GUI thread, kept, and painted whenever the window is
+// exposed. The wheel over the plot zooms by changing the Max Distance box.
 
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPen>
+#include <QPoint>
+#include <QRegion>
 #include <QWidget>
 #include <array>
 #include <atomic>
@@ -18,10 +23,11 @@
 
 #include "DataPath.h"
 #include "PlotGeometry.h"
+#include "RangeRings.h"
+#include "TraceRaster.h"
 
 class CSkarvIO;
 class QPainter;
-class QRect;
 
 namespace SorvaneClient {
 
@@ -61,16 +67,30 @@ class KivView : public QWidget {
   ui::T_PlotRegion PlotRegion() const { return {mGraphicXCenter, mGraphicYCenter, mPlotScale}; }
   const std::shared_ptr<const T_Scan>& LastScan() const { return mLastScan; }
 
-  // Paints the last scan onto the plot area (white, with the two traces).
-  void PaintPlot(QPainter& painter, const QRect& area);
+  // Paints `region` of the plot area: white with the range rings and axes,
+  // the last scan's two traces over them, and a mark on the point read out.
+  void PaintPlot(QPainter& painter, const QRegion& region);
+
+  // The plot area's pointer events: the read-out follows the pointer and is
+  // cleared when it leaves; each wheel step (120 units of angle) zooms.
+  void PointerMoved(const QPoint& position);
+  void PointerLeft();
+  void WheelTurned(int angleDelta);
+
+  // The rings as last painted, with their labels.
+  const ui::T_RangeRings& PaintedRings() const { return mPaintedRings; }
+  QWidget* PlotArea() const { return mPlotArea; }
 
   QLabel* LabelMaxWidth;
   QLineEdit* ValBoxMaxWidth;
   QLabel* LabelMaxDist;
   QLineEdit* ValBoxMaxDistance;
+  // The read-out of the scan point under the pointer, beside the limit boxes.
+  QLabel* LabelReadout;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -82,6 +102,18 @@ class KivView : public QWidget {
   void KivView_SizeChanged();
   static void SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit);
   void PlaceControls();
+  // What a change of a limit, the scan or the size leaves to redo.
+  void PlotChanged(bool background);
+  // Builds each trace's points once per scan, limit and size.
+  void BuildPoints();
+  void BuildBackground(const QSize& size);
+  // Brings the canvas up to date: the old traces' pixels back to the
+  // background, the new traces drawn. Returns the plot area's pixels that
+  // changed.
+  QRegion RefreshCanvas();
+  bool PlotExposed() const;
+  QRect MarkRect() const;
+  void UpdateReadout();
 
   CSkarvIO* mSkarvIO = nullptr;
   // The plot's centre and its radius in pixels, from the plot area's size.
@@ -95,6 +127,30 @@ class KivView : public QWidget {
   std::shared_ptr<const T_Scan> mLastScan;
   std::vector<ui::T_PlotPoint> mDistPoints;
   std::vector<ui::T_PlotPoint> mWidthPoints;
+  bool mPointsValid = false;
+  // White with the rings, axes and labels, redrawn only when the size or
+  // the full-scale distance changes; the canvas is the background with the
+  // traces drawn in, and the rectangles that cover them there.
+  QImage mBackground;
+  bool mBackgroundValid = false;
+  QImage mCanvas;
+  bool mCanvasValid = false;
+  // The traces' points as drawn in the canvas, and the tiles a new scan
+  // changes.
+  std::vector<ui::T_PlotPoint> mDrawnDist;
+  std::vector<ui::T_PlotPoint> mDrawnWidth;
+  ui::CTileMask mChangedTiles;
+  ui::CBackground mBackgroundPixels;
+  ui::T_RangeRings mPaintedRings;
+  // How much the layout grew for the font (1 for the desktop's usual one).
+  double mLayoutScale = 1.0;
+  // The X server reports the window fully covered: nothing is painted.
+  bool mObscured = false;
+  bool mObscuredWatched = false;
+  bool mPointerInside = false;
+  QPoint mPointer;
+  int mReadoutIndex = -1;  // the scan point read out, -1 for none
+  int mWheelRemainder = 0;
   std::function<void()> mOnClose;
   // The plot's own widget, above the strip of limit boxes: a new scan
   // repaints it alone, not the boxes.

@@ -55,4 +55,12 @@ void ComputeTrace(const double* values, int count, double limit, const T_PlotReg
   }
 }
 
+int32_t ZoomedLimit(int32_t limit, int steps, int32_t minimum) {
+  double value = limit;
+  for (int i = 0; i < steps; ++i) value *= 0.8;
+  for (int i = 0; i > steps; --i) value *= 1.25;
+  value = std::clamp(std::round(value), static_cast<double>(minimum), static_cast<double>(INT32_MAX));
+  return static_cast<int32_t>(value);
+}
+
 }  // namespace ui

@@ -4,6 +4,7 @@
 // the widget so that it can be checked without a display.
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 namespace ui {
@@ -39,5 +40,11 @@ void ComputeTrace(const double* values, int count, double limit, const T_PlotReg
 // (kAngleSteps entries each).
 void ComputeTrace(const double* values, int count, double limit, const T_PlotRegion& region,
                   const double* sinTable, const double* cosTable, std::vector<T_PlotPoint>& points);
+
+// The full-scale distance after `steps` wheel steps from `limit`: each step
+// towards the operator (negative) shows more, ×1.25, each step away shows
+// less, ×0.8; rounded to whole units, never below `minimum` nor past the
+// 32-bit range.
+int32_t ZoomedLimit(int32_t limit, int steps, int32_t minimum);
 
 }  // namespace ui

@@ -1,13 +1,18 @@
 // Takes a picture of the whole X screen and checks what it shows of the
-// client: the scan view's red distance and green width traces, the
-// control panel's filled bars and its status line's background while the
-// sensor streams. Usage: skarv-screen-grab OUTPUT.png
-// Exits 0 when all four are there, 1 otherwise; prints the pixel counts.
+// client: the scan view's red distance and green width traces over its grey
+// range rings, the mark of the point read out under the pointer (the tool
+// first puts the pointer on the distance trace), the control panel's filled
+// bars and its status line's background while the sensor streams.
+// Usage: skarv-screen-grab OUTPUT.png
+// Exits 0 when all are there, 1 otherwise; prints the pixel counts.
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QRect>
 #include <QScreen>
+#include <QThread>
 #include <cstdio>
 
 namespace {
@@ -35,6 +40,30 @@ int Count(const QImage& image, QRgb colour) {
   return count;
 }
 
+// A pixel of the distance trace inside the area of the range rings (the
+// scan view's plot), or (-1, -1).
+QPoint PointOnTrace(const QImage& image, QRgb ring, QRgb trace) {
+  QRect plot;
+  for (int y = 0; y < image.height(); ++y) {
+    const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = 0; x < image.width(); ++x) {
+      if ((line[x] & 0xFFFFFF) == (ring & 0xFFFFFF)) plot |= QRect(x, y, 1, 1);
+    }
+  }
+  const QPoint centre = plot.center();
+  QPoint best(-1, -1);
+  for (int y = plot.top(); y <= plot.bottom(); ++y) {
+    const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = plot.left(); x <= plot.right(); ++x) {
+      if ((line[x] & 0xFFFFFF) == (trace & 0xFFFFFF) &&
+          (best.x() < 0 || (QPoint(x, y) - centre).manhattanLength() < (best - centre).manhattanLength())) {
+        best = QPoint(x, y);
+      }
+    }
+  }
+  return best;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,6 +77,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no screen\n");
     return 2;
   }
+  const QRgb ringGrey = qRgb(0xD3, 0xD3, 0xD3);
+  const QImage before = screen->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+  const QPoint onTrace = PointOnTrace(before, ringGrey, qRgb(255, 0, 0));
+  if (onTrace.x() >= 0) {
+    QCursor::setPos(screen, onTrace);
+    QGuiApplication::sync();
+    QThread::msleep(600);  // the client reads the point out at its next moves and scans
+  }
   const QImage image = screen->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
   if (!image.save(argv[1])) {
     std::fprintf(stderr, "cannot write %s\n", argv[1]);
@@ -58,7 +95,9 @@ int main(int argc, char** argv) {
   const int bars = CountBarPixels(image);
   // The control panel's status line is pale green while records flow.
   const int status = Count(image, qRgb(0xDF, 0xF3, 0xDF));
-  std::printf("red %d, green %d, bar %d, streaming status %d pixels in %dx%d\n", red, green, bars, status,
-              image.width(), image.height());
-  return red > 500 && green > 500 && bars > 500 && status > 5000 ? 0 : 1;
+  const int rings = Count(image, ringGrey);
+  const int mark = Count(image, qRgb(0xFF, 0x8C, 0x00));
+  std::printf("red %d, green %d, bar %d, streaming status %d, range rings %d, read-out mark %d pixels in %dx%d\n",
+              red, green, bars, status, rings, mark, image.width(), image.height());
+  return red > 500 && green > 500 && bars > 500 && status > 5000 && rings > 1000 && mark > 10 ? 0 : 1;
 }

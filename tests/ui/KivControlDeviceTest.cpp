@@ -196,4 +196,39 @@ TEST_F(KivControlOnSensor, EverySettingButtonSendsItsBoxToTheSensor) {
   }
 }
 
+TEST_F(KivControlOnSensor, EnterInASettingBoxSendsItsValue) {
+  TestApp();
+  std::vector<const T_Command*> settings;
+  for (const T_Command& command : kCommands) {
+    if (command.Box) settings.push_back(&command);
+  }
+  const auto typed = [](size_t i) { return static_cast<uint16_t>(2000 + i); };
+  Quietly([&] {
+    KivControl panel;
+    Attach(panel);
+    panel.Start();
+    EXPECT_TRUE(PumpUntil([&] { return panel.ValBoxFarGain->text() == "100"; }));
+    WaitIdle(controller->mCmdPipe);
+    for (size_t i = 0; i < settings.size(); ++i) {
+      auto* box = panel.findChild<QLineEdit*>(QString::fromLatin1(settings[i]->Box));
+      ASSERT_TRUE(box) << settings[i]->Name;
+      box->setText(QString::number(typed(i)));
+      QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+      QApplication::sendEvent(box, &enter);
+    }
+    EXPECT_TRUE(PumpUntil([&] {
+      for (const T_Command* setting : settings) {
+        if (!FindCommand(*sensor, setting->Letter)) return false;
+      }
+      return true;
+    }));
+    panel.Stop();
+  });
+  for (size_t i = 0; i < settings.size(); ++i) {
+    const auto sent = FindCommand(*sensor, settings[i]->Letter);
+    ASSERT_TRUE(sent.has_value()) << settings[i]->Name;
+    EXPECT_EQ(sent->data, typed(i)) << settings[i]->Name;
+  }
+}
+
 }  // namespace

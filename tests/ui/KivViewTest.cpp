@@ -4,13 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QPixmap>
+#include <QWheelEvent>
+#include <QWindow>
 #include <atomic>
 #include <cmath>
 #include <memory>
 
 #include "KivView.h"
 #include "QtApp.h"
+#include "ScanReadout.h"
 
 namespace {
 
@@ -103,6 +108,147 @@ TEST_F(KivViewTest, PaintsTheLastScanInRedAndGreenEveryTimeItIsExposed) {
   const QImage again = view->grab().toImage();
   EXPECT_EQ(CountColour(again, qRgb(255, 0, 0)), red);
   EXPECT_EQ(CountColour(again, qRgb(0, 128, 0)), green);
+}
+
+bool NearColour(const QImage& image, int x, int y, QRgb colour) {
+  for (int dy = -1; dy <= 1; ++dy) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      if ((image.pixel(x + dx, y + dy) & 0xFFFFFF) == (colour & 0xFFFFFF)) return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> RingLabels(const KivView& view) {
+  std::vector<std::string> labels;
+  for (const ui::T_RangeRing& ring : view.PaintedRings()) labels.push_back(ring.label);
+  return labels;
+}
+
+void TurnWheel(QWidget* plot, int angle) {
+  const QPointF inside(plot->width() / 2.0, plot->height() / 2.0);
+  QWheelEvent wheel(inside, plot->mapToGlobal(inside), QPoint(), QPoint(0, angle), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(plot, &wheel);
+}
+
+TEST_F(KivViewTest, RingsFollowTheMaxDistanceBoxWhichTheWheelZooms) {
+  view->show();
+  view->resize(800, 637);  // a plot area of 800 x 600
+  QCoreApplication::processEvents();
+  QImage image = view->PlotArea()->grab().toImage();
+  using Labels = std::vector<std::string>;
+  EXPECT_EQ(RingLabels(*view), (Labels{"30", "60", "90", "120"}));
+  // The rings lie at quarters of the plot radius (400), in light grey, with
+  // the axes through the centre.
+  const QRgb grey = qRgb(0xD3, 0xD3, 0xD3);
+  for (int quarter = 1; quarter <= 4; ++quarter) {
+    const double r = 100.0 * quarter;
+    EXPECT_TRUE(NearColour(image, 400 + static_cast<int>(r * 0.8), 300 - static_cast<int>(r * 0.6), grey)) << r;
+  }
+  EXPECT_TRUE(NearColour(image, 400, 20, grey) && NearColour(image, 790, 300, grey)) << "axes";
+
+  // A step away from the operator shows less (x0.8), towards shows more
+  // (x1.25); the box, the shared limit and the rings all follow.
+  TurnWheel(view->PlotArea(), -120);
+  EXPECT_EQ(view->ValBoxMaxDistance->text(), "150");
+  EXPECT_EQ(distance.load(), 150);
+  view->PlotArea()->grab();
+  EXPECT_EQ(RingLabels(*view), (Labels{"37.5", "75", "112.5", "150"}));
+  TurnWheel(view->PlotArea(), 60);  // half a notch waits for the other half
+  EXPECT_EQ(view->ValBoxMaxDistance->text(), "150");
+  TurnWheel(view->PlotArea(), 60);
+  TurnWheel(view->PlotArea(), 120);
+  EXPECT_EQ(view->ValBoxMaxDistance->text(), "96");
+  view->ValBoxMaxDistance->setText("200");
+  view->PlotArea()->grab();
+  EXPECT_EQ(RingLabels(*view), (Labels{"50", "100", "150", "200"}));
+}
+
+TEST_F(KivViewTest, ReadoutNamesThePointUnderThePointerUntilItLeaves) {
+  view->show();
+  view->resize(800, 637);
+  QCoreApplication::processEvents();
+  auto scan = std::make_shared<KivView::T_Scan>();
+  for (int i = 0; i < 1000; ++i) {
+    scan->distances.push_back(60.0 + i * 0.05);
+    scan->widths.push_back(100.0 + i * 0.1);
+  }
+  view->ShowScan(scan);
+  // Where point 700 of each trace is drawn.
+  std::vector<ui::T_PlotPoint> distancePoints;
+  std::vector<ui::T_PlotPoint> widthPoints;
+  ui::ComputeTrace(scan->distances.data(), 1000, 120.0, view->PlotRegion(), distancePoints);
+  ui::ComputeTrace(scan->widths.data(), 1000, 400.0, view->PlotRegion(), widthPoints);
+  auto pointAt = [&](const ui::T_PlotPoint& p) {
+    const QPointF at(p.x, p.y);
+    QMouseEvent move(QEvent::MouseMove, at, view->PlotArea()->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(view->PlotArea(), &move);
+  };
+  for (const auto* trace : {&distancePoints, &widthPoints}) {
+    const ui::T_PlotPoint target = (*trace)[700];
+    pointAt(target);
+    const std::string shown = view->LabelReadout->text().toStdString();
+    // Neighbouring points may share the pixel: any of them is right.
+    bool named = false;
+    for (int i = 699; i <= 701; ++i) {
+      const bool onPixel = (*trace)[i].x == target.x && (*trace)[i].y == target.y;
+      named |= onPixel && shown == ui::ReadoutText(i, scan->distances[i], scan->widths[i]);
+    }
+    EXPECT_TRUE(named) << shown;
+  }
+  EXPECT_EQ(ui::ReadoutText(700, scan->distances[700], scan->widths[700]),
+            "Angle 126.00\u00B0  Distance 95.00  Width 170.00");
+  // The mark on the point read out.
+  EXPECT_GT(CountColour(view->PlotArea()->grab().toImage(), qRgb(0xFF, 0x8C, 0x00)), 10);
+
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(view->PlotArea(), &leave);
+  EXPECT_EQ(view->LabelReadout->text(), "");
+  EXPECT_EQ(CountColour(view->PlotArea()->grab().toImage(), qRgb(0xFF, 0x8C, 0x00)), 0);
+}
+
+TEST_F(KivViewTest, ANewScanLeavesNothingOfTheOldOneAndRestoresTheRingsItCrossed) {
+  view->show();
+  view->resize(800, 637);  // plot radius 400: rings at 100, 200, 300 and 400 pixels
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(view->windowHandle() && view->windowHandle()->isExposed()) << "drawn scan by scan";
+  auto first = std::make_shared<KivView::T_Scan>();
+  first->distances.assign(1000, 60.0);  // on the ring at 200 pixels
+  first->widths.assign(1000, 100.0);
+  view->ShowScan(first);
+  QCoreApplication::processEvents();
+  auto second = std::make_shared<KivView::T_Scan>();
+  second->distances.assign(1000, 90.0);  // 300 pixels
+  second->widths.assign(1000, 120.0);  // 120 pixels
+  view->ShowScan(second);
+  QCoreApplication::processEvents();
+
+  const QImage image = view->PlotArea()->grab().toImage();
+  const ui::T_PlotRegion region = view->PlotRegion();
+  const QRgb red = qRgb(255, 0, 0);
+  const QRgb grey = qRgb(0xD3, 0xD3, 0xD3);
+  int oldRed = 0;
+  int ringBack = 0;
+  for (int i = 10; i < 1000; i += 10) {
+    const double s = SorvaneClient::mSinAng[i];
+    const double c = SorvaneClient::mCosAng[i];
+    const int x = static_cast<int>(region.xCenter + s * 200);
+    const int y = static_cast<int>(region.yCenter + c * 200);
+    oldRed += NearColour(image, x, y, red);
+    ringBack += NearColour(image, x, y, grey);
+  }
+  EXPECT_EQ(oldRed, 0) << "the first scan's distance trace is gone";
+  EXPECT_GE(ringBack, 95) << "the ring it lay on is whole again";
+  // Point 500 of each trace lies right of the centre.
+  EXPECT_TRUE(NearColour(image, region.xCenter + 300, region.yCenter + 2, red));
+  EXPECT_TRUE(NearColour(image, region.xCenter + 120, region.yCenter + 2, qRgb(0, 128, 0)));
+  // Half way, the first width trace lay on the ring at 100 pixels.
+  const int x = static_cast<int>(region.xCenter + SorvaneClient::mSinAng[250] * 100);
+  const int y = static_cast<int>(region.yCenter + SorvaneClient::mCosAng[250] * 100);
+  EXPECT_TRUE(NearColour(image, x, y, grey));
+  EXPECT_FALSE(NearColour(image, x, y, qRgb(0, 128, 0))) << "the first width trace is gone";
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "PlotGeometry.h"
+#include "RangeRings.h"
+#include "ScanReadout.h"
 
 namespace {
 
@@ -66,6 +68,34 @@ TEST(PlotGeometry, AngleTableStepsByATenthOfAPercentOfATurn) {
   EXPECT_NEAR(ui::SinTable()[500], 1.0, 1e-12);
   EXPECT_NEAR(ui::CosTable()[1000], -1.0, 1e-12);
   EXPECT_NEAR(ui::SinTable()[1999], -0.0031415874858795, 1e-9);
+}
+
+TEST(PlotGeometry, ZoomStepsStayWholeAboveTheFloorAndInsideTheRange) {
+  EXPECT_EQ(ui::ZoomedLimit(120, -1, 10), 150);
+  EXPECT_EQ(ui::ZoomedLimit(120, 2, 10), 77) << "96, then 76.8 rounded";
+  EXPECT_EQ(ui::ZoomedLimit(11, 1, 10), 10) << "never below the floor";
+  EXPECT_EQ(ui::ZoomedLimit(10, -1, 10), 13);
+  EXPECT_EQ(ui::ZoomedLimit(2000000000, -3, 10), 2147483647) << "never past 32 bits";
+}
+
+TEST(PlotGeometry, RingsAtQuartersOfTheLimitWithShortLabels) {
+  const ui::T_RangeRings rings = ui::ComputeRangeRings(150, 400.0);
+  const char* labels[] = {"37.5", "75", "112.5", "150"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(rings[i].radius, 100.0 * (i + 1));
+    EXPECT_EQ(rings[i].label, labels[i]);
+  }
+  EXPECT_EQ(ui::RingLabel(2.25), "2.25");
+  EXPECT_EQ(ui::RingLabel(0.0), "0");
+}
+
+TEST(PlotGeometry, ReadoutNamesTheNearestPointOfEitherTrace) {
+  const std::vector<T_PlotPoint> distance = {{0, 0}, {10, 0}, {20, 0}};
+  const std::vector<T_PlotPoint> width = {{0, 5}, {10, 5}, {20, 9}};
+  EXPECT_EQ(ui::NearestScanPoint(distance, width, 11, 1), 1);
+  EXPECT_EQ(ui::NearestScanPoint(distance, width, 19, 8), 2) << "the width trace's point is nearer";
+  EXPECT_EQ(ui::NearestScanPoint({}, {}, 3, 3), -1);
+  EXPECT_EQ(ui::ReadoutText(500, 60.0, 100.456), "Angle 90.00\u00B0  Distance 60.00  Width 100.46");
 }
 
 }  // namespace

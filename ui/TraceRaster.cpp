@@ -1,0 +1,125 @@
+#include "TraceRaster.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace ui {
+
+namespace {
+
+// Bresenham's line, all octants, both ends included; `plot` gets each
+// pixel's index in a buffer of the given size, pixels outside it are left
+// out.
+template <typename Plot>
+void WalkLine(const T_PixelBuffer& buffer, int x0, int y0, int x1, int y1, Plot plot) {
+  const int dx = std::abs(x1 - x0);
+  const int dy = -std::abs(y1 - y0);
+  const int sx = x0 < x1 ? 1 : -1;
+  const int sy = y0 < y1 ? 1 : -1;
+  int error = dx + dy;
+  while (true) {
+    if (x0 >= 0 && y0 >= 0 && x0 < buffer.width && y0 < buffer.height) {
+      plot(static_cast<size_t>(y0) * buffer.stride + x0);
+    }
+    if (x0 == x1 && y0 == y1) {
+      return;
+    }
+    const int doubled = 2 * error;
+    if (doubled >= dy) {
+      error += dy;
+      x0 += sx;
+    }
+    if (doubled <= dx) {
+      error += dx;
+      y0 += sy;
+    }
+  }
+}
+
+template <typename Plot>
+void WalkPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, Plot plot) {
+  for (size_t i = 1; i < points.size(); ++i) {
+    WalkLine(buffer, points[i - 1].x, points[i - 1].y, points[i].x, points[i].y, plot);
+  }
+}
+
+}  // namespace
+
+void DrawPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, uint32_t colour) {
+  WalkPolyline(buffer, points, [&](size_t at) { buffer.pixels[at] = colour; });
+}
+
+void CBackground::Assign(const T_PixelBuffer& image, uint32_t plain) {
+  mImage = image;
+  mPlain = plain;
+  const size_t size = static_cast<size_t>(image.height) * image.stride;
+  mMarked.assign((size + 63) / 64, 0);
+  for (size_t at = 0; at < size; ++at) {
+    if (image.pixels[at] != plain) {
+      mMarked[at / 64] |= uint64_t{1} << (at % 64);
+    }
+  }
+}
+
+void RestorePolyline(const T_PixelBuffer& buffer, const CBackground& background,
+                     const std::vector<T_PlotPoint>& points) {
+  WalkPolyline(buffer, points, [&](size_t at) { buffer.pixels[at] = background.Pixel(at); });
+}
+
+void CTileMask::Clear(int width, int height) {
+  mWidth = std::max(0, width);
+  mHeight = std::max(0, height);
+  mColumns = (mWidth + kTile - 1) / kTile;
+  mRows = (mHeight + kTile - 1) / kTile;
+  mMarks.assign(static_cast<size_t>(mColumns) * mRows, 0);
+}
+
+void CTileMask::MarkBox(int left, int top, int right, int bottom) {
+  left = std::max(left, 0);
+  top = std::max(top, 0);
+  right = std::min(right, mWidth - 1);
+  bottom = std::min(bottom, mHeight - 1);
+  if (left > right || top > bottom) {
+    return;
+  }
+  for (int row = top / kTile; row <= bottom / kTile; ++row) {
+    for (int column = left / kTile; column <= right / kTile; ++column) {
+      mMarks[static_cast<size_t>(row) * mColumns + column] = 1;
+    }
+  }
+}
+
+void CTileMask::Mark(const std::vector<T_PlotPoint>& points) {
+  if (points.size() == 1) {
+    MarkBox(points[0].x - 1, points[0].y - 1, points[0].x + 1, points[0].y + 1);
+  }
+  for (size_t i = 1; i < points.size(); ++i) {
+    const T_PlotPoint& a = points[i - 1];
+    const T_PlotPoint& b = points[i];
+    MarkBox(std::min(a.x, b.x) - 1, std::min(a.y, b.y) - 1, std::max(a.x, b.x) + 1, std::max(a.y, b.y) + 1);
+  }
+}
+
+std::vector<T_PixelRect> CTileMask::Rects() const {
+  std::vector<T_PixelRect> rects;
+  for (int row = 0; row < mRows; ++row) {
+    const int top = row * kTile;
+    const int height = std::min(kTile, mHeight - top);
+    int column = 0;
+    while (column < mColumns) {
+      if (!mMarks[static_cast<size_t>(row) * mColumns + column]) {
+        ++column;
+        continue;
+      }
+      const int first = column;
+      while (column < mColumns && mMarks[static_cast<size_t>(row) * mColumns + column]) {
+        ++column;
+      }
+      const int left = first * kTile;
+      rects.push_back({left, top, std::min(column * kTile, mWidth) - left, height});
+    }
+  }
+  return rects;
+}
+
+}  // namespace ui

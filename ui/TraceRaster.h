@@ -1,0 +1,78 @@
+#pragma once
+// Draws the scan view's traces straight into a 32-bit pixel buffer, takes
+// them out again by copying the background back along the same pixels, and
+// finds the tiles they touch, so that a new scan repaints (and sends to the
+// display) only the parts of the plot around the old and the new traces.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "PlotGeometry.h"
+
+namespace ui {
+
+struct T_PixelBuffer {
+  uint32_t* pixels = nullptr;
+  int width = 0;
+  int height = 0;
+  int stride = 0;  // pixels from one row to the next
+};
+
+struct T_PixelRect {
+  int left = 0;
+  int top = 0;
+  int width = 0;
+  int height = 0;
+};
+
+// Joins each point to the next with a one-pixel line in `colour` (both ends
+// included); pixels outside the buffer are left out.
+void DrawPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, uint32_t colour);
+
+// A background that is one colour but for a few pixels (the scale), with a
+// bit per pixel telling which, so that restoring a trace's pixels mostly
+// reads the small bit map rather than the large image.
+class CBackground {
+ public:
+  // Takes the background's pixels; `plain` is the colour of most of them.
+  void Assign(const T_PixelBuffer& image, uint32_t plain);
+  uint32_t Pixel(size_t at) const {
+    return (mMarked[at / 64] >> (at % 64)) & 1 ? mImage.pixels[at] : mPlain;
+  }
+
+ private:
+  T_PixelBuffer mImage;
+  uint32_t mPlain = 0;
+  std::vector<uint64_t> mMarked;
+};
+
+// The same pixels as DrawPolyline, each set back to the background's pixel
+// (a buffer of the same size).
+void RestorePolyline(const T_PixelBuffer& buffer, const CBackground& background,
+                     const std::vector<T_PlotPoint>& points);
+
+// Square tiles over a plot area, marked where a polyline passes.
+class CTileMask {
+ public:
+  static constexpr int kTile = 16;
+
+  // Unmarks every tile of an area of `width` × `height` pixels.
+  void Clear(int width, int height);
+  // Marks every tile within a pixel of each segment's bounding box.
+  void Mark(const std::vector<T_PlotPoint>& points);
+  // The marked tiles as rectangles clipped to the area: row by row from the
+  // top, left to right, neighbours in a row joined into one.
+  std::vector<T_PixelRect> Rects() const;
+
+ private:
+  void MarkBox(int left, int top, int right, int bottom);
+
+  int mWidth = 0;
+  int mHeight = 0;
+  int mColumns = 0;
+  int mRows = 0;
+  std::vector<uint8_t> mMarks;
+};
+
+}  // namespace ui
