@@ -8,7 +8,7 @@ namespace sim {
 
 namespace {
 
-constexpr uint64_t kFramesPerWake = 4;
+constexpr uint64_t kFramesPerWake = 8;
 
 bool IsIn(uint8_t endpoint) { return (endpoint & 0x80) != 0; }
 

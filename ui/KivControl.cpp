@@ -18,6 +18,7 @@
 
 #include "CommandTable.h"
 #include "FontFit.h"
+#include "FrameCacheStyle.h"
 #include "ObscuredWatch.h"
 #include "SkarvIO.h"
 #include "ValueFormat.h"
@@ -240,6 +241,14 @@ void KivControl::BuildControls() {
       setTabOrder(previous, widget);
     }
     previous = widget;
+  }
+
+  // Made after the boxes, so that as a child of the panel it is deleted
+  // after them.
+  auto* boxStyle = new ui::CFrameCacheStyle;
+  boxStyle->setParent(this);
+  for (QLineEdit* box : findChildren<QLineEdit*>()) {
+    box->setStyle(boxStyle);
   }
 }
 

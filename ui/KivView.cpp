@@ -285,7 +285,6 @@ QRegion KivView::RefreshCanvas() {
   const QSize size = mPlotArea->size();
   if (!mBackgroundValid || mBackground.size() != size) {
     BuildBackground(size);
-    mBackgroundPixels.Assign(PixelsOf(mBackground), QColor(Qt::white).rgb());
   }
   const bool whole = mCanvas.size() != size;
   if (whole) {
@@ -294,19 +293,17 @@ QRegion KivView::RefreshCanvas() {
   const ui::T_PixelBuffer canvas = PixelsOf(mCanvas);
   mChangedTiles.Clear(size.width(), size.height());
   if (!whole) {
-    for (const auto* drawn : {&mDrawnDist, &mDrawnWidth}) {
-      ui::RestorePolyline(canvas, mBackgroundPixels, *drawn);
-      mChangedTiles.Mark(*drawn);
-    }
+    ui::RestoreTiles(canvas, PixelsOf(mBackground), mDrawnTiles);
+    mChangedTiles.Add(mDrawnTiles);
   }
   BuildPoints();
   // The traces in their pens' colours, one pixel wide, green over red.
   ui::DrawPolyline(canvas, mDistPoints, mDistDrawingPen.color().rgb());
   ui::DrawPolyline(canvas, mWidthPoints, mWidthDrawingPen.color().rgb());
-  mChangedTiles.Mark(mDistPoints);
-  mChangedTiles.Mark(mWidthPoints);
-  mDrawnDist = mDistPoints;
-  mDrawnWidth = mWidthPoints;
+  mDrawnTiles.Clear(size.width(), size.height());
+  mDrawnTiles.Mark(mDistPoints);
+  mDrawnTiles.Mark(mWidthPoints);
+  mChangedTiles.Add(mDrawnTiles);
   mCanvasValid = true;
   if (whole) {
     return QRegion(mCanvas.rect());

@@ -135,12 +135,10 @@ class KivView : public QWidget {
   bool mBackgroundValid = false;
   QImage mCanvas;
   bool mCanvasValid = false;
-  // The traces' points as drawn in the canvas, and the tiles a new scan
-  // changes.
-  std::vector<ui::T_PlotPoint> mDrawnDist;
-  std::vector<ui::T_PlotPoint> mDrawnWidth;
+  // The tiles the traces drawn in the canvas touch, and those a new scan
+  // changes (the old traces' and the new ones').
+  ui::CTileMask mDrawnTiles;
   ui::CTileMask mChangedTiles;
-  ui::CBackground mBackgroundPixels;
   ui::T_RangeRings mPaintedRings;
   // How much the layout grew for the font (1 for the desktop's usual one).
   double mLayoutScale = 1.0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace ui {
 
@@ -49,23 +50,6 @@ void DrawPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& p
   WalkPolyline(buffer, points, [&](size_t at) { buffer.pixels[at] = colour; });
 }
 
-void CBackground::Assign(const T_PixelBuffer& image, uint32_t plain) {
-  mImage = image;
-  mPlain = plain;
-  const size_t size = static_cast<size_t>(image.height) * image.stride;
-  mMarked.assign((size + 63) / 64, 0);
-  for (size_t at = 0; at < size; ++at) {
-    if (image.pixels[at] != plain) {
-      mMarked[at / 64] |= uint64_t{1} << (at % 64);
-    }
-  }
-}
-
-void RestorePolyline(const T_PixelBuffer& buffer, const CBackground& background,
-                     const std::vector<T_PlotPoint>& points) {
-  WalkPolyline(buffer, points, [&](size_t at) { buffer.pixels[at] = background.Pixel(at); });
-}
-
 void CTileMask::Clear(int width, int height) {
   mWidth = std::max(0, width);
   mHeight = std::max(0, height);
@@ -100,6 +84,15 @@ void CTileMask::Mark(const std::vector<T_PlotPoint>& points) {
   }
 }
 
+void CTileMask::Add(const CTileMask& other) {
+  if (other.mMarks.size() != mMarks.size()) {
+    return;
+  }
+  for (size_t i = 0; i < mMarks.size(); ++i) {
+    mMarks[i] |= other.mMarks[i];
+  }
+}
+
 std::vector<T_PixelRect> CTileMask::Rects() const {
   std::vector<T_PixelRect> rects;
   for (int row = 0; row < mRows; ++row) {
@@ -120,6 +113,23 @@ std::vector<T_PixelRect> CTileMask::Rects() const {
     }
   }
   return rects;
+}
+
+// A whole tile row at a time: a memcpy of a few dozen bytes per pixel row
+// costs less than walking the old traces pixel by pixel.
+void RestoreTiles(const T_PixelBuffer& buffer, const T_PixelBuffer& background, const CTileMask& tiles) {
+  for (const T_PixelRect& rect : tiles.Rects()) {
+    const int right = std::min(rect.left + rect.width, std::min(buffer.width, background.width));
+    const int bottom = std::min(rect.top + rect.height, std::min(buffer.height, background.height));
+    if (rect.left >= right) {
+      continue;
+    }
+    const size_t bytes = static_cast<size_t>(right - rect.left) * sizeof(uint32_t);
+    for (int y = rect.top; y < bottom; ++y) {
+      std::memcpy(buffer.pixels + static_cast<size_t>(y) * buffer.stride + rect.left,
+                  background.pixels + static_cast<size_t>(y) * background.stride + rect.left, bytes);
+    }
+  }
 }
 
 }  // namespace ui

@@ -1,7 +1,7 @@
 #pragma once
-// Draws the scan view's traces straight into a 32-bit pixel buffer, takes
-// them out again by copying the background back along the same pixels, and
-// finds the tiles they touch, so that a new scan repaints (and sends to the
+// Draws the scan view's traces straight into a 32-bit pixel buffer, finds
+// the tiles they touch, and takes them out again by copying the background
+// back over those tiles, so that a new scan repaints (and sends to the
 // display) only the parts of the plot around the old and the new traces.
 
 #include <cstddef>
@@ -30,28 +30,6 @@ struct T_PixelRect {
 // included); pixels outside the buffer are left out.
 void DrawPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, uint32_t colour);
 
-// A background that is one colour but for a few pixels (the scale), with a
-// bit per pixel telling which, so that restoring a trace's pixels mostly
-// reads the small bit map rather than the large image.
-class CBackground {
- public:
-  // Takes the background's pixels; `plain` is the colour of most of them.
-  void Assign(const T_PixelBuffer& image, uint32_t plain);
-  uint32_t Pixel(size_t at) const {
-    return (mMarked[at / 64] >> (at % 64)) & 1 ? mImage.pixels[at] : mPlain;
-  }
-
- private:
-  T_PixelBuffer mImage;
-  uint32_t mPlain = 0;
-  std::vector<uint64_t> mMarked;
-};
-
-// The same pixels as DrawPolyline, each set back to the background's pixel
-// (a buffer of the same size).
-void RestorePolyline(const T_PixelBuffer& buffer, const CBackground& background,
-                     const std::vector<T_PlotPoint>& points);
-
 // Square tiles over a plot area, marked where a polyline passes.
 class CTileMask {
  public:
@@ -61,6 +39,8 @@ class CTileMask {
   void Clear(int width, int height);
   // Marks every tile within a pixel of each segment's bounding box.
   void Mark(const std::vector<T_PlotPoint>& points);
+  // Marks every tile `other` marks (an area of the same size).
+  void Add(const CTileMask& other);
   // The marked tiles as rectangles clipped to the area: row by row from the
   // top, left to right, neighbours in a row joined into one.
   std::vector<T_PixelRect> Rects() const;
@@ -74,5 +54,9 @@ class CTileMask {
   int mRows = 0;
   std::vector<uint8_t> mMarks;
 };
+
+// Copies the background's pixels over every tile `tiles` marks; the buffer
+// and the background have the same size.
+void RestoreTiles(const T_PixelBuffer& buffer, const T_PixelBuffer& background, const CTileMask& tiles);
 
 }  // namespace ui

@@ -1,0 +1,65 @@
+#include "FrameCacheStyle.h"
+
+#include <QApplication>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QStyleFactory>
+#include <QStyleOption>
+
+namespace ui {
+
+namespace {
+
+// Enough for every box of both windows in each of its states; a window
+// resized many times only starts the collection again.
+constexpr size_t kMostPanels = 64;
+
+QStyle* SameKindAsTheApplications() {
+  QStyle* style = QStyleFactory::create(QApplication::style()->name());
+  return style;  // nullptr: QProxyStyle takes the default style
+}
+
+}  // namespace
+
+CFrameCacheStyle::CFrameCacheStyle() : QProxyStyle(SameKindAsTheApplications()) {}
+
+void CFrameCacheStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                                     const QWidget* widget) const {
+  const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option);
+  // Only plain panels on an unrotated, unscaled painter are copied: anything
+  // else is drawn as the wrapped style draws it.
+  if (element != PE_PanelLineEdit || !frame || !painter || !painter->device() || option->rect.isEmpty() ||
+      painter->transform().type() > QTransform::TxTranslate) {
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+    return;
+  }
+  const qreal ratio = painter->device()->devicePixelRatio();
+  const QString key = QStringLiteral("%1x%2 %3 %4 %5 %6 %7 %8")
+                          .arg(option->rect.width())
+                          .arg(option->rect.height())
+                          .arg(static_cast<uint>(option->state))
+                          .arg(option->palette.cacheKey())
+                          .arg(ratio)
+                          .arg(frame->lineWidth)
+                          .arg(frame->midLineWidth)
+                          .arg(static_cast<int>(option->direction));
+  auto found = mPanels.find(key);
+  if (found == mPanels.end()) {
+    if (mPanels.size() >= kMostPanels) {
+      mPanels.clear();
+    }
+    QPixmap picture(option->rect.size() * ratio);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::transparent);
+    QStyleOptionFrame atOrigin = *frame;
+    atOrigin.rect.moveTopLeft(QPoint(0, 0));
+    {
+      QPainter onPicture(&picture);
+      QProxyStyle::drawPrimitive(element, &atOrigin, &onPicture, widget);
+    }
+    found = mPanels.emplace(key, std::move(picture)).first;
+  }
+  painter->drawPixmap(option->rect.topLeft(), found->second);
+}
+
+}  // namespace ui

@@ -1,0 +1,30 @@
+#pragma once
+// A style that draws a line edit's panel (its base and frame) once for each
+// size, state and palette, and copies that picture at every later paint.
+// The control panel's value boxes repaint ten times a second, and the
+// desktop style's rounded, antialiased frame costs more to draw than the
+// text inside it. Everything else is left to the style it wraps.
+
+#include <QPixmap>
+#include <QProxyStyle>
+#include <QString>
+#include <unordered_map>
+
+namespace ui {
+
+class CFrameCacheStyle : public QProxyStyle {
+ public:
+  // Wraps a style of the same kind as the application's.
+  CFrameCacheStyle();
+
+  void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget = nullptr) const override;
+
+  // How many pictures are kept (for the tests).
+  size_t CachedPanels() const { return mPanels.size(); }
+
+ private:
+  mutable std::unordered_map<QString, QPixmap> mPanels;
+};
+
+}  // namespace ui
