@@ -47,11 +47,12 @@ char* PutMicros(char* at, char* end, double value) {
       ++micros;
     }
   }  // else below half a millionth: 0
-  if (micros >= T_Wide{kMicro} * kMicro * kMicro) {
+  if (micros >= T_Wide{kMicro} * kMicro * kMicro) {  // 10^12 or more
     return nullptr;
   }
-  const uint64_t whole = static_cast<uint64_t>(micros / kMicro);
-  uint64_t fraction = static_cast<uint64_t>(micros % kMicro);
+  const auto narrow = static_cast<uint64_t>(micros);  // below 10^18
+  const uint64_t whole = narrow / kMicro;
+  uint64_t fraction = narrow % kMicro;
   if (bits >> 63 != 0) {
     *at++ = '-';
   }
