@@ -182,6 +182,9 @@ bool CRecordingReader::Open() {
     mFailed = true;
     return false;
   }
+  // The reader keeps its own buffer: the stream's would only split each
+  // read in two.
+  std::setvbuf(mFile, nullptr, _IONBF, 0);
   mBuffer.resize(kBufferBytes);
   std::string_view line;
   bool ended = false;
