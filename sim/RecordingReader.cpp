@@ -108,6 +108,17 @@ int ReadDigits(const char*& at, const char* end, uint64_t& value) {
   return digits;
 }
 
+// std::nearbyint in the default rounding mode, without a library call for
+// the usual case: adding 2^52 to a value below it rounds it to an integer
+// (ties to even), and taking 2^52 away again is exact.
+double RoundToInteger(double value) {
+  constexpr double kTwoTo52 = 4503599627370496.0;
+  if (value >= 0 && value < kTwoTo52) {
+    return (value + kTwoTo52) - kTwoTo52;
+  }
+  return std::nearbyint(value);
+}
+
 // The common case in one pass: a line of exactly the columns' fields, each
 // plain digits (with a leading minus, and for a scaled column a decimal
 // point with digits on both sides) and within its column's range. Gives the
@@ -141,7 +152,7 @@ bool ParseUsualLine(std::string_view line, std::array<long long, CRecordingReade
       // rounded value of the text, as from_chars reads it.
       const double magnitude = static_cast<double>(digits) / kPowersOfTen[static_cast<size_t>(fraction)];
       const double number = negative ? -magnitude : magnitude;
-      const double raw = std::nearbyint((number - column.offset) / column.scale);
+      const double raw = RoundToInteger((number - column.offset) / column.scale);
       if (!(raw >= static_cast<double>(column.min) && raw <= static_cast<double>(column.max))) {
         return false;
       }
