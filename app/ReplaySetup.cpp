@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "Diagnostics.h"
+#include "PrefetchingSource.h"
 #include "RecordingReader.h"
 #include "SkarvIO.h"
 #include "UsbLibrary.h"
@@ -14,7 +15,8 @@ std::shared_ptr<sim::CPlaybackSensor> MakePlaybackSensor(const std::string& file
     why = reader->Error();
     return nullptr;
   }
-  return std::make_shared<sim::CPlaybackSensor>(std::move(reader), speed);
+  // The file is read and parsed ahead on a thread of its own, beside the data path.
+  return std::make_shared<sim::CPlaybackSensor>(std::make_shared<sim::CPrefetchingSource>(std::move(reader)), speed);
 }
 
 CReplayDriver::CReplayDriver(std::shared_ptr<sim::CVirtualBus> bus, CSkarvIO& io,

@@ -93,9 +93,9 @@ class CReplayDriver {
 // The replay for a program's start-up: a virtual bus made the USB library's
 // backend, with the recording's playback sensor plugged in. With speed 0 the
 // bus runs on a manual clock and the caller steps it (bus->Advance) and
-// calls driver->Poll() between steps of the data path; the data pipe keeps
-// 5120 records per collection, so a step lets at most 40 frames of 124
-// records pass. Otherwise the bus follows the wall clock, and the caller
+// calls driver->Poll() between steps of the data path; a step may let pass
+// as many frames as the data pipe's ring of transfers has queued (160), as
+// the data path takes every completed transfer in one step. Otherwise the bus follows the wall clock, and the caller
 // starts the driver's thread (driver->StartThread()) once the controller is
 // initialised.
 struct T_ReplaySetup {

@@ -11,6 +11,7 @@
 #include "DataPath.h"
 #include "DdsFrontEnd.h"
 #include "Diagnostics.h"
+#include "KivDataPipe.h"
 #include "LibusbBackend.h"
 #include "RecordOptions.h"
 #include "Recorder.h"
@@ -24,11 +25,13 @@
 
 namespace {
 
-// Bus frames per step of a replay at full speed. The data pipe keeps 5120
-// records per collection and its transfers hold 16 frames each: a step of 32
-// frames sees at most two transfers end, 3968 records at 124 a frame. A
-// longer step could see three or more end at once and lose records.
-constexpr uint32_t kReplayFramesPerStep = 32;
+// Bus frames per step of a replay at full speed: all the frames the data
+// pipe's ring of transfers has queued, so that every transfer completes
+// between two steps and one step of the data path takes them all (the data
+// pipe leaves what its storage cannot hold in the ring for the next update
+// of the same step). Fewer, longer steps cost less per record.
+constexpr uint32_t kReplayFramesPerStep =
+    CUSBKivDataPipe::kFramesPerTransfer * CUSBKivDataPipe::kOverlappingTransfers;
 
 }  // namespace
 

@@ -18,6 +18,20 @@ void CDataPath::Start() { mWorker.Start(); }
 void CDataPath::Stop() { mWorker.Stop(); }
 
 void CDataPath::Step() {
+  // One update takes what the data pipe's storage holds; transfers it had no
+  // room for wait in the ring, and the next update takes them at once, so a
+  // late step (a busy machine, a long step of a manual clock) loses nothing.
+  // Each of those updates takes at least one transfer, so the ring's size
+  // bounds the updates of one step.
+  for (int update = 0; update < CUSBKivDataPipe::kOverlappingTransfers; ++update) {
+    Update();
+    if (mIO.mUpdateRecords == 0 || !mIO.mDataPipe.StoppedForRoom()) {
+      return;
+    }
+  }
+}
+
+void CDataPath::Update() {
   const int points = mIO.UpdateContiniousData();
   // The records and the completed scan change only inside
   // UpdateContiniousData, on this thread: they are read here, right after it.

@@ -49,10 +49,14 @@ class CDataPath {
   bool Running() const { return mWorker.Running(); }
 
   // One step of the data path on the calling thread: what the worker runs
-  // every tick. Only one thread may step the data path.
+  // every tick. It updates the controller until every transfer completed so
+  // far is taken, handing on the records and scan of each update. Only one
+  // thread may step the data path.
   void Step();
 
  private:
+  void Update();  // one update of the controller and its hand-over
+
   CSkarvIO& mIO;
   std::vector<ScanSubscriber> mScanSubscribers;
   std::vector<RecordSubscriber> mRecordSubscribers;

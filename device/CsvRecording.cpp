@@ -114,6 +114,10 @@ void CSkarvIO::OpenNextRecordingFile() {
     SetLastError("File " + std::string(mFileName) + " could not be opened: " + std::strerror(error));
     throw GeneralException("Error opening save data file.  errno = %x", error);
   }
+  if (!mRecordingBuffer) {
+    mRecordingBuffer = std::make_unique<char[]>(kRecordingBufferBytes);
+  }
+  std::setvbuf(file, mRecordingBuffer.get(), _IOFBF, kRecordingBufferBytes);
   mFileBytes = 0;
   ++mFilesOpened;
   mSaveFile = file;

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "ClassMutex.h"
@@ -154,6 +155,11 @@ class CSkarvIO {
   uint16_t mCmdNumber = 0;
   int32_t mFileCount = 0;
   std::atomic<FILE*> mSaveFile{nullptr};
+  // The open recording's stream buffer, made with the first recording and
+  // kept for the next: the lines of a whole update go out in a few writes
+  // (every update still flushes them).
+  static constexpr size_t kRecordingBufferBytes = 256 * 1024;
+  std::unique_ptr<char[]> mRecordingBuffer;
   std::atomic<bool> mWriteFile{false};
   double mCurDistance = 0.0;
   int32_t mCurWidth = 0;

@@ -29,3 +29,12 @@ int CUSBKivDataPipe::ProcessPipeData(uint8_t* inDataPtr, int bytesInFrame) {
   mNumRecords += stored;
   return stored;
 }
+
+int CUSBKivDataPipe::RecordsPerTransfer() const {
+  const int perPacket = mPacketLength > kHeaderBytes ? (mPacketLength - kHeaderBytes) / kEntryBytes : 0;
+  return mFramesPerTransfer * perPacket;
+}
+
+bool CUSBKivDataPipe::RoomForTransfer() const {
+  return mNumRecords == 0 || mMaxRecords - mNumRecords >= RecordsPerTransfer();
+}

@@ -48,7 +48,17 @@ class CUSBKivDataPipe : public CUSBIsocPipe {
   // the number of records it stored.
   int ProcessPipeData(uint8_t* inDataPtr, int bytesInFrame) override;
 
+  // The most records one transfer can carry: every packet full of entries.
+  int RecordsPerTransfer() const;
+
   std::unique_ptr<T_Record[]> mRecordStorage;
   int32_t mMaxRecords = 0;
   int32_t mNumRecords = 0;
+
+ protected:
+  // A collection takes a completed transfer only when the storage can hold
+  // all of its records (an empty storage always takes one), so no decoded
+  // record is ever dropped for lack of room: the transfers left wait in the
+  // ring for the next GetPipeData.
+  bool RoomForTransfer() const override;
 };

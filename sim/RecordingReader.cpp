@@ -62,7 +62,11 @@ std::string RangeText(const T_Column& column) {
 bool ParseField(const T_Column& column, std::string_view field, long long& value, std::string& what) {
   const char* first = field.data();
   const char* last = field.data() + field.size();
-  const auto quoted = [&] { return "\"" + std::string(field) + "\""; };
+  const auto quoted = [&] {
+    std::string text(1, '"');
+    text.append(field).push_back('"');
+    return text;
+  };
   if (column.scaled) {
     double number = 0;
     const auto [end, ec] = std::from_chars(first, last, number, std::chars_format::fixed);
@@ -90,6 +94,88 @@ bool ParseField(const T_Column& column, std::string_view field, long long& value
   return true;
 }
 
+constexpr std::array<double, 16> kPowersOfTen = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// Reads a run of decimal digits into `value`; the number of digits read.
+int ReadDigits(const char*& at, const char* end, uint64_t& value) {
+  int digits = 0;
+  while (at != end && static_cast<unsigned>(*at - '0') < 10) {
+    value = value * 10 + static_cast<unsigned>(*at - '0');
+    ++digits;
+    ++at;
+  }
+  return digits;
+}
+
+// std::nearbyint in the default rounding mode, without a library call for
+// the usual case: adding 2^52 to a value below it rounds it to an integer
+// (ties to even), and taking 2^52 away again is exact.
+double RoundToInteger(double value) {
+  constexpr double kTwoTo52 = 4503599627370496.0;
+  if (value >= 0 && value < kTwoTo52) {
+    return (value + kTwoTo52) - kTwoTo52;
+  }
+  return std::nearbyint(value);
+}
+
+// The common case in one pass: a line of exactly the columns' fields, each
+// plain digits (with a leading minus, and for a scaled column a decimal
+// point with digits on both sides) and within its column's range. Gives the
+// values ParseField would give; false for anything else, which ParseField
+// then reads field by field and says what is wrong.
+bool ParseUsualLine(std::string_view line, std::array<long long, CRecordingReader::kFields>& values) {
+  const char* at = line.data();
+  const char* const end = at + line.size();
+  for (size_t field = 0; field < kColumns.size(); ++field) {
+    const T_Column& column = kColumns[field];
+    const bool negative = at != end && *at == '-';
+    at += negative ? 1 : 0;
+    uint64_t digits = 0;
+    const int whole = ReadDigits(at, end, digits);
+    if (whole == 0) {
+      return false;
+    }
+    if (column.scaled) {
+      int fraction = 0;
+      if (at != end && *at == '.') {
+        ++at;
+        fraction = ReadDigits(at, end, digits);
+        if (fraction == 0) {
+          return false;
+        }
+      }
+      if (whole + fraction > 15) {
+        return false;
+      }
+      // Both operands are exact doubles, so the quotient is the correctly
+      // rounded value of the text, as from_chars reads it.
+      const double magnitude = static_cast<double>(digits) / kPowersOfTen[static_cast<size_t>(fraction)];
+      const double number = negative ? -magnitude : magnitude;
+      const double raw = RoundToInteger((number - column.offset) / column.scale);
+      if (!(raw >= static_cast<double>(column.min) && raw <= static_cast<double>(column.max))) {
+        return false;
+      }
+      values[field] = static_cast<long long>(raw);
+    } else {
+      if (whole > 18) {
+        return false;
+      }
+      const long long value = negative ? -static_cast<long long>(digits) : static_cast<long long>(digits);
+      if (value < column.min || value > column.max) {
+        return false;
+      }
+      values[field] = value;
+    }
+    const bool lastField = field + 1 == kColumns.size();
+    if (lastField ? at != end : (at == end || *at != ',')) {
+      return false;
+    }
+    at += lastField ? 0 : 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 CRecordingReader::CRecordingReader(std::string path) : mPath(std::move(path)) {}
@@ -107,6 +193,9 @@ bool CRecordingReader::Open() {
     mFailed = true;
     return false;
   }
+  // The reader keeps its own buffer: the stream's would only split each
+  // read in two.
+  std::setvbuf(mFile, nullptr, _IONBF, 0);
   mBuffer.resize(kBufferBytes);
   std::string_view line;
   bool ended = false;
@@ -211,6 +300,25 @@ CRecordingReader::ELine CRecordingReader::ReadLine(std::string_view& line, bool&
 
 bool CRecordingReader::ParseLine(std::string_view line, bool ended, T_PlaybackRecord& out) {
   std::array<long long, kFields> values{};
+  if (!ParseUsualLine(line, values) && !ParseFields(line, ended, values)) {
+    return false;
+  }
+  out = T_PlaybackRecord{};
+  out.count = static_cast<uint16_t>(values[0]);
+  out.deltTime = static_cast<uint16_t>(values[1]);
+  out.rawDistance = static_cast<uint16_t>(values[2]);
+  out.width = static_cast<uint16_t>(values[3]);
+  out.rawAnaTemp = static_cast<uint16_t>(values[4]);
+  out.scanState = static_cast<uint8_t>(values[5]);
+  out.laserPower = static_cast<uint16_t>(values[6]);
+  out.rawSupplyVoltage = static_cast<uint16_t>(values[7]);
+  for (size_t i = 0; i < out.imu.size(); ++i) {
+    out.imu[i] = static_cast<uint16_t>(values[8 + i]);  // two's complement of the signed value
+  }
+  return true;
+}
+
+bool CRecordingReader::ParseFields(std::string_view line, bool ended, std::array<long long, kFields>& values) {
   size_t field = 0;
   size_t at = 0;
   std::string lastFieldWrong;  // what is wrong with the line's last field
@@ -242,18 +350,6 @@ bool CRecordingReader::ParseLine(std::string_view line, bool ended, T_PlaybackRe
   if (!lastFieldWrong.empty()) {
     FailAtLine(lastFieldWrong);
     return false;
-  }
-  out = T_PlaybackRecord{};
-  out.count = static_cast<uint16_t>(values[0]);
-  out.deltTime = static_cast<uint16_t>(values[1]);
-  out.rawDistance = static_cast<uint16_t>(values[2]);
-  out.width = static_cast<uint16_t>(values[3]);
-  out.rawAnaTemp = static_cast<uint16_t>(values[4]);
-  out.scanState = static_cast<uint8_t>(values[5]);
-  out.laserPower = static_cast<uint16_t>(values[6]);
-  out.rawSupplyVoltage = static_cast<uint16_t>(values[7]);
-  for (size_t i = 0; i < out.imu.size(); ++i) {
-    out.imu[i] = static_cast<uint16_t>(values[8 + i]);  // two's complement of the signed value
   }
   return true;
 }

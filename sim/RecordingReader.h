@@ -15,6 +15,7 @@
 // file has no header and is refused; a file with the header alone is a
 // recording without records.
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -58,6 +59,8 @@ class CRecordingReader : public CRecordSource {
   // the file ends inside.
   ELine ReadLine(std::string_view& line, bool& ended);
   bool ParseLine(std::string_view line, bool ended, T_PlaybackRecord& out);
+  // Field by field, saying what is wrong with the first bad one.
+  bool ParseFields(std::string_view line, bool ended, std::array<long long, kFields>& values);
   void FailAtLine(const std::string& what);
 
   std::string mPath;

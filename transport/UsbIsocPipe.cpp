@@ -111,6 +111,7 @@ void CUSBIsocPipe::StartNextRead(T_IsocTransBlock* nextTrans) {
 }
 
 int CUSBIsocPipe::GetPipeData() {
+  mStoppedForRoom = false;
   int total = 0;
   int found;
   while ((found = GetNextPipeData()) > 0) {
@@ -122,6 +123,12 @@ int CUSBIsocPipe::GetPipeData() {
 int CUSBIsocPipe::GetNextPipeData() {
   std::lock_guard<std::recursive_mutex> lock(mUseLock);
   if (!DeviceHandle() || !mActive.load() || !mTransferRing.HasStorage()) {
+    return 0;
+  }
+  if (!RoomForTransfer()) {
+    // The block is not looked at: a completed one keeps its data and its
+    // place in the ring, and is queued again only once it is decoded.
+    mStoppedForRoom = true;
     return 0;
   }
   T_IsocTransBlock& block = mTransferRing[mTransferRing.mReadIndex];

@@ -36,6 +36,18 @@ std::vector<int> PrintedScanSizes(const std::string& out) {
   return sizes;
 }
 
+// `counts` are the samples of `sent` from the first of them on, none missing.
+void ExpectSentInOrder(const std::vector<uint16_t>& counts, const std::vector<uint16_t>& sent) {
+  ASSERT_FALSE(counts.empty());
+  const auto start = std::find(sent.begin(), sent.end(), counts.front());
+  ASSERT_NE(start, sent.end());
+  const size_t offset = static_cast<size_t>(start - sent.begin());
+  ASSERT_LE(offset + counts.size(), sent.size());
+  for (size_t i = 0; i < counts.size(); ++i) {
+    ASSERT_EQ(counts[i], sent[offset + i]) << "record " << i;
+  }
+}
+
 TEST_F(DataPath, SteppedHandsEveryRecordAndEachCompletedScanToItsSubscribers) {
   CDataPath path(*controller);
   std::vector<uint16_t> counts;
@@ -55,15 +67,8 @@ TEST_F(DataPath, SteppedHandsEveryRecordAndEachCompletedScanToItsSubscribers) {
   });
 
   // Every sample the sensor sent, in order, from the first one collected on.
-  const std::vector<uint16_t> sent = Sent();
   ASSERT_GT(counts.size(), 1000u);
-  const auto start = std::find(sent.begin(), sent.end(), counts.front());
-  ASSERT_NE(start, sent.end());
-  const size_t offset = static_cast<size_t>(start - sent.begin());
-  ASSERT_LE(offset + counts.size(), sent.size());
-  for (size_t i = 0; i < counts.size(); ++i) {
-    ASSERT_EQ(counts[i], sent[offset + i]) << "record " << i;
-  }
+  ExpectSentInOrder(counts, Sent());
 
   // One dataLength line per scan handed on, with its size; both subscribers
   // get the same copy.
@@ -81,6 +86,40 @@ TEST_F(DataPath, SteppedHandsEveryRecordAndEachCompletedScanToItsSubscribers) {
   ASSERT_EQ(static_cast<int>(last.distances.size()), controller->mFoundScanSize);
   EXPECT_TRUE(std::equal(last.distances.begin(), last.distances.end(), controller->mLastScanDist));
   EXPECT_TRUE(std::equal(last.widths.begin(), last.widths.end(), controller->mLastScanWidth));
+}
+
+TEST_F(DataPath, SteppedLateAtTheTopRateLosesNoRecord) {
+  // 3600 rpm: 120 samples a millisecond, so one step every 100 ms finds
+  // 12000 records, more than the data pipe's storage holds at once.
+  Quietly([&] {
+    controller->HandleStatusPipe();
+    controller->HandleStatusPipe();
+    controller->HandleStatusPipe();
+    WaitIdle(controller->mCmdPipe);
+    controller->SetRotationRate(3600);
+  });
+  ASSERT_EQ(sensor->RotationRpm(), 3600u);
+  CDataPath path(*controller);
+  std::vector<uint16_t> counts;
+  size_t largestUpdate = 0;
+  path.SubscribeRecords([&](std::span<const CDataPath::T_Record> records) {
+    largestUpdate = std::max(largestUpdate, records.size());
+    for (const CDataPath::T_Record& record : records) counts.push_back(static_cast<uint16_t>(record.Count));
+  });
+
+  const std::string out = Quietly([&] {
+    for (int t = 0; t < 3000; t += 100) {
+      bus->Advance(100);
+      path.Step();
+    }
+  });
+
+  EXPECT_EQ(out.find("Skiped records"), std::string::npos) << out;
+  EXPECT_LE(largestUpdate, static_cast<size_t>(CUSBKivDataPipe::kRecordCapacity));
+  // The stream starts 1320 frames after the sensor is opened; from there on
+  // every sample sent was handed on, but for the transfers still in flight.
+  EXPECT_GT(counts.size(), (3000u - 1320u - 160u) * 120u);
+  ExpectSentInOrder(counts, Sent());
 }
 
 TEST_F(DataPath, OwnWorkerDeliversScansAndRecordsAndEndsWithItsDoneLine) {

@@ -128,10 +128,12 @@ class Replay : public ::testing::Test {
   }
 
   // Plays `file` through a fresh client stack at `speed` until the replay is
-  // over (or `maxSteps` updates of 10 ms have run), recording all of it.
-  // `step` runs after every update with its number.
+  // over (or `maxSteps` steps of the data path, each `stepMs` of bus time,
+  // have run), recording all of it. `step` runs after every step with its
+  // number.
   static T_Replayed Play(const fs::path& file, double speed, bool loop = false, int maxSteps = 3000,
-                         const std::function<bool(CSkarvIO&, int, const CReplayDriver&)>& step = {}) {
+                         const std::function<bool(CSkarvIO&, int, const CReplayDriver&)>& step = {},
+                         uint32_t stepMs = 10) {
     T_Replayed result;
     auto bus = std::make_shared<sim::CVirtualBus>(sim::CVirtualBus::Clock::eManual, 70000);
     UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(bus));
@@ -149,7 +151,7 @@ class Replay : public ::testing::Test {
       CDataPath path(*io);
       path.SubscribeScans([&](std::shared_ptr<const T_Scan> scan) { result.scans.push_back(scan->distances); });
       for (int i = 0; i < maxSteps && !driver.Done(); ++i) {
-        bus->Advance(10);
+        bus->Advance(stepMs);
         path.Step();
         driver.Poll();
         // A sensor the driver plugged or unplugged is seen by the next update.
@@ -289,6 +291,16 @@ TEST_F(Replay, AtFullSpeedGivesBackTheFileByteForByte) {
     ASSERT_NE(found, sLiveScans.end()) << "scan " << i;
     at = static_cast<size_t>(found - sLiveScans.begin()) + 1;
   }
+}
+
+TEST_F(Replay, AtFullSpeedInStepsOfTheWholeRingGivesBackTheFileByteForByte) {
+  // Every transfer of the ring completes between two steps: 160 frames of
+  // 124 records, far more than the data pipe's storage holds at once.
+  const T_Replayed replayed = Play(sLive, 0.0, false, 3000, {}, 160);
+  EXPECT_TRUE(replayed.done);
+  EXPECT_EQ(replayed.error, "");
+  EXPECT_GT(replayed.played, 19840u);
+  EXPECT_TRUE(replayed.recording == sLiveText) << "the replay's recording differs from its source";
 }
 
 TEST_F(Replay, ABadLineStopsTheReplayThereAfterEverythingBeforeItWasPlayed) {

@@ -83,6 +83,40 @@ TEST_F(RecordingReaderTest, TurnsEachLineBackIntoTheSensorsWords) {
   EXPECT_EQ(reader.Next(records[0]), CRecordSource::EResult::eEnd) << "the end stays the end";
 }
 
+TEST_F(RecordingReaderTest, EveryRawWordOfTheScaledColumnsAndOtherSpellingsOfANumberReadBack) {
+  // Each raw word as the recording prints its scaled value ("%f").
+  std::string text = kHeader;
+  char line[256];
+  for (unsigned raw = 0; raw <= 65535; ++raw) {
+    std::snprintf(line, sizeof line, "%u,1,%f,2,%f,0,3,%f,0,0,0,0,0,0,0,0,0,0\n", raw, raw * 0.1, raw * 0.01162 - 27.0,
+                  raw * 0.0022711 + 1.06);
+    text += line;
+  }
+  // Leading zeros, fewer or more decimals than printed, a negative zero.
+  text += "007,0012,0012.30,-0,-26.98838,1,5,1.0622711000000000000001,-0,-00,1,1,1,1,1,1,1,1\n";
+  CRecordingReader reader(Write("words.csv", text));
+  ASSERT_TRUE(reader.Open()) << reader.Error();
+  std::vector<T_PlaybackRecord> records;
+  EXPECT_EQ(ReadAll(reader, records), CRecordSource::EResult::eEnd) << reader.Error();
+  ASSERT_EQ(records.size(), 65537u);
+  for (unsigned raw = 0; raw <= 65535; ++raw) {
+    const T_PlaybackRecord& record = records[raw];
+    ASSERT_EQ(record.count, raw);
+    ASSERT_EQ(record.rawDistance, raw);
+    ASSERT_EQ(record.rawAnaTemp, raw);
+    ASSERT_EQ(record.rawSupplyVoltage, raw);
+  }
+  const T_PlaybackRecord& odd = records.back();
+  EXPECT_EQ(odd.count, 7);
+  EXPECT_EQ(odd.deltTime, 12);
+  EXPECT_EQ(odd.rawDistance, 123);
+  EXPECT_EQ(odd.width, 0);
+  EXPECT_EQ(odd.rawAnaTemp, 1);
+  EXPECT_EQ(odd.rawSupplyVoltage, 1);
+  EXPECT_EQ(odd.imu[0], 0);
+  EXPECT_EQ(odd.imu[1], 0);
+}
+
 TEST_F(RecordingReaderTest, RefusesWhatIsNotARecordingBeforeReadingARecord) {
   const std::string missing = (dir / "missing.csv").string();
   const struct {

@@ -1,0 +1,94 @@
+// A source read ahead on its own thread gives the same records, in the same
+// order, and ends the same way, reading no further ahead than its queue holds.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "PrefetchingSource.h"
+
+using sim::CPrefetchingSource;
+using sim::CRecordSource;
+using sim::T_PlaybackRecord;
+
+namespace {
+
+// Records numbered 0 to `count` - 1 (in count and width), then `end`; every
+// `waitEvery`-th answer before that is eWait.
+class CountingSource : public CRecordSource {
+ public:
+  CountingSource(uint32_t count, EResult end, unsigned waitEvery = 0) : mCount(count), mEnd(end), mWaitEvery(waitEvery) {}
+  EResult Next(T_PlaybackRecord& out) override {
+    if (mWaitEvery != 0 && ++mAnswers % mWaitEvery == 0 && mTaken < mCount) {
+      return EResult::eWait;
+    }
+    if (mTaken == mCount) {
+      return mEnd;
+    }
+    out = T_PlaybackRecord{};
+    out.count = static_cast<uint16_t>(mTaken);
+    out.width = static_cast<uint16_t>(mTaken >> 16);
+    ++mTaken;
+    return EResult::eRecord;
+  }
+  std::string Error() const override { return mEnd == EResult::eError && mTaken == mCount ? "r.csv:9: bad" : ""; }
+  std::atomic<uint32_t> mTaken{0};
+
+ private:
+  const uint32_t mCount;
+  const EResult mEnd;
+  const unsigned mWaitEvery;
+  unsigned mAnswers = 0;
+};
+
+// Takes every record; true when they are `first`, `first` + 1 ... `count` - 1.
+bool TakesAllInOrder(CPrefetchingSource& source, uint32_t first, uint32_t count, CRecordSource::EResult& end) {
+  T_PlaybackRecord record;
+  uint32_t taken = first;
+  while ((end = source.Next(record)) == CRecordSource::EResult::eRecord) {
+    if ((uint32_t{record.width} << 16 | record.count) != taken) return false;
+    ++taken;
+  }
+  return taken == count;
+}
+
+TEST(PrefetchingSource, GivesEveryRecordInOrderAndTheErrorOnlyAfterThem) {
+  const uint32_t count = CPrefetchingSource::kBatchRecords * 5 + 7;
+  auto inner = std::make_shared<CountingSource>(count, CRecordSource::EResult::eError, 1000);
+  CPrefetchingSource source(inner);
+  T_PlaybackRecord record;
+  ASSERT_EQ(source.Next(record), CRecordSource::EResult::eRecord);
+  EXPECT_EQ(record.count, 0);
+  EXPECT_LE(inner->mTaken.load(), (CPrefetchingSource::kMaxBatches + 2) * CPrefetchingSource::kBatchRecords)
+      << "reads ahead no more than its queue holds";
+  EXPECT_EQ(source.Error(), "") << "not before the records ahead of it are taken";
+  CRecordSource::EResult end = CRecordSource::EResult::eRecord;
+  EXPECT_TRUE(TakesAllInOrder(source, 1, count, end)) << "the rest, after the first";
+  EXPECT_EQ(end, CRecordSource::EResult::eError);
+  EXPECT_EQ(source.Error(), "r.csv:9: bad");
+  EXPECT_EQ(source.Next(record), CRecordSource::EResult::eError) << "the end stays the end";
+}
+
+TEST(PrefetchingSource, EndsLikeItsSourceAndStopsWhileReadingAhead) {
+  {
+    CPrefetchingSource empty(std::make_shared<CountingSource>(0, CRecordSource::EResult::eEnd));
+    CRecordSource::EResult end = CRecordSource::EResult::eRecord;
+    EXPECT_TRUE(TakesAllInOrder(empty, 0, 0, end));
+    EXPECT_EQ(end, CRecordSource::EResult::eEnd);
+    EXPECT_EQ(empty.Error(), "");
+  }
+  {
+    CPrefetchingSource exact(std::make_shared<CountingSource>(CPrefetchingSource::kBatchRecords, CRecordSource::EResult::eEnd));
+    CRecordSource::EResult end = CRecordSource::EResult::eRecord;
+    EXPECT_TRUE(TakesAllInOrder(exact, 0, CPrefetchingSource::kBatchRecords, end));
+    EXPECT_EQ(end, CRecordSource::EResult::eEnd);
+  }
+  // Destroyed with its queue full and the source far from its end.
+  CPrefetchingSource large(std::make_shared<CountingSource>(1u << 30, CRecordSource::EResult::eEnd));
+  T_PlaybackRecord record;
+  EXPECT_EQ(large.Next(record), CRecordSource::EResult::eRecord);
+}
+
+}  // namespace
