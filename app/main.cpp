@@ -11,12 +11,8 @@
 #include "DdsFrontEnd.h"
 #include "Diagnostics.h"
 #include "DisplayCheck.h"
-#include "LibusbBackend.h"
-#include "ReplaySetup.h"
-#include "UsbLibrary.h"
+#include "SensorSource.h"
 #include "SkarvIO.h"
-#include "SubscribeSetup.h"
-#include "VirtualSensorSetup.h"
 
 int main(int argc, char** argv) {
   // A standard output that can no longer be written (a pipe whose reader has
@@ -49,34 +45,16 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   SetDiagQuiet(options.quiet);
 
-  T_ReplaySetup replay;
-  if (!options.replay.empty()) {
-    std::string why;
-    if (!UseReplay(T_ReplayOptions{options.replay, 1.0, options.loop}, gSkarvIO, replay, why)) {
-      // Refused before anything starts.
-      DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, why + "\n");
-      return 1;
-    }
+  T_SensorSource source;
+  T_SourceChoice choice{dds.Options().subscribe, dds.Options().subscribeNs, {options.replay, 1.0, options.loop},
+                        options.simulate};
+  if (std::string why; OpenSensorSource(choice, gSkarvIO, source, why) != ESourceFailure::eNone) {
+    // Refused before anything starts.
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, why + "\n");
+    return 1;
   }
-  T_SubscribeSetup subscription;
-  if (dds.Options().subscribe) {
-    std::string why;
-    if (!UseSubscription(dds.Options().subscribeNs, gSkarvIO, subscription, why)) {
-      DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, why + "\n");
-      return 1;
-    }
-  }
+  T_ReplaySetup& replay = source.replay;
   QApplication app(argc, argv);
-  T_VirtualSensorSetup simulation;
-  if (options.simulate) {
-    simulation = UseVirtualSensor();
-  } else if (options.replay.empty() && !subscription.bus) {
-    auto backend = std::make_shared<CLibusbBackend>();
-    if (!backend->Usable()) {
-      DiagPrintf(EDiagLevel::eAlways, "libusb could not be started: no real sensor can be reached.\n");
-    }
-    UsbLib_SetBackend(backend);
-  }
   dds.Start();
   const int status = RunClient(
       app, gSkarvIO,

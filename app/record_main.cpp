@@ -12,16 +12,12 @@
 #include "DdsFrontEnd.h"
 #include "Diagnostics.h"
 #include "KivDataPipe.h"
-#include "LibusbBackend.h"
 #include "RecordOptions.h"
 #include "Recorder.h"
 #include "RecorderClock.h"
-#include "ReplaySetup.h"
+#include "SensorSource.h"
 #include "SkarvIO.h"
 #include "StopRequest.h"
-#include "SubscribeSetup.h"
-#include "UsbLibrary.h"
-#include "VirtualSensorSetup.h"
 
 namespace {
 
@@ -63,31 +59,19 @@ int main(int argc, char** argv) {
   CStopRequest stop;
   stop.CatchSignals();
 
-  T_VirtualSensorSetup simulation;
-  T_ReplaySetup replay;
-  T_SubscribeSetup subscription;
-  if (dds.Options().subscribe) {
-    std::string why;
-    if (!UseSubscription(dds.Options().subscribeNs, gSkarvIO, subscription, why)) {
-      DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": " + why + "\n");
-      return 1;
-    }
-  } else if (!options.replay.empty()) {
-    std::string why;
-    if (!UseReplay(T_ReplayOptions{options.replay, options.speed, options.loop}, gSkarvIO, replay, why)) {
-      // A file that is not a recording is refused before anything starts.
-      DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": cannot replay " + why + "\n");
-      return 1;
-    }
-  } else if (options.simulate) {
-    simulation = UseVirtualSensor();
-  } else {
-    auto backend = std::make_shared<CLibusbBackend>();
-    if (!backend->Usable()) {
-      DiagPrintf(EDiagLevel::eAlways, "libusb could not be started: no real sensor can be reached.\n");
-    }
-    UsbLib_SetBackend(backend);
+  T_SensorSource source;
+  T_SourceChoice choice{dds.Options().subscribe, dds.Options().subscribeNs,
+                        {options.replay, options.speed, options.loop}, options.simulate};
+  std::string why;
+  if (const ESourceFailure failure = OpenSensorSource(choice, gSkarvIO, source, why);
+      failure != ESourceFailure::eNone) {
+    // A subscription DDS cannot start, or a file that is not a recording,
+    // is refused before anything starts.
+    const char* what = failure == ESourceFailure::eReplay ? ": cannot replay " : ": ";
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + what + why + "\n");
+    return 1;
   }
+  T_ReplaySetup& replay = source.replay;
 
   T_RecorderSettings settings;
   settings.durationSeconds = options.duration;

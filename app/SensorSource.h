@@ -1,0 +1,33 @@
+#pragma once
+// The sensor a program reads, chosen on its command line: another machine's
+// published records (--subscribe), a recording played back (--replay), the
+// built-in virtual sensor (--simulate) or, by default, a real sensor through
+// libusb. Opening it makes its backend the USB library's; the result keeps
+// alive what the chosen source needs for as long as the program runs.
+
+#include <string>
+
+#include "ReplaySetup.h"
+#include "SubscribeSetup.h"
+#include "VirtualSensorSetup.h"
+
+struct T_SourceChoice {
+  bool subscribe = false;
+  std::string subscribeNs;
+  T_ReplayOptions replay;  // a replay when its file is given
+  bool simulate = false;
+};
+
+struct T_SensorSource {
+  T_SubscribeSetup subscription;
+  T_ReplaySetup replay;
+  T_VirtualSensorSetup simulation;
+};
+
+enum class ESourceFailure { eNone, eSubscribe, eReplay };
+
+// Opens the chosen source. A subscription DDS cannot start, or a file that
+// is not a recording, is refused before anything starts: the result names
+// which, with `why` in plain words, and nothing is set up then. A libusb
+// that cannot start is reported and leaves the program waiting for a sensor.
+ESourceFailure OpenSensorSource(const T_SourceChoice& choice, CSkarvIO& io, T_SensorSource& source, std::string& why);
