@@ -27,7 +27,12 @@ xvfb-run -a -s "-screen 0 2400x1200x24" bash -c '
   status=0
   "$GRAB" "$OUTPUT" || status=$?
   kill -TERM "$pid"
-  wait "$pid" || status=$?
+  if ! wait "$pid"; then
+    status=1
+    # A sanitizer build ends with a failing status after a report: show it.
+    echo "client ended with a failing status"
+    grep -A30 -E "WARNING: |ERROR: " client.log | head -80 || true
+  fi
   grep -q "Thread Done. Clean up" client.log || { echo "client did not end in order"; tail -20 client.log; exit 1; }
   exit $status
 '
