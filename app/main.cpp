@@ -41,8 +41,10 @@ int main(int argc, char** argv) {
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, NoDisplayMessage(program));
     return 1;
   }
-  // Diagnostics reach the terminal line by line, in the order printed.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  // Diagnostics reach the terminal in the order printed; the chatty
+  // per-update lines go out in batches, a tenth of a second apart at most.
+  std::setvbuf(stdout, nullptr, _IOFBF, 0);
+  DiagHoldPerUpdateLines(kPerUpdateLinesHeld);
   SetDiagQuiet(options.quiet);
 
   T_SensorSource source;

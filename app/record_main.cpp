@@ -52,7 +52,10 @@ int main(int argc, char** argv) {
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, RecordUsage(program));
     return 0;
   }
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  // Diagnostics reach the terminal in the order printed; the chatty
+  // per-update lines go out in batches, a tenth of a second apart at most.
+  std::setvbuf(stdout, nullptr, _IOFBF, 0);
+  DiagHoldPerUpdateLines(kPerUpdateLinesHeld);
   SetDiagQuiet(options.quiet);
 
   // Signals only make a request; the recorder's loop sees it and ends in order.

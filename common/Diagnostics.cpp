@@ -1,6 +1,7 @@
 #include "Diagnostics.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -28,6 +29,36 @@ constinit std::atomic<bool> gQuiet{false};
 // is locked while it is held, and writers do not print through the sink.
 constinit std::mutex gWriterLock;
 constinit IDiagWriter* gWriter = &gStdioWriter;
+
+// Holding per-update lines (guarded by gWriterLock): how long they may wait,
+// and when the oldest line still in standard output's buffer was written.
+using Clock = std::chrono::steady_clock;
+constinit Clock::duration gHoldMost{};
+constinit bool gHolding = false;
+constinit Clock::time_point gHeldSince{};
+
+// Called with gWriterLock held after `text` went to the writer.
+void FlushAsHeld(EDiagLevel level, EDiagStream stream) {
+  if (gHoldMost == Clock::duration::zero() || stream == EDiagStream::eErr) {
+    return;  // stdout is line-buffered then; stderr is never buffered
+  }
+  const Clock::time_point now = Clock::now();
+  if (level == EDiagLevel::ePerUpdate && !gHolding) {
+    gHolding = true;
+    gHeldSince = now;
+  }
+  if (level != EDiagLevel::ePerUpdate || now - gHeldSince >= gHoldMost) {
+    gWriter->Flush(EDiagStream::eOut);
+    gHolding = false;
+  }
+}
+
+void FlushHeld() {
+  if (gHolding) {
+    gWriter->Flush(EDiagStream::eOut);
+    gHolding = false;
+  }
+}
 
 bool Muted(EDiagLevel level) { return level == EDiagLevel::ePerUpdate && gQuiet.load(std::memory_order_relaxed); }
 
@@ -85,7 +116,11 @@ void DiagWrite(EDiagLevel level, EDiagStream stream, std::string_view text) {
     return;
   }
   std::lock_guard<std::mutex> lock(gWriterLock);
+  if (stream == EDiagStream::eErr) {
+    FlushHeld();
+  }
   gWriter->Write(stream, text);
+  FlushAsHeld(level, stream);
 }
 
 void DiagPrintf(EDiagLevel level, const char* format, ...) {
@@ -109,7 +144,23 @@ void DiagErrorPrintf(const char* format, ...) {
 
 void DiagFlush(EDiagStream stream) {
   std::lock_guard<std::mutex> lock(gWriterLock);
+  if (stream == EDiagStream::eOut) {
+    gHolding = false;
+  }
   gWriter->Flush(stream);
+}
+
+void DiagHoldPerUpdateLines(std::chrono::milliseconds most) {
+  std::lock_guard<std::mutex> lock(gWriterLock);
+  FlushHeld();
+  gHoldMost = most;
+}
+
+void DiagFlushDue() {
+  std::lock_guard<std::mutex> lock(gWriterLock);
+  if (gHolding && Clock::now() - gHeldSince >= gHoldMost) {
+    FlushHeld();
+  }
 }
 
 std::ostream& DiagOut() {

@@ -12,6 +12,7 @@
 // streams. The writer is called under the sink's own lock, which is taken
 // last: a writer must not print through the sink itself.
 
+#include <chrono>
 #include <cstddef>
 #include <ostream>
 #include <string_view>
@@ -52,6 +53,22 @@ void DiagFlush(EDiagStream stream = EDiagStream::eOut);
 // including its "\n") reaches standard output through the sink in one piece.
 // One stream per thread, so lines of different threads never mix.
 std::ostream& DiagOut();
+
+// Lets per-update and per-scan lines wait up to `most` in standard output's
+// buffer, so that a steady stream of them costs a write to the terminal or
+// file every `most` rather than one a line. Every other line goes out at
+// once, together with any held before it, and standard output is flushed
+// before anything reaches standard error, so the two keep their order.
+// Standard output is to be fully buffered for this (setvbuf with _IOFBF);
+// `most` of zero, the default, hands every line on at once.
+void DiagHoldPerUpdateLines(std::chrono::milliseconds most);
+
+// How long the programs let per-update lines wait.
+inline constexpr std::chrono::milliseconds kPerUpdateLinesHeld{100};
+
+// Writes out held lines that have waited their longest. A periodic thread
+// calls it so that the last lines of a burst do not wait for the next one.
+void DiagFlushDue();
 
 // Quiet mode mutes the per-update and per-scan lines.
 void SetDiagQuiet(bool quiet);

@@ -62,6 +62,7 @@ void CPeriodicWorker::Run() {
     if (now >= next) {
       lock.unlock();
       mTick();
+      DiagFlushDue();
       lock.lock();
       // A tick that overran its interval is not made up for: the next one
       // comes a whole interval after this one was due or now, whichever is later.

@@ -71,6 +71,7 @@ int CRecorder::Run() {
   double now = 0.0;
   while (!mStop.Requested()) {
     mClock.Run();
+    DiagFlushDue();
     now = mClock.Seconds();
     const T_DeviceStatus status = mIO.GetDeviceStatus();
     if (status.RecordingFailures > failuresBefore) {

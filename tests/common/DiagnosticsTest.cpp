@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -60,6 +61,57 @@ TEST(Diagnostics, ExceptionLinesOfThreadsNeverMix) {
     at = end + 1;
   }
   EXPECT_EQ(lines, 400u);
+}
+
+// A terminal behind a fully buffered standard output: what is written to
+// stdout shows only when flushed, stderr shows at once.
+class CBufferedTerminal final : public IDiagWriter {
+ public:
+  CBufferedTerminal() { mPrevious = SetDiagWriter(this); }
+  ~CBufferedTerminal() { SetDiagWriter(mPrevious); }
+  void Write(EDiagStream stream, std::string_view text) override {
+    (stream == EDiagStream::eOut ? mBuffered : mShown).append(text);
+  }
+  void Flush(EDiagStream stream) override {
+    if (stream == EDiagStream::eOut) {
+      mShown += mBuffered;
+      mBuffered.clear();
+    }
+  }
+  std::string mShown;
+
+ private:
+  std::string mBuffered;
+  IDiagWriter* mPrevious = nullptr;
+};
+
+TEST(Diagnostics, HeldPerUpdateLinesKeepTheirOrderAndWaitOnlySoLong) {
+  CBufferedTerminal terminal;
+  DiagHoldPerUpdateLines(std::chrono::milliseconds(30));
+  DiagPrintf(EDiagLevel::ePerUpdate, "foundScanSize = %d\n", 5);
+  DiagPrintf(EDiagLevel::ePerUpdate, "foundScanSize = %d\n", 6);
+  EXPECT_EQ(terminal.mShown, "") << "per-update lines wait";
+  DiagErrorPrintf("Clean Port.\n");
+  EXPECT_EQ(terminal.mShown, "foundScanSize = 5\nfoundScanSize = 6\nClean Port.\n") << "stdout goes before stderr";
+
+  DiagPrintf(EDiagLevel::ePerUpdate, "foundScanSize = %d\n", 7);
+  DiagPrintf(EDiagLevel::eAlways, "Skiped records = %d at %d\n", 2, 13);
+  EXPECT_EQ(terminal.mShown, "foundScanSize = 5\nfoundScanSize = 6\nClean Port.\nfoundScanSize = 7\n"
+                             "Skiped records = 2 at 13\n")
+      << "any other line goes at once, with those held before it";
+
+  terminal.mShown.clear();
+  DiagPrintf(EDiagLevel::ePerUpdate, "foundScanSize = %d\n", 8);
+  DiagFlushDue();
+  EXPECT_EQ(terminal.mShown, "") << "not due yet";
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  DiagFlushDue();
+  EXPECT_EQ(terminal.mShown, "foundScanSize = 8\n") << "the last of a burst goes once it has waited its longest";
+
+  DiagHoldPerUpdateLines(std::chrono::milliseconds(0));
+  terminal.mShown.clear();
+  DiagPrintf(EDiagLevel::ePerUpdate, "foundScanSize = %d\n", 9);
+  EXPECT_EQ(terminal.mShown, "") << "without holding, flushing is left to the stream's own line buffering";
 }
 
 }  // namespace
