@@ -8,7 +8,7 @@ namespace sim {
 
 namespace {
 
-constexpr uint64_t kFramesPerWake = 8;
+constexpr uint64_t kFramesPerWake = 16;
 
 bool IsIn(uint8_t endpoint) { return (endpoint & 0x80) != 0; }
 
@@ -153,9 +153,9 @@ void CVirtualBus::RealTimeLoop() {
         lock.lock();
       }
     }
-    // Frames are run a few at a time: isochronous transfers span 16 frames
-    // and the host looks at them every few milliseconds anyway, so waking
-    // for every single frame would only cost time.
+    // Frames are run a transfer's worth at a time: isochronous transfers
+    // span 16 frames, so a transfer completes on each wake, as it would on
+    // a host controller; waking for every frame would only cost time.
     mStopSignal.wait_until(lock, start + std::chrono::milliseconds(mFramesRun + kFramesPerWake),
                            [this] { return mStopping; });
   }
