@@ -56,6 +56,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   T_ReplaySetup& replay = source.replay;
+  // Qt's own event loop rather than GLib's: nothing here uses GLib's, and
+  // Qt's takes fewer system calls for each wake-up.
+  if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) {
+    qputenv("QT_NO_GLIB", "1");
+  }
   QApplication app(argc, argv);
   dds.Start();
   const int status = RunClient(

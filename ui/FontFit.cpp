@@ -55,7 +55,14 @@ QFont DesktopFont(double points) {
   }
   QFont font = application;
   font.setPointSizeF(enlarged);
+  font.setStyleStrategy(QFont::PreferNoShaping);
   return font;
+}
+
+void UseUnshapedText(QWidget* widget) {
+  QFont font = widget->font();
+  font.setStyleStrategy(QFont::PreferNoShaping);
+  widget->setFont(font);
 }
 
 }  // namespace ui

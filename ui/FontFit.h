@@ -11,8 +11,15 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QWidget;
 
 namespace ui {
+
+// Turns text shaping off in `widget`'s font, and so in its children's, for
+// text that needs none (digits and Latin captions): it spares the number
+// boxes a run of the text shaper on every change of value. Call it before
+// the children are made and measured.
+void UseUnshapedText(QWidget* widget);
 
 // The factor by which the layout grows for `font` (never below 1).
 double LayoutScale(const QFont& font);
@@ -33,7 +40,7 @@ void FitBox(QLineEdit* box, const QRect& rect);
 // the left, away from the box on its right.
 void FitCaption(QLabel* label, const QRect& rect);
 
-// The desktop's default face at `points`, enlarged in proportion when the
+// The desktop's default face at `points`, unshaped as above, enlarged in proportion when the
 // application's font is larger than the desktop's (a scaled desktop).
 QFont DesktopFont(double points);
 

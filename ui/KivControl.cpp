@@ -98,6 +98,7 @@ void SetLimit(QProgressBar* bar, const std::atomic<int32_t>* limit) {
 namespace SorvaneClient {
 
 KivControl::KivControl() {
+  ui::UseUnshapedText(this);
   ControlTimer.Subscribe([this](const T_Snapshot& snapshot) { ControlTimer_Tick(snapshot); });
   BuildControls();
   ConnectButtons();

@@ -81,6 +81,7 @@ KivView::KivView()
       ValBoxMaxDistance(new QLineEdit("120", this)),
       LabelReadout(new QLabel(this)),
       mPlotArea(new CPlotArea(this)) {
+  ui::UseUnshapedText(this);
   setObjectName("KivView");
   setWindowTitle("KivView");
   mLayoutScale = ui::LayoutScale(font());
@@ -293,13 +294,14 @@ QRegion KivView::RefreshCanvas() {
   const ui::T_PixelBuffer canvas = PixelsOf(mCanvas);
   mChangedTiles.Clear(size.width(), size.height());
   if (!whole) {
-    ui::RestoreTiles(canvas, PixelsOf(mBackground), mDrawnTiles);
+    ui::RestorePixels(canvas, PixelsOf(mBackground), mDrawnPixels);
     mChangedTiles.Add(mDrawnTiles);
   }
+  mDrawnPixels.clear();
   BuildPoints();
   // The traces in their pens' colours, one pixel wide, green over red.
-  ui::DrawPolyline(canvas, mDistPoints, mDistDrawingPen.color().rgb());
-  ui::DrawPolyline(canvas, mWidthPoints, mWidthDrawingPen.color().rgb());
+  ui::DrawPolyline(canvas, mDistPoints, mDistDrawingPen.color().rgb(), mDrawnPixels);
+  ui::DrawPolyline(canvas, mWidthPoints, mWidthDrawingPen.color().rgb(), mDrawnPixels);
   mDrawnTiles.Clear(size.width(), size.height());
   mDrawnTiles.Mark(mDistPoints);
   mDrawnTiles.Mark(mWidthPoints);

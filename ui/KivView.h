@@ -136,9 +136,11 @@ class KivView : public QWidget {
   QImage mCanvas;
   bool mCanvasValid = false;
   // The tiles the traces drawn in the canvas touch, and those a new scan
-  // changes (the old traces' and the new ones').
+  // changes (the old traces' and the new ones'): what is sent to the screen.
   ui::CTileMask mDrawnTiles;
   ui::CTileMask mChangedTiles;
+  // The canvas pixels the traces were drawn on.
+  ui::T_DrawnPixels mDrawnPixels;
   ui::T_RangeRings mPaintedRings;
   // How much the layout grew for the font (1 for the desktop's usual one).
   double mLayoutScale = 1.0;

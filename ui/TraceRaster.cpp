@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 namespace ui {
 
@@ -46,8 +45,12 @@ void WalkPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& p
 
 }  // namespace
 
-void DrawPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, uint32_t colour) {
-  WalkPolyline(buffer, points, [&](size_t at) { buffer.pixels[at] = colour; });
+void DrawPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, uint32_t colour,
+                  T_DrawnPixels& drawn) {
+  WalkPolyline(buffer, points, [&](size_t at) {
+    buffer.pixels[at] = colour;
+    drawn.push_back(static_cast<uint32_t>(at));
+  });
 }
 
 void CTileMask::Clear(int width, int height) {
@@ -115,19 +118,16 @@ std::vector<T_PixelRect> CTileMask::Rects() const {
   return rects;
 }
 
-// A whole tile row at a time: a memcpy of a few dozen bytes per pixel row
-// costs less than walking the old traces pixel by pixel.
-void RestoreTiles(const T_PixelBuffer& buffer, const T_PixelBuffer& background, const CTileMask& tiles) {
-  for (const T_PixelRect& rect : tiles.Rects()) {
-    const int right = std::min(rect.left + rect.width, std::min(buffer.width, background.width));
-    const int bottom = std::min(rect.top + rect.height, std::min(buffer.height, background.height));
-    if (rect.left >= right) {
-      continue;
-    }
-    const size_t bytes = static_cast<size_t>(right - rect.left) * sizeof(uint32_t);
-    for (int y = rect.top; y < bottom; ++y) {
-      std::memcpy(buffer.pixels + static_cast<size_t>(y) * buffer.stride + rect.left,
-                  background.pixels + static_cast<size_t>(y) * background.stride + rect.left, bytes);
+// Only the pixels the traces were drawn on: a few thousand stores, where
+// copying back every tile they touch moved a hundred thousand pixels.
+void RestorePixels(const T_PixelBuffer& buffer, const T_PixelBuffer& background, const T_DrawnPixels& drawn) {
+  if (buffer.stride != background.stride || buffer.height > background.height) {
+    return;
+  }
+  const size_t end = static_cast<size_t>(buffer.height) * buffer.stride;
+  for (const uint32_t at : drawn) {
+    if (at < end) {
+      buffer.pixels[at] = background.pixels[at];
     }
   }
 }

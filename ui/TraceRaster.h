@@ -1,8 +1,9 @@
 #pragma once
-// Draws the scan view's traces straight into a 32-bit pixel buffer, finds
-// the tiles they touch, and takes them out again by copying the background
-// back over those tiles, so that a new scan repaints (and sends to the
-// display) only the parts of the plot around the old and the new traces.
+// Draws the scan view's traces straight into a 32-bit pixel buffer, notes
+// each pixel drawn so that the trace can be taken out again by copying just
+// those pixels back from the background, and finds the tiles the traces
+// touch, so that a new scan repaints (and sends to the display) only the
+// parts of the plot around the old and the new traces.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,9 +27,14 @@ struct T_PixelRect {
   int height = 0;
 };
 
+// The pixels drawn on, by their index in the buffer.
+using T_DrawnPixels = std::vector<uint32_t>;
+
 // Joins each point to the next with a one-pixel line in `colour` (both ends
-// included); pixels outside the buffer are left out.
-void DrawPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, uint32_t colour);
+// included) and adds each pixel's index to `drawn`; pixels outside the
+// buffer are left out.
+void DrawPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, uint32_t colour,
+                  T_DrawnPixels& drawn);
 
 // Square tiles over a plot area, marked where a polyline passes.
 class CTileMask {
@@ -55,8 +61,8 @@ class CTileMask {
   std::vector<uint8_t> mMarks;
 };
 
-// Copies the background's pixels over every tile `tiles` marks; the buffer
-// and the background have the same size.
-void RestoreTiles(const T_PixelBuffer& buffer, const T_PixelBuffer& background, const CTileMask& tiles);
+// Copies the background's pixels over those `drawn` names; the buffer and
+// the background have the same size and stride.
+void RestorePixels(const T_PixelBuffer& buffer, const T_PixelBuffer& background, const T_DrawnPixels& drawn);
 
 }  // namespace ui
