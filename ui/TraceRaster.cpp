@@ -36,10 +36,21 @@ void WalkLine(const T_PixelBuffer& buffer, int x0, int y0, int x1, int y1, Plot 
   }
 }
 
+// Each segment after the first leaves out its first pixel, the last one
+// of the segment before.
 template <typename Plot>
 void WalkPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, Plot plot) {
+  size_t skip = static_cast<size_t>(-1);
+  auto plotNew = [&](size_t at) {
+    if (at != skip) {
+      plot(at);
+    }
+  };
   for (size_t i = 1; i < points.size(); ++i) {
-    WalkLine(buffer, points[i - 1].x, points[i - 1].y, points[i].x, points[i].y, plot);
+    WalkLine(buffer, points[i - 1].x, points[i - 1].y, points[i].x, points[i].y, plotNew);
+    const T_PlotPoint& end = points[i];
+    const bool inside = end.x >= 0 && end.y >= 0 && end.x < buffer.width && end.y < buffer.height;
+    skip = inside ? static_cast<size_t>(end.y) * buffer.stride + end.x : static_cast<size_t>(-1);
   }
 }
 
