@@ -187,7 +187,9 @@ void KivView::PlotChanged(bool background) {
     return;  // uncovering exposes the plot, which is then painted afresh
   }
   if (mBackgroundValid && PlotExposed()) {
-    mPlotArea->update(RefreshCanvas() + oldMarks + MarkRect());
+    // Painted now rather than on a posted update request: a scan arrives on
+    // a wake-up of its own anyway, and posting would only wake the loop again.
+    mPlotArea->repaint(RefreshCanvas() + oldMarks + MarkRect());
   } else {
     mPlotArea->update();
   }
