@@ -100,6 +100,7 @@ KivView::KivView()
   mCosAng = ui::CosTable();
   mDistDrawingPen = QPen(kDistanceColour, 1, Qt::SolidLine);
   mWidthDrawingPen = QPen(kWidthColour, 1, Qt::SolidLine);
+  mFrame = std::make_shared<const ui::T_TraceFrame>();
   UpdatePlotRegion();
 }
 
@@ -117,12 +118,14 @@ void KivView::SetSkarvIO(CSkarvIO* theMainIO) {
 
 void KivView::SetMaxDistPtr(std::atomic<int32_t>* theDistPtr) {
   mPlotDistPtr = theDistPtr;
+  PublishInputs();
   SetPlotMaxDistance();
   PlotChanged(true);
 }
 
 void KivView::SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr) {
   mPlotWidthPtr = theWidthPtr;
+  PublishInputs();
   SetPlotMaxWidth();
   PlotChanged(false);
 }
@@ -183,10 +186,12 @@ void KivView::PlotChanged(bool background) {
     mBackgroundValid = false;
   }
   UpdateReadout();
+  const bool exposed = !mObscured && PlotExposed();
+  mFramesWanted.store(exposed, std::memory_order_relaxed);
   if (mObscured) {
     return;  // uncovering exposes the plot, which is then painted afresh
   }
-  if (mBackgroundValid && PlotExposed()) {
+  if (mBackgroundValid && exposed) {
     // Painted now rather than on a posted update request: a scan arrives on
     // a wake-up of its own anyway, and posting would only wake the loop again.
     mPlotArea->repaint(RefreshCanvas() + oldMarks + MarkRect());
@@ -201,17 +206,55 @@ bool KivView::PlotExposed() const {
 }
 
 // Runs on the data path's thread for each completed scan of more than two
-// points. The window outlives the data path, which is stopped before the
-// window goes.
+// points. While the plot is on the screen the scan's frame is worked out
+// here, so that the GUI thread has only its pixels to store; otherwise the
+// GUI thread works it out if and when the scan is painted, so a scan that
+// is never seen (a minimised window) costs nothing more. The window
+// outlives the data path, which is stopped before the window goes.
 void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
-  QMetaObject::invokeMethod(this, [this, scan = std::move(scan)] { ShowScan(scan); }, Qt::QueuedConnection);
+  std::shared_ptr<ui::T_TraceFrame> frame;
+  if (mFramesWanted.load(std::memory_order_relaxed)) {
+    T_FrameSource source;
+    {
+      std::lock_guard<std::mutex> lock(mFrameSourceLock);
+      source = mFrameSource;
+    }
+    const bool backgroundFits = source.background && source.background->width() == source.width &&
+                                source.background->height() == source.height;
+    if (source.distLimit && source.widthLimit && backgroundFits) {
+      const ui::T_TraceInputs inputs{source.width,           source.height,         source.region,
+                                     source.distLimit->load(), source.widthLimit->load(), source.backgroundVersion};
+      frame = std::make_shared<ui::T_TraceFrame>();
+      // The constant tables mSinAng and mCosAng are filled from: a window
+      // being built on the GUI thread may be writing those.
+      ui::BuildTraceFrame(*scan, inputs, ui::SinTable().data(), ui::CosTable().data(),
+                          reinterpret_cast<const uint32_t*>(source.background->constBits()), *frame);
+    }
+  }
+  QMetaObject::invokeMethod(
+      this, [this, scan = std::move(scan), frame = std::move(frame)] { ShowScan(scan, frame); },
+      Qt::QueuedConnection);
 }
 
-// The points are built when the scan is painted, so a scan that is never
-// seen (a minimised window) costs nothing more.
-void KivView::ShowScan(std::shared_ptr<const T_Scan> scan) {
+void KivView::ShowScan(std::shared_ptr<const T_Scan> scan, std::shared_ptr<const ui::T_TraceFrame> frame) {
   mLastScan = std::move(scan);
+  mOfferedFrame = std::move(frame);
   PlotChanged(false);
+}
+
+ui::T_TraceInputs KivView::CurrentInputs() const {
+  return {mPlotArea->width(),
+          mPlotArea->height(),
+          PlotRegion(),
+          mPlotDistPtr ? mPlotDistPtr->load() : 0,
+          mPlotWidthPtr ? mPlotWidthPtr->load() : 0,
+          mBackgroundVersion};
+}
+
+void KivView::PublishInputs() {
+  std::lock_guard<std::mutex> lock(mFrameSourceLock);
+  mFrameSource = {mPlotArea->width(), mPlotArea->height(), PlotRegion(), mPlotDistPtr,
+                  mPlotWidthPtr,      mBackground,         mBackgroundVersion};
 }
 
 void KivView::UpdatePlotRegion() {
@@ -219,36 +262,49 @@ void KivView::UpdatePlotRegion() {
   mGraphicXCenter = region.xCenter;
   mGraphicYCenter = region.yCenter;
   mPlotScale = region.scale;
+  PublishInputs();
   PlotChanged(true);
 }
 
+// A frame the data path's thread worked out is taken when the size and the
+// limits are still those it was worked out for.
 void KivView::BuildPoints() {
-  if (mPointsValid) {
+  EnsureBackground();
+  const ui::T_TraceInputs inputs = CurrentInputs();
+  if (mPointsValid && mFrame->inputs == inputs) {
     return;
   }
   mPointsValid = true;
-  if (!mLastScan || !mPlotDistPtr || !mPlotWidthPtr) {
-    mDistPoints.clear();
-    mWidthPoints.clear();
+  if (mOfferedFrame && mOfferedFrame->inputs == inputs) {
+    mFrame = mOfferedFrame;
     return;
   }
-  const int count = static_cast<int>(mLastScan->distances.size());
-  const ui::T_PlotRegion region = PlotRegion();
-  ui::ComputeTrace(mLastScan->distances.data(), count, mPlotDistPtr->load(), region, mSinAng.data(), mCosAng.data(),
-                   mDistPoints);
-  ui::ComputeTrace(mLastScan->widths.data(), count, mPlotWidthPtr->load(), region, mSinAng.data(), mCosAng.data(),
-                   mWidthPoints);
+  auto frame = std::make_shared<ui::T_TraceFrame>();
+  if (mLastScan && mPlotDistPtr && mPlotWidthPtr) {
+    ui::BuildTraceFrame(*mLastScan, inputs, mSinAng.data(), mCosAng.data(),
+                        reinterpret_cast<const uint32_t*>(mBackground->constBits()), *frame);
+  } else {
+    frame->inputs = inputs;
+  }
+  mFrame = std::move(frame);
+}
+
+void KivView::EnsureBackground() {
+  const QSize size = mPlotArea->size();
+  if (!mBackgroundValid || !mBackground || mBackground->size() != size) {
+    BuildBackground(size);
+  }
 }
 
 // The rings at a quarter to the whole of the full-scale distance, the axes
 // through the centre, and each ring's distance where it crosses the axis
 // along the plot's longer side, so that every label is on the plot.
 void KivView::BuildBackground(const QSize& size) {
-  mBackground = QImage(size, QImage::Format_RGB32);
-  mBackground.fill(Qt::white);
+  QImage background(size, QImage::Format_RGB32);  // a stride of its width
+  background.fill(Qt::white);
   const int32_t limit = mPlotDistPtr ? mPlotDistPtr->load() : kMinimumLimit;
   mPaintedRings = ui::ComputeRangeRings(limit, mPlotScale);
-  QPainter painter(&mBackground);
+  QPainter painter(&background);
   painter.setFont(font());
   painter.setPen(QPen(kScaleColour, 1));
   const int xc = mGraphicXCenter;
@@ -271,8 +327,12 @@ void KivView::BuildBackground(const QSize& size) {
       painter.drawText(xc + 3, yc + r - metrics.descent() - 2, text);
     }
   }
+  painter.end();
+  mBackground = std::make_shared<const QImage>(std::move(background));
+  ++mBackgroundVersion;
   mBackgroundValid = true;
   mCanvas = QImage();
+  PublishInputs();
 }
 
 namespace {
@@ -286,28 +346,25 @@ ui::T_PixelBuffer PixelsOf(QImage& image) {
 
 QRegion KivView::RefreshCanvas() {
   const QSize size = mPlotArea->size();
-  if (!mBackgroundValid || mBackground.size() != size) {
-    BuildBackground(size);
-  }
+  EnsureBackground();
   const bool whole = mCanvas.size() != size;
   if (whole) {
-    mCanvas = mBackground.copy();
+    mCanvas = mBackground->copy();
+    mDrawnFrame.reset();
   }
   const ui::T_PixelBuffer canvas = PixelsOf(mCanvas);
   mChangedTiles.Clear(size.width(), size.height());
-  if (!whole) {
-    ui::RestorePixels(canvas, PixelsOf(mBackground), mDrawnPixels);
-    mChangedTiles.Add(mDrawnTiles);
+  if (mDrawnFrame) {
+    ui::RestorePixels(canvas, mDrawnFrame->distPixels, mDrawnFrame->distUnder);
+    ui::RestorePixels(canvas, mDrawnFrame->widthPixels, mDrawnFrame->widthUnder);
+    mChangedTiles.Add(mDrawnFrame->tiles);
   }
-  mDrawnPixels.clear();
   BuildPoints();
   // The traces in their pens' colours, one pixel wide, green over red.
-  ui::DrawPolyline(canvas, mDistPoints, mDistDrawingPen.color().rgb(), mDrawnPixels);
-  ui::DrawPolyline(canvas, mWidthPoints, mWidthDrawingPen.color().rgb(), mDrawnPixels);
-  mDrawnTiles.Clear(size.width(), size.height());
-  mDrawnTiles.Mark(mDistPoints);
-  mDrawnTiles.Mark(mWidthPoints);
-  mChangedTiles.Add(mDrawnTiles);
+  ui::PaintPixels(canvas, mFrame->distPixels, mDistDrawingPen.color().rgb());
+  ui::PaintPixels(canvas, mFrame->widthPixels, mWidthDrawingPen.color().rgb());
+  mChangedTiles.Add(mFrame->tiles);
+  mDrawnFrame = mFrame;
   mCanvasValid = true;
   if (whole) {
     return QRegion(mCanvas.rect());
@@ -322,11 +379,11 @@ QRegion KivView::RefreshCanvas() {
 }
 
 QRect KivView::MarkRect() const {
-  if (mReadoutIndex < 0 || mReadoutIndex >= static_cast<int>(mDistPoints.size())) {
+  if (mReadoutIndex < 0 || mReadoutIndex >= static_cast<int>(mFrame->distPoints.size())) {
     return QRect();
   }
   QRect marks;
-  for (const auto* points : {&mDistPoints, &mWidthPoints}) {
+  for (const auto* points : {&mFrame->distPoints, &mFrame->widthPoints}) {
     const ui::T_PlotPoint& p = (*points)[mReadoutIndex];
     marks |= QRect(p.x - kMarkRadius - 2, p.y - kMarkRadius - 2, 2 * kMarkRadius + 5, 2 * kMarkRadius + 5);
   }
@@ -340,9 +397,9 @@ void KivView::PaintPlot(QPainter& painter, const QRegion& region) {
   for (const QRect& rect : region) {
     painter.drawImage(rect.topLeft(), mCanvas, rect);
   }
-  if (mReadoutIndex >= 0 && mReadoutIndex < static_cast<int>(mDistPoints.size())) {
+  if (mReadoutIndex >= 0 && mReadoutIndex < static_cast<int>(mFrame->distPoints.size())) {
     painter.setPen(QPen(kMarkColour, 2));
-    for (const auto* points : {&mDistPoints, &mWidthPoints}) {
+    for (const auto* points : {&mFrame->distPoints, &mFrame->widthPoints}) {
       const ui::T_PlotPoint& p = (*points)[mReadoutIndex];
       painter.drawEllipse(QPoint(p.x, p.y), kMarkRadius, kMarkRadius);
     }
@@ -364,7 +421,7 @@ void KivView::UpdateReadout() {
   int index = -1;
   if (mPointerInside && mLastScan) {
     BuildPoints();
-    index = ui::NearestScanPoint(mDistPoints, mWidthPoints, mPointer.x(), mPointer.y());
+    index = ui::NearestScanPoint(mFrame->distPoints, mFrame->widthPoints, mPointer.x(), mPointer.y());
   }
   if (index == mReadoutIndex) {
     return;

@@ -19,11 +19,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "DataPath.h"
 #include "PlotGeometry.h"
 #include "RangeRings.h"
+#include "TraceFrame.h"
 #include "TraceRaster.h"
 
 class CSkarvIO;
@@ -58,14 +60,19 @@ class KivView : public QWidget {
   // The data path, for another front end to subscribe to before Start.
   CDataPath* DataPath() { return IsocEvents.get(); }
 
-  // Shows a completed scan (GUI thread).
-  void ShowScan(std::shared_ptr<const T_Scan> scan);
+  // Shows a completed scan (GUI thread), with its frame when the data
+  // path's thread has worked it out already.
+  void ShowScan(std::shared_ptr<const T_Scan> scan, std::shared_ptr<const ui::T_TraceFrame> frame = nullptr);
 
   void UpdatePlotRegion();
   void SetPlotMaxDistance();
   void SetPlotMaxWidth();
   ui::T_PlotRegion PlotRegion() const { return {mGraphicXCenter, mGraphicYCenter, mPlotScale}; }
   const std::shared_ptr<const T_Scan>& LastScan() const { return mLastScan; }
+  // What a frame for the plot as it is now depends on, and the background
+  // its traces lie on.
+  ui::T_TraceInputs CurrentInputs() const;
+  const std::shared_ptr<const QImage>& Background() const { return mBackground; }
 
   // Paints `region` of the plot area: white with the range rings and axes,
   // the last scan's two traces over them, and a mark on the point read out.
@@ -104,9 +111,12 @@ class KivView : public QWidget {
   void PlaceControls();
   // What a change of a limit, the scan or the size leaves to redo.
   void PlotChanged(bool background);
-  // Builds each trace's points once per scan, limit and size.
+  // Takes or works out the last scan's frame once per scan, limit and size.
   void BuildPoints();
+  // Hands the plot's size, region and limits to the data path's thread.
+  void PublishInputs();
   void BuildBackground(const QSize& size);
+  void EnsureBackground();
   // Brings the canvas up to date: the old traces' pixels back to the
   // background, the new traces drawn. Returns the plot area's pixels that
   // changed.
@@ -125,22 +135,39 @@ class KivView : public QWidget {
   QPen mDistDrawingPen;
   QPen mWidthDrawingPen;
   std::shared_ptr<const T_Scan> mLastScan;
-  std::vector<ui::T_PlotPoint> mDistPoints;
-  std::vector<ui::T_PlotPoint> mWidthPoints;
+  // The frame that came with the last scan, the last scan's frame for the
+  // current size and limits (its points are what the read-out looks at),
+  // and the frame whose traces are in the canvas.
+  std::shared_ptr<const ui::T_TraceFrame> mOfferedFrame;
+  std::shared_ptr<const ui::T_TraceFrame> mFrame;
+  std::shared_ptr<const ui::T_TraceFrame> mDrawnFrame;
   bool mPointsValid = false;
   // White with the rings, axes and labels, redrawn only when the size or
-  // the full-scale distance changes; the canvas is the background with the
-  // traces drawn in, and the rectangles that cover them there.
-  QImage mBackground;
+  // the full-scale distance changes, and never changed once drawn (the
+  // data path's thread reads it); the canvas is the background with the
+  // traces drawn in.
+  std::shared_ptr<const QImage> mBackground;
+  uint64_t mBackgroundVersion = 0;
   bool mBackgroundValid = false;
   QImage mCanvas;
   bool mCanvasValid = false;
-  // The tiles the traces drawn in the canvas touch, and those a new scan
-  // changes (the old traces' and the new ones'): what is sent to the screen.
-  ui::CTileMask mDrawnTiles;
+  // The tiles a new scan changes (the old traces' and the new ones'): what
+  // is sent to the screen.
   ui::CTileMask mChangedTiles;
-  // The canvas pixels the traces were drawn on.
-  ui::T_DrawnPixels mDrawnPixels;
+  // What the data path's thread reads to work out each scan's frame, and
+  // whether it should: only while the plot is on the screen.
+  struct T_FrameSource {
+    int width = 0;
+    int height = 0;
+    ui::T_PlotRegion region;
+    std::atomic<int32_t>* distLimit = nullptr;
+    std::atomic<int32_t>* widthLimit = nullptr;
+    std::shared_ptr<const QImage> background;
+    uint64_t backgroundVersion = 0;
+  };
+  std::mutex mFrameSourceLock;
+  T_FrameSource mFrameSource;
+  std::atomic<bool> mFramesWanted{false};
   ui::T_RangeRings mPaintedRings;
   // How much the layout grew for the font (1 for the desktop's usual one).
   double mLayoutScale = 1.0;

@@ -8,18 +8,18 @@ namespace ui {
 namespace {
 
 // Bresenham's line, all octants, both ends included; `plot` gets each
-// pixel's index in a buffer of the given size, pixels outside it are left
+// pixel's index in an area of the given size, pixels outside it are left
 // out.
 template <typename Plot>
-void WalkLine(const T_PixelBuffer& buffer, int x0, int y0, int x1, int y1, Plot plot) {
+void WalkLine(int width, int height, int x0, int y0, int x1, int y1, Plot plot) {
   const int dx = std::abs(x1 - x0);
   const int dy = -std::abs(y1 - y0);
   const int sx = x0 < x1 ? 1 : -1;
   const int sy = y0 < y1 ? 1 : -1;
   int error = dx + dy;
   while (true) {
-    if (x0 >= 0 && y0 >= 0 && x0 < buffer.width && y0 < buffer.height) {
-      plot(static_cast<size_t>(y0) * buffer.stride + x0);
+    if (x0 >= 0 && y0 >= 0 && x0 < width && y0 < height) {
+      plot(static_cast<uint32_t>(y0) * static_cast<uint32_t>(width) + static_cast<uint32_t>(x0));
     }
     if (x0 == x1 && y0 == y1) {
       return;
@@ -36,32 +36,36 @@ void WalkLine(const T_PixelBuffer& buffer, int x0, int y0, int x1, int y1, Plot 
   }
 }
 
-// Each segment after the first leaves out its first pixel, the last one
-// of the segment before.
-template <typename Plot>
-void WalkPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, Plot plot) {
-  size_t skip = static_cast<size_t>(-1);
-  auto plotNew = [&](size_t at) {
+}  // namespace
+
+// Each segment after the first leaves out its first pixel, the last one of
+// the segment before.
+void TracePixels(int width, int height, const std::vector<T_PlotPoint>& points, T_DrawnPixels& drawn) {
+  constexpr uint32_t kNone = UINT32_MAX;
+  uint32_t skip = kNone;
+  auto plot = [&](uint32_t at) {
     if (at != skip) {
-      plot(at);
+      drawn.push_back(at);
     }
   };
   for (size_t i = 1; i < points.size(); ++i) {
-    WalkLine(buffer, points[i - 1].x, points[i - 1].y, points[i].x, points[i].y, plotNew);
+    WalkLine(width, height, points[i - 1].x, points[i - 1].y, points[i].x, points[i].y, plot);
     const T_PlotPoint& end = points[i];
-    const bool inside = end.x >= 0 && end.y >= 0 && end.x < buffer.width && end.y < buffer.height;
-    skip = inside ? static_cast<size_t>(end.y) * buffer.stride + end.x : static_cast<size_t>(-1);
+    const bool inside = end.x >= 0 && end.y >= 0 && end.x < width && end.y < height;
+    skip = inside ? static_cast<uint32_t>(end.y) * static_cast<uint32_t>(width) + static_cast<uint32_t>(end.x) : kNone;
   }
 }
 
-}  // namespace
-
-void DrawPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, uint32_t colour,
-                  T_DrawnPixels& drawn) {
-  WalkPolyline(buffer, points, [&](size_t at) {
-    buffer.pixels[at] = colour;
-    drawn.push_back(static_cast<uint32_t>(at));
-  });
+void PaintPixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, uint32_t colour) {
+  if (buffer.stride != buffer.width) {
+    return;
+  }
+  const size_t end = static_cast<size_t>(buffer.height) * buffer.stride;
+  for (const uint32_t at : drawn) {
+    if (at < end) {
+      buffer.pixels[at] = colour;
+    }
+  }
 }
 
 void CTileMask::Clear(int width, int height) {
@@ -129,16 +133,24 @@ std::vector<T_PixelRect> CTileMask::Rects() const {
   return rects;
 }
 
-// Only the pixels the traces were drawn on: a few thousand stores, where
-// copying back every tile they touch moved a hundred thousand pixels.
-void RestorePixels(const T_PixelBuffer& buffer, const T_PixelBuffer& background, const T_DrawnPixels& drawn) {
-  if (buffer.stride != background.stride || buffer.height > background.height) {
+void SamplePixels(const uint32_t* image, const T_DrawnPixels& drawn, std::vector<uint32_t>& colours) {
+  colours.resize(drawn.size());
+  for (size_t i = 0; i < drawn.size(); ++i) {
+    colours[i] = image[drawn[i]];
+  }
+}
+
+// Only the pixels the traces were drawn on, with the colours kept for them:
+// a few thousand stores and no look-up in the background, whose pixels are
+// scattered over the whole image.
+void RestorePixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, const std::vector<uint32_t>& colours) {
+  if (buffer.stride != buffer.width || colours.size() != drawn.size()) {
     return;
   }
   const size_t end = static_cast<size_t>(buffer.height) * buffer.stride;
-  for (const uint32_t at : drawn) {
-    if (at < end) {
-      buffer.pixels[at] = background.pixels[at];
+  for (size_t i = 0; i < drawn.size(); ++i) {
+    if (drawn[i] < end) {
+      buffer.pixels[drawn[i]] = colours[i];
     }
   }
 }

@@ -30,11 +30,14 @@ struct T_PixelRect {
 // The pixels drawn on, by their index in the buffer.
 using T_DrawnPixels = std::vector<uint32_t>;
 
-// Joins each point to the next with a one-pixel line in `colour` (both ends
-// included) and adds each pixel's index to `drawn`; pixels outside the
-// buffer are left out.
-void DrawPolyline(const T_PixelBuffer& buffer, const std::vector<T_PlotPoint>& points, uint32_t colour,
-                  T_DrawnPixels& drawn);
+// The pixels that join each point to the next with a one-pixel line (both
+// ends included), by their index in an area of `width` × `height` pixels,
+// `width` to a row, added to `drawn`; pixels outside the area are left out.
+void TracePixels(int width, int height, const std::vector<T_PlotPoint>& points, T_DrawnPixels& drawn);
+
+// Sets the pixels `drawn` names to `colour`; the buffer's stride is the
+// width the pixels were traced for.
+void PaintPixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, uint32_t colour);
 
 // Square tiles over a plot area, marked where a polyline passes.
 class CTileMask {
@@ -61,8 +64,13 @@ class CTileMask {
   std::vector<uint8_t> mMarks;
 };
 
-// Copies the background's pixels over those `drawn` names; the buffer and
-// the background have the same size and stride.
-void RestorePixels(const T_PixelBuffer& buffer, const T_PixelBuffer& background, const T_DrawnPixels& drawn);
+// The colours of an image of the traced area's size at the pixels `drawn`
+// names, in the same order.
+void SamplePixels(const uint32_t* image, const T_DrawnPixels& drawn, std::vector<uint32_t>& colours);
+
+// Puts back at each pixel `drawn` names the colour `colours` holds for it
+// (as SamplePixels took them from the background before the trace was
+// painted); the buffer's stride is the width the pixels were traced for.
+void RestorePixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, const std::vector<uint32_t>& colours);
 
 }  // namespace ui

@@ -15,7 +15,9 @@
 
 #include "KivView.h"
 #include "QtApp.h"
+#include "PlotGeometry.h"
 #include "ScanReadout.h"
+#include "TraceFrame.h"
 
 namespace {
 
@@ -249,6 +251,48 @@ TEST_F(KivViewTest, ANewScanLeavesNothingOfTheOldOneAndRestoresTheRingsItCrossed
   const int y = static_cast<int>(region.yCenter + SorvaneClient::mCosAng[250] * 100);
   EXPECT_TRUE(NearColour(image, x, y, grey));
   EXPECT_FALSE(NearColour(image, x, y, qRgb(0, 128, 0))) << "the first width trace is gone";
+}
+
+// The data path's thread works out each scan's frame; the view takes it
+// only while the plot's size and limits are still those it was made for.
+TEST_F(KivViewTest, AFrameWorkedOutElsewhereIsTakenOnlyWhileItsSizeAndLimitsHold) {
+  view->show();
+  view->resize(800, 600);
+  QCoreApplication::processEvents();
+  auto scan = std::make_shared<KivView::T_Scan>();
+  scan->distances.assign(1500, 60.0);
+  scan->widths.assign(1500, 100.0);
+  auto other = std::make_shared<KivView::T_Scan>();
+  other->distances.assign(1500, 90.0);
+  other->widths.assign(1500, 300.0);
+  auto frameOf = [&](const KivView::T_Scan& s, ui::T_TraceInputs inputs) {
+    auto frame = std::make_shared<ui::T_TraceFrame>();
+    ui::BuildTraceFrame(s, inputs, ui::SinTable().data(), ui::CosTable().data(),
+                        reinterpret_cast<const uint32_t*>(view->Background()->constBits()), *frame);
+    return frame;
+  };
+  auto picture = [&] { return view->PlotArea()->grab().toImage(); };
+
+  view->ShowScan(scan);
+  const QImage own = picture();
+  view->ShowScan(other);
+  view->ShowScan(scan, frameOf(*scan, view->CurrentInputs()));
+  EXPECT_EQ(picture(), own) << "the same picture as the GUI thread's own frame";
+
+  // A frame is taken as it comes: one of another scan shows that scan.
+  view->ShowScan(other);
+  const QImage otherOwn = picture();
+  view->ShowScan(scan, frameOf(*other, view->CurrentInputs()));
+  EXPECT_EQ(picture(), otherOwn);
+
+  ui::T_TraceInputs stale = view->CurrentInputs();
+  stale.distLimit *= 2;
+  view->ShowScan(scan, frameOf(*other, stale));
+  EXPECT_EQ(picture(), own) << "a frame for another limit is worked out again";
+  stale = view->CurrentInputs();
+  stale.width -= 1;
+  view->ShowScan(scan, frameOf(*other, stale));
+  EXPECT_EQ(picture(), own) << "and one for another size";
 }
 
 }  // namespace
