@@ -6,6 +6,7 @@
 #include "PrefetchingSource.h"
 #include "RecordingReader.h"
 #include "SkarvIO.h"
+#include "ThreadName.h"
 #include "UsbLibrary.h"
 #include "VirtualUsbBackend.h"
 
@@ -102,6 +103,7 @@ void CReplayDriver::StartThread() {
   }
   mStopThread = false;
   mThread = std::thread([this] {
+    NameThisThread("replay");
     while (!mStopThread.load() && !mDone.load()) {
       Poll();
       std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "LibusbDevice.h"
+#include "ThreadName.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ struct EventLoop {
 };
 
 void RunEvents(const std::shared_ptr<EventLoop>& loop) {
+  NameThisThread("libusb events");
   while (!loop->stop.load()) {
     // The time-out only bounds the wait should the interruption at shutdown
     // come before the thread started waiting.

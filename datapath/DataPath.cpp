@@ -5,7 +5,7 @@
 
 #include "Diagnostics.h"
 
-CDataPath::CDataPath(CSkarvIO& io) : mIO(io), mWorker(kTickMs, [this] { Step(); }, "View Thread Done....\n") {}
+CDataPath::CDataPath(CSkarvIO& io) : mIO(io), mWorker(kTickMs, [this] { Step(); }, "View Thread Done....\n", "data path") {}
 
 CDataPath::~CDataPath() { Stop(); }
 

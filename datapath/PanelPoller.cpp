@@ -5,7 +5,7 @@
 
 #include "SkarvIO.h"
 
-CPanelPoller::CPanelPoller() : mWorker(kTickMs, [this] { Tick(); }, "Control Thread Done....\n") {}
+CPanelPoller::CPanelPoller() : mWorker(kTickMs, [this] { Tick(); }, "Control Thread Done....\n", "panel poller") {}
 
 CPanelPoller::~CPanelPoller() { Stop(); }
 

@@ -3,9 +3,11 @@
 #include <utility>
 
 #include "Diagnostics.h"
+#include "ThreadName.h"
 
-CPeriodicWorker::CPeriodicWorker(int intervalMs, std::function<void()> tick, std::string doneLine)
-    : mInterval(intervalMs), mTick(std::move(tick)), mDoneLine(std::move(doneLine)) {}
+CPeriodicWorker::CPeriodicWorker(int intervalMs, std::function<void()> tick, std::string doneLine,
+                                 std::string threadName)
+    : mInterval(intervalMs), mTick(std::move(tick)), mDoneLine(std::move(doneLine)), mThreadName(std::move(threadName)) {}
 
 CPeriodicWorker::~CPeriodicWorker() { Stop(); }
 
@@ -14,7 +16,10 @@ void CPeriodicWorker::Start() {
     return;
   }
   mStarted.store(true);
-  mThread = std::thread([this] { Run(); });
+  mThread = std::thread([this] {
+    NameThisThread(mThreadName.c_str());
+    Run();
+  });
 }
 
 void CPeriodicWorker::Stop() {

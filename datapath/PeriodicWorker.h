@@ -15,8 +15,8 @@
 class CPeriodicWorker {
  public:
   // `tick` runs every `intervalMs` on the thread once started; `doneLine` is
-  // printed when the thread has stopped.
-  CPeriodicWorker(int intervalMs, std::function<void()> tick, std::string doneLine);
+  // printed when the thread has stopped; the thread is called `threadName`.
+  CPeriodicWorker(int intervalMs, std::function<void()> tick, std::string doneLine, std::string threadName);
   ~CPeriodicWorker();
   CPeriodicWorker(const CPeriodicWorker&) = delete;
   CPeriodicWorker& operator=(const CPeriodicWorker&) = delete;
@@ -38,6 +38,7 @@ class CPeriodicWorker {
   const std::chrono::milliseconds mInterval;
   const std::function<void()> mTick;
   const std::string mDoneLine;
+  const std::string mThreadName;
   std::mutex mLock;  // guards mJobs and mStopRequested
   std::condition_variable mWake;
   std::deque<std::function<void()>> mJobs;

@@ -6,6 +6,7 @@
 #include "RecordWords.h"
 #include "RosMessageTypes.h"
 #include "RosMessages.h"
+#include "ThreadName.h"
 
 namespace skarvdds {
 
@@ -42,7 +43,10 @@ CDdsPublisher::CDdsPublisher(const T_DdsOptions& options) : mOptions(options) {
     mParticipant.Close();
     return;
   }
-  mThread = std::thread([this] { Run(); });
+  mThread = std::thread([this] {
+    NameThisThread("dds publisher");
+    Run();
+  });
 }
 
 CDdsPublisher::~CDdsPublisher() {

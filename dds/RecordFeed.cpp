@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "DdsOptions.h"
+#include "ThreadName.h"
 
 namespace skarvdds {
 
@@ -38,7 +39,10 @@ CRecordFeed::CRecordFeed(const std::string& ns) {
     mParticipant.Close();
     return;
   }
-  mThread = std::thread([this] { Run(); });
+  mThread = std::thread([this] {
+    NameThisThread("dds feed");
+    Run();
+  });
 }
 
 CRecordFeed::~CRecordFeed() {

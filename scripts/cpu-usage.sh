@@ -6,7 +6,10 @@
 # reports it as a percentage of one core over the process's lifetime, with
 # a breakdown per thread.
 # Usage: scripts/cpu-usage.sh [seconds, default 60]   (build dir: BUILD_DIR, default build-cpu;
-# CLIENT_ARGS: more options for the client, e.g. "--publish")
+# CLIENT_ARGS: more options for the client, e.g. "--publish";
+# PIN_CPU: a CPU number to run the X server and the client on, both on that
+# one CPU, which takes the cost of waking a thread on another CPU out of the
+# figures and makes runs repeatable on a shared or virtual machine)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -56,4 +59,9 @@ measure='
   printf "per thread (ticks of 1/%s s):\n%s" "$hz" "$threads"
   echo "lines printed: $(wc -l <"$work/client.out") to stdout, $(wc -l <"$work/client.err") to stderr"
 '
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$measure" measure "$build/skarv-client" "$seconds" "$work" "${CLIENT_ARGS:-}"
+pin=()
+if [ -n "${PIN_CPU:-}" ]; then
+  pin=(taskset -c "$PIN_CPU")
+  echo "X server and client on CPU $PIN_CPU only"
+fi
+"${pin[@]}" xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$measure" measure "$build/skarv-client" "$seconds" "$work" "${CLIENT_ARGS:-}"

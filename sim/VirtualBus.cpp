@@ -1,5 +1,7 @@
 #include "VirtualBus.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -16,7 +18,10 @@ bool IsIn(uint8_t endpoint) { return (endpoint & 0x80) != 0; }
 
 CVirtualBus::CVirtualBus(Clock clock, uint32_t firstFrame) : mClock(clock), mFrame(firstFrame) {
   if (mClock == Clock::eRealTime) {
-    mClockThread = std::thread([this] { RealTimeLoop(); });
+    mClockThread = std::thread([this] {
+      pthread_setname_np(pthread_self(), "bus clock");  // as listed per thread
+      RealTimeLoop();
+    });
   }
 }
 

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <chrono>
 
+#include "ThreadName.h"
+
 namespace {
 
 // Case-insensitive match with '*' (any run) and '?' (any one character).
@@ -67,7 +69,10 @@ void CHotplugDispatcher::Add(KHOT_HANDLE handle, const KHOT_PARAMS& params, cons
     }
   }
   if (!mThread.joinable()) {
-    mThread = std::thread([this] { Loop(); });
+    mThread = std::thread([this] {
+      NameThisThread("hot-plug");
+      Loop();
+    });
   }
 }
 
