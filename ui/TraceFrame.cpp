@@ -14,13 +14,11 @@ void BuildTraceFrame(const T_Scan& scan, const T_TraceInputs& inputs, const doub
                frame.widthPoints);
   frame.distPixels.clear();
   frame.widthPixels.clear();
-  TracePixels(inputs.width, inputs.height, frame.distPoints, frame.distPixels);
-  TracePixels(inputs.width, inputs.height, frame.widthPoints, frame.widthPixels);
+  frame.tiles.Clear(inputs.width, inputs.height);
+  TracePixels(inputs.width, inputs.height, frame.distPoints, frame.distPixels, frame.tiles);
+  TracePixels(inputs.width, inputs.height, frame.widthPoints, frame.widthPixels, frame.tiles);
   SamplePixels(background, frame.distPixels, frame.distUnder);
   SamplePixels(background, frame.widthPixels, frame.widthUnder);
-  frame.tiles.Clear(inputs.width, inputs.height);
-  frame.tiles.Mark(frame.distPoints);
-  frame.tiles.Mark(frame.widthPoints);
 }
 
 }  // namespace ui

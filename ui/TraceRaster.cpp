@@ -8,8 +8,8 @@ namespace ui {
 namespace {
 
 // Bresenham's line, all octants, both ends included; `plot` gets each
-// pixel's index in an area of the given size, pixels outside it are left
-// out.
+// pixel's place and index in an area of the given size, pixels outside it
+// are left out.
 template <typename Plot>
 void WalkLine(int width, int height, int x0, int y0, int x1, int y1, Plot plot) {
   const int dx = std::abs(x1 - x0);
@@ -19,7 +19,7 @@ void WalkLine(int width, int height, int x0, int y0, int x1, int y1, Plot plot) 
   int error = dx + dy;
   while (true) {
     if (x0 >= 0 && y0 >= 0 && x0 < width && y0 < height) {
-      plot(static_cast<uint32_t>(y0) * static_cast<uint32_t>(width) + static_cast<uint32_t>(x0));
+      plot(x0, y0, static_cast<uint32_t>(y0) * static_cast<uint32_t>(width) + static_cast<uint32_t>(x0));
     }
     if (x0 == x1 && y0 == y1) {
       return;
@@ -40,14 +40,17 @@ void WalkLine(int width, int height, int x0, int y0, int x1, int y1, Plot plot) 
 
 // Each segment after the first leaves out its first pixel, the last one of
 // the segment before.
-void TracePixels(int width, int height, const std::vector<T_PlotPoint>& points, T_DrawnPixels& drawn) {
+void TracePixels(int width, int height, const std::vector<T_PlotPoint>& points, T_DrawnPixels& drawn,
+                 CTileMask& tiles) {
   constexpr uint32_t kNone = UINT32_MAX;
   uint32_t skip = kNone;
-  auto plot = [&](uint32_t at) {
+  auto plot = [&](int x, int y, uint32_t at) {
     if (at != skip) {
       drawn.push_back(at);
+      tiles.MarkPixel(x, y);
     }
   };
+  drawn.reserve(drawn.size() + 3 * points.size());
   for (size_t i = 1; i < points.size(); ++i) {
     WalkLine(width, height, points[i - 1].x, points[i - 1].y, points[i].x, points[i].y, plot);
     const T_PlotPoint& end = points[i];
@@ -74,32 +77,6 @@ void CTileMask::Clear(int width, int height) {
   mColumns = (mWidth + kTile - 1) / kTile;
   mRows = (mHeight + kTile - 1) / kTile;
   mMarks.assign(static_cast<size_t>(mColumns) * mRows, 0);
-}
-
-void CTileMask::MarkBox(int left, int top, int right, int bottom) {
-  left = std::max(left, 0);
-  top = std::max(top, 0);
-  right = std::min(right, mWidth - 1);
-  bottom = std::min(bottom, mHeight - 1);
-  if (left > right || top > bottom) {
-    return;
-  }
-  for (int row = top / kTile; row <= bottom / kTile; ++row) {
-    for (int column = left / kTile; column <= right / kTile; ++column) {
-      mMarks[static_cast<size_t>(row) * mColumns + column] = 1;
-    }
-  }
-}
-
-void CTileMask::Mark(const std::vector<T_PlotPoint>& points) {
-  if (points.size() == 1) {
-    MarkBox(points[0].x - 1, points[0].y - 1, points[0].x + 1, points[0].y + 1);
-  }
-  for (size_t i = 1; i < points.size(); ++i) {
-    const T_PlotPoint& a = points[i - 1];
-    const T_PlotPoint& b = points[i];
-    MarkBox(std::min(a.x, b.x) - 1, std::min(a.y, b.y) - 1, std::max(a.x, b.x) + 1, std::max(a.y, b.y) + 1);
-  }
 }
 
 void CTileMask::Add(const CTileMask& other) {

@@ -30,10 +30,15 @@ struct T_PixelRect {
 // The pixels drawn on, by their index in the buffer.
 using T_DrawnPixels = std::vector<uint32_t>;
 
+class CTileMask;
+
 // The pixels that join each point to the next with a one-pixel line (both
 // ends included), by their index in an area of `width` × `height` pixels,
-// `width` to a row, added to `drawn`; pixels outside the area are left out.
-void TracePixels(int width, int height, const std::vector<T_PlotPoint>& points, T_DrawnPixels& drawn);
+// `width` to a row, added to `drawn`, and the tiles they lie in marked in
+// `tiles` (cleared for an area of that size); pixels outside the area are
+// left out.
+void TracePixels(int width, int height, const std::vector<T_PlotPoint>& points, T_DrawnPixels& drawn,
+                 CTileMask& tiles);
 
 // Sets the pixels `drawn` names to `colour`; the buffer's stride is the
 // width the pixels were traced for.
@@ -46,8 +51,8 @@ class CTileMask {
 
   // Unmarks every tile of an area of `width` × `height` pixels.
   void Clear(int width, int height);
-  // Marks every tile within a pixel of each segment's bounding box.
-  void Mark(const std::vector<T_PlotPoint>& points);
+  // Marks the tile that holds pixel (x, y), which lies inside the area.
+  void MarkPixel(int x, int y) { mMarks[static_cast<size_t>(y / kTile) * mColumns + x / kTile] = 1; }
   // Marks every tile `other` marks (an area of the same size).
   void Add(const CTileMask& other);
   // The marked tiles as rectangles clipped to the area: row by row from the
@@ -55,8 +60,6 @@ class CTileMask {
   std::vector<T_PixelRect> Rects() const;
 
  private:
-  void MarkBox(int left, int top, int right, int bottom);
-
   int mWidth = 0;
   int mHeight = 0;
   int mColumns = 0;
