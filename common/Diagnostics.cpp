@@ -40,7 +40,7 @@ constinit Clock::time_point gHeldSince{};
 // Called with gWriterLock held after `text` went to the writer.
 void FlushAsHeld(EDiagLevel level, EDiagStream stream) {
   if (gHoldMost == Clock::duration::zero() || stream == EDiagStream::eErr) {
-    return;  // stdout is line-buffered then; stderr is never buffered
+    return;  // the stream's own buffering decides then; stderr has none
   }
   const Clock::time_point now = Clock::now();
   if (level == EDiagLevel::ePerUpdate && !gHolding) {

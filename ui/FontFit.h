@@ -18,7 +18,7 @@ namespace ui {
 // Turns text shaping off in `widget`'s font, and so in its children's, for
 // text that needs none (digits and Latin captions): it spares the number
 // boxes a run of the text shaper on every change of value. Call it before
-// the children are made and measured.
+// the children are placed by their text's size.
 void UseUnshapedText(QWidget* widget);
 
 // The factor by which the layout grows for `font` (never below 1).

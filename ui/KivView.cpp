@@ -225,8 +225,8 @@ void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
       const ui::T_TraceInputs inputs{source.width,           source.height,         source.region,
                                      source.distLimit->load(), source.widthLimit->load(), source.backgroundVersion};
       frame = std::make_shared<ui::T_TraceFrame>();
-      // The constant tables mSinAng and mCosAng are filled from: a window
-      // being built on the GUI thread may be writing those.
+      // The constant tables mSinAng and mCosAng are copied from, not those
+      // two: a window being built on the GUI thread may be writing them.
       ui::BuildTraceFrame(*scan, inputs, ui::SinTable().data(), ui::CosTable().data(),
                           reinterpret_cast<const uint32_t*>(source.background->constBits()), *frame);
     }
@@ -266,8 +266,8 @@ void KivView::UpdatePlotRegion() {
   PlotChanged(true);
 }
 
-// A frame the data path's thread worked out is taken when the size and the
-// limits are still those it was worked out for.
+// A frame the data path's thread worked out is taken when the size, the
+// limits and the background are still those it was worked out for.
 void KivView::BuildPoints() {
   EnsureBackground();
   const ui::T_TraceInputs inputs = CurrentInputs();
