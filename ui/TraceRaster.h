@@ -1,9 +1,9 @@
 #pragma once
-// Draws the scan view's traces straight into a 32-bit pixel buffer, notes
-// each pixel drawn so that the trace can be taken out again by copying just
-// those pixels back from the background, and finds the tiles the traces
-// touch, so that a new scan repaints (and sends to the display) only the
-// parts of the plot around the old and the new traces.
+// The scan view's traces as lists of pixels in a 32-bit pixel buffer: the
+// pixels each trace covers, the background's colours under them (which
+// take the trace out again) and the tiles they touch, so that a new scan
+// repaints (and sends to the display) only the parts of the plot around
+// the old and the new traces.
 
 #include <cstddef>
 #include <cstdint>
