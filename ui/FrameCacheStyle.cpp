@@ -34,15 +34,14 @@ void CFrameCacheStyle::drawPrimitive(PrimitiveElement element, const QStyleOptio
     return;
   }
   const qreal ratio = painter->device()->devicePixelRatio();
-  const QString key = QStringLiteral("%1x%2 %3 %4 %5 %6 %7 %8")
-                          .arg(option->rect.width())
-                          .arg(option->rect.height())
-                          .arg(static_cast<uint>(option->state))
-                          .arg(option->palette.cacheKey())
-                          .arg(ratio)
-                          .arg(frame->lineWidth)
-                          .arg(frame->midLineWidth)
-                          .arg(static_cast<int>(option->direction));
+  const T_PanelKey key{option->rect.width(),
+                       option->rect.height(),
+                       static_cast<uint32_t>(option->state),
+                       option->palette.cacheKey(),
+                       qRound64(ratio * 1024),
+                       frame->lineWidth,
+                       frame->midLineWidth,
+                       static_cast<int>(option->direction)};
   auto found = mPanels.find(key);
   if (found == mPanels.end()) {
     if (mPanels.size() >= kMostPanels) {

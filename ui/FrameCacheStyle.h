@@ -7,8 +7,9 @@
 
 #include <QPixmap>
 #include <QProxyStyle>
-#include <QString>
-#include <unordered_map>
+#include <cstdint>
+#include <map>
+#include <tuple>
 
 namespace ui {
 
@@ -24,7 +25,11 @@ class CFrameCacheStyle : public QProxyStyle {
   size_t CachedPanels() const { return mPanels.size(); }
 
  private:
-  mutable std::unordered_map<QString, QPixmap> mPanels;
+  // What makes one picture differ from another: size, state, palette,
+  // device pixel ratio (in 1/1024ths), line widths and direction. Plain
+  // numbers, so that finding the picture costs no text formatting.
+  using T_PanelKey = std::tuple<int, int, uint32_t, int64_t, int64_t, int, int, int>;
+  mutable std::map<T_PanelKey, QPixmap> mPanels;
 };
 
 }  // namespace ui
