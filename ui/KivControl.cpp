@@ -12,6 +12,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <iterator>
 #include <utility>
 #include <vector>
@@ -44,15 +45,23 @@ class CPanelBar : public QProgressBar {
  public:
   using QProgressBar::QProgressBar;
 
+  // How many pixels of `bar`'s inside are filled at `value`.
+  static int Filled(const QProgressBar& bar, int value) {
+    const int span = bar.maximum() - bar.minimum();
+    if (span <= 0 || value <= bar.minimum()) {
+      return 0;
+    }
+    const int inner = bar.width() - 2;
+    return static_cast<int>(static_cast<int64_t>(inner) * (value - bar.minimum()) / span);
+  }
+
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     const QRect frame = rect().adjusted(0, 0, -1, -1);
     painter.fillRect(rect(), palette().base());
-    const int span = maximum() - minimum();
-    if (span > 0 && value() > minimum()) {
-      const int inner = frame.width() - 1;
-      const int filled = static_cast<int>(static_cast<int64_t>(inner) * (value() - minimum()) / span);
+    const int filled = Filled(*this, value());
+    if (filled > 0) {
       painter.fillRect(QRect(frame.left() + 1, frame.top() + 1, filled, frame.height() - 1), palette().highlight());
     }
     painter.setPen(palette().color(QPalette::Mid));
@@ -71,15 +80,23 @@ void SetCaption(QPushButton* button, const char* text, const QColor& colour) {
 QString TwoDecimals(double value) { return QString::fromStdString(ui::FormatF2(value)); }
 
 // A progress bar repaints at once, on its own, whenever its value changes;
-// here the change is only marked, so that a refresh paints every bar and box
-// that changed together, once.
+// here only the pixels whose fill changes are marked, none while the fill
+// still ends in the same pixel, so that a refresh paints every bar and box
+// that changed together, once, and no more of a bar than changed.
 void SetBarValue(QProgressBar* bar, int value) {
   if (bar->value() == value) {
     return;
   }
-  bar->setUpdatesEnabled(false);
+  const int before = CPanelBar::Filled(*bar, bar->value());
+  // Set directly rather than through setUpdatesEnabled, which would mark
+  // the whole bar when updates are turned back on.
+  bar->setAttribute(Qt::WA_UpdatesDisabled, true);
   bar->setValue(value);
-  bar->setUpdatesEnabled(true);  // marks the bar for the next paint
+  bar->setAttribute(Qt::WA_UpdatesDisabled, false);
+  const int after = CPanelBar::Filled(*bar, bar->value());
+  if (after != before) {
+    bar->update(1 + std::min(before, after), 1, std::abs(after - before), bar->height() - 2);
+  }
 }
 
 void ShowOnBar(QProgressBar* bar, double reading) { SetBarValue(bar, ui::BarValue(reading, bar->maximum())); }
@@ -457,10 +474,15 @@ std::optional<int32_t> KivControl::ConvStringToInt32(QLineEdit* textIn) {
 
 void KivControl::ControlTimer_Tick(const T_Snapshot& snapshot) {
   // The window outlives its poller, which is stopped before the window goes.
-  QMetaObject::invokeMethod(
-      this,
-      [this, snapshot] { ApplySnapshot(snapshot); },
-      Qt::QueuedConnection);
+  ui::CSharedWake::Task apply = [this, snapshot] { ApplySnapshot(snapshot); };
+  const auto post = [this](ui::CSharedWake::Task task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+  };
+  if (mSharedWake) {
+    mSharedWake->Post(std::move(apply), post);
+  } else {
+    post(std::move(apply));
+  }
 }
 
 // A panel that is shown but not on the screen (minimised or covered) keeps

@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScreen>
+#include <QImage>
 #include <QPushButton>
 #include <atomic>
 #include <memory>
@@ -96,6 +98,25 @@ TEST_F(KivControlTest, ReadingsShowTwoDecimalsAndFillTheirBarsAtTheMaximum) {
   snapshot.FilteredDist = 1.0;
   panel->UpdateFields(snapshot);
   EXPECT_EQ(panel->ValBoxFilteredDistance->maxLength(), 6);
+}
+
+// A bar repaints only the pixels its fill gained or lost; what the screen
+// shows after many changes is the bar as painted afresh at its last value.
+TEST_F(KivControlTest, BarsOnTheScreenShowTheirLastValueAfterSmallAndLargeChanges) {
+  panel->show();
+  QCoreApplication::processEvents();
+  KivControl::T_Snapshot snapshot = OpenSensor();
+  for (const double distance : {60.0, 60.1, 59.0, 119.0, 3.0, 3.2, 0.0, 80.0, 79.9, 81.5}) {
+    snapshot.CurDistance = distance;
+    panel->UpdateFields(snapshot);
+    QCoreApplication::processEvents();
+    const QImage screen = panel->screen()->grabWindow(panel->winId()).toImage();
+    QProgressBar* bar = panel->BarCurDistance;
+    const QImage shown = screen.copy(QRect(bar->mapTo(panel.get(), QPoint(0, 0)), bar->size()));
+    EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32),
+              bar->grab().toImage().convertToFormat(QImage::Format_RGB32))
+        << "at " << distance;
+  }
 }
 
 TEST_F(KivControlTest, UnsetPlotLimitsKeepTheLimitedBarsEmptyUntilTheScanViewSetsThem) {
