@@ -7,6 +7,7 @@
 #include "KivView.h"
 #include "PlotLimits.h"
 #include "QuitOnSignal.h"
+#include "SharedWake.h"
 #include "SkarvIO.h"
 
 using SorvaneClient::KivControl;
@@ -21,7 +22,11 @@ int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&
   // The plot limits outlive both windows: the scan view writes them, the
   // control panel reads them.
   T_PlotLimits plotLimits;
+  // The panel's updates ride along with the scans' wake-ups of the GUI
+  // thread; it outlives both windows and their workers.
+  ui::CSharedWake sharedWake;
   KivView view;
+  view.SetSharedWake(&sharedWake);
   view.SetSkarvIO(&io);
   view.SetMaxDistPtr(&plotLimits.Distance);
   view.SetMaxWidthPtr(&plotLimits.Width);
@@ -30,6 +35,7 @@ int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&
   }
   KivControl control;
   control.SetSkarvIO(&io);
+  control.SetSharedWake(&sharedWake);
   control.SetMaxDistPtr(&plotLimits.Distance);
   control.SetMaxWidthPtr(&plotLimits.Width);
 

@@ -28,6 +28,7 @@
 
 #include "DeviceStatus.h"
 #include "PanelPoller.h"
+#include "SharedWake.h"
 #include "StatusText.h"
 
 class CSkarvIO;
@@ -56,6 +57,9 @@ class KivControl : public QWidget {
   void SetSkarvIO(CSkarvIO* theMainIO);
   void SetMaxDistPtr(std::atomic<int32_t>* theDistPtr);
   void SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr);
+  // Snapshots are then applied at the scan view's next wake-up of the GUI
+  // thread when one is due soon, rather than on a wake-up of their own.
+  void SetSharedWake(ui::CSharedWake* wake) { mSharedWake = wake; }
 
   // Starts and stops the controller work; Stop waits for the tick or command
   // in progress and prints the worker's done line. The controller may go only
@@ -223,6 +227,7 @@ class KivControl : public QWidget {
   std::vector<T_SettingControls> mSettings;
   // The 100 ms refresh, on the worker thread that also runs the commands.
   CPanelPoller ControlTimer;
+  ui::CSharedWake* mSharedWake = nullptr;
 };
 
 }  // namespace SorvaneClient

@@ -231,8 +231,17 @@ void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
                           reinterpret_cast<const uint32_t*>(source.background->constBits()), *frame);
     }
   }
+  if (mSharedWake) {
+    mSharedWake->CarrierPosted();
+  }
   QMetaObject::invokeMethod(
-      this, [this, scan = std::move(scan), frame = std::move(frame)] { ShowScan(scan, frame); },
+      this,
+      [this, scan = std::move(scan), frame = std::move(frame)] {
+        ShowScan(scan, frame);
+        if (mSharedWake) {
+          mSharedWake->RunKept();
+        }
+      },
       Qt::QueuedConnection);
 }
 

@@ -25,6 +25,7 @@
 #include "DataPath.h"
 #include "PlotGeometry.h"
 #include "RangeRings.h"
+#include "SharedWake.h"
 #include "TraceFrame.h"
 #include "TraceRaster.h"
 
@@ -52,6 +53,9 @@ class KivView : public QWidget {
   void SetMaxDistPtr(std::atomic<int32_t>* theDistPtr);
   void SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr);
   void SetOnClose(std::function<void()> onClose);
+  // Not owned; set before Start. Each scan's wake-up of the GUI thread also
+  // runs what other threads have left there.
+  void SetSharedWake(ui::CSharedWake* wake) { mSharedWake = wake; }
 
   // Starts and stops the data path's thread; stopping prints "View Thread Done....".
   void Start();
@@ -139,6 +143,7 @@ class KivView : public QWidget {
   // current size and limits (its points are what the read-out looks at),
   // and the frame whose traces are in the canvas.
   std::shared_ptr<const ui::T_TraceFrame> mOfferedFrame;
+  ui::CSharedWake* mSharedWake = nullptr;
   std::shared_ptr<const ui::T_TraceFrame> mFrame;
   std::shared_ptr<const ui::T_TraceFrame> mDrawnFrame;
   bool mPointsValid = false;
