@@ -10,7 +10,7 @@ namespace sim {
 
 namespace {
 
-constexpr uint64_t kFramesPerWake = 16;
+constexpr uint64_t kFramesPerWake = 32;
 
 bool IsIn(uint8_t endpoint) { return (endpoint & 0x80) != 0; }
 
@@ -158,9 +158,10 @@ void CVirtualBus::RealTimeLoop() {
         lock.lock();
       }
     }
-    // Frames are run a transfer's worth at a time: isochronous transfers
-    // span 16 frames, so a transfer completes on each wake, as it would on
-    // a host controller; waking for every frame would only cost time.
+    // Frames are run two transfers' worth at a time: isochronous transfers
+    // span 16 frames, so two complete on each wake. The client keeps ten
+    // transfers queued, so none is missed; waking for every frame, or for
+    // every transfer, would only cost time.
     mStopSignal.wait_until(lock, start + std::chrono::milliseconds(mFramesRun + kFramesPerWake),
                            [this] { return mStopping; });
   }
