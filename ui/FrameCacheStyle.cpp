@@ -1,10 +1,12 @@
 #include "FrameCacheStyle.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QStyleFactory>
 #include <QStyleOption>
+#include <QWidget>
 
 namespace ui {
 
@@ -19,6 +21,16 @@ QStyle* SameKindAsTheApplications() {
   return style;  // nullptr: QProxyStyle takes the default style
 }
 
+// The colour of what lies behind a box: its parent's background, or for a
+// box on its own, the window colour of its palette.
+QColor Behind(const QStyleOption& option, const QWidget* widget) {
+  if (widget && widget->parentWidget()) {
+    const QWidget* parent = widget->parentWidget();
+    return parent->palette().color(parent->backgroundRole());
+  }
+  return option.palette.color(QPalette::Window);
+}
+
 }  // namespace
 
 CFrameCacheStyle::CFrameCacheStyle() : QProxyStyle(SameKindAsTheApplications()) {}
@@ -30,9 +42,13 @@ void CFrameCacheStyle::drawPrimitive(PrimitiveElement element, const QStyleOptio
   // else is drawn as the wrapped style draws it.
   if (element != PE_PanelLineEdit || !frame || !painter || !painter->device() || option->rect.isEmpty() ||
       painter->transform().type() > QTransform::TxTranslate) {
+    if (element == PE_PanelLineEdit && painter && widget && widget->testAttribute(Qt::WA_OpaquePaintEvent)) {
+      painter->fillRect(option->rect, Behind(*option, widget));  // the box paints every pixel
+    }
     QProxyStyle::drawPrimitive(element, option, painter, widget);
     return;
   }
+  const QColor behind = Behind(*option, widget);
   const qreal ratio = painter->device()->devicePixelRatio();
   const T_PanelKey key{option->rect.width(),
                        option->rect.height(),
@@ -41,7 +57,8 @@ void CFrameCacheStyle::drawPrimitive(PrimitiveElement element, const QStyleOptio
                        qRound64(ratio * 1024),
                        frame->lineWidth,
                        frame->midLineWidth,
-                       static_cast<int>(option->direction)};
+                       static_cast<int>(option->direction),
+                       behind.rgba()};
   auto found = mPanels.find(key);
   if (found == mPanels.end()) {
     if (mPanels.size() >= kMostPanels) {
@@ -49,7 +66,7 @@ void CFrameCacheStyle::drawPrimitive(PrimitiveElement element, const QStyleOptio
     }
     QPixmap picture(option->rect.size() * ratio);
     picture.setDevicePixelRatio(ratio);
-    picture.fill(Qt::transparent);
+    picture.fill(behind);
     QStyleOptionFrame atOrigin = *frame;
     atOrigin.rect.moveTopLeft(QPoint(0, 0));
     {

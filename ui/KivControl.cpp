@@ -267,6 +267,9 @@ void KivControl::BuildControls() {
   boxStyle->setParent(this);
   for (QLineEdit* box : findChildren<QLineEdit*>()) {
     box->setStyle(boxStyle);
+    // The style's pictures cover the whole box, corners too, so the panel
+    // beneath is not painted first whenever a box changes.
+    box->setAttribute(Qt::WA_OpaquePaintEvent);
   }
 }
 

@@ -6,6 +6,10 @@
 
 #include <QImage>
 #include <QLineEdit>
+#include <QPalette>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
 #include <QStyleFactory>
 #include <cstdlib>
 #include <memory>
@@ -80,6 +84,50 @@ TEST(FrameCacheStyle, BoxesLookAsTheStyleDrawsThemInEveryStateAndSize) {
   }
   expectSame("mark taken off");
   EXPECT_EQ(cached.style(), &cachedStyle) << "the box keeps the caching style after its style sheet goes";
+}
+
+// A box marked as painting every pixel shows, on the screen, the colour of
+// the window behind its rounded corners, in every state, as a box that
+// lets the window be painted beneath it does.
+TEST(FrameCacheStyle, AnOpaqueBoxShowsTheWindowBehindItsCorners) {
+  TestApp();
+  std::unique_ptr<QStyle> plainStyle(QStyleFactory::create(QApplication::style()->name()));
+  ui::CFrameCacheStyle cachedStyle;
+  QWidget window;
+  QPalette palette = window.palette();
+  palette.setColor(QPalette::Window, QColor(0x30, 0x60, 0xA0));
+  window.setPalette(palette);
+  window.resize(260, 60);
+  QLineEdit plain("12.34", &window);
+  QLineEdit cached("12.34", &window);
+  plain.setStyle(plainStyle.get());
+  cached.setStyle(&cachedStyle);
+  cached.setAttribute(Qt::WA_OpaquePaintEvent);
+  plain.setFocusPolicy(Qt::NoFocus);  // no cursor in either
+  cached.setFocusPolicy(Qt::NoFocus);
+  plain.setGeometry(10, 10, 100, 22);
+  cached.setGeometry(130, 10, 100, 22);
+  window.show();
+  ASSERT_TRUE(PumpUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+
+  const auto expectSame = [&](const std::string& what) {
+    cached.setText(cached.text() == "12.34" ? "56.78" : "12.34");  // repaints the box alone
+    plain.setText(cached.text());
+    QCoreApplication::processEvents();
+    const QImage screen = window.screen()->grabWindow(window.winId()).toImage();
+    ASSERT_EQ(screen.size(), window.size());
+    EXPECT_LE(LargestDifference(screen.copy(plain.geometry()), screen.copy(cached.geometry())), 1) << what;
+  };
+  expectSame("enabled");
+  plain.setEnabled(false);
+  cached.setEnabled(false);
+  expectSame("disabled");
+  plain.setEnabled(true);
+  cached.setEnabled(true);
+  for (QLineEdit* box : {&plain, &cached}) {
+    box->setStyleSheet(QStringLiteral("QLineEdit { background-color: #ffb4b4; }"));
+  }
+  expectSame("marked by a style sheet");
 }
 
 }  // namespace
