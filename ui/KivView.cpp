@@ -16,6 +16,7 @@
 #include "ObscuredWatch.h"
 #include "ScanReadout.h"
 #include "SkarvIO.h"
+#include "StraightCopy.h"
 #include "ValueFormat.h"
 
 namespace {
@@ -403,8 +404,14 @@ void KivView::PaintPlot(QPainter& painter, const QRegion& region) {
   if (!mCanvasValid || mCanvas.size() != mPlotArea->size()) {
     RefreshCanvas();
   }
-  for (const QRect& rect : region) {
-    painter.drawImage(rect.topLeft(), mCanvas, rect);
+  if (!ui::CopyStraight(painter, mCanvas, region)) {
+    // Each rectangle under a clip of its own: under the paint event's clip
+    // of many rectangles the raster engine blends the image span by span.
+    for (const QRect& rect : region) {
+      painter.setClipRect(rect);
+      painter.drawImage(rect.topLeft(), mCanvas, rect);
+    }
+    painter.setClipping(false);
   }
   if (mReadoutIndex >= 0 && mReadoutIndex < static_cast<int>(mFrame->distPoints.size())) {
     painter.setPen(QPen(kMarkColour, 2));

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QScreen>
 #include <QWheelEvent>
 #include <QWindow>
 #include <atomic>
@@ -227,7 +228,11 @@ TEST_F(KivViewTest, ANewScanLeavesNothingOfTheOldOneAndRestoresTheRingsItCrossed
   view->ShowScan(second);
   QCoreApplication::processEvents();
 
+  // The window, painted scan by scan, shows what painting it whole gives.
+  const QImage screen = view->screen()->grabWindow(view->winId()).toImage().convertToFormat(QImage::Format_RGB32);
   const QImage image = view->PlotArea()->grab().toImage();
+  const QRect plot(view->PlotArea()->mapTo(view.get(), QPoint(0, 0)), view->PlotArea()->size());
+  EXPECT_TRUE(screen.copy(plot) == image.convertToFormat(QImage::Format_RGB32));
   const ui::T_PlotRegion region = view->PlotRegion();
   const QRgb red = qRgb(255, 0, 0);
   const QRgb grey = qRgb(0xD3, 0xD3, 0xD3);

@@ -1,0 +1,63 @@
+#include "StraightCopy.h"
+
+#include <QImage>
+#include <QPaintDevice>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QRegion>
+#include <QTransform>
+#include <cstring>
+
+namespace ui {
+
+namespace {
+
+// Formats whose opaque pixels have the bits of the same RGB32 pixel.
+bool HoldsRgb32Pixels(QImage::Format format) {
+  return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+         format == QImage::Format_ARGB32_Premultiplied;
+}
+
+}  // namespace
+
+bool CopyStraight(QPainter& painter, const QImage& picture, const QRegion& region) {
+  QPaintEngine* engine = painter.paintEngine();
+  QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+  if (!device || device->devType() != QInternal::Image || picture.format() != QImage::Format_RGB32) {
+    return false;
+  }
+  auto* target = static_cast<QImage*>(device);
+  const QTransform transform = painter.deviceTransform();
+  // Writing into an image that shares its pixels would first copy them,
+  // away from where the engine paints.
+  if (transform.type() > QTransform::TxTranslate || !HoldsRgb32Pixels(target->format()) ||
+      target->devicePixelRatio() != 1.0 || !target->isDetached()) {
+    return false;
+  }
+  const int dx = static_cast<int>(transform.dx());
+  const int dy = static_cast<int>(transform.dy());
+  if (dx != transform.dx() || dy != transform.dy()) {
+    return false;
+  }
+  for (const QRect& rect : region) {
+    if (!picture.rect().contains(rect) || !target->rect().contains(rect.translated(dx, dy))) {
+      return false;
+    }
+  }
+  constexpr qsizetype kBytes = 4;
+  uchar* const to = target->bits();
+  const uchar* const from = picture.constBits();
+  const qsizetype toStride = target->bytesPerLine();
+  const qsizetype fromStride = picture.bytesPerLine();
+  for (const QRect& rect : region) {
+    const size_t length = static_cast<size_t>(rect.width()) * kBytes;
+    uchar* line = to + (rect.top() + dy) * toStride + (rect.left() + dx) * kBytes;
+    const uchar* source = from + rect.top() * fromStride + rect.left() * kBytes;
+    for (int y = 0; y < rect.height(); ++y, line += toStride, source += fromStride) {
+      std::memcpy(line, source, length);
+    }
+  }
+  return true;
+}
+
+}  // namespace ui
