@@ -40,10 +40,15 @@ void CStatusText::Update(const T_DeviceStatus& status, Clock::time_point now) {
   }
 
   if (mHadRecords && now - mLastRecordsAt < kStallTime) {
+    const bool began = mState != eSensorState::kStreaming;
     mState = eSensorState::kStreaming;
     const T_Sample& first = mSamples.front();
     const double span = Seconds(now - first.time);
     mRate = span > 0.0 ? static_cast<double>(status.RecordsProcessed - first.records) / span : 0.0;
+    if (began || now - mRateShownAt >= kRateShownFor) {
+      mRateShown = mRate;
+      mRateShownAt = now;
+    }
   } else {
     mRate = 0.0;
     mState = !mHadRecords && now - mOpenedAt < kFirstRecordsTime ? eSensorState::kStarting : eSensorState::kStalled;
@@ -63,7 +68,7 @@ void CStatusText::Compose(const T_DeviceStatus& status, Clock::time_point now) {
       mSensorLine = sensor + " open - waiting for records";
       break;
     case eSensorState::kStreaming:
-      std::snprintf(text, sizeof text, " - streaming %.0f records/s", std::round(mRate));
+      std::snprintf(text, sizeof text, " - streaming %.0f records/s", std::round(mRateShown));
       mSensorLine = sensor + text;
       break;
     case eSensorState::kStalled:

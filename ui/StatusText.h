@@ -26,6 +26,10 @@ class CStatusText {
 
   // Records that stop for this long make a stalled stream.
   static constexpr std::chrono::milliseconds kStallTime{1000};
+  // The rate on the line is renewed this often while streaming: renewed at
+  // every refresh it would flicker in its last digits, as records come in
+  // bursts, and repaint the line ten times a second.
+  static constexpr std::chrono::milliseconds kRateShownFor{1000};
   // A freshly opened sensor may take this long for its first records.
   static constexpr std::chrono::milliseconds kFirstRecordsTime{2000};
 
@@ -59,6 +63,8 @@ class CStatusText {
   bool mHadRecords = false;  // records arrived since the sensor was opened
   Clock::time_point mOpenedAt{};
   Clock::time_point mLastRecordsAt{};
+  double mRateShown = 0.0;
+  Clock::time_point mRateShownAt{};
   std::deque<T_Sample> mSamples;  // the readings of about the last second
   std::string mSensorLine;
   std::string mErrorLine;

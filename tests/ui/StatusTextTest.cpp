@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "StatusText.h"
 
 namespace {
@@ -53,6 +55,31 @@ TEST_F(StatusTextTest, FollowsTheSensorFromWaitingToStreamingToStalled) {
 
   status.SensorOpen = false;
   At(5600);
+  EXPECT_EQ(text.SensorLine(), "No sensor - waiting for USB E785:64F2");
+}
+
+// Records come in bursts, so the rate read at each refresh jitters; the
+// line shows a new rate once a second, and each new state at once.
+TEST_F(StatusTextTest, TheLineRenewsItsRateOnceASecond) {
+  status.SensorOpen = true;
+  At(0);
+  std::string previous;
+  for (int ms = 100; ms <= 2000; ms += 100) {
+    const int phase = ms % 300;
+    status.RecordsProcessed += phase == 0 ? 5000 : phase == 100 ? 3000 : 4000;
+    At(ms);
+    if (ms == 100 || ms == 1100) {
+      EXPECT_NE(text.SensorLine().find(" - streaming "), std::string::npos) << ms;
+    } else {
+      EXPECT_EQ(text.SensorLine(), previous) << ms << " ms, at " << text.RecordsPerSecond() << " records/s";
+    }
+    if (ms == 1100) {
+      EXPECT_EQ(text.SensorLine(), "Sensor - streaming 40000 records/s");
+    }
+    previous = text.SensorLine();
+  }
+  status.SensorOpen = false;
+  At(2100);
   EXPECT_EQ(text.SensorLine(), "No sensor - waiting for USB E785:64F2");
 }
 
