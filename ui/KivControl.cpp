@@ -343,7 +343,7 @@ void KivControl::MarkNotAccepted(QLineEdit* box, bool notAccepted) {
 // wrote it and the focus is still on it or on the button that sends it.
 // Once the focus has gone elsewhere the edit is over and refreshing resumes.
 bool KivControl::BeingEdited(QLineEdit* box) {
-  if (!box->property("operatorEdited").toBool()) {
+  if (mEditedBoxes.count(box) == 0) {
     return false;
   }
   const auto sender = mSendingButtons.find(box);
@@ -354,7 +354,7 @@ bool KivControl::BeingEdited(QLineEdit* box) {
   return false;
 }
 
-void KivControl::EndEdit(QLineEdit* box) { box->setProperty("operatorEdited", false); }
+void KivControl::EndEdit(QLineEdit* box) { mEditedBoxes.erase(box); }
 
 void KivControl::ShowText(QLineEdit* box, const QString& text) {
   if (box->text() != text && !BeingEdited(box)) {
@@ -378,7 +378,7 @@ void KivControl::ShowText(QLineEdit* box, const QString& text, int typedLength) 
 void KivControl::ConnectButtons() {
   // Typing marks a box as being edited; the panel's own writes do not.
   for (QLineEdit* box : findChildren<QLineEdit*>()) {
-    connect(box, &QLineEdit::textEdited, this, [box] { box->setProperty("operatorEdited", true); });
+    connect(box, &QLineEdit::textEdited, this, [this, box] { mEditedBoxes.insert(box); });
   }
   connect(ButtonLaserState, &QPushButton::clicked, this, &KivControl::LaserStateControl_Click);
   connect(ButtonSaveFile, &QPushButton::clicked, this, &KivControl::ButtonSaveFile_Click);

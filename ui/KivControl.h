@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "DeviceStatus.h"
@@ -195,7 +196,7 @@ class KivControl : public QWidget {
   void ShowText(QLineEdit* box, const QString& text);
   void ShowText(QLineEdit* box, const QString& text, int typedLength);
   bool BeingEdited(QLineEdit* box);
-  static void EndEdit(QLineEdit* box);
+  void EndEdit(QLineEdit* box);
 
   CSkarvIO* mSkarvIO = nullptr;
   // How much the layout grew for the font (1 for the desktop's usual one).
@@ -218,6 +219,9 @@ class KivControl : public QWidget {
   bool mObscuredWatched = false;
   // Each setting box and the button that sends it.
   std::unordered_map<const QLineEdit*, const QPushButton*> mSendingButtons;
+  // The boxes typed into since the panel last wrote them. A set rather than
+  // a property of each box: it is asked of every box at every refresh.
+  std::unordered_set<const QLineEdit*> mEditedBoxes;
   // The settings of the command table with their button and box.
   struct T_SettingControls {
     const T_Command* Command;
