@@ -32,8 +32,8 @@ class CFrameCacheStyle : public QProxyStyle {
  private:
   // What makes one picture differ from another: size, state, palette,
   // device pixel ratio (in 1/1024ths), line widths, direction and the
-  // colour behind the box. Plain
-  // numbers, so that finding the picture costs no text formatting.
+  // colour behind the box. Plain numbers, so that finding the picture
+  // costs no text formatting.
   using T_PanelKey = std::tuple<int, int, uint32_t, int64_t, int64_t, int, int, int, uint32_t>;
   mutable std::map<T_PanelKey, QPixmap> mPanels;
 };
