@@ -22,6 +22,7 @@
 #include "FrameCacheStyle.h"
 #include "ObscuredWatch.h"
 #include "SkarvIO.h"
+#include "ValueBox.h"
 #include "ValueFormat.h"
 
 namespace {
@@ -165,7 +166,7 @@ void KivControl::BuildControls() {
     return widget;
   };
   auto box = [&](const char* name, const char* text, int x, int y, int w, int h) {
-    auto* widget = new QLineEdit(QString::fromLatin1(text), this);
+    auto* widget = new ui::CValueBox(QString::fromLatin1(text), this);
     place(widget, name);
     ui::FitBox(widget, at(x, y, w, h));
     return widget;

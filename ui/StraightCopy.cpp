@@ -4,6 +4,7 @@
 #include <QPaintDevice>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QPoint>
 #include <QRegion>
 #include <QTransform>
 #include <cstring>
@@ -20,11 +21,11 @@ bool HoldsRgb32Pixels(QImage::Format format) {
 
 }  // namespace
 
-bool CopyStraight(QPainter& painter, const QImage& picture, const QRegion& region) {
+QImage* StraightTarget(QPainter& painter, QPoint& origin) {
   QPaintEngine* engine = painter.paintEngine();
   QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
-  if (!device || device->devType() != QInternal::Image || picture.format() != QImage::Format_RGB32) {
-    return false;
+  if (!device || device->devType() != QInternal::Image) {
+    return nullptr;
   }
   auto* target = static_cast<QImage*>(device);
   const QTransform transform = painter.deviceTransform();
@@ -32,13 +33,23 @@ bool CopyStraight(QPainter& painter, const QImage& picture, const QRegion& regio
   // away from where the engine paints.
   if (transform.type() > QTransform::TxTranslate || !HoldsRgb32Pixels(target->format()) ||
       target->devicePixelRatio() != 1.0 || !target->isDetached()) {
+    return nullptr;
+  }
+  origin = QPoint(static_cast<int>(transform.dx()), static_cast<int>(transform.dy()));
+  if (origin.x() != transform.dx() || origin.y() != transform.dy()) {
+    return nullptr;
+  }
+  return target;
+}
+
+bool CopyStraight(QPainter& painter, const QImage& picture, const QRegion& region) {
+  QPoint origin;
+  QImage* target = picture.format() == QImage::Format_RGB32 ? StraightTarget(painter, origin) : nullptr;
+  if (!target) {
     return false;
   }
-  const int dx = static_cast<int>(transform.dx());
-  const int dy = static_cast<int>(transform.dy());
-  if (dx != transform.dx() || dy != transform.dy()) {
-    return false;
-  }
+  const int dx = origin.x();
+  const int dy = origin.y();
   for (const QRect& rect : region) {
     if (!picture.rect().contains(rect) || !target->rect().contains(rect.translated(dx, dy))) {
       return false;

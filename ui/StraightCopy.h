@@ -12,6 +12,7 @@
 
 class QImage;
 class QPainter;
+class QPoint;
 class QRegion;
 
 namespace ui {
@@ -20,5 +21,10 @@ namespace ui {
 // are the picture's) go to the same places in the painter's image. False,
 // with nothing copied, where that cannot be done straight.
 bool CopyStraight(QPainter& painter, const QImage& picture, const QRegion& region);
+
+// The image the painter paints on, when it can be written and read straight
+// as above, and where the painter's logical origin lies in it; nullptr
+// otherwise.
+QImage* StraightTarget(QPainter& painter, QPoint& origin);
 
 }  // namespace ui

@@ -1,0 +1,260 @@
+#include "ValueBox.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRegion>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <cmath>
+
+#include "StraightCopy.h"
+
+namespace ui {
+
+namespace {
+
+// Texts the box may try to learn from before it leaves painting to the line
+// edit for good (each can hold a character the font lacks).
+constexpr int kMostLearnTries = 3;
+// The line edit's own margin inside its contents, in pixels.
+constexpr int kHorizontalMargin = 2;
+
+// The smallest rectangle holding every pixel in which `painted` differs from
+// `empty`, both of a size and format.
+QRect InkBounds(const QImage& painted, const QImage& empty) {
+  QRect bounds;
+  for (int y = 0; y < painted.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(painted.constScanLine(y));
+    const auto* blank = reinterpret_cast<const QRgb*>(empty.constScanLine(y));
+    for (int x = 0; x < painted.width(); ++x) {
+      if (line[x] != blank[x]) {
+        bounds |= QRect(x, y, 1, 1);
+      }
+    }
+  }
+  return bounds;
+}
+
+}  // namespace
+
+CValueBox::CValueBox(const QString& text, QWidget* parent) : QLineEdit(text, parent) {}
+
+bool CValueBox::AtRest() const {
+  const Qt::Alignment horizontal = alignment() & Qt::AlignHorizontal_Mask;
+  const Qt::Alignment vertical = alignment() & Qt::AlignVertical_Mask;
+  return !hasFocus() && !hasSelectedText() && !underMouse() && echoMode() == Normal && styleSheet().isEmpty() &&
+         testAttribute(Qt::WA_OpaquePaintEvent) && layoutDirection() == Qt::LeftToRight &&
+         (horizontal == Qt::AlignLeft || horizontal == 0) && (vertical == Qt::AlignVCenter || vertical == 0) &&
+         actions().isEmpty() && !isClearButtonEnabled() && (placeholderText().isEmpty() || !text().isEmpty());
+}
+
+CValueBox::T_Setting CValueBox::Setting() const { return {alignment(), hasFrame(), textMargins()}; }
+
+void CValueBox::paintEvent(QPaintEvent* event) {
+  if (mRefused || !AtRest()) {
+    QLineEdit::paintEvent(event);
+    return;
+  }
+  if (mSetting && !(*mSetting == Setting())) {
+    Forget();
+  }
+  if (!mOrigin) {
+    QLineEdit::paintEvent(event);
+    Learn(event->region());
+    return;
+  }
+  {
+    QPainter painter(this);
+    QPoint at;
+    const QString shown = text();
+    if (StraightTarget(painter, at) && ((mRunValid && shown == mRunText) || Layout(shown, *mOrigin))) {
+      PaintOwn(painter, event->region());
+      ++mOwnPaints;
+      return;
+    }
+  }
+  // A painter that is not the window's (grab(), a scaled screen), or a text
+  // the run cannot show.
+  QLineEdit::paintEvent(event);
+}
+
+void CValueBox::PaintOwn(QPainter& painter, const QRegion& region) {
+  if (!CopyStraight(painter, mPanel, region)) {
+    painter.drawImage(QPoint(0, 0), mPanel);
+  }
+  if (!mRun.isEmpty()) {
+    painter.setPen(mInk);
+    painter.drawGlyphRun(QPointF(0, 0), mRun);
+  }
+}
+
+void CValueBox::Learn(const QRegion& painted) {
+  const QString shown = text();
+  if (shown.isEmpty() || !painted.contains(rect())) {
+    return;
+  }
+  QImage result;
+  {
+    QPainter painter(this);
+    QPoint at;
+    const QImage* target = StraightTarget(painter, at);
+    if (!target || !target->rect().contains(rect().translated(at))) {
+      return;  // nothing to read it from; the next paint may be on the window
+    }
+    result = target->copy(rect().translated(at));
+  }
+  PreparePanel();
+  // The text's place: where its ink starts in the line edit's painting,
+  // against where it starts in the box's own drawing from the computed
+  // place; then that place is checked pixel for pixel.
+  QImage own(size(), result.format());
+  const QImage panel = mPanel.convertToFormat(result.format());
+  const auto draw = [&](QPointF origin) {
+    if (!Layout(shown, origin)) {
+      return false;
+    }
+    QPainter painter(&own);
+    PaintOwn(painter, QRegion(own.rect()));
+    return true;
+  };
+  const QPointF guess = mLine.topLeft();
+  const QRect theirs = InkBounds(result, panel);
+  if (!draw(guess) || theirs.isEmpty()) {
+    Unlearned();
+    return;
+  }
+  const QRect ours = InkBounds(own, panel);
+  const QPointF shifted = guess + QPointF(theirs.topLeft() - ours.topLeft());
+  for (const int dy : {0, -1, 1}) {
+    for (const int dx : {0, -1, 1}) {
+      const QPointF origin = shifted + QPointF(dx, dy);
+      if (draw(origin) && own == result) {
+        mOrigin = origin;
+        mSetting = Setting();
+        return;
+      }
+    }
+  }
+  Unlearned();
+}
+
+void CValueBox::Unlearned() {
+  mRunValid = false;
+  if (++mLearnTries >= kMostLearnTries) {
+    mRefused = true;
+  }
+}
+
+void CValueBox::PreparePanel() {
+  mPanel = QImage(size(), QImage::Format_RGB32);
+  const QWidget* parent = parentWidget();
+  mPanel.fill(parent ? parent->palette().color(parent->backgroundRole()) : palette().color(QPalette::Window));
+  QStyleOptionFrame option;
+  initStyleOption(&option);
+  {
+    QPainter painter(&mPanel);
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
+  }
+  // The line edit's text line: vertically centred in its contents and inset
+  // by its margins. A text fits when its advances leave room in it for the
+  // font's most negative bearings; a wider one is scrolled.
+  const QRect contents =
+      style()->subElementRect(QStyle::SE_LineEditContents, &option, this).marginsRemoved(textMargins());
+  const QFontMetrics metrics(font());
+  const int leftBearing = std::max(0, -metrics.minLeftBearing());
+  const int rightBearing = std::max(0, -metrics.minRightBearing());
+  mLine = QRectF(contents.x() + kHorizontalMargin,
+                 contents.y() + (contents.height() - metrics.height() + 1) / 2,
+                 contents.width() - 2 * kHorizontalMargin - leftBearing - rightBearing - 1, metrics.height());
+  mFont = QRawFont::fromFont(font());
+  mAscent = mFont.ascent();
+  mInk = palette().color(QPalette::Text);
+  mGlyphs.clear();
+  mRun = QGlyphRun();
+  mRun.setRawFont(mFont);
+  mRunValid = false;
+}
+
+const CValueBox::T_Glyph* CValueBox::GlyphFor(QChar character) {
+  auto found = mGlyphs.find(character.unicode());
+  if (found == mGlyphs.end()) {
+    std::optional<T_Glyph> glyph;
+    const QList<quint32> indexes = character.isSurrogate() ? QList<quint32>()
+                                                           : mFont.glyphIndexesForString(QString(character));
+    // Index 0 is the font's missing glyph: the line edit would take the
+    // character from another font.
+    if (indexes.size() == 1 && indexes[0] != 0) {
+      const QList<QPointF> advances = mFont.advancesForGlyphIndexes(indexes);
+      if (advances.size() == 1) {
+        glyph = T_Glyph{indexes[0], advances[0].x()};
+      }
+    }
+    found = mGlyphs.emplace(character.unicode(), glyph).first;
+  }
+  return found->second ? &*found->second : nullptr;
+}
+
+bool CValueBox::Layout(const QString& text, QPointF origin) {
+  mRunValid = false;
+  if (!mFont.isValid()) {
+    return false;
+  }
+  mIndexes.clear();
+  mPositions.clear();
+  qreal advance = 0;
+  for (const QChar character : text) {
+    const T_Glyph* glyph = GlyphFor(character);
+    if (!glyph) {
+      return false;
+    }
+    mIndexes.push_back(glyph->Index);
+    mPositions.push_back(QPointF(origin.x() + advance, origin.y() + mAscent));
+    advance += glyph->Advance;
+  }
+  if (std::lround(advance) > mLine.width()) {
+    return false;  // the line edit scrolls a text this wide
+  }
+  mRun.setGlyphIndexes(mIndexes);
+  mRun.setPositions(mPositions);
+  mRunText = text;
+  mRunValid = true;
+  return true;
+}
+
+void CValueBox::Forget() {
+  mRefused = false;
+  mLearnTries = 0;
+  mOrigin.reset();
+  mSetting.reset();
+  mGlyphs.clear();
+  mPanel = QImage();
+  mRun = QGlyphRun();
+  mRunValid = false;
+}
+
+void CValueBox::changeEvent(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::FontChange:
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::EnabledChange:
+    case QEvent::ActivationChange:
+    case QEvent::LayoutDirectionChange:
+    case QEvent::ReadOnlyChange:
+    case QEvent::ParentChange:
+      Forget();
+      break;
+    default:
+      break;
+  }
+  QLineEdit::changeEvent(event);
+}
+
+void CValueBox::resizeEvent(QResizeEvent* event) {
+  Forget();
+  QLineEdit::resizeEvent(event);
+}
+
+}  // namespace ui
