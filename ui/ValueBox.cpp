@@ -44,8 +44,8 @@ CValueBox::CValueBox(const QString& text, QWidget* parent) : QLineEdit(text, par
 bool CValueBox::AtRest() const {
   const Qt::Alignment horizontal = alignment() & Qt::AlignHorizontal_Mask;
   const Qt::Alignment vertical = alignment() & Qt::AlignVertical_Mask;
-  return !hasFocus() && !hasSelectedText() && !underMouse() && echoMode() == Normal && styleSheet().isEmpty() &&
-         testAttribute(Qt::WA_OpaquePaintEvent) && layoutDirection() == Qt::LeftToRight &&
+  return !hasFocus() && !mDragOver && !hasSelectedText() && !underMouse() && echoMode() == Normal &&
+         styleSheet().isEmpty() && testAttribute(Qt::WA_OpaquePaintEvent) && layoutDirection() == Qt::LeftToRight &&
          (horizontal == Qt::AlignLeft || horizontal == 0) && (vertical == Qt::AlignVCenter || vertical == 0) &&
          actions().isEmpty() && !isClearButtonEnabled() && (placeholderText().isEmpty() || !text().isEmpty());
 }
@@ -250,6 +250,21 @@ void CValueBox::changeEvent(QEvent* event) {
       break;
   }
   QLineEdit::changeEvent(event);
+}
+
+void CValueBox::dragEnterEvent(QDragEnterEvent* event) {
+  mDragOver = true;
+  QLineEdit::dragEnterEvent(event);
+}
+
+void CValueBox::dragLeaveEvent(QDragLeaveEvent* event) {
+  mDragOver = false;
+  QLineEdit::dragLeaveEvent(event);
+}
+
+void CValueBox::dropEvent(QDropEvent* event) {
+  mDragOver = false;
+  QLineEdit::dropEvent(event);
 }
 
 void CValueBox::resizeEvent(QResizeEvent* event) {

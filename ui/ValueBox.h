@@ -40,6 +40,11 @@ class CValueBox : public QLineEdit {
   void paintEvent(QPaintEvent* event) override;
   void changeEvent(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // A drag over the box shows where the text would drop: the line edit
+  // paints while one is on.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragLeaveEvent(QDragLeaveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   // What the learned drawing depends on that no change event announces.
@@ -73,6 +78,7 @@ class CValueBox : public QLineEdit {
   void PaintOwn(QPainter& painter, const QRegion& region);
   void Forget();
 
+  bool mDragOver = false;
   bool mRefused = false;  // no place reproduces the line edit: it paints
   int mLearnTries = 0;
   std::optional<QPointF> mOrigin;

@@ -65,10 +65,11 @@ class ValueBoxTest : public ::testing::TestWithParam<int> {
 };
 
 TEST_P(ValueBoxTest, AtRestShowsWhatTheLineEditPaintsAndItsPicturesServe) {
-  // Numbers as the panel writes them, a blank, one that does not fit, and
-  // characters that are not in a number.
-  for (const char* text : {"12.34", "-0.56", "65535", "", "7", "-2147483648", "123456789012345678901234567890",
-                           "1.00", "Wy{}|", "0.50"}) {
+  // Numbers as the panel writes them, a blank, lengths about the widest
+  // that fits, one that does not fit, and characters that are not in a
+  // number.
+  for (const char* text : {"12.34", "-0.56", "65535", "", "7", "-2147483648", "12345678", "123456789", "1234567890",
+                           "12345678901", "123456789012345678901234567890", "1.00", "Wy{}|", "0.50"}) {
     ExpectShownAsTheLineEditPaints(QString::fromLatin1(text));
   }
   EXPECT_GT(box->OwnPaints(), 5u);
