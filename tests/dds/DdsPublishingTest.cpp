@@ -5,13 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DdsEntities.h"
@@ -136,7 +139,29 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
       published[endpoint.topic_name] = endpoint.type_name;
     });
   };
-  ddstest::CHelperProcess publisher(SKARV_DDS_TEST_PUBLISHER, {ns, std::to_string(kUpdates), "2"}, workDir);
+  const std::filesystem::path start = workDir / "start";
+  ddstest::CHelperProcess publisher(SKARV_DDS_TEST_PUBLISHER, {ns, std::to_string(kUpdates), "2", start.string()},
+                                    workDir);
+  // The publisher starts once every reader here has matched its writer too:
+  // a volatile reader that matches late misses the samples written before.
+  const auto allMatched = [&] {
+    for (const auto* readers : {&reliable, &bestEffort}) {
+      for (const auto& [name, reader] : *readers) {
+        dds_subscription_matched_status_t status{};
+        if (dds_get_subscription_matched_status(reader, &status) != DDS_RETCODE_OK || status.current_count == 0) {
+          return false;
+        }
+      }
+    }
+    return feed.MatchedPublishers() > 0;
+  };
+  const auto matchDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!allMatched() && std::chrono::steady_clock::now() < matchDeadline) {
+    gather();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(allMatched());
+  std::ofstream(start) << "start\n";
   ASSERT_EQ(publisher.Wait(std::chrono::seconds(90), gather), 0);
   gather();
   for (const T_Topic& topic : topics) {
