@@ -62,7 +62,10 @@ TEST(DdsSubscribe, ARemoteSensorsRecordingIsThePublishersByteForByte) {
       controller.RequestRecording(true);
     });
 
-    ddstest::CHelperProcess publisher(SKARV_DDS_TEST_PUBLISHER, {ns, "300", "1"}, root / "publisher");
+    // The publisher starts once the feed has matched it too: a volatile
+    // reader that matches late misses the batches written before.
+    const std::filesystem::path start = root / "publisher" / "start";
+    ddstest::CHelperProcess publisher(SKARV_DDS_TEST_PUBLISHER, {ns, "300", "1", start.string()}, root / "publisher");
     bool published = false;
     int exitStatus = -1;
     std::string source;
@@ -71,6 +74,9 @@ TEST(DdsSubscribe, ARemoteSensorsRecordingIsThePublishersByteForByte) {
       while (std::chrono::steady_clock::now() < deadline) {
         remote.bus->Advance(CDataPath::kTickMs);
         path->Step();
+        if (!std::filesystem::exists(start) && remote.feed->MatchedPublishers() > 0) {
+          std::ofstream(start) << "start\n";
+        }
         if (exitStatus == -1 && (exitStatus = publisher.Wait(std::chrono::seconds(0))) == 0) {
           published = true;
           source = Contents(root / "publisher" / "SkarvData-1.csv");
