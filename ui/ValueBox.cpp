@@ -75,8 +75,8 @@ void CValueBox::paintEvent(QPaintEvent* event) {
       return;
     }
   }
-  // A painter that is not the window's (grab(), a scaled screen), or a text
-  // the run cannot show.
+  // A painter the box cannot write straight (a scaled screen, a device that
+  // is not an image), or a text the run cannot show.
   QLineEdit::paintEvent(event);
 }
 
