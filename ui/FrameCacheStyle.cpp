@@ -21,17 +21,15 @@ QStyle* SameKindAsTheApplications() {
   return style;  // nullptr: QProxyStyle takes the default style
 }
 
-// The colour of what lies behind a box: its parent's background, or for a
-// box on its own, the window colour of its palette.
-QColor Behind(const QStyleOption& option, const QWidget* widget) {
-  if (widget && widget->parentWidget()) {
-    const QWidget* parent = widget->parentWidget();
+}  // namespace
+
+QColor ColourBehind(const QWidget* box, const QPalette& own) {
+  if (box && box->parentWidget()) {
+    const QWidget* parent = box->parentWidget();
     return parent->palette().color(parent->backgroundRole());
   }
-  return option.palette.color(QPalette::Window);
+  return own.color(QPalette::Window);
 }
-
-}  // namespace
 
 CFrameCacheStyle::CFrameCacheStyle() : QProxyStyle(SameKindAsTheApplications()) {}
 
@@ -43,12 +41,12 @@ void CFrameCacheStyle::drawPrimitive(PrimitiveElement element, const QStyleOptio
   if (element != PE_PanelLineEdit || !frame || !painter || !painter->device() || option->rect.isEmpty() ||
       painter->transform().type() > QTransform::TxTranslate) {
     if (element == PE_PanelLineEdit && painter && widget && widget->testAttribute(Qt::WA_OpaquePaintEvent)) {
-      painter->fillRect(option->rect, Behind(*option, widget));  // the box paints every pixel
+      painter->fillRect(option->rect, ColourBehind(widget, option->palette));  // the box paints every pixel
     }
     QProxyStyle::drawPrimitive(element, option, painter, widget);
     return;
   }
-  const QColor behind = Behind(*option, widget);
+  const QColor behind = ColourBehind(widget, option->palette);
   const qreal ratio = painter->device()->devicePixelRatio();
   const T_PanelKey key{option->rect.width(),
                        option->rect.height(),

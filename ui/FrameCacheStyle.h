@@ -11,12 +11,20 @@
 // does not first paint the window beneath it.
 
 #include <QPixmap>
+#include <QColor>
 #include <QProxyStyle>
 #include <cstdint>
 #include <map>
 #include <tuple>
 
+class QPalette;
+class QWidget;
+
 namespace ui {
+
+// The colour of what lies behind a box: its parent's background, or for a
+// box on its own, the window colour of `own`, its palette.
+QColor ColourBehind(const QWidget* box, const QPalette& own);
 
 class CFrameCacheStyle : public QProxyStyle {
  public:

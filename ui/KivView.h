@@ -130,6 +130,7 @@ class KivView : public QWidget {
   void UpdateReadout();
 
   CSkarvIO* mSkarvIO = nullptr;
+  ui::CSharedWake* mSharedWake = nullptr;
   // The plot's centre and its radius in pixels, from the plot area's size.
   int mGraphicXCenter = 0;
   int mGraphicYCenter = 0;
@@ -143,7 +144,6 @@ class KivView : public QWidget {
   // current size and limits (its points are what the read-out looks at),
   // and the frame whose traces are in the canvas.
   std::shared_ptr<const ui::T_TraceFrame> mOfferedFrame;
-  ui::CSharedWake* mSharedWake = nullptr;
   std::shared_ptr<const ui::T_TraceFrame> mFrame;
   std::shared_ptr<const ui::T_TraceFrame> mDrawnFrame;
   bool mPointsValid = false;

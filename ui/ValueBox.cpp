@@ -9,6 +9,7 @@
 #include <QStyleOptionFrame>
 #include <cmath>
 
+#include "FrameCacheStyle.h"
 #include "StraightCopy.h"
 
 namespace ui {
@@ -149,8 +150,7 @@ void CValueBox::Unlearned() {
 
 void CValueBox::PreparePanel() {
   mPanel = QImage(size(), QImage::Format_RGB32);
-  const QWidget* parent = parentWidget();
-  mPanel.fill(parent ? parent->palette().color(parent->backgroundRole()) : palette().color(QPalette::Window));
+  mPanel.fill(ColourBehind(this, palette()));
   QStyleOptionFrame option;
   initStyleOption(&option);
   {

@@ -25,7 +25,6 @@
 #include <QString>
 #include <optional>
 #include <unordered_map>
-#include <utility>
 
 namespace ui {
 
