@@ -52,9 +52,9 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
   return true;
 }
 
-CSensorTestbed::CSensorTestbed()
+CSensorTestbed::CSensorTestbed(sim::CVirtualBus::Clock clock)
     : mTestbed(umockdev_testbed_new()),
-      mBus(std::make_shared<sim::CVirtualBus>(sim::CVirtualBus::Clock::eRealTime)),
+      mBus(std::make_shared<sim::CVirtualBus>(clock)),
       mSensor(std::make_shared<sim::CVirtualSensor>()) {}
 
 CSensorTestbed::~CSensorTestbed() {

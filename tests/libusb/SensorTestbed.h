@@ -3,7 +3,8 @@
 // runs under umockdev-wrapper, and this testbed gives it a sysfs entry and a
 // device node for the sensor, announces arrivals and removals with uevents,
 // and answers the node's usbdevfs ioctls from the virtual sensor on a
-// real-time virtual bus.
+// virtual bus: real-time by default, or on a manual clock that the test
+// advances when it needs every frame under its control.
 //
 // One testbed at a time per process. Create it before libusb starts (so that
 // libusb finds its sysfs) and destroy it after libusb has ended.
@@ -23,7 +24,7 @@ class CSensorTestbed {
  public:
   static constexpr int kBusNumber = 1;
 
-  CSensorTestbed();
+  explicit CSensorTestbed(sim::CVirtualBus::Clock clock = sim::CVirtualBus::Clock::eRealTime);
   ~CSensorTestbed();
   CSensorTestbed(const CSensorTestbed&) = delete;
   CSensorTestbed& operator=(const CSensorTestbed&) = delete;
