@@ -176,13 +176,12 @@ void KivView::SetPlotLimit(QLineEdit* box, std::atomic<int32_t>* limit) {
   }
 }
 
-// A new scan, limit or size: while the plot is on the screen the canvas is
-// brought up to date at once and only the pixels that changed are painted;
-// otherwise the whole plot is painted when it shows again.
+// A new scan, limit or size: while the plot is on the screen it is painted
+// at once, only where the traces were and are; otherwise the whole plot is
+// painted when it shows again.
 void KivView::PlotChanged(bool background) {
   const QRect oldMarks = MarkRect();
   mPointsValid = false;
-  mCanvasValid = false;
   if (background) {
     mBackgroundValid = false;
   }
@@ -195,7 +194,9 @@ void KivView::PlotChanged(bool background) {
   if (mBackgroundValid && exposed) {
     // Painted now rather than on a posted update request: a scan arrives on
     // a wake-up of its own anyway, and posting would only wake the loop again.
-    mPlotArea->repaint(RefreshCanvas() + oldMarks + MarkRect());
+    BuildPoints();
+    mPlotArea->repaint(mPlotPainter.Request(mBackground, *mFrame, QRegion(oldMarks) + MarkRect()));
+    mPlotPainter.EndRequest();
   } else {
     mPlotArea->update();
   }
@@ -341,51 +342,7 @@ void KivView::BuildBackground(const QSize& size) {
   mBackground = std::make_shared<const QImage>(std::move(background));
   ++mBackgroundVersion;
   mBackgroundValid = true;
-  mCanvas = QImage();
   PublishInputs();
-}
-
-namespace {
-
-ui::T_PixelBuffer PixelsOf(QImage& image) {
-  return {reinterpret_cast<uint32_t*>(image.bits()), image.width(), image.height(),
-          static_cast<int>(image.bytesPerLine() / sizeof(QRgb))};
-}
-
-}  // namespace
-
-QRegion KivView::RefreshCanvas() {
-  const QSize size = mPlotArea->size();
-  EnsureBackground();
-  const bool whole = mCanvas.size() != size;
-  if (whole) {
-    mCanvas = mBackground->copy();
-    mDrawnFrame.reset();
-  }
-  const ui::T_PixelBuffer canvas = PixelsOf(mCanvas);
-  mChangedTiles.Clear(size.width(), size.height());
-  if (mDrawnFrame) {
-    ui::RestorePixels(canvas, mDrawnFrame->distPixels, mDrawnFrame->distUnder);
-    ui::RestorePixels(canvas, mDrawnFrame->widthPixels, mDrawnFrame->widthUnder);
-    mChangedTiles.Add(mDrawnFrame->tiles);
-  }
-  BuildPoints();
-  // The traces in their pens' colours, one pixel wide, green over red.
-  ui::PaintPixels(canvas, mFrame->distPixels, mDistDrawingPen.color().rgb());
-  ui::PaintPixels(canvas, mFrame->widthPixels, mWidthDrawingPen.color().rgb());
-  mChangedTiles.Add(mFrame->tiles);
-  mDrawnFrame = mFrame;
-  mCanvasValid = true;
-  if (whole) {
-    return QRegion(mCanvas.rect());
-  }
-  std::vector<QRect> rects;
-  for (const ui::T_PixelRect& tile : mChangedTiles.Rects()) {
-    rects.emplace_back(tile.left, tile.top, tile.width, tile.height);
-  }
-  QRegion changed;
-  changed.setRects(rects.data(), static_cast<int>(rects.size()));
-  return changed;
 }
 
 QRect KivView::MarkRect() const {
@@ -401,18 +358,10 @@ QRect KivView::MarkRect() const {
 }
 
 void KivView::PaintPlot(QPainter& painter, const QRegion& region) {
-  if (!mCanvasValid || mCanvas.size() != mPlotArea->size()) {
-    RefreshCanvas();
-  }
-  if (!ui::CopyStraight(painter, mCanvas, region)) {
-    // Each rectangle under a clip of its own: under the paint event's clip
-    // of many rectangles the raster engine blends the image span by span.
-    for (const QRect& rect : region) {
-      painter.setClipRect(rect);
-      painter.drawImage(rect.topLeft(), mCanvas, rect);
-    }
-    painter.setClipping(false);
-  }
+  EnsureBackground();
+  BuildPoints();
+  mPlotPainter.Paint(painter, region, mBackground, mFrame,
+                     {mDistDrawingPen.color().rgb(), mWidthDrawingPen.color().rgb()}, MarkRect());
   if (mReadoutIndex >= 0 && mReadoutIndex < static_cast<int>(mFrame->distPoints.size())) {
     painter.setPen(QPen(kMarkColour, 2));
     for (const auto* points : {&mFrame->distPoints, &mFrame->widthPoints}) {

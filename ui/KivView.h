@@ -24,6 +24,7 @@
 
 #include "DataPath.h"
 #include "PlotGeometry.h"
+#include "PlotPainter.h"
 #include "RangeRings.h"
 #include "SharedWake.h"
 #include "TraceFrame.h"
@@ -121,10 +122,6 @@ class KivView : public QWidget {
   void PublishInputs();
   void BuildBackground(const QSize& size);
   void EnsureBackground();
-  // Brings the canvas up to date: the old traces' pixels back to the
-  // background, the new traces drawn. Returns the plot area's pixels that
-  // changed.
-  QRegion RefreshCanvas();
   bool PlotExposed() const;
   QRect MarkRect() const;
   void UpdateReadout();
@@ -140,25 +137,18 @@ class KivView : public QWidget {
   QPen mDistDrawingPen;
   QPen mWidthDrawingPen;
   std::shared_ptr<const T_Scan> mLastScan;
-  // The frame that came with the last scan, the last scan's frame for the
-  // current size and limits (its points are what the read-out looks at),
-  // and the frame whose traces are in the canvas.
+  // The frame that came with the last scan, and the last scan's frame for
+  // the current size and limits (its points are what the read-out looks at).
   std::shared_ptr<const ui::T_TraceFrame> mOfferedFrame;
   std::shared_ptr<const ui::T_TraceFrame> mFrame;
-  std::shared_ptr<const ui::T_TraceFrame> mDrawnFrame;
   bool mPointsValid = false;
   // White with the rings, axes and labels, redrawn only when the size or
   // the full-scale distance changes, and never changed once drawn (the
-  // data path's thread reads it); the canvas is the background with the
-  // traces drawn in.
+  // data path's thread reads it).
   std::shared_ptr<const QImage> mBackground;
   uint64_t mBackgroundVersion = 0;
   bool mBackgroundValid = false;
-  QImage mCanvas;
-  bool mCanvasValid = false;
-  // The tiles a new scan changes (the old traces' and the new ones'): what
-  // is sent to the screen.
-  ui::CTileMask mChangedTiles;
+  ui::CPlotPainter mPlotPainter;
   // What the data path's thread reads to work out each scan's frame, and
   // whether it should: only while the plot is on the screen.
   struct T_FrameSource {

@@ -59,16 +59,47 @@ void TracePixels(int width, int height, const std::vector<T_PlotPoint>& points, 
   }
 }
 
-void PaintPixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, uint32_t colour) {
-  if (buffer.stride != buffer.width) {
+namespace {
+
+// Stores a colour at each pixel named by its index in an area `width`
+// pixels wide, in a buffer whose rows may be longer (a window's backing
+// store): the row and column come from a multiplication by the reciprocal
+// of the width rather than a division, which would cost more than the store.
+template <typename Colour>
+void StorePixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, Colour colour) {
+  if (buffer.width <= 0 || buffer.height <= 0 || buffer.stride < buffer.width) {
     return;
   }
-  const size_t end = static_cast<size_t>(buffer.height) * buffer.stride;
-  for (const uint32_t at : drawn) {
+  const uint64_t width = static_cast<uint64_t>(buffer.width);
+  const uint64_t end = width * static_cast<uint64_t>(buffer.height);
+  if (buffer.stride == buffer.width) {
+    for (size_t i = 0; i < drawn.size(); ++i) {
+      if (drawn[i] < end) {
+        buffer.pixels[drawn[i]] = colour(i);
+      }
+    }
+    return;
+  }
+  // (at * reciprocal) >> 40 is at / width, rounded down, for every index of
+  // the area when end * width < 2^40: the error of the reciprocal, at most
+  // width / 2^40, then stays below 1 / width.
+  constexpr int kShift = 40;
+  const bool exact = end * width < (uint64_t{1} << kShift);
+  const uint64_t reciprocal = (uint64_t{1} << kShift) / width + 1;
+  const size_t stride = static_cast<size_t>(buffer.stride);
+  for (size_t i = 0; i < drawn.size(); ++i) {
+    const uint64_t at = drawn[i];
     if (at < end) {
-      buffer.pixels[at] = colour;
+      const uint64_t row = exact ? (at * reciprocal) >> kShift : at / width;
+      buffer.pixels[row * stride + (at - row * width)] = colour(i);
     }
   }
+}
+
+}  // namespace
+
+void PaintPixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, uint32_t colour) {
+  StorePixels(buffer, drawn, [colour](size_t) { return colour; });
 }
 
 void CTileMask::Clear(int width, int height) {
@@ -121,15 +152,10 @@ void SamplePixels(const uint32_t* image, const T_DrawnPixels& drawn, std::vector
 // a few thousand stores and no look-up in the background, whose pixels are
 // scattered over the whole image.
 void RestorePixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, const std::vector<uint32_t>& colours) {
-  if (buffer.stride != buffer.width || colours.size() != drawn.size()) {
+  if (colours.size() != drawn.size()) {
     return;
   }
-  const size_t end = static_cast<size_t>(buffer.height) * buffer.stride;
-  for (size_t i = 0; i < drawn.size(); ++i) {
-    if (drawn[i] < end) {
-      buffer.pixels[drawn[i]] = colours[i];
-    }
-  }
+  StorePixels(buffer, drawn, [&colours](size_t i) { return colours[i]; });
 }
 
 }  // namespace ui

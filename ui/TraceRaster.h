@@ -17,7 +17,7 @@ struct T_PixelBuffer {
   uint32_t* pixels = nullptr;
   int width = 0;
   int height = 0;
-  int stride = 0;  // pixels from one row to the next
+  int stride = 0;  // pixels from one row to the next, at least the width
 };
 
 struct T_PixelRect {
@@ -40,8 +40,9 @@ class CTileMask;
 void TracePixels(int width, int height, const std::vector<T_PlotPoint>& points, T_DrawnPixels& drawn,
                  CTileMask& tiles);
 
-// Sets the pixels `drawn` names to `colour`; the buffer's stride is the
-// width the pixels were traced for.
+// Sets the pixels `drawn` names to `colour`; the buffer's width and height
+// are those of the area the pixels were traced for, its stride any not
+// below the width.
 void PaintPixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, uint32_t colour);
 
 // Square tiles over a plot area, marked where a polyline passes. Each run of
@@ -76,7 +77,7 @@ void SamplePixels(const uint32_t* image, const T_DrawnPixels& drawn, std::vector
 
 // Puts back at each pixel `drawn` names the colour `colours` holds for it
 // (as SamplePixels took them from the background before the trace was
-// painted); the buffer's stride is the width the pixels were traced for.
+// painted); the buffer as for PaintPixels.
 void RestorePixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, const std::vector<uint32_t>& colours);
 
 }  // namespace ui

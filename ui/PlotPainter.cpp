@@ -1,0 +1,116 @@
+#include "PlotPainter.h"
+
+#include <QPainter>
+#include <vector>
+
+#include "StraightCopy.h"
+
+namespace ui {
+
+namespace {
+
+T_PixelBuffer PixelsAt(uchar* bits, qsizetype bytesPerLine, QPoint origin, QSize size) {
+  const qsizetype stride = bytesPerLine / static_cast<qsizetype>(sizeof(uint32_t));
+  auto* first = reinterpret_cast<uint32_t*>(bits) + origin.y() * stride + origin.x();
+  return {first, size.width(), size.height(), static_cast<int>(stride)};
+}
+
+void PaintTraces(const T_PixelBuffer& pixels, const T_TraceFrame& frame, T_TraceColours colours) {
+  // One pixel wide, green over red.
+  PaintPixels(pixels, frame.distPixels, colours.dist);
+  PaintPixels(pixels, frame.widthPixels, colours.width);
+}
+
+void DrawPicture(QPainter& painter, const QImage& picture, const QRegion& region) {
+  if (CopyStraight(painter, picture, region)) {
+    return;
+  }
+  // Each rectangle under a clip of its own: under the paint event's clip of
+  // many rectangles the raster engine blends the image span by span.
+  for (const QRect& rect : region) {
+    painter.setClipRect(rect);
+    painter.drawImage(rect.topLeft(), picture, rect);
+  }
+  painter.setClipping(false);
+}
+
+}  // namespace
+
+QRegion CPlotPainter::Request(const std::shared_ptr<const QImage>& background, const T_TraceFrame& frame,
+                              const QRegion& extra) {
+  const QRect plot = background->rect();
+  if (!mKnown || mScreenBackground != background || !mScreenFrame) {
+    mRequested = QRegion(plot);
+    return mRequested;
+  }
+  // A frame without traces may have no tiles at all.
+  CTileMask changed;
+  changed.Clear(plot.width(), plot.height());
+  changed.Add(mScreenFrame->tiles);
+  changed.Add(frame.tiles);
+  std::vector<QRect> rects;
+  for (const T_PixelRect& tile : changed.Rects()) {
+    rects.emplace_back(tile.left, tile.top, tile.width, tile.height);
+  }
+  QRegion tiles;
+  tiles.setRects(rects.data(), static_cast<int>(rects.size()));
+  mRequested = (tiles + extra) & plot;
+  return mRequested;
+}
+
+void CPlotPainter::Paint(QPainter& painter, const QRegion& region, const std::shared_ptr<const QImage>& background,
+                         const std::shared_ptr<const T_TraceFrame>& frame, T_TraceColours colours,
+                         const QRect& marks) {
+  const QRect plot = background->rect();
+  QPoint origin;
+  QImage* target = background->format() == QImage::Format_RGB32 ? StraightTarget(painter, origin) : nullptr;
+  if (!target || !target->rect().contains(plot.translated(origin))) {
+    // The backing store, if that is what this paints on, is no longer known.
+    mKnown = false;
+    DrawPicture(painter, Picture(background, frame, colours), region);
+    return;
+  }
+  const T_Screen screen{target->constBits(), target->size(), target->bytesPerLine(), origin};
+  const T_PixelBuffer pixels = PixelsAt(target->bits(), screen.bytesPerLine, origin, plot.size());
+  const QRegion wanted = region & plot;
+  if (mKnown && mScreen == screen && mScreenBackground == background && mScreenFrame) {
+    // The old traces out; then the background where it may not be: where
+    // the caller drew, and all of a region asked for by anyone else; then
+    // the new traces in. Outside the region the pixels changed are those
+    // of the old traces and the new, which are shown with the next request.
+    RestorePixels(pixels, mScreenFrame->distPixels, mScreenFrame->distUnder);
+    RestorePixels(pixels, mScreenFrame->widthPixels, mScreenFrame->widthUnder);
+    const bool requested = !mRequested.isEmpty() && wanted.subtracted(mRequested).isEmpty();
+    CopyStraight(painter, *background, (requested ? QRegion() : wanted) + (QRegion(mScreenMarks) & plot));
+    PaintTraces(pixels, *frame, colours);
+  } else if (wanted == QRegion(plot)) {
+    CopyStraight(painter, *background, wanted);
+    PaintTraces(pixels, *frame, colours);
+  } else {
+    // Part of a plot whose rest is not known: from the picture, and the
+    // next request is for the whole plot.
+    mKnown = false;
+    CopyStraight(painter, Picture(background, frame, colours), wanted);
+    return;
+  }
+  mKnown = true;
+  mScreen = screen;
+  mScreenBackground = background;
+  mScreenFrame = frame;
+  mScreenMarks = marks;
+}
+
+const QImage& CPlotPainter::Picture(const std::shared_ptr<const QImage>& background,
+                                    const std::shared_ptr<const T_TraceFrame>& frame, T_TraceColours colours) {
+  if (mPictureBackground != background || mPictureFrame != frame || mPictureColours.dist != colours.dist ||
+      mPictureColours.width != colours.width) {
+    mPicture = background->convertToFormat(QImage::Format_RGB32);
+    PaintTraces(PixelsAt(mPicture.bits(), mPicture.bytesPerLine(), QPoint(), mPicture.size()), *frame, colours);
+    mPictureBackground = background;
+    mPictureFrame = frame;
+    mPictureColours = colours;
+  }
+  return mPicture;
+}
+
+}  // namespace ui
