@@ -44,12 +44,11 @@ QRegion CPlotPainter::Request(const std::shared_ptr<const QImage>& background, c
     return mRequested;
   }
   // A frame without traces may have no tiles at all.
-  CTileMask changed;
-  changed.Clear(plot.width(), plot.height());
-  changed.Add(mScreenFrame->tiles);
-  changed.Add(frame.tiles);
+  mChanged.Clear(plot.width(), plot.height());
+  mChanged.Add(mScreenFrame->tiles);
+  mChanged.Add(frame.tiles);
   std::vector<QRect> rects;
-  for (const T_PixelRect& tile : changed.Rects()) {
+  for (const T_PixelRect& tile : mChanged.Rects()) {
     rects.emplace_back(tile.left, tile.top, tile.width, tile.height);
   }
   QRegion tiles;

@@ -66,6 +66,7 @@ class CPlotPainter {
   std::shared_ptr<const T_TraceFrame> mScreenFrame;
   QRect mScreenMarks;
   QRegion mRequested;
+  CTileMask mChanged;  // kept for its storage
 
   QImage mPicture;
   std::shared_ptr<const QImage> mPictureBackground;
