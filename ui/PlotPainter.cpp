@@ -34,6 +34,22 @@ void DrawPicture(QPainter& painter, const QImage& picture, const QRegion& region
   painter.setClipping(false);
 }
 
+// Whether the backing store cleared `region` before this paint, as Qt does
+// for a window with an alpha channel: the plot's pixels are all opaque, so a
+// transparent pixel at a corner of a rectangle shows it.
+bool Cleared(const QImage& target, QPoint origin, const QRegion& region) {
+  if (!target.hasAlphaChannel()) {
+    return false;
+  }
+  for (const QRect& rect : region) {
+    const QPoint at = rect.topLeft() + origin;
+    if (qAlpha(reinterpret_cast<const QRgb*>(target.constScanLine(at.y()))[at.x()]) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 QRegion CPlotPainter::Request(const std::shared_ptr<const QImage>& background, const T_TraceFrame& frame,
@@ -77,9 +93,10 @@ void CPlotPainter::Paint(QPainter& painter, const QRegion& region, const std::sh
     // the caller drew, and all of a region asked for by anyone else; then
     // the new traces in. Outside the region the pixels changed are those
     // of the old traces and the new, which are shown with the next request.
+    const bool requested =
+        !mRequested.isEmpty() && wanted.subtracted(mRequested).isEmpty() && !Cleared(*target, origin, wanted);
     RestorePixels(pixels, mScreenFrame->distPixels, mScreenFrame->distUnder);
     RestorePixels(pixels, mScreenFrame->widthPixels, mScreenFrame->widthUnder);
-    const bool requested = !mRequested.isEmpty() && wanted.subtracted(mRequested).isEmpty();
     CopyStraight(painter, *background, (requested ? QRegion() : wanted) + (QRegion(mScreenMarks) & plot));
     PaintTraces(pixels, *frame, colours);
   } else if (wanted == QRegion(plot)) {
