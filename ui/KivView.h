@@ -28,7 +28,6 @@
 #include "RangeRings.h"
 #include "SharedWake.h"
 #include "TraceFrame.h"
-#include "TraceRaster.h"
 
 class CSkarvIO;
 class QPainter;

@@ -55,7 +55,7 @@ bool Cleared(const QImage& target, QPoint origin, const QRegion& region) {
 QRegion CPlotPainter::Request(const std::shared_ptr<const QImage>& background, const T_TraceFrame& frame,
                               const QRegion& extra) {
   const QRect plot = background->rect();
-  if (!mKnown || mScreenBackground != background || !mScreenFrame) {
+  if (!mScreenFrame || mScreenBackground != background) {
     mRequested = QRegion(plot);
     return mRequested;
   }
@@ -81,14 +81,14 @@ void CPlotPainter::Paint(QPainter& painter, const QRegion& region, const std::sh
   QImage* target = background->format() == QImage::Format_RGB32 ? StraightTarget(painter, origin) : nullptr;
   if (!target || !target->rect().contains(plot.translated(origin))) {
     // The backing store, if that is what this paints on, is no longer known.
-    mKnown = false;
+    mScreenFrame.reset();
     DrawPicture(painter, Picture(background, frame, colours), region);
     return;
   }
   const T_Screen screen{target->constBits(), target->size(), target->bytesPerLine(), origin};
   const T_PixelBuffer pixels = PixelsAt(target->bits(), screen.bytesPerLine, origin, plot.size());
   const QRegion wanted = region & plot;
-  if (mKnown && mScreen == screen && mScreenBackground == background && mScreenFrame) {
+  if (mScreenFrame && mScreen == screen && mScreenBackground == background) {
     // The old traces out; then the background where it may not be: where
     // the caller drew, and all of a region asked for by anyone else; then
     // the new traces in. Outside the region the pixels changed are those
@@ -105,11 +105,10 @@ void CPlotPainter::Paint(QPainter& painter, const QRegion& region, const std::sh
   } else {
     // Part of a plot whose rest is not known: from the picture, and the
     // next request is for the whole plot.
-    mKnown = false;
+    mScreenFrame.reset();
     CopyStraight(painter, Picture(background, frame, colours), wanted);
     return;
   }
-  mKnown = true;
   mScreen = screen;
   mScreenBackground = background;
   mScreenFrame = frame;

@@ -58,9 +58,8 @@ class CPlotPainter {
   const QImage& Picture(const std::shared_ptr<const QImage>& background,
                         const std::shared_ptr<const T_TraceFrame>& frame, T_TraceColours colours);
 
-  // What the screen holds, when known: the background and the frame painted
-  // over it, and where the caller's marks lie over them.
-  bool mKnown = false;
+  // What the screen holds, known while there is a frame: the background and
+  // the frame painted over it, and where the caller's marks lie over them.
   T_Screen mScreen;
   std::shared_ptr<const QImage> mScreenBackground;
   std::shared_ptr<const T_TraceFrame> mScreenFrame;
