@@ -59,6 +59,13 @@ class CPlotArea : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override {
+    // Straight into the backing store where it can, without a painter.
+    QPoint offset;
+    QPaintDevice* device = redirected(&offset);
+    QPoint origin;
+    if (mView->PaintPlot(ui::StraightTarget(device, offset, origin), origin, event->region())) {
+      return;
+    }
     QPainter painter(this);
     mView->PaintPlot(painter, event->region());
   }
@@ -345,6 +352,10 @@ void KivView::BuildBackground(const QSize& size) {
   PublishInputs();
 }
 
+ui::T_TraceColours KivView::TraceColours() const {
+  return {mDistDrawingPen.color().rgb(), mWidthDrawingPen.color().rgb()};
+}
+
 QRect KivView::MarkRect() const {
   if (mReadoutIndex < 0 || mReadoutIndex >= static_cast<int>(mFrame->distPoints.size())) {
     return QRect();
@@ -357,11 +368,16 @@ QRect KivView::MarkRect() const {
   return marks;
 }
 
-void KivView::PaintPlot(QPainter& painter, const QRegion& region) {
-  EnsureBackground();
+bool KivView::PaintPlot(QImage* target, QPoint origin, const QRegion& region) {
   BuildPoints();
-  mPlotPainter.Paint(painter, region, mBackground, mFrame,
-                     {mDistDrawingPen.color().rgb(), mWidthDrawingPen.color().rgb()}, MarkRect());
+  // The read-out's marks are drawn with a painter.
+  return MarkRect().isNull() && mPlotPainter.PaintStraight(target, origin, region, mBackground, mFrame,
+                                                           TraceColours(), QRect());
+}
+
+void KivView::PaintPlot(QPainter& painter, const QRegion& region) {
+  BuildPoints();
+  mPlotPainter.Paint(painter, region, mBackground, mFrame, TraceColours(), MarkRect());
   if (mReadoutIndex >= 0 && mReadoutIndex < static_cast<int>(mFrame->distPoints.size())) {
     painter.setPen(QPen(kMarkColour, 2));
     for (const auto* points : {&mFrame->distPoints, &mFrame->widthPoints}) {

@@ -81,6 +81,10 @@ class KivView : public QWidget {
   // Paints `region` of the plot area: white with the range rings and axes,
   // the last scan's two traces over them, and a mark on the point read out.
   void PaintPlot(QPainter& painter, const QRegion& region);
+  // The same straight onto the image a paint event paints on, with the
+  // plot's origin at `origin` in it; false, with nothing painted, where that
+  // needs a painter.
+  bool PaintPlot(QImage* target, QPoint origin, const QRegion& region);
 
   // The plot area's pointer events: the read-out follows the pointer and is
   // cleared when it leaves; each wheel step (120 units of angle) zooms.
@@ -123,6 +127,7 @@ class KivView : public QWidget {
   void EnsureBackground();
   bool PlotExposed() const;
   QRect MarkRect() const;
+  ui::T_TraceColours TraceColours() const;
   void UpdateReadout();
 
   CSkarvIO* mSkarvIO = nullptr;

@@ -76,14 +76,22 @@ QRegion CPlotPainter::Request(const std::shared_ptr<const QImage>& background, c
 void CPlotPainter::Paint(QPainter& painter, const QRegion& region, const std::shared_ptr<const QImage>& background,
                          const std::shared_ptr<const T_TraceFrame>& frame, T_TraceColours colours,
                          const QRect& marks) {
-  const QRect plot = background->rect();
   QPoint origin;
-  QImage* target = background->format() == QImage::Format_RGB32 ? StraightTarget(painter, origin) : nullptr;
-  if (!target || !target->rect().contains(plot.translated(origin))) {
+  QImage* target = StraightTarget(painter, origin);
+  if (!PaintStraight(target, origin, region, background, frame, colours, marks)) {
     // The backing store, if that is what this paints on, is no longer known.
     mScreenFrame.reset();
     DrawPicture(painter, Picture(background, frame, colours), region);
-    return;
+  }
+}
+
+bool CPlotPainter::PaintStraight(QImage* target, QPoint origin, const QRegion& region,
+                                 const std::shared_ptr<const QImage>& background,
+                                 const std::shared_ptr<const T_TraceFrame>& frame, T_TraceColours colours,
+                                 const QRect& marks) {
+  const QRect plot = background->rect();
+  if (!target || background->format() != QImage::Format_RGB32 || !target->rect().contains(plot.translated(origin))) {
+    return false;
   }
   const T_Screen screen{target->constBits(), target->size(), target->bytesPerLine(), origin};
   const T_PixelBuffer pixels = PixelsAt(target->bits(), screen.bytesPerLine, origin, plot.size());
@@ -97,22 +105,23 @@ void CPlotPainter::Paint(QPainter& painter, const QRegion& region, const std::sh
         !mRequested.isEmpty() && wanted.subtracted(mRequested).isEmpty() && !Cleared(*target, origin, wanted);
     RestorePixels(pixels, mScreenFrame->distPixels, mScreenFrame->distUnder);
     RestorePixels(pixels, mScreenFrame->widthPixels, mScreenFrame->widthUnder);
-    CopyStraight(painter, *background, (requested ? QRegion() : wanted) + (QRegion(mScreenMarks) & plot));
+    CopyStraight(*target, origin, *background, (requested ? QRegion() : wanted) + (QRegion(mScreenMarks) & plot));
     PaintTraces(pixels, *frame, colours);
   } else if (wanted == QRegion(plot)) {
-    CopyStraight(painter, *background, wanted);
+    CopyStraight(*target, origin, *background, wanted);
     PaintTraces(pixels, *frame, colours);
   } else {
     // Part of a plot whose rest is not known: from the picture, and the
     // next request is for the whole plot.
     mScreenFrame.reset();
-    CopyStraight(painter, Picture(background, frame, colours), wanted);
-    return;
+    CopyStraight(*target, origin, Picture(background, frame, colours), wanted);
+    return true;
   }
   mScreen = screen;
   mScreenBackground = background;
   mScreenFrame = frame;
   mScreenMarks = marks;
+  return true;
 }
 
 const QImage& CPlotPainter::Picture(const std::shared_ptr<const QImage>& background,

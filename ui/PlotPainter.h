@@ -41,6 +41,12 @@ class CPlotPainter {
   // this paint: those pixels are painted afresh the next time.
   void Paint(QPainter& painter, const QRegion& region, const std::shared_ptr<const QImage>& background,
              const std::shared_ptr<const T_TraceFrame>& frame, T_TraceColours colours, const QRect& marks);
+  // The same straight onto `target`, the image a widget paints on, with the
+  // plot's origin at `origin` in it; false, with nothing painted, where that
+  // needs a painter (no target, or a target the plot does not fit in).
+  bool PaintStraight(QImage* target, QPoint origin, const QRegion& region,
+                     const std::shared_ptr<const QImage>& background,
+                     const std::shared_ptr<const T_TraceFrame>& frame, T_TraceColours colours, const QRect& marks);
 
  private:
   // The image painted in place, as it was then.

@@ -11,6 +11,7 @@
 // Otherwise nothing is copied and the caller draws as usual.
 
 class QImage;
+class QPaintDevice;
 class QPainter;
 class QPoint;
 class QRegion;
@@ -21,10 +22,18 @@ namespace ui {
 // are the picture's) go to the same places in the painter's image. False,
 // with nothing copied, where that cannot be done straight.
 bool CopyStraight(QPainter& painter, const QImage& picture, const QRegion& region);
+// The same onto `target`, with the picture's origin at `origin` in it.
+bool CopyStraight(QImage& target, QPoint origin, const QImage& picture, const QRegion& region);
 
 // The image the painter paints on, when it can be written and read straight
 // as above, and where the painter's logical origin lies in it; nullptr
 // otherwise.
 QImage* StraightTarget(QPainter& painter, QPoint& origin);
+
+// The same for a widget in its paint event without building a painter,
+// which on a backing store under a clip of many rectangles costs more than
+// a scan's pixels: `device` and `offset` are what the widget's redirected()
+// gives, the device its paint event paints on and the offset to it.
+QImage* StraightTarget(QPaintDevice* device, QPoint offset, QPoint& origin);
 
 }  // namespace ui

@@ -36,6 +36,8 @@ class KivViewTest : public ::testing::Test {
   std::atomic<int32_t> distance{0};
   std::atomic<int32_t> width{0};
   std::unique_ptr<KivView> view;
+
+  void CheckANewScanLeavesNothingOfTheOldOne(bool inside);
 };
 
 TEST_F(KivViewTest, LimitsStartFromTheBoxesAndNeverFallBelowTen) {
@@ -213,10 +215,32 @@ TEST_F(KivViewTest, ReadoutNamesThePointUnderThePointerUntilItLeaves) {
 }
 
 TEST_F(KivViewTest, ANewScanLeavesNothingOfTheOldOneAndRestoresTheRingsItCrossed) {
-  view->show();
+  // Once as a window of its own, once inside another window away from its
+  // top left corner, where the plot's pixels lie elsewhere in the window's.
+  for (const bool inside : {false, true}) {
+    SCOPED_TRACE(inside ? "inside another window" : "a window of its own");
+    SetUp();
+    CheckANewScanLeavesNothingOfTheOldOne(inside);
+  }
+}
+
+void KivViewTest::CheckANewScanLeavesNothingOfTheOldOne(bool inside) {
+  QWidget outer;
+  struct T_DeleteFirst {  // the view goes before the window that may hold it
+    std::unique_ptr<KivView>& view;
+    ~T_DeleteFirst() { view.reset(); }
+  } deleteFirst{view};
+  QWidget* window = view.get();
+  if (inside) {
+    outer.resize(900, 700);
+    view->setParent(&outer);
+    view->move(37, 21);
+    window = &outer;
+  }
   view->resize(800, 637);  // plot radius 400: rings at 100, 200, 300 and 400 pixels
+  window->show();
   QCoreApplication::processEvents();
-  ASSERT_TRUE(view->windowHandle() && view->windowHandle()->isExposed()) << "drawn scan by scan";
+  ASSERT_TRUE(window->windowHandle() && window->windowHandle()->isExposed()) << "drawn scan by scan";
   auto first = std::make_shared<KivView::T_Scan>();
   first->distances.assign(1000, 60.0);  // on the ring at 200 pixels
   first->widths.assign(1000, 100.0);
@@ -229,9 +253,9 @@ TEST_F(KivViewTest, ANewScanLeavesNothingOfTheOldOneAndRestoresTheRingsItCrossed
   QCoreApplication::processEvents();
 
   // The window, painted scan by scan, shows what painting it whole gives.
-  const QImage screen = view->screen()->grabWindow(view->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+  const QImage screen = window->screen()->grabWindow(window->winId()).toImage().convertToFormat(QImage::Format_RGB32);
   const QImage image = view->PlotArea()->grab().toImage();
-  const QRect plot(view->PlotArea()->mapTo(view.get(), QPoint(0, 0)), view->PlotArea()->size());
+  const QRect plot(view->PlotArea()->mapTo(window, QPoint(0, 0)), view->PlotArea()->size());
   EXPECT_TRUE(screen.copy(plot) == image.convertToFormat(QImage::Format_RGB32));
   const ui::T_PlotRegion region = view->PlotRegion();
   const QRgb red = qRgb(255, 0, 0);
