@@ -357,15 +357,15 @@ bool KivControl::BeingEdited(QLineEdit* box) {
 
 void KivControl::EndEdit(QLineEdit* box) { mEditedBoxes.erase(box); }
 
-void KivControl::ShowText(QLineEdit* box, const QString& text) {
-  if (box->text() != text && !BeingEdited(box)) {
-    box->setText(text);
+void KivControl::ShowText(ui::CValueBox* box, const QString& text) {
+  if (box->Value() != text && !BeingEdited(box)) {
+    box->ShowValue(text);
   }
 }
 
 // The maximum length bounds only what the operator types: a longer value
 // that the panel writes is shown in full.
-void KivControl::ShowText(QLineEdit* box, const QString& text, int typedLength) {
+void KivControl::ShowText(ui::CValueBox* box, const QString& text, int typedLength) {
   if (BeingEdited(box)) {
     return;
   }
@@ -389,13 +389,18 @@ void KivControl::ConnectButtons() {
 }
 
 void KivControl::ConnectSettings() {
+  // The boxes of no setting only display: commands read the others' text.
+  for (ui::CValueBox* box : findChildren<ui::CValueBox*>()) {
+    box->SetDisplayOnly(true);
+  }
   for (const T_Command& command : kCommands) {
     if (!command.Box) {
       continue;  // the laser toggle, Restore and Save are wired above
     }
     auto* button = findChild<QPushButton*>(QString::fromLatin1(command.Button));
-    auto* box = findChild<QLineEdit*>(QString::fromLatin1(command.Box));
+    auto* box = findChild<ui::CValueBox*>(QString::fromLatin1(command.Box));
     Q_ASSERT(button && box);
+    box->SetDisplayOnly(false);
     mSettings.push_back({&command, button, box});
     mSendingButtons[box] = button;
     connect(button, &QPushButton::clicked, this, [this, &command] { Setting_Click(command); });
@@ -531,7 +536,7 @@ void KivControl::ShowReadings(const T_Snapshot& snapshot) {
   ShowText(ValBoxSupplyVoltage, TwoDecimals(snapshot.SupplyVoltage));
   ShowText(ValBoxRotTime, QString::number(snapshot.CurRotTime));
   ShowOnBar(BarCurRotTime, snapshot.CurRotTime);
-  QLineEdit* const imuBoxes[] = {ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
+  ui::CValueBox* const imuBoxes[] = {ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
                                  ValBoxGyroZ,  ValBoxMagnX,  ValBoxMagnY,  ValBoxMagnZ};
   const int32_t imuValues[] = {snapshot.Accel[0], snapshot.Accel[1], snapshot.Accel[2],
                                snapshot.Gyro[0],  snapshot.Gyro[1],  snapshot.Gyro[2],
@@ -542,7 +547,7 @@ void KivControl::ShowReadings(const T_Snapshot& snapshot) {
 }
 
 void KivControl::ShowNoReadings() {
-  for (QLineEdit* box : {ValBoxFilteredDistance, ValBoxStdDev, ValBoxCurDistance, ValBoxWidth, ValBoxCycleTime,
+  for (ui::CValueBox* box : {ValBoxFilteredDistance, ValBoxStdDev, ValBoxCurDistance, ValBoxWidth, ValBoxCycleTime,
                          ValBoxTemperature, ValBoxTemperatureIMU, ValBoxLaserPower, ValBoxSupplyVoltage,
                          ValBoxRotTime, ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
                          ValBoxGyroZ, ValBoxMagnX, ValBoxMagnY, ValBoxMagnZ}) {

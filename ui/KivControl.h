@@ -31,6 +31,7 @@
 #include "PanelPoller.h"
 #include "SharedWake.h"
 #include "StatusText.h"
+#include "ValueBox.h"
 
 class CSkarvIO;
 class QCloseEvent;
@@ -76,56 +77,56 @@ class KivControl : public QWidget {
   QLabel* LabelStandardDev;
   QLabel* LabelCurentDistance;
   QLabel* LabelWidth;
-  QLineEdit* ValBoxFilteredDistance;
+  ui::CValueBox* ValBoxFilteredDistance;
   QProgressBar* BarFilteredDistance;
   QPushButton* ButtonUpdateAllParameters;
   QLabel* LabelTemperature;
   QPushButton* ButtonSaveFile;
-  QLineEdit* ValBoxStdDev;
+  ui::CValueBox* ValBoxStdDev;
   QProgressBar* BarStdDev;
   QPushButton* ButtonSetFarGain;
-  QLineEdit* ValBoxFarGain;
+  ui::CValueBox* ValBoxFarGain;
   QPushButton* ButtonSetCloseGain;
-  QLineEdit* ValBoxCloseGain;
+  ui::CValueBox* ValBoxCloseGain;
   QPushButton* ButtonSetThreshold;
-  QLineEdit* ValBoxThreshold;
+  ui::CValueBox* ValBoxThreshold;
   QPushButton* ButtonSetAPDVoltage;
-  QLineEdit* ValBoxAPDVoltage;
-  QLineEdit* ValBoxCurDistance;
+  ui::CValueBox* ValBoxAPDVoltage;
+  ui::CValueBox* ValBoxCurDistance;
   QProgressBar* BarCurDistance;
-  QLineEdit* ValBoxWidth;
+  ui::CValueBox* ValBoxWidth;
   QProgressBar* BarWidth;
-  QLineEdit* ValBoxRotTime;
+  ui::CValueBox* ValBoxRotTime;
   QProgressBar* BarCurRotTime;
-  QLineEdit* ValBoxTemperature;
+  ui::CValueBox* ValBoxTemperature;
   QProgressBar* BarTemperature;
   QLabel* LabelCycleTime;
-  QLineEdit* ValBoxCycleTime;
+  ui::CValueBox* ValBoxCycleTime;
   QProgressBar* BarCycleTime;
-  QLineEdit* ValBoxTemperatureIMU;
+  ui::CValueBox* ValBoxTemperatureIMU;
   QLabel* LabelLaserPower;
-  QLineEdit* ValBoxLaserPower;
+  ui::CValueBox* ValBoxLaserPower;
   QLabel* LabelSupplyVoltage;
-  QLineEdit* ValBoxSupplyVoltage;
+  ui::CValueBox* ValBoxSupplyVoltage;
   QLabel* LabelAcceleromenter;
-  QLineEdit* ValBoxAccelX;
-  QLineEdit* ValBoxAccelY;
-  QLineEdit* ValBoxAccelZ;
+  ui::CValueBox* ValBoxAccelX;
+  ui::CValueBox* ValBoxAccelY;
+  ui::CValueBox* ValBoxAccelZ;
   QLabel* LabelGyroscope;
-  QLineEdit* ValBoxGyroX;
-  QLineEdit* ValBoxGyroY;
-  QLineEdit* ValBoxGyroZ;
+  ui::CValueBox* ValBoxGyroX;
+  ui::CValueBox* ValBoxGyroY;
+  ui::CValueBox* ValBoxGyroZ;
   QLabel* labelMagnetometer;
-  QLineEdit* ValBoxMagnX;
-  QLineEdit* ValBoxMagnY;
-  QLineEdit* ValBoxMagnZ;
+  ui::CValueBox* ValBoxMagnX;
+  ui::CValueBox* ValBoxMagnY;
+  ui::CValueBox* ValBoxMagnZ;
   QPushButton* ButtonSetScanRate;
   QPushButton* ButtonSetCalDistGain;
-  QLineEdit* ValBoxCalDistGain;
+  ui::CValueBox* ValBoxCalDistGain;
   QPushButton* ButtonSetCalWidthGain;
-  QLineEdit* ValBoxCalWidthGain;
+  ui::CValueBox* ValBoxCalWidthGain;
   QPushButton* ButtonSetCalOffset;
-  QLineEdit* ValBoxCalOffset;
+  ui::CValueBox* ValBoxCalOffset;
   QPushButton* ButtonSaveParams;
   QLabel* label1;
   QLabel* TextFileName;
@@ -193,8 +194,8 @@ class KivControl : public QWidget {
   // Shows `text` on the message line; `about` is the box it refers to, if any.
   void ShowMessage(const QString& text, const QLineEdit* about);
   // Writes a box unless the operator is editing it.
-  void ShowText(QLineEdit* box, const QString& text);
-  void ShowText(QLineEdit* box, const QString& text, int typedLength);
+  void ShowText(ui::CValueBox* box, const QString& text);
+  void ShowText(ui::CValueBox* box, const QString& text, int typedLength);
   bool BeingEdited(QLineEdit* box);
   void EndEdit(QLineEdit* box);
 
@@ -226,7 +227,7 @@ class KivControl : public QWidget {
   struct T_SettingControls {
     const T_Command* Command;
     QPushButton* Button;
-    QLineEdit* Box;
+    ui::CValueBox* Box;
   };
   std::vector<T_SettingControls> mSettings;
   // The 100 ms refresh, on the worker thread that also runs the commands.

@@ -40,7 +40,63 @@ QRect InkBounds(const QImage& painted, const QImage& empty) {
 
 }  // namespace
 
-CValueBox::CValueBox(const QString& text, QWidget* parent) : QLineEdit(text, parent) {}
+CValueBox::CValueBox(const QString& text, QWidget* parent) : QLineEdit(text, parent) {
+  QAccessible::installActivationObserver(this);
+  // A text set on the line edit by anyone else replaces a value not yet
+  // handed over.
+  connect(this, &QLineEdit::textChanged, this, [this] {
+    if (!mSettling) {
+      mPending.reset();
+    }
+  });
+}
+
+CValueBox::~CValueBox() { QAccessible::removeActivationObserver(this); }
+
+void CValueBox::ShowValue(const QString& text) {
+  if (text == Value()) {
+    return;
+  }
+  // Only where the box's own drawing shows the text, and the whole of it.
+  if (mDisplayOnly && mOrigin && !mRefused && text.size() <= maxLength() && !mAccessible && !QAccessible::isActive() &&
+      AtRest() &&
+      Layout(text, *mOrigin)) {
+    mPending = text;
+    update();
+    return;
+  }
+  Settle();
+  setText(text);
+}
+
+void CValueBox::Settle() {
+  if (mPending) {
+    const QString text = std::move(*mPending);
+    mPending.reset();
+    mSettling = true;
+    setText(text);
+    mSettling = false;
+  }
+}
+
+void CValueBox::accessibilityActiveChanged(bool active) {
+  mAccessible = active;
+  if (active) {
+    Settle();
+  }
+}
+
+bool CValueBox::event(QEvent* event) {
+  if (event->type() != QEvent::Paint) {
+    Settle();
+  }
+  return QLineEdit::event(event);
+}
+
+void CValueBox::PaintAsLineEdit(QPaintEvent* event) {
+  Settle();
+  QLineEdit::paintEvent(event);
+}
 
 bool CValueBox::AtRest() const {
   const Qt::Alignment horizontal = alignment() & Qt::AlignHorizontal_Mask;
@@ -48,28 +104,28 @@ bool CValueBox::AtRest() const {
   return !hasFocus() && !mDragOver && !hasSelectedText() && !underMouse() && echoMode() == Normal &&
          styleSheet().isEmpty() && testAttribute(Qt::WA_OpaquePaintEvent) && layoutDirection() == Qt::LeftToRight &&
          (horizontal == Qt::AlignLeft || horizontal == 0) && (vertical == Qt::AlignVCenter || vertical == 0) &&
-         actions().isEmpty() && !isClearButtonEnabled() && (placeholderText().isEmpty() || !text().isEmpty());
+         actions().isEmpty() && !isClearButtonEnabled() && (placeholderText().isEmpty() || !Value().isEmpty());
 }
 
 CValueBox::T_Setting CValueBox::Setting() const { return {alignment(), hasFrame(), textMargins()}; }
 
 void CValueBox::paintEvent(QPaintEvent* event) {
   if (mRefused || !AtRest()) {
-    QLineEdit::paintEvent(event);
+    PaintAsLineEdit(event);
     return;
   }
   if (mSetting && !(*mSetting == Setting())) {
     Forget();
   }
   if (!mOrigin) {
-    QLineEdit::paintEvent(event);
+    PaintAsLineEdit(event);
     Learn(event->region());
     return;
   }
   {
     QPainter painter(this);
     QPoint at;
-    const QString shown = text();
+    const QString shown = Value();
     if (StraightTarget(painter, at) && ((mRunValid && shown == mRunText) || Layout(shown, *mOrigin))) {
       PaintOwn(painter, event->region());
       ++mOwnPaints;
@@ -78,7 +134,7 @@ void CValueBox::paintEvent(QPaintEvent* event) {
   }
   // A painter the box cannot write straight (a scaled screen, a device that
   // is not an image), or a text the run cannot show.
-  QLineEdit::paintEvent(event);
+  PaintAsLineEdit(event);
 }
 
 void CValueBox::PaintOwn(QPainter& painter, const QRegion& region) {

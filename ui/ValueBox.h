@@ -14,7 +14,18 @@
 // else (a text that does not fit, a character the font lacks, a style sheet,
 // a painter it cannot read, the operator working in the box) the line edit
 // paints as usual.
+//
+// A box that only displays (SetDisplayOnly) also takes a new value without
+// setting the line edit's text while it is at rest: it paints the value
+// itself, and the line edit's text catches up (Settle) before anything else
+// can see it: at any event but a paint (focus, pointer, keys, drags, menus,
+// changes of style), before the line edit paints, and when accessibility
+// comes on. Setting a line edit's text lays the text out, emits signals and
+// tells accessibility; for the panel's eighteen readings ten times a second
+// that was the largest cost of the GUI thread after the X server's round
+// trips. Value() is always what the box shows.
 
+#include <QAccessible>
 #include <QGlyphRun>
 #include <QImage>
 #include <QLineEdit>
@@ -28,14 +39,27 @@
 
 namespace ui {
 
-class CValueBox : public QLineEdit {
+class CValueBox : public QLineEdit, private QAccessible::ActivationObserver {
  public:
   explicit CValueBox(const QString& text, QWidget* parent = nullptr);
+  ~CValueBox() override;
+
+  // Only ShowValue writes this box, and nothing reads its text but the
+  // operator. (A text set otherwise still replaces a value not handed over
+  // where it changes the line edit's text.)
+  void SetDisplayOnly(bool displayOnly) { mDisplayOnly = displayOnly; }
+  // Shows `text`, at once or, on a box that only displays, as above.
+  void ShowValue(const QString& text);
+  // What the box shows, whether or not the line edit has it yet.
+  QString Value() const { return mPending ? *mPending : text(); }
+  // Hands a value the box shows to the line edit.
+  void Settle();
 
   // Paints made by the box itself (for the tests).
   unsigned OwnPaints() const { return mOwnPaints; }
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void changeEvent(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -60,6 +84,9 @@ class CValueBox : public QLineEdit {
     qreal Advance = 0;
   };
 
+  void accessibilityActiveChanged(bool active) override;
+  // Paints as the line edit, with its text up to date.
+  void PaintAsLineEdit(QPaintEvent* event);
   bool AtRest() const;
   T_Setting Setting() const;
   // Compares what the line edit just painted with the box's own drawing and
@@ -77,6 +104,10 @@ class CValueBox : public QLineEdit {
   void PaintOwn(QPainter& painter, const QRegion& region);
   void Forget();
 
+  bool mDisplayOnly = false;
+  std::optional<QString> mPending;  // shown, not yet the line edit's text
+  bool mSettling = false;
+  bool mAccessible = false;  // as last announced to the observers
   bool mDragOver = false;
   bool mRefused = false;  // no place reproduces the line edit: it paints
   int mLearnTries = 0;

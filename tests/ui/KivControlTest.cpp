@@ -142,13 +142,20 @@ TEST_F(KivControlTest, UnsetPlotLimitsKeepTheLimitedBarsEmptyUntilTheScanViewSet
 }
 
 TEST_F(KivControlTest, SettingBoxesChangeOnlyWithAFreshParameterBlock) {
-  KivControl::T_Snapshot snapshot;
+  // Shown and painted, as when the sensor's values come: the boxes that
+  // commands read take their text at once, the others may show a value
+  // before their line edit has it.
+  panel->show();
+  QCoreApplication::processEvents();
+  KivControl::T_Snapshot snapshot = OpenSensor();
+  snapshot.Temperature = 25.678;
   const uint16_t block[7] = {100, 50, 200, 150, 1000, 1001, 65535};
   std::copy(block, block + 7, snapshot.Settings);
   panel->ValBoxFarGain->setText("77");
   panel->UpdateFields(snapshot);
   EXPECT_EQ(panel->ValBoxFarGain->text(), "77");
   EXPECT_EQ(panel->ValBoxCalOffset->text(), "0");
+  EXPECT_EQ(panel->ValBoxTemperature->Value(), "25.68");
 
   snapshot.ParamsFresh = true;
   panel->UpdateFields(snapshot);

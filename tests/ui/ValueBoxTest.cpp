@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QFont>
 #include <QImage>
 #include <QLineEdit>
@@ -90,6 +91,57 @@ TEST_P(ValueBoxTest, TheLineEditPaintsWhileTheBoxHasTheFocusAndThePicturesAfter)
   ExpectShownAsTheLineEditPaints(QStringLiteral("45.67"));
   ExpectShownAsTheLineEditPaints(QStringLiteral("45.68"));
   EXPECT_GT(box->OwnPaints(), before);
+}
+
+TEST_P(ValueBoxTest, ADisplayOnlyBoxShowsItsValuesItselfAndItsTextCatchesUpBeforeAnyoneCanSeeIt) {
+  box->SetDisplayOnly(true);
+  ExpectShownAsTheLineEditPaints(QStringLiteral("12.34"));  // learnt from the line edit
+  auto expectShown = [&](const QString& text) {
+    plain->setText(text);
+    QCoreApplication::processEvents();
+    const QImage screen = window->screen()->grabWindow(window->winId()).toImage();
+    EXPECT_EQ(screen.copy(box->geometry()), screen.copy(plain->geometry())) << text.toStdString();
+    EXPECT_EQ(box->Value(), text);
+  };
+  for (const char* text : {"-0.56", "", "65535", "7.25"}) {
+    box->ShowValue(QString::fromLatin1(text));
+    expectShown(QString::fromLatin1(text));
+  }
+  EXPECT_EQ(box->text(), QStringLiteral("12.34")) << "the line edit was not set for a box at rest";
+  // Anything that could let the operator see the text hands it over first.
+  QEvent enter(QEvent::Enter);
+  QCoreApplication::sendEvent(box, &enter);
+  EXPECT_EQ(box->text(), QStringLiteral("7.25"));
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(box, &leave);
+  box->ShowValue(QStringLiteral("3.21"));
+  QAccessible::setActive(true);
+  EXPECT_EQ(box->text(), QStringLiteral("3.21"));
+  box->ShowValue(QStringLiteral("3.22"));
+  EXPECT_EQ(box->text(), QStringLiteral("3.22")) << "set at once while accessibility is on";
+  QAccessible::setActive(false);
+  // A value the operator could not see whole is set at once: here one
+  // longer than the box's limit, which the line edit would cut.
+  box->setMaxLength(4);
+  box->ShowValue(QStringLiteral("123.45"));
+  EXPECT_EQ(box->text(), QStringLiteral("123."));
+  box->setMaxLength(32767);
+  // A text set on the line edit directly replaces a value not handed over.
+  box->ShowValue(QStringLiteral("1.00"));
+  box->setText(QStringLiteral("2.00"));
+  expectShown(QStringLiteral("2.00"));
+  // The focus: the line edit paints, with the value last shown.
+  box->ShowValue(QStringLiteral("4.56"));
+  window->activateWindow();
+  box->setFocus();
+  ASSERT_TRUE(PumpUntil([&] { return box->hasFocus(); }));
+  EXPECT_EQ(box->text(), QStringLiteral("4.56"));
+}
+
+TEST_P(ValueBoxTest, ABoxACommandReadsIsSetAtOnce) {
+  ExpectShownAsTheLineEditPaints(QStringLiteral("12.34"));
+  box->ShowValue(QStringLiteral("56.78"));
+  EXPECT_EQ(box->text(), QStringLiteral("56.78"));
 }
 
 INSTANTIATE_TEST_SUITE_P(FontSizes, ValueBoxTest, ::testing::Values(9, 18));
