@@ -44,7 +44,14 @@ constexpr int kTypedReadingLength = 6;
 // shows empty rather than as a busy indicator.
 class CPanelBar : public QProgressBar {
  public:
-  using QProgressBar::QProgressBar;
+  explicit CPanelBar(QWidget* parent) : QProgressBar(parent) {
+    // The bar draws no text. With a hidden text, Qt's setValue works out a
+    // style option, a metric and the groove's rectangle at every change to
+    // decide on a repaint, which SetBarValue has turned off and does itself;
+    // a shown text whose format holds the value settles that at once.
+    setFormat(QStringLiteral("%v"));
+    setTextVisible(true);
+  }
 
   // How many pixels of `bar`'s inside are filled at `value`.
   static int Filled(const QProgressBar& bar, int value) {
@@ -175,7 +182,6 @@ void KivControl::BuildControls() {
     auto* widget = new CPanelBar(this);
     widget->setRange(0, maximum);
     widget->setValue(0);
-    widget->setTextVisible(false);
     place(widget, name);
     widget->setGeometry(at(x, y, w, h));
     return widget;

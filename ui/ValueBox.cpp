@@ -90,6 +90,9 @@ bool CValueBox::event(QEvent* event) {
   if (event->type() != QEvent::Paint) {
     Settle();
   }
+  if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildRemoved) {
+    mClearButton.reset();  // the clear button is a child action and its button
+  }
   return QLineEdit::event(event);
 }
 
@@ -104,7 +107,15 @@ bool CValueBox::AtRest() const {
   return !hasFocus() && !mDragOver && !hasSelectedText() && !underMouse() && echoMode() == Normal &&
          styleSheet().isEmpty() && testAttribute(Qt::WA_OpaquePaintEvent) && layoutDirection() == Qt::LeftToRight &&
          (horizontal == Qt::AlignLeft || horizontal == 0) && (vertical == Qt::AlignVCenter || vertical == 0) &&
-         actions().isEmpty() && !isClearButtonEnabled() && (placeholderText().isEmpty() || !Value().isEmpty());
+         actions().isEmpty() && !ClearButton() && (placeholderText().isEmpty() || !Value().isEmpty());
+}
+
+// The line edit looks its clear button up by name among its children.
+bool CValueBox::ClearButton() const {
+  if (!mClearButton) {
+    mClearButton = isClearButtonEnabled();
+  }
+  return *mClearButton;
 }
 
 CValueBox::T_Setting CValueBox::Setting() const { return {alignment(), hasFrame(), textMargins()}; }
@@ -227,29 +238,40 @@ void CValueBox::PreparePanel() {
   mFont = QRawFont::fromFont(font());
   mAscent = mFont.ascent();
   mInk = palette().color(QPalette::Text);
-  mGlyphs.clear();
+  ForgetGlyphs();
   mRun = QGlyphRun();
   mRun.setRawFont(mFont);
   mRunValid = false;
 }
 
 const CValueBox::T_Glyph* CValueBox::GlyphFor(QChar character) {
-  auto found = mGlyphs.find(character.unicode());
-  if (found == mGlyphs.end()) {
-    std::optional<T_Glyph> glyph;
-    const QList<quint32> indexes = character.isSurrogate() ? QList<quint32>()
-                                                           : mFont.glyphIndexesForString(QString(character));
-    // Index 0 is the font's missing glyph: the line edit would take the
-    // character from another font.
-    if (indexes.size() == 1 && indexes[0] != 0) {
-      const QList<QPointF> advances = mFont.advancesForGlyphIndexes(indexes);
-      if (advances.size() == 1) {
-        glyph = T_Glyph{indexes[0], advances[0].x()};
-      }
+  const char16_t code = character.unicode();
+  // The characters of numbers straight from a table, the others by a look-up.
+  std::optional<T_Glyph>* slot = nullptr;
+  if (code < kTabledCharacters) {
+    slot = &mTabledGlyphs[code];
+    if (mTabled.test(code)) {
+      return *slot ? &**slot : nullptr;
     }
-    found = mGlyphs.emplace(character.unicode(), glyph).first;
+    mTabled.set(code);
+  } else {
+    const auto found = mGlyphs.find(code);
+    if (found != mGlyphs.end()) {
+      return found->second ? &*found->second : nullptr;
+    }
+    slot = &mGlyphs[code];
   }
-  return found->second ? &*found->second : nullptr;
+  const QList<quint32> indexes = character.isSurrogate() ? QList<quint32>()
+                                                         : mFont.glyphIndexesForString(QString(character));
+  // Index 0 is the font's missing glyph: the line edit would take the
+  // character from another font.
+  if (indexes.size() == 1 && indexes[0] != 0) {
+    const QList<QPointF> advances = mFont.advancesForGlyphIndexes(indexes);
+    if (advances.size() == 1) {
+      *slot = T_Glyph{indexes[0], advances[0].x()};
+    }
+  }
+  return *slot ? &**slot : nullptr;
 }
 
 bool CValueBox::Layout(const QString& text, QPointF origin) {
@@ -279,12 +301,18 @@ bool CValueBox::Layout(const QString& text, QPointF origin) {
   return true;
 }
 
+void CValueBox::ForgetGlyphs() {
+  mGlyphs.clear();
+  mTabled.reset();
+  mTabledGlyphs.fill(std::nullopt);
+}
+
 void CValueBox::Forget() {
   mRefused = false;
   mLearnTries = 0;
   mOrigin.reset();
   mSetting.reset();
-  mGlyphs.clear();
+  ForgetGlyphs();
   mPanel = QImage();
   mRun = QGlyphRun();
   mRunValid = false;

@@ -34,6 +34,8 @@
 #include <QPointF>
 #include <QRawFont>
 #include <QString>
+#include <array>
+#include <bitset>
 #include <optional>
 #include <unordered_map>
 
@@ -88,6 +90,7 @@ class CValueBox : public QLineEdit, private QAccessible::ActivationObserver {
   // Paints as the line edit, with its text up to date.
   void PaintAsLineEdit(QPaintEvent* event);
   bool AtRest() const;
+  bool ClearButton() const;
   T_Setting Setting() const;
   // Compares what the line edit just painted with the box's own drawing and
   // keeps the place of the text where the two agree.
@@ -103,11 +106,13 @@ class CValueBox : public QLineEdit, private QAccessible::ActivationObserver {
   // The panel and the run on `painter`, which paints straight on an image.
   void PaintOwn(QPainter& painter, const QRegion& region);
   void Forget();
+  void ForgetGlyphs();
 
   bool mDisplayOnly = false;
   std::optional<QString> mPending;  // shown, not yet the line edit's text
   bool mSettling = false;
   bool mAccessible = false;  // as last announced to the observers
+  mutable std::optional<bool> mClearButton;  // known until the children change
   bool mDragOver = false;
   bool mRefused = false;  // no place reproduces the line edit: it paints
   int mLearnTries = 0;
@@ -118,6 +123,9 @@ class CValueBox : public QLineEdit, private QAccessible::ActivationObserver {
   QRectF mLine;  // where the text starts, and how wide it may be
   qreal mAscent = 0;
   QColor mInk;
+  static constexpr char16_t kTabledCharacters = 128;
+  std::bitset<kTabledCharacters> mTabled;  // known, with or without a glyph
+  std::array<std::optional<T_Glyph>, kTabledCharacters> mTabledGlyphs;
   std::unordered_map<char16_t, std::optional<T_Glyph>> mGlyphs;
   QGlyphRun mRun;
   QString mRunText;

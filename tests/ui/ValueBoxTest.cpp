@@ -130,6 +130,11 @@ TEST_P(ValueBoxTest, ADisplayOnlyBoxShowsItsValuesItselfAndItsTextCatchesUpBefor
   box->ShowValue(QStringLiteral("1.00"));
   box->setText(QStringLiteral("2.00"));
   expectShown(QStringLiteral("2.00"));
+  // With a clear button the line edit paints, and takes a value at once.
+  box->setClearButtonEnabled(true);
+  box->ShowValue(QStringLiteral("9.99"));
+  EXPECT_EQ(box->text(), QStringLiteral("9.99"));
+  box->setClearButtonEnabled(false);
   // The focus: the line edit paints, with the value last shown.
   box->ShowValue(QStringLiteral("4.56"));
   window->activateWindow();
