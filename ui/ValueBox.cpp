@@ -7,6 +7,7 @@
 #include <QRegion>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <algorithm>
 #include <cmath>
 
 #include "FrameCacheStyle.h"
@@ -133,11 +134,23 @@ void CValueBox::paintEvent(QPaintEvent* event) {
     Learn(event->region());
     return;
   }
+  const QString shown = Value();
+  const bool laidOut = (mRunValid && shown == mRunText) || Layout(shown, *mOrigin);
+  if (laidOut) {
+    // Without a painter where the stamps can show the text.
+    QPoint offset;
+    QPaintDevice* device = redirected(&offset);
+    QPoint at;
+    QImage* target = StraightTarget(device, offset, at);
+    if (target && mStamps.Paint(*target, at, mPanel, mIndexes, mPositions, event->region())) {
+      ++mOwnPaints;
+      return;
+    }
+  }
   {
     QPainter painter(this);
     QPoint at;
-    const QString shown = Value();
-    if (StraightTarget(painter, at) && ((mRunValid && shown == mRunText) || Layout(shown, *mOrigin))) {
+    if (laidOut && StraightTarget(painter, at)) {
       PaintOwn(painter, event->region());
       ++mOwnPaints;
       return;
@@ -183,8 +196,11 @@ void CValueBox::Learn(const QRegion& painted) {
     if (!Layout(shown, origin)) {
       return false;
     }
-    QPainter painter(&own);
-    PaintOwn(painter, QRegion(own.rect()));
+    // As a paint would draw it: from the stamps where they can.
+    if (!mStamps.Paint(own, QPoint(0, 0), mPanel, mIndexes, mPositions, QRegion(own.rect()))) {
+      QPainter painter(&own);
+      PaintOwn(painter, QRegion(own.rect()));
+    }
     return true;
   };
   const QPointF guess = mLine.topLeft();
@@ -238,6 +254,31 @@ void CValueBox::PreparePanel() {
   mFont = QRawFont::fromFont(font());
   mAscent = mFont.ascent();
   mInk = palette().color(QPalette::Text);
+  // The stamps lie on the panel's inside where it is all of one colour: the
+  // contents without any shaded edge of the frame.
+  QRect inside = contents.intersected(mPanel.rect());
+  const QRgb plain = inside.isEmpty() ? 0 : mPanel.pixel(inside.center());
+  const auto plainRow = [&](int y) {
+    const auto* line = reinterpret_cast<const QRgb*>(mPanel.constScanLine(y));
+    return std::all_of(line + inside.left(), line + inside.right() + 1, [&](QRgb pixel) { return pixel == plain; });
+  };
+  const auto plainColumn = [&](int x) {
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+      if (mPanel.pixel(x, y) != plain) {
+        return false;
+      }
+    }
+    return true;
+  };
+  while (!inside.isEmpty() && !plainRow(inside.top())) inside.setTop(inside.top() + 1);
+  while (!inside.isEmpty() && !plainRow(inside.bottom())) inside.setBottom(inside.bottom() - 1);
+  while (!inside.isEmpty() && !plainColumn(inside.left())) inside.setLeft(inside.left() + 1);
+  while (!inside.isEmpty() && !plainColumn(inside.right())) inside.setRight(inside.right() - 1);
+  bool uniform = !inside.isEmpty();
+  for (int y = inside.top(); uniform && y <= inside.bottom(); ++y) {
+    uniform = plainRow(y);
+  }
+  mStamps.Reset(mFont, mInk, plain, uniform ? inside : QRect());
   ForgetGlyphs();
   mRun = QGlyphRun();
   mRun.setRawFont(mFont);
@@ -313,6 +354,7 @@ void CValueBox::Forget() {
   mOrigin.reset();
   mSetting.reset();
   ForgetGlyphs();
+  mStamps.Reset(QRawFont(), QColor(), 0, QRect());
   mPanel = QImage();
   mRun = QGlyphRun();
   mRunValid = false;

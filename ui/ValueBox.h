@@ -7,7 +7,10 @@
 // While the box is at rest (no focus, no selection, nothing but plain text
 // in it), it paints its empty panel from a picture and draws the text as one
 // run of glyphs, each found once per character, placed by their advances.
-// The glyphs are Qt's own, drawn by the same engine. The box learns where
+// The glyphs are Qt's own, drawn by the same engine; straight into the
+// backing store, without a painter, they are copied from stamps of each
+// glyph that Qt drew once (CGlyphStamps) wherever that gives the same
+// pixels, and drawn through a painter elsewhere. The box learns where
 // the line edit puts its text by letting the line edit paint once, reading
 // the result back, and finding the place where its own drawing gives that
 // result pixel for pixel; until then, or if no place does, and for whatever
@@ -38,6 +41,8 @@
 #include <bitset>
 #include <optional>
 #include <unordered_map>
+
+#include "GlyphStamps.h"
 
 namespace ui {
 
@@ -132,6 +137,7 @@ class CValueBox : public QLineEdit, private QAccessible::ActivationObserver {
   bool mRunValid = false;
   QList<quint32> mIndexes;
   QList<QPointF> mPositions;
+  CGlyphStamps mStamps;
   unsigned mOwnPaints = 0;
 };
 

@@ -246,7 +246,8 @@ TEST_F(KivControlTest, StatusLineShowsStreamingRecordingAndTheNewestMessage) {
     snapshot.TakenAt = std::chrono::steady_clock::time_point{} + std::chrono::milliseconds(100 * tick);
     panel->ShowStatus(snapshot);
   }
-  EXPECT_EQ(panel->LabelStatus->text(), "Sensor SK-0042 - streaming 40000 records/s | Recording SkarvData-1.csv, 2.0 kB");
+  EXPECT_EQ(panel->LabelStatus->text(),
+            "Sensor SK-0042 - streaming 40000 records/s | Recording SkarvData-1.csv, 2.0 kB");
   EXPECT_EQ(panel->LabelMessage->text(), "");
 
   // A refused entry shows at once; a later error from the controller

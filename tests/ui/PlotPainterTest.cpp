@@ -71,7 +71,9 @@ TEST(PlotPainter, ScansPaintedInPlaceEqualThePlotPaintedWhole) {
       on.fillRect(marks, Qt::black);  // what the caller draws over the plot
     }
   };
-  auto shown = [&] { return window.copy(QRect(kOrigin, QSize(kWidth, kHeight))).convertToFormat(QImage::Format_RGB32); };
+  auto shown = [&] {
+    return window.copy(QRect(kOrigin, QSize(kWidth, kHeight))).convertToFormat(QImage::Format_RGB32);
+  };
 
   paint(QRegion(0, 0, kWidth, kHeight), frames[0], QRect());
   EXPECT_EQ(shown(), Whole(background, frames[0]));

@@ -68,9 +68,10 @@ class ValueBoxTest : public ::testing::TestWithParam<int> {
 TEST_P(ValueBoxTest, AtRestShowsWhatTheLineEditPaintsAndItsPicturesServe) {
   // Numbers as the panel writes them, a blank, lengths about the widest
   // that fits, one that does not fit, and characters that are not in a
-  // number.
+  // number, among them neighbours whose pixels meet.
   for (const char* text : {"12.34", "-0.56", "65535", "", "7", "-2147483648", "12345678", "123456789", "1234567890",
-                           "12345678901", "123456789012345678901234567890", "1.00", "Wy{}|", "0.50"}) {
+                           "12345678901", "123456789012345678901234567890", "1.00", "Wy{}|", "0.50", "ffff", "VAVA",
+                           "TTTT", "fjfj", "//", "WWW", "r,y"}) {
     ExpectShownAsTheLineEditPaints(QString::fromLatin1(text));
   }
   EXPECT_GT(box->OwnPaints(), 5u);
