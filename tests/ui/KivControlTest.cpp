@@ -141,6 +141,28 @@ TEST_F(KivControlTest, UnsetPlotLimitsKeepTheLimitedBarsEmptyUntilTheScanViewSet
   EXPECT_EQ(panel->BarWidth->value(), 200);
 }
 
+// On the screen, a reading's box and bar after a refresh are what the
+// widgets paint themselves: the box's own drawing of a value its line edit
+// does not have yet, and the few pixels a bar's fill moved.
+TEST_F(KivControlTest, ARefreshShowsEachChangedReadingAsItsWidgetPaintsIt) {
+  panel->show();
+  KivControl::T_Snapshot snapshot = OpenSensor();
+  snapshot.Temperature = 25.678;
+  panel->UpdateFields(snapshot);
+  QCoreApplication::processEvents();
+  snapshot.Temperature = 31.25;
+  panel->UpdateFields(snapshot);
+  QCoreApplication::processEvents();
+  const QImage screen = panel->screen()->grabWindow(panel->winId()).toImage();
+  ui::CValueBox* box = panel->ValBoxTemperature;
+  EXPECT_EQ(box->Value(), "31.25");
+  box->Settle();
+  for (QWidget* widget : {static_cast<QWidget*>(box), static_cast<QWidget*>(panel->BarTemperature)}) {
+    const QImage drawn = widget->grab().toImage().convertToFormat(screen.format());
+    EXPECT_EQ(screen.copy(widget->geometry()), drawn) << widget->objectName().toStdString();
+  }
+}
+
 TEST_F(KivControlTest, SettingBoxesChangeOnlyWithAFreshParameterBlock) {
   // Shown and painted, as when the sensor's values come: the boxes that
   // commands read take their text at once, the others may show a value
