@@ -543,7 +543,7 @@ void KivControl::ShowReadings(const T_Snapshot& snapshot) {
   ShowText(ValBoxRotTime, QString::number(snapshot.CurRotTime));
   ShowOnBar(BarCurRotTime, snapshot.CurRotTime);
   ui::CValueBox* const imuBoxes[] = {ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
-                                 ValBoxGyroZ,  ValBoxMagnX,  ValBoxMagnY,  ValBoxMagnZ};
+                                     ValBoxGyroZ,  ValBoxMagnX,  ValBoxMagnY,  ValBoxMagnZ};
   const int32_t imuValues[] = {snapshot.Accel[0], snapshot.Accel[1], snapshot.Accel[2],
                                snapshot.Gyro[0],  snapshot.Gyro[1],  snapshot.Gyro[2],
                                snapshot.Magn[0],  snapshot.Magn[1],  snapshot.Magn[2]};
@@ -554,9 +554,9 @@ void KivControl::ShowReadings(const T_Snapshot& snapshot) {
 
 void KivControl::ShowNoReadings() {
   for (ui::CValueBox* box : {ValBoxFilteredDistance, ValBoxStdDev, ValBoxCurDistance, ValBoxWidth, ValBoxCycleTime,
-                         ValBoxTemperature, ValBoxTemperatureIMU, ValBoxLaserPower, ValBoxSupplyVoltage,
-                         ValBoxRotTime, ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
-                         ValBoxGyroZ, ValBoxMagnX, ValBoxMagnY, ValBoxMagnZ}) {
+                             ValBoxTemperature, ValBoxTemperatureIMU, ValBoxLaserPower, ValBoxSupplyVoltage,
+                             ValBoxRotTime, ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
+                             ValBoxGyroZ, ValBoxMagnX, ValBoxMagnY, ValBoxMagnZ}) {
     ShowText(box, QString());
   }
   for (QProgressBar* bar : {BarFilteredDistance, BarStdDev, BarCurDistance, BarWidth, BarCycleTime, BarTemperature,

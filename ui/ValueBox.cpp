@@ -58,10 +58,10 @@ void CValueBox::ShowValue(const QString& text) {
   if (text == Value()) {
     return;
   }
-  // Only where the box's own drawing shows the text, and the whole of it.
-  if (mDisplayOnly && mOrigin && !mRefused && text.size() <= maxLength() && !mAccessible && !QAccessible::isActive() &&
-      AtRest() &&
-      Layout(text, *mOrigin)) {
+  // Only where the box's own drawing shows the text, and the whole of it,
+  // and no assistive technology reads the line edit.
+  const bool ownDrawing = mDisplayOnly && mOrigin && !mRefused && AtRest() && text.size() <= maxLength();
+  if (ownDrawing && !mAccessible && !QAccessible::isActive() && Layout(text, *mOrigin)) {
     mPending = text;
     update();
     return;
