@@ -41,6 +41,15 @@ bool DomainFromEnvironment(uint32_t& domain, std::string& error) {
     error = std::string("ROS_DOMAIN_ID '") + text + "' is not a domain number";
     return false;
   }
+  // DDS would take a larger number modulo its port range, or in Cyclone's
+  // case 0xffffffff as "the default domain": another robot's domain, joined
+  // without a word.
+  if (domain > kMaxDomain) {
+    error = std::string("ROS_DOMAIN_ID '") + text + "' is out of range: a domain is from 0 to " +
+            std::to_string(kMaxDomain);
+    domain = 0;
+    return false;
+  }
   return true;
 }
 
@@ -60,7 +69,7 @@ bool CDdsParticipant::Open(std::string& error) {
   const dds_entity_t handle = dds_create_participant(mDomain, nullptr, nullptr);
   if (handle < 0) {
     error = "domain " + std::to_string(mDomain) + " could not be joined (" + Reason(handle) +
-            "): is there a network interface, and is ROS_DOMAIN_ID from 0 to 232?";
+            "): is there a network interface?";
     return false;
   }
   mHandle = handle;

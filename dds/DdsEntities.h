@@ -19,8 +19,11 @@ inline constexpr int32_t kKeepAll = 0;
 // a time-out (and is tried again).
 inline constexpr int64_t kKeepAllBlockingMs = 1000;
 
+// The largest domain ROS 2 allows (its DDS port numbers end there).
+inline constexpr uint32_t kMaxDomain = 232;
+
 // The domain from ROS_DOMAIN_ID, 0 when it is not set; false with `error`
-// set when it is not a number.
+// set when it is not a number from 0 to kMaxDomain.
 bool DomainFromEnvironment(uint32_t& domain, std::string& error);
 
 // Owns a participant and, through it, every entity made under it.

@@ -20,7 +20,7 @@ namespace {
 
 using std::chrono::seconds;
 
-CClientProcess::T_Setup Publishing(int domain, const std::string& ns) {
+CClientProcess::T_Setup Publishing(uint32_t domain, const std::string& ns) {
   CClientProcess::T_Setup setup;
   setup.arguments = {"--simulate", "--quiet", "--publish", "--namespace", ns};
   setup.unset = {"DISPLAY", "WAYLAND_DISPLAY"};
@@ -75,14 +75,15 @@ TEST(DdsClient, SubscribersComingAndGoingFindThePublisherEachTime) {
 }
 
 TEST(DdsClient, DdsThatCannotStartIsReportedOnceAndTheClientRunsOn) {
-  // Domain 300 is beyond the port numbers DDS can use.
-  CClientProcess client(Publishing(300, "bad"));
+  // Beyond ROS 2's domains; Cyclone DDS would take it for its default domain.
+  CClientProcess client(Publishing(4294967295u, "bad"));
   ASSERT_TRUE(client.Started());
   ASSERT_TRUE(client.WaitForOutput("Waiting for Threads...", seconds(60))) << client.Output() << client.Errors();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_TRUE(client.Running());
   ExpectCleanExit(client);
-  EXPECT_EQ(Occurrences(client.Output(), "DDS could not be started: domain 300 could not be joined"), 1u)
+  EXPECT_EQ(Occurrences(client.Output(), "DDS could not be started: ROS_DOMAIN_ID '4294967295' is out of range: a "
+                                         "domain is from 0 to 232. Nothing is published.\n"), 1u)
       << client.Output();
   EXPECT_EQ(Occurrences(client.Output(), "Nothing is published.\n"), 1u);
 }

@@ -345,12 +345,21 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
 }
 
 TEST(DdsRecordFeed, DdsThatCannotStartEndsTheFeedWithTheReason) {
-  ddstest::UseLoopback(300);  // beyond the port numbers DDS can use
-  skarvdds::CRecordFeed feed("nowhere");
-  sim::T_PlaybackRecord words;
-  EXPECT_FALSE(feed.Active());
-  EXPECT_EQ(feed.Next(words), sim::CRecordSource::EResult::eError);
-  EXPECT_NE(feed.Error().find("DDS could not be started: domain 300"), std::string::npos) << feed.Error();
+  // Beyond ROS 2's domains, and what Cyclone DDS would take for its default
+  // domain 0.
+  for (const char* domain : {"233", "4294967295"}) {
+    ddstest::UseLoopback(0);
+    setenv("ROS_DOMAIN_ID", domain, 1);
+    skarvdds::CRecordFeed feed("nowhere");
+    sim::T_PlaybackRecord words;
+    EXPECT_FALSE(feed.Active());
+    EXPECT_EQ(feed.Next(words), sim::CRecordSource::EResult::eError);
+    EXPECT_EQ(feed.Error(), "DDS could not be started: ROS_DOMAIN_ID '" + std::string(domain) +
+                                "' is out of range: a domain is from 0 to 232");
+  }
+  setenv("ROS_DOMAIN_ID", "232", 1);
+  skarvdds::CRecordFeed highest("nowhere");
+  EXPECT_TRUE(highest.Active()) << highest.Error();
 }
 
 }  // namespace
