@@ -1,9 +1,17 @@
 #include "RecordingReader.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace sim {
@@ -14,7 +22,9 @@ constexpr size_t kBufferBytes = 64 * 1024;
 static_assert(kBufferBytes > CRecordingReader::kMaxLineLength);
 
 // How one column turns into its word: an integer column is the word itself
-// (or, for the IMU, its signed value); a scaled column is raw x scale + offset.
+// (or, for the IMU, its signed value); a scaled column is raw x scale + offset,
+// computed in double as the client computes it. `table` numbers the scaled
+// columns.
 struct T_Column {
   const char* name;
   bool scaled;
@@ -22,19 +32,20 @@ struct T_Column {
   double offset;
   long long min;  // of the integer, or of the raw word for a scaled column
   long long max;
+  int table;
 };
 
-constexpr T_Column kImuColumn(const char* name) { return {name, false, 0, 0, -32768, 32767}; }
+constexpr T_Column kImuColumn(const char* name) { return {name, false, 0, 0, -32768, 32767, -1}; }
 
 constexpr std::array<T_Column, CRecordingReader::kFields> kColumns = {{
-    {"Count", false, 0, 0, 0, 65535},
-    {"DeltTime", false, 0, 0, 0, 16383},
-    {"Distance", true, 0.1, 0.0, 0, 65535},
-    {"Width", false, 0, 0, 0, 65535},
-    {"AnaTemp", true, 0.01162, -27.0, 0, 65535},
-    {"ScanState", false, 0, 0, 0, 1},
-    {"LaserPower", false, 0, 0, 0, 65535},
-    {"SupplyVoltage", true, 0.0022711, 1.06, 0, 65535},
+    {"Count", false, 0, 0, 0, 65535, -1},
+    {"DeltTime", false, 0, 0, 0, 16383, -1},
+    {"Distance", true, 0.1, 0.0, 0, 65535, 0},
+    {"Width", false, 0, 0, 0, 65535, -1},
+    {"AnaTemp", true, 0.01162, -27.0, 0, 65535, 1},
+    {"ScanState", false, 0, 0, 0, 1, -1},
+    {"LaserPower", false, 0, 0, 0, 65535, -1},
+    {"SupplyVoltage", true, 0.0022711, 1.06, 0, 65535, 2},
     kImuColumn("AccelX"),
     kImuColumn("AccelY"),
     kImuColumn("AccelZ"),
@@ -58,15 +69,106 @@ std::string RangeText(const T_Column& column) {
   return text;
 }
 
+// A scaled value in millionths, the six decimals the recording writes.
+using Micros = int64_t;
+constexpr int kDecimals = 6;
+constexpr std::array<int64_t, kDecimals + 1> kDecimalPowers = {1, 10, 100, 1000, 10000, 100000, 1000000};
+
+// The value `text` ("[-]digits[.digits]", as from_chars read it) stands for,
+// in millionths; false when it is finer than that (a digit other than 0
+// after the sixth decimal) or too large to be any column's.
+bool TextMicros(std::string_view text, Micros& micros) {
+  size_t at = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  at += negative ? 1 : 0;
+  int64_t whole = 0;
+  for (; at < text.size() && text[at] != '.'; ++at) {
+    whole = whole * 10 + (text[at] - '0');
+    if (whole > 1'000'000'000) {
+      return false;
+    }
+  }
+  int64_t fraction = 0;
+  int decimals = 0;
+  for (at += at < text.size() ? 1 : 0; at < text.size(); ++at) {
+    if (decimals < kDecimals) {
+      fraction = fraction * 10 + (text[at] - '0');
+      ++decimals;
+    } else if (text[at] != '0') {
+      return false;
+    }
+  }
+  const Micros magnitude = whole * kDecimalPowers[kDecimals] + fraction * kDecimalPowers[kDecimals - decimals];
+  micros = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// What the recording writes for each raw word of each scaled column, in
+// millionths: the value printf's "%f" gives, worked out the first time a
+// word is met (a recording holds few of the 65,536 words of each column).
+// Safe from any thread: a value worked out twice is the same value.
+class CWrittenValues {
+ public:
+  static Micros Of(const T_Column& column, long long raw) {
+    // Never destroyed: a reading thread may still be at work while the
+    // program's statics go.
+    static CWrittenValues* const values = new CWrittenValues;
+    std::atomic<Micros>& slot = values->mTables[static_cast<size_t>(column.table)][static_cast<size_t>(raw)];
+    Micros micros = slot.load(std::memory_order_relaxed);
+    if (micros == kUnknown) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%f", static_cast<double>(raw) * column.scale + column.offset);
+      TextMicros(text, micros);
+      slot.store(micros, std::memory_order_relaxed);
+    }
+    return micros;
+  }
+
+ private:
+  static constexpr Micros kUnknown = INT64_MIN;
+  CWrittenValues() {
+    for (auto& table : mTables) {
+      for (auto& slot : table) {
+        slot.store(kUnknown, std::memory_order_relaxed);
+      }
+    }
+  }
+  std::array<std::array<std::atomic<Micros>, 65536>, 3> mTables;
+};
+
+std::string MicrosText(Micros micros) {
+  char text[40];
+  const Micros magnitude = micros < 0 ? -micros : micros;
+  std::snprintf(text, sizeof text, "%s%lld.%06lld", micros < 0 ? "-" : "", static_cast<long long>(magnitude / 1000000),
+                static_cast<long long>(magnitude % 1000000));
+  return text;
+}
+
+// The raw word of a scaled column for a value read as `number` (whose text
+// stands for `micros`, when `exact`); false with what is wrong when no raw
+// word is written that way.
+bool ScaledWord(const T_Column& column, std::string_view field, double number, bool exact, Micros micros,
+                long long& value, std::string& what) {
+  const double raw = std::nearbyint((number - column.offset) / column.scale);
+  if (!(raw >= static_cast<double>(column.min) && raw <= static_cast<double>(column.max))) {
+    what = std::string(column.name) + " " + EscapedText(field) + " is out of range (" + RangeText(column) + ")";
+    return false;
+  }
+  value = static_cast<long long>(raw);
+  const Micros written = CWrittenValues::Of(column, value);
+  if (!exact || micros != written) {
+    what = std::string(column.name) + " " + EscapedText(field) + " is not a value the recording writes (the nearest is " +
+           MicrosText(written) + ")";
+    return false;
+  }
+  return true;
+}
+
 // Parses a field into the column's word; on failure says what is wrong.
 bool ParseField(const T_Column& column, std::string_view field, long long& value, std::string& what) {
   const char* first = field.data();
   const char* last = field.data() + field.size();
-  const auto quoted = [&] {
-    std::string text(1, '"');
-    text.append(field).push_back('"');
-    return text;
-  };
+  const auto quoted = [&] { return "\"" + EscapedText(field) + "\""; };
   if (column.scaled) {
     double number = 0;
     const auto [end, ec] = std::from_chars(first, last, number, std::chars_format::fixed);
@@ -74,13 +176,9 @@ bool ParseField(const T_Column& column, std::string_view field, long long& value
       what = std::string(column.name) + " " + quoted() + " is not a number";
       return false;
     }
-    const double raw = std::nearbyint((number - column.offset) / column.scale);
-    if (!(raw >= static_cast<double>(column.min) && raw <= static_cast<double>(column.max))) {
-      what = std::string(column.name) + " " + std::string(field) + " is out of range (" + RangeText(column) + ")";
-      return false;
-    }
-    value = static_cast<long long>(raw);
-    return true;
+    Micros micros = 0;
+    const bool exact = TextMicros(field, micros);
+    return ScaledWord(column, field, number, exact, micros, value, what);
   }
   const auto [end, ec] = std::from_chars(first, last, value);
   if (field.empty() || ec == std::errc::invalid_argument || end != last) {
@@ -88,7 +186,7 @@ bool ParseField(const T_Column& column, std::string_view field, long long& value
     return false;
   }
   if (ec == std::errc::result_out_of_range || value < column.min || value > column.max) {
-    what = std::string(column.name) + " " + std::string(field) + " is out of range (" + RangeText(column) + ")";
+    what = std::string(column.name) + " " + EscapedText(field) + " is out of range (" + RangeText(column) + ")";
     return false;
   }
   return true;
@@ -121,9 +219,9 @@ double RoundToInteger(double value) {
 
 // The common case in one pass: a line of exactly the columns' fields, each
 // plain digits (with a leading minus, and for a scaled column a decimal
-// point with digits on both sides) and within its column's range. Gives the
-// values ParseField would give; false for anything else, which ParseField
-// then reads field by field and says what is wrong.
+// point with at most six digits after it) and a value the recording writes
+// in its column. Gives the values ParseField would give; false for anything
+// else, which ParseField then reads field by field and says what is wrong.
 bool ParseUsualLine(std::string_view line, std::array<long long, CRecordingReader::kFields>& values) {
   const char* at = line.data();
   const char* const end = at + line.size();
@@ -145,7 +243,7 @@ bool ParseUsualLine(std::string_view line, std::array<long long, CRecordingReade
           return false;
         }
       }
-      if (whole + fraction > 15) {
+      if (whole + fraction > 15 || fraction > kDecimals) {
         return false;
       }
       // Both operands are exact doubles, so the quotient is the correctly
@@ -156,7 +254,12 @@ bool ParseUsualLine(std::string_view line, std::array<long long, CRecordingReade
       if (!(raw >= static_cast<double>(column.min) && raw <= static_cast<double>(column.max))) {
         return false;
       }
-      values[field] = static_cast<long long>(raw);
+      const Micros micros = static_cast<Micros>(digits) * kDecimalPowers[static_cast<size_t>(kDecimals - fraction)];
+      const long long word = static_cast<long long>(raw);
+      if ((negative ? -micros : micros) != CWrittenValues::Of(column, word)) {
+        return false;
+      }
+      values[field] = word;
     } else {
       if (whole > 18) {
         return false;
@@ -176,42 +279,106 @@ bool ParseUsualLine(std::string_view line, std::array<long long, CRecordingReade
   return true;
 }
 
+// The length of the printable UTF-8 character at `text`, or 0 when the byte
+// there starts none (an invalid sequence, or a C1 control character).
+size_t PrintableUtf8Length(std::string_view text) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  size_t length = 0;
+  uint32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07u;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) {
+    return 0;
+  }
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) {
+      return 0;
+    }
+    code = code << 6 | (byte(i) & 0x3Fu);
+  }
+  const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+  const bool invalid = overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || code < 0xA0;
+  return invalid ? 0 : length;
+}
+
 }  // namespace
+
+std::string EscapedText(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      escaped.push_back(static_cast<char>(c));
+      ++at;
+    } else if (c == '\\') {
+      escaped += "\\\\";
+      ++at;
+    } else if (const size_t length = c >= 0x80 ? PrintableUtf8Length(text.substr(at)) : 0; length > 0) {
+      escaped.append(text.substr(at, length));
+      at += length;
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      escaped += hex;
+      ++at;
+    }
+  }
+  return escaped;
+}
 
 CRecordingReader::CRecordingReader(std::string path) : mPath(std::move(path)) {}
 
 CRecordingReader::~CRecordingReader() {
-  if (mFile) {
-    std::fclose(mFile);
+  if (mFd >= 0) {
+    ::close(mFd);
   }
 }
 
-bool CRecordingReader::Open() {
-  mFile = std::fopen(mPath.c_str(), "rb");
-  if (!mFile) {
-    mError = mPath + ": " + std::strerror(errno);
-    mFailed = true;
+void CRecordingReader::Fail(const std::string& what) {
+  mError = EscapedText(mPath) + ": " + what;
+  mFailed = true;
+}
+
+bool CRecordingReader::Open(int interruptFd) {
+  mInterruptFd = interruptFd;
+  // Not blocking: a pipe without a writer yet opens at once, and is waited
+  // for in poll(), where an interrupt can end the wait.
+  mFd = ::open(mPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (mFd < 0) {
+    Fail(std::strerror(errno));
     return false;
   }
-  // The reader keeps its own buffer: the stream's would only split each
-  // read in two.
-  std::setvbuf(mFile, nullptr, _IONBF, 0);
   mBuffer.resize(kBufferBytes);
   std::string_view line;
   bool ended = false;
-  switch (ReadLine(line, ended)) {
+  switch (ReadLine(line, ended, true)) {
     case ELine::eFailed:
+    case ELine::eWait:
       return false;
     case ELine::eEnd:
-      mError = mPath + ": empty file, not a recording";
-      mFailed = true;
+      if (mInterrupted) {
+        Fail("stopped while waiting for its first line");
+      } else {
+        Fail("empty file, not a recording");
+      }
       return false;
     case ELine::eLine:
       break;
   }
   if (line != kHeader) {
-    mError = mPath + ": not a recording (its first line is not the recording header)";
-    mFailed = true;
+    Fail("not a recording (its first line is not the recording header)");
     return false;
   }
   return true;
@@ -221,17 +388,24 @@ CRecordSource::EResult CRecordingReader::Next(T_PlaybackRecord& out) {
   while (!mFailed && !mFinished) {
     std::string_view line;
     bool ended = false;
-    switch (ReadLine(line, ended)) {
+    switch (ReadLine(line, ended, false)) {
+      case ELine::eWait:
+        return EResult::eWait;
       case ELine::eFailed:
         break;
       case ELine::eEnd:
         mFinished = true;
         break;
       case ELine::eLine:
+        if (!ended) {
+          // A recording ends every line, so the file was cut inside this one.
+          FailAtLine("the file ends inside this line");
+          break;
+        }
         if (line.empty()) {
           continue;  // an empty line carries no record
         }
-        if (ParseLine(line, ended, out)) {
+        if (ParseLine(line, out)) {
           return EResult::eRecord;
         }
         break;
@@ -241,12 +415,64 @@ CRecordSource::EResult CRecordingReader::Next(T_PlaybackRecord& out) {
 }
 
 void CRecordingReader::FailAtLine(const std::string& what) {
-  mError = mPath + ":" + std::to_string(mLine) + ": " + what;
+  mError = EscapedText(mPath) + ":" + std::to_string(mLine) + ": " + what;
   mFailed = true;
 }
 
-CRecordingReader::ELine CRecordingReader::ReadLine(std::string_view& line, bool& ended) {
-  if (!mFile) {
+bool CRecordingReader::Poll(int timeoutMs) {
+  for (;;) {
+    pollfd ready[2] = {{mFd, POLLIN, 0}, {mInterruptFd, POLLIN, 0}};
+    const int n = ::poll(ready, mInterruptFd >= 0 ? 2 : 1, timeoutMs);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      Fail(std::strerror(errno));
+      return true;
+    }
+    if (mInterruptFd >= 0 && (ready[1].revents & POLLIN) != 0) {
+      mInterrupted = true;
+      return true;
+    }
+    return ready[0].revents != 0;
+  }
+}
+
+long CRecordingReader::ReadMore(bool wait) {
+  for (;;) {
+    // Reads only what poll() says is there: a pipe with no writer yet, or
+    // one that pauses, gives nothing to read (a read would even say "end"),
+    // and a wait in poll() ends with an interrupt.
+    if (!Poll(wait ? -1 : 0)) {
+      if (!wait) {
+        return -1;
+      }
+      continue;
+    }
+    if (mFailed || mInterrupted) {
+      return 0;
+    }
+    const ssize_t got = ::read(mFd, mBuffer.data() + mEnd, mBuffer.size() - mEnd);
+    if (got >= 0) {
+      return static_cast<long>(got);  // 0: the end of the file, or of the pipe's writer
+    }
+    if (errno != EINTR && errno != EAGAIN) {
+      Fail(std::strerror(errno));
+      return 0;
+    }
+  }
+}
+
+bool CRecordingReader::AwaitRecords(int ms) {
+  if (mFd < 0 || mFailed || mFinished || mInterrupted ||
+      std::memchr(mBuffer.data() + mBegin, '\n', mEnd - mBegin) != nullptr) {
+    return true;
+  }
+  return Poll(ms);
+}
+
+CRecordingReader::ELine CRecordingReader::ReadLine(std::string_view& line, bool& ended, bool wait) {
+  if (mFd < 0) {
     return ELine::eEnd;
   }
   for (;;) {
@@ -257,8 +483,8 @@ CRecordingReader::ELine CRecordingReader::ReadLine(std::string_view& line, bool&
       length = static_cast<size_t>(newline - begin);
       ended = true;
     } else if (mAtEof) {
-      if (mBegin == mEnd) {
-        return ELine::eEnd;
+      if (mBegin == mEnd || mInterrupted) {
+        return ELine::eEnd;  // interrupted, a partly read line is dropped
       }
       length = mEnd - mBegin;
       ended = false;
@@ -285,22 +511,21 @@ CRecordingReader::ELine CRecordingReader::ReadLine(std::string_view& line, bool&
     std::memmove(mBuffer.data(), begin, mEnd - mBegin);
     mEnd -= mBegin;
     mBegin = 0;
-    const size_t got = std::fread(mBuffer.data() + mEnd, 1, mBuffer.size() - mEnd, mFile);
-    mEnd += got;
-    if (got == 0) {
-      if (std::ferror(mFile)) {
-        mError = mPath + ": " + std::strerror(errno);
-        mFailed = true;
-        return ELine::eFailed;
-      }
-      mAtEof = true;
+    const long got = ReadMore(wait);
+    if (mFailed) {
+      return ELine::eFailed;
     }
+    if (got < 0) {
+      return ELine::eWait;
+    }
+    mEnd += static_cast<size_t>(got);
+    mAtEof = got == 0;
   }
 }
 
-bool CRecordingReader::ParseLine(std::string_view line, bool ended, T_PlaybackRecord& out) {
+bool CRecordingReader::ParseLine(std::string_view line, T_PlaybackRecord& out) {
   std::array<long long, kFields> values{};
-  if (!ParseUsualLine(line, values) && !ParseFields(line, ended, values)) {
+  if (!ParseUsualLine(line, values) && !ParseFields(line, values)) {
     return false;
   }
   out = T_PlaybackRecord{};
@@ -318,7 +543,7 @@ bool CRecordingReader::ParseLine(std::string_view line, bool ended, T_PlaybackRe
   return true;
 }
 
-bool CRecordingReader::ParseFields(std::string_view line, bool ended, std::array<long long, kFields>& values) {
+bool CRecordingReader::ParseFields(std::string_view line, std::array<long long, kFields>& values) {
   size_t field = 0;
   size_t at = 0;
   std::string lastFieldWrong;  // what is wrong with the line's last field
@@ -332,8 +557,8 @@ bool CRecordingReader::ParseFields(std::string_view line, bool ended, std::array
         FailAtLine(what);
         return false;
       }
-      // Said only when the line has the right number of fields: a field that
-      // a short line ends with is more likely cut off than wrong.
+      // Said only when the line has the right number of fields: the field
+      // count says more about a line that is short.
       lastFieldWrong = what;
     }
     ++field;
@@ -343,8 +568,7 @@ bool CRecordingReader::ParseFields(std::string_view line, bool ended, std::array
     at = comma + 1;
   }
   if (field != kFields) {
-    FailAtLine(std::to_string(field) + " fields, expected " + std::to_string(kFields) +
-               (ended ? "" : " (the file ends inside this line)"));
+    FailAtLine(std::to_string(field) + " fields, expected " + std::to_string(kFields));
     return false;
   }
   if (!lastFieldWrong.empty()) {

@@ -4,20 +4,31 @@
 // whole, and each field is read inside its own line.
 //
 // Each record line turns back into the words the sensor sent: the scaled
-// columns (Distance, AnaTemp, SupplyVoltage) into the nearest raw word, the
-// IMU columns into their 16-bit two's-complement words. Formatted again the
-// way the recording formats them, the words give the same text.
+// columns (Distance, AnaTemp, SupplyVoltage) into their raw word, the IMU
+// columns into their 16-bit two's-complement words. Only values the
+// recording can hold are taken: a scaled value must be that of a raw word
+// as the recording writes it (six decimals; fewer where the rest are zeros),
+// so that formatted again the words give the same text. Anything else
+// (out of its column's range, or finer than the column) is a bad line.
 //
-// Lines are numbered from 1, the header being line 1. A line that ends the
-// file without a line end counts as a line. Both "\n" and "\r\n" line ends
-// are read. Empty lines carry no record and are passed over (an editor may
-// leave one at the end); they still count in the line numbers. An empty
-// file has no header and is refused; a file with the header alone is a
-// recording without records.
+// Lines are numbered from 1, the header being line 1. Both "\n" and "\r\n"
+// line ends are read. Empty lines carry no record and are passed over (an
+// editor may leave one at the end); they still count in the line numbers.
+// Every line of a recording ends with its line end, so a last line without
+// one is a file cut inside that line, and refused. An empty file has no
+// header and is refused; a file with the header alone is a recording
+// without records.
+//
+// The file may be a pipe whose writer pauses or has not come yet. Open then
+// waits for the header in poll(), never in a read; Next answers eWait while
+// there is no whole line to give, and AwaitRecords waits for one in poll().
+// Either wait ends as soon as the interrupt descriptor the reader was given
+// becomes readable: an interrupted reader ends its records there (eEnd), a
+// line it had only partly read dropped.
+// Text from the file in its messages has its control characters escaped.
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,38 +52,60 @@ class CRecordingReader : public CRecordSource {
   CRecordingReader(const CRecordingReader&) = delete;
   CRecordingReader& operator=(const CRecordingReader&) = delete;
 
-  // Opens the file and reads its header. False when the file cannot be read
-  // or is not a recording; Error() then says why, as "FILE: why".
-  bool Open();
+  // Opens the file and reads its header, waiting for it while the file (a
+  // pipe) has none yet, until `interruptFd` (when not -1) becomes readable.
+  // False when the file cannot be read, is not a recording, or the wait was
+  // interrupted (Interrupted()); Error() then says why, as "FILE: why".
+  bool Open(int interruptFd = -1);
+  bool Interrupted() const { return mInterrupted; }
 
   // CRecordSource. The first bad line ends the source with eError and
   // Error() "FILE:LINE: what is wrong"; every later call gives the same.
   EResult Next(T_PlaybackRecord& out) override;
   std::string Error() const override { return mError; }
+  // From now on a wait for more of the file ends once `fd` is readable.
+  void SetInterruptFd(int fd) override { mInterruptFd = fd; }
+  // Next answers eWait while a pipe has no whole line to give: this waits
+  // for more of it, or the interrupt.
+  bool AwaitRecords(int ms) override;
 
   const std::string& Path() const { return mPath; }
   uint64_t LineNumber() const { return mLine; }  // of the line read last
 
  private:
-  enum class ELine { eLine, eEnd, eFailed };
+  enum class ELine { eLine, eEnd, eFailed, eWait };
   // The next line, without its line end; `ended` is false for a last line
-  // the file ends inside.
-  ELine ReadLine(std::string_view& line, bool& ended);
-  bool ParseLine(std::string_view line, bool ended, T_PlaybackRecord& out);
+  // the file ends inside. Without `wait`, eWait when the file (a pipe) has
+  // no whole line to give now.
+  ELine ReadLine(std::string_view& line, bool& ended, bool wait);
+  // Reads more of the file after mEnd: the bytes read, 0 at its end (or
+  // once interrupted), -1 when there is nothing now and not `wait`.
+  long ReadMore(bool wait);
+  // Waits up to `timeoutMs` (-1: for ever) for the file or the interrupt;
+  // false when neither is ready.
+  bool Poll(int timeoutMs);
+  bool ParseLine(std::string_view line, T_PlaybackRecord& out);
   // Field by field, saying what is wrong with the first bad one.
-  bool ParseFields(std::string_view line, bool ended, std::array<long long, kFields>& values);
+  bool ParseFields(std::string_view line, std::array<long long, kFields>& values);
   void FailAtLine(const std::string& what);
+  void Fail(const std::string& what);  // "FILE: what"
 
   std::string mPath;
-  std::FILE* mFile = nullptr;
+  int mFd = -1;
+  int mInterruptFd = -1;
   std::vector<char> mBuffer;  // bytes read and not yet taken: [mBegin, mEnd)
   size_t mBegin = 0;
   size_t mEnd = 0;
   bool mAtEof = false;
+  bool mInterrupted = false;
   uint64_t mLine = 0;
   bool mFailed = false;
   bool mFinished = false;
   std::string mError;
 };
+
+// `text` with every byte that could steer a terminal (control characters,
+// and bytes that are not printable UTF-8) written as \xNN, a backslash as \\.
+std::string EscapedText(std::string_view text);
 
 }  // namespace sim

@@ -17,7 +17,7 @@ using sim::T_PlaybackRecord;
 namespace {
 
 const std::string kHeader = std::string(CRecordingReader::kHeader) + "\n";
-const std::string kLine = "5,100,123.400000,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n";
+const std::string kLine = "5,100,123.400000,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n";
 
 class RecordingReaderTest : public ::testing::Test {
  protected:
@@ -48,10 +48,10 @@ class RecordingReaderTest : public ::testing::Test {
 };
 
 TEST_F(RecordingReaderTest, TurnsEachLineBackIntoTheSensorsWords) {
-  // Windows line ends, an empty line, and a last line without a line end.
+  // Windows line ends and an empty line.
   const std::string path =
       Write("r.csv", std::string(CRecordingReader::kHeader) + "\r\n" + kLine.substr(0, kLine.size() - 1) + "\r\n\n" +
-                         "65535,16383,6000.000000,65535,-27.000000,0,65535,1.060000,-1,-32768,32767,0,0,0,0,0,0,0");
+                         "65535,16383,6000.000000,65535,-27.000000,0,65535,1.060000,-1,-32768,32767,0,0,0,0,0,0,0\n");
   CRecordingReader reader(path);
   ASSERT_TRUE(reader.Open()) << reader.Error();
   std::vector<T_PlaybackRecord> records;
@@ -66,7 +66,7 @@ TEST_F(RecordingReaderTest, TurnsEachLineBackIntoTheSensorsWords) {
   EXPECT_EQ(a.rawAnaTemp, 4518);  // 4518 x 0.01162 - 27 = 25.49916
   EXPECT_EQ(a.scanState, 1);
   EXPECT_EQ(a.laserPower, 200);
-  EXPECT_EQ(a.rawSupplyVoltage, 4817);  // 4817 x 0.0022711 + 1.06 = 12.0000887
+  EXPECT_EQ(a.rawSupplyVoltage, 4817);  // 4817 x 0.0022711 + 1.06 = 11.9998887
   EXPECT_EQ(a.auxWord, 0);
   EXPECT_EQ(a.imu[0], 1);
   EXPECT_EQ(a.imu[9], 10);
@@ -92,8 +92,9 @@ TEST_F(RecordingReaderTest, EveryRawWordOfTheScaledColumnsAndOtherSpellingsOfANu
                   raw * 0.0022711 + 1.06);
     text += line;
   }
-  // Leading zeros, fewer or more decimals than printed, a negative zero.
-  text += "007,0012,0012.30,-0,-26.98838,1,5,1.0622711000000000000001,-0,-00,1,1,1,1,1,1,1,1\n";
+  // Leading zeros, fewer or more decimals than printed (the rest zeros), a
+  // negative zero.
+  text += "007,0012,0012.30,-0,-26.98838,1,5,1.06227100000000,-0,-00,1,1,1,1,1,1,1,1\n";
   CRecordingReader reader(Write("words.csv", text));
   ASSERT_TRUE(reader.Open()) << reader.Error();
   std::vector<T_PlaybackRecord> records;
@@ -150,27 +151,45 @@ TEST_F(RecordingReaderTest, ABadLineStopsTheSourceThereNamingLineFieldAndValue) 
   } cases[] = {
       {"5,100,123.4,50\n", "4 fields, expected 18"},
       {kLine.substr(0, kLine.size() - 1) + ",11\n", "19 fields, expected 18"},
-      {"5,100,123.400000,50,25.5", "5 fields, expected 18 (the file ends inside this line)"},
-      {"5,x,123.400000,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "DeltTime \"x\" is not a whole number"},
-      {"5,100,,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "Distance \"\" is not a number"},
-      {"5,100,nan,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "Distance \"nan\" is not a number"},
-      {"5.5,100,1.0,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "Count \"5.5\" is not a whole number"},
-      {"5,100,1.0,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,1x\n", "MagZ \"1x\" is not a whole number"},
-      {"65536,100,1.0,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "Count 65536 is out of range (0 to 65535)"},
-      {"5,16384,1.0,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n",
+      {"5,100,123.400000,50,25.5", "the file ends inside this line"},
+      {kLine.substr(0, kLine.size() - 2), "the file ends inside this line"},  // inside MagZ: "1" of "10"
+      {"5,x,123.400000,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n", "DeltTime \"x\" is not a whole number"},
+      {"5,100,,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n", "Distance \"\" is not a number"},
+      {"5,100,nan,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n", "Distance \"nan\" is not a number"},
+      {"5.5,100,1.0,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n", "Count \"5.5\" is not a whole number"},
+      {"5,100,1.0,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,1x\n", "MagZ \"1x\" is not a whole number"},
+      {"65536,100,1.0,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n", "Count 65536 is out of range (0 to 65535)"},
+      {"5,16384,1.0,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n",
        "DeltTime 16384 is out of range (0 to 16383)"},
-      {"5,100,6553.600000,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n",
+      {"5,100,6553.600000,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n",
        "Distance 6553.600000 is out of range (0 to 6553.5)"},
-      {"5,100,1.0,50,-28.000000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n",
+      {"5,100,1.0,50,-28.000000,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n",
        "AnaTemp -28.000000 is out of range (-27 to 734.517)"},
-      {"5,100,1.0,50,25.500000,2,200,12.000000,1,2,3,4,5,6,7,8,9,10\n", "ScanState 2 is out of range (0 to 1)"},
-      {"5,100,1.0,50,25.500000,1,200,0.500000,1,2,3,4,5,6,7,8,9,10\n",
+      {"5,100,1.0,50,25.499160,2,200,11.999889,1,2,3,4,5,6,7,8,9,10\n", "ScanState 2 is out of range (0 to 1)"},
+      {"5,100,1.0,50,25.499160,1,200,0.500000,1,2,3,4,5,6,7,8,9,10\n",
        "SupplyVoltage 0.500000 is out of range (1.06 to 149.897)"},
-      {"5,100,1.0,50,25.500000,1,200,12.000000,-32769,2,3,4,5,6,7,8,9,10\n",
+      {"5,100,1.0,50,25.499160,1,200,11.999889,-32769,2,3,4,5,6,7,8,9,10\n",
        "AccelX -32769 is out of range (-32768 to 32767)"},
-      {"5,100,1.0,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,99999999999999999999\n",
+      {"5,100,1.0,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,99999999999999999999\n",
        "MagZ 99999999999999999999 is out of range (-32768 to 32767)"},
       {std::string(2000, '7') + "\n", "line longer than 1024 characters"},
+      // Values the recording cannot have written: below the column, or finer.
+      {"5,100,-0.04,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n",
+       "Distance -0.04 is not a value the recording writes (the nearest is 0.000000)"},
+      {"5,100,73.34,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n",
+       "Distance 73.34 is not a value the recording writes (the nearest is 73.300000)"},
+      {"5,100,73.3000001,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n",
+       "Distance 73.3000001 is not a value the recording writes (the nearest is 73.300000)"},
+      {"5,100,73.300000,50,25.5,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n",
+       "AnaTemp 25.5 is not a value the recording writes (the nearest is 25.499160)"},
+      {"5,100,73.300000,50,25.499160,1,200,1.0622711,1,2,3,4,5,6,7,8,9,10\n",
+       "SupplyVoltage 1.0622711 is not a value the recording writes (the nearest is 1.062271)"},
+      // Bytes that would steer a terminal are shown escaped.
+      {"5\x1b[2J\x07,100,73.300000,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n",
+       "Count \"5\\x1b[2J\\x07\" is not a whole number"},
+      {"5,100,73.300000,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,1\xc2\x9b"
+       "0\xc3\xa9\n",
+       "MagZ \"1\\xc2\\x9b0\xc3\xa9\" is not a whole number"},
   };
   for (const auto& c : cases) {
     // A good line follows, unless the bad one is cut off by the end of the file.
