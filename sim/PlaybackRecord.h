@@ -5,8 +5,10 @@
 // another machine, is turned into one of these before it is played.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 namespace sim {
 
@@ -37,10 +39,30 @@ class CRecordSource {
     eError,   // the source cannot go on: Error() says why
   };
   virtual ~CRecordSource() = default;
+  // What a playback sensor reads never waits for a record that is not there
+  // yet: eWait says to ask again. (A recording, whose reading may wait for a
+  // pipe, is read ahead on a thread of its own: CPrefetchingSource.)
   virtual EResult Next(T_PlaybackRecord& out) = 0;
   // What stopped the source, in the form "FILE:LINE: what is wrong" for a
   // recording; empty when nothing went wrong.
   virtual std::string Error() const { return {}; }
+  // Takes nothing more in from now on (safe from any thread): the records it
+  // holds already are still handed out, then it ends (eEnd). A program that
+  // is asked to stop ends its source this way, so that whatever reached it
+  // is played and recorded before it stops.
+  virtual void EndIntake() {}
+  // After Next said eWait: waits up to `ms` milliseconds for a record to be
+  // at hand (or the end), true when one is; one that cannot tell waits a
+  // millisecond. A source read ahead on a thread of its own may be awaited
+  // beside Next on another thread.
+  virtual bool AwaitRecords(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms > 0 ? 1 : 0));
+    return false;
+  }
+  // For a source whose reading can wait (a pipe): it waits in poll() on
+  // this descriptor too, and ends its intake once the descriptor is
+  // readable. Set before the first Next, from the thread that reads.
+  virtual void SetInterruptFd(int /*fd*/) {}
 };
 
 }  // namespace sim

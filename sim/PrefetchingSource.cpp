@@ -1,20 +1,40 @@
 #include "PrefetchingSource.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdint>
 #include <utility>
 
 namespace sim {
 
 CPrefetchingSource::CPrefetchingSource(std::shared_ptr<CRecordSource> source)
-    : mSource(std::move(source)), mThread([this] { ReadAhead(); }) {}
+    : mSource(std::move(source)), mInterrupt(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  mSource->SetInterruptFd(mInterrupt);
+  mThread = std::thread([this] { ReadAhead(); });
+}
 
 CPrefetchingSource::~CPrefetchingSource() {
+  EndIntake();
+  mThread.join();
+  if (mInterrupt >= 0) {
+    ::close(mInterrupt);
+  }
+}
+
+void CPrefetchingSource::EndIntake() {
   {
     std::lock_guard lock(mMutex);
-    mStop = true;
+    if (mIntakeEnded.exchange(true)) {
+      return;
+    }
   }
   mChanged.notify_all();
-  mThread.join();
+  if (mInterrupt >= 0) {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(mInterrupt, &one, sizeof one);
+  }
 }
 
 CRecordSource::EResult CPrefetchingSource::Next(T_PlaybackRecord& out) {
@@ -33,7 +53,9 @@ CRecordSource::EResult CPrefetchingSource::Next(T_PlaybackRecord& out) {
       return mCurrent.end;  // the end stays the end
     }
     std::unique_lock lock(mMutex);
-    mChanged.wait(lock, [this] { return !mQueue.empty(); });
+    if (mQueue.empty()) {
+      return EResult::eWait;
+    }
     // The spent batch's storage goes back to the reading thread: no batch
     // costs an allocation once the queue has been filled.
     mCurrent.records.clear();
@@ -46,21 +68,26 @@ CRecordSource::EResult CPrefetchingSource::Next(T_PlaybackRecord& out) {
   }
 }
 
+bool CPrefetchingSource::AwaitRecords(int ms) {
+  // After an eWait the consumer's batch is spent: a record is at hand once
+  // the reading thread has queued the next batch.
+  std::unique_lock lock(mMutex);
+  return mChanged.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !mQueue.empty(); });
+}
+
 std::string CPrefetchingSource::Error() const {
   std::lock_guard lock(mMutex);
   return mError;
 }
 
-bool CPrefetchingSource::Hand(T_Batch&& batch) {
+void CPrefetchingSource::Hand(T_Batch&& batch) {
   std::unique_lock lock(mMutex);
-  mChanged.wait(lock, [this] { return mStop || mQueue.size() < kMaxBatches; });
-  if (mStop) {
-    return false;
-  }
+  // Once the intake ends the queue takes what was read without waiting for
+  // room: it is the last of it.
+  mChanged.wait(lock, [this] { return IntakeEnded() || mQueue.size() < kMaxBatches; });
   mQueue.push_back(std::move(batch));
   lock.unlock();
   mChanged.notify_all();
-  return true;
 }
 
 void CPrefetchingSource::ReadAhead() {
@@ -76,23 +103,26 @@ void CPrefetchingSource::ReadAhead() {
     batch.records.reserve(kBatchRecords);
     T_PlaybackRecord record;
     EResult result = EResult::eRecord;
-    while (batch.records.size() < kBatchRecords && (result = mSource->Next(record)) == EResult::eRecord) {
+    while (batch.records.size() < kBatchRecords && !IntakeEnded() &&
+           (result = mSource->Next(record)) == EResult::eRecord) {
       batch.records.push_back(record);
+    }
+    if (IntakeEnded() && result != EResult::eError) {
+      result = EResult::eEnd;  // what was read so far, then the end
     }
     if (result == EResult::eEnd || result == EResult::eError) {
       batch.end = result;
-      batch.error = mSource->Error();
+      batch.error = result == EResult::eError ? mSource->Error() : std::string();
       Hand(std::move(batch));
       return;
     }
-    if (!batch.records.empty() && !Hand(std::move(batch))) {
-      return;
+    if (!batch.records.empty()) {
+      Hand(std::move(batch));
     }
     if (result == EResult::eWait) {
-      std::unique_lock lock(mMutex);
-      if (mChanged.wait_for(lock, std::chrono::milliseconds(1), [this] { return mStop; })) {
-        return;
-      }
+      // What was read is on its way; wait for more of the file (a pipe that
+      // pauses), or the end of the intake, which interrupts the wait.
+      mSource->AwaitRecords(kAwaitMs);
     }
   }
 }

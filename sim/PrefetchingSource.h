@@ -5,10 +5,14 @@
 // inside the bus's frames. The records, their order and the way the source
 // ends (its error, after every record before it) are the source's own.
 //
-// For a source that has its records at hand (a recording): a source that
-// answers eWait is asked again a millisecond later, and the records read so
-// far are handed on meanwhile.
+// Next never waits: with nothing read ahead yet (a pipe whose writer
+// pauses, a slow disk) it answers eWait, so the bus that asks is never held
+// up by the file. When the source itself answers eWait, the records read so
+// far are handed on at once and the reading thread waits for more in the
+// source's AwaitRecords; EndIntake, or the destructor, interrupts that wait
+// at once through the source's interrupt descriptor.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -26,6 +30,7 @@ class CPrefetchingSource : public CRecordSource {
  public:
   static constexpr size_t kBatchRecords = 4096;
   static constexpr size_t kMaxBatches = 8;  // read ahead at most this many batches
+  static constexpr int kAwaitMs = 100;      // one wait of the reading thread for its source
 
   // Starts reading `source` at once; `source` is used by the reading thread alone.
   explicit CPrefetchingSource(std::shared_ptr<CRecordSource> source);
@@ -33,9 +38,12 @@ class CPrefetchingSource : public CRecordSource {
   CPrefetchingSource(const CPrefetchingSource&) = delete;
   CPrefetchingSource& operator=(const CPrefetchingSource&) = delete;
 
-  // CRecordSource. Waits for the reading thread when nothing is read ahead.
+  // CRecordSource.
   EResult Next(T_PlaybackRecord& out) override;
   std::string Error() const override;
+  // The records read so far are still handed out, then the end.
+  void EndIntake() override;
+  bool AwaitRecords(int ms) override;
 
  private:
   struct T_Batch {
@@ -45,21 +53,23 @@ class CPrefetchingSource : public CRecordSource {
   };
 
   void ReadAhead();
-  bool Hand(T_Batch&& batch);  // false once stopping
+  void Hand(T_Batch&& batch);  // waits for room in the queue, unless the intake ends
+  bool IntakeEnded() const { return mIntakeEnded.load(); }
 
   const std::shared_ptr<CRecordSource> mSource;
+  int mInterrupt = -1;  // an eventfd, readable once the intake ends
 
   // The consumer's side (the bus's thread).
   T_Batch mCurrent;
   size_t mNext = 0;
   bool mErrorReached = false;
 
-  mutable std::mutex mMutex;  // guards the queue, the stop flag and the error
+  mutable std::mutex mMutex;  // guards the queue and the error
   std::condition_variable mChanged;
   std::deque<T_Batch> mQueue;
   std::vector<std::vector<T_PlaybackRecord>> mSpare;  // emptied batches' storage, to be filled again
-  bool mStop = false;
   std::string mError;  // set once the consumer reached the source's error
+  std::atomic<bool> mIntakeEnded{false};
 
   std::thread mThread;
 };

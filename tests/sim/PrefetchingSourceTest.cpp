@@ -1,7 +1,11 @@
 // A source read ahead on its own thread gives the same records, in the same
-// order, and ends the same way, reading no further ahead than its queue holds.
+// order, and ends the same way, reading no further ahead than its queue
+// holds; it never makes its reader wait, and ending its intake stops a
+// reading thread that waits on its source.
 
 #include <gtest/gtest.h>
+
+#include <poll.h>
 
 #include <atomic>
 #include <memory>
@@ -43,23 +47,59 @@ class CountingSource : public CRecordSource {
   unsigned mAnswers = 0;
 };
 
-// Takes every record; true when they are `first`, `first` + 1 ... `count` - 1.
+// Takes every record, waiting whenever none is read ahead yet; true when
+// they are `first`, `first` + 1 ... `count` - 1.
 bool TakesAllInOrder(CPrefetchingSource& source, uint32_t first, uint32_t count, CRecordSource::EResult& end) {
   T_PlaybackRecord record;
   uint32_t taken = first;
-  while ((end = source.Next(record)) == CRecordSource::EResult::eRecord) {
+  while ((end = source.Next(record)) == CRecordSource::EResult::eRecord || end == CRecordSource::EResult::eWait) {
+    if (end == CRecordSource::EResult::eWait) {
+      source.AwaitRecords(1000);
+      continue;
+    }
     if ((uint32_t{record.width} << 16 | record.count) != taken) return false;
     ++taken;
   }
   return taken == count;
 }
 
+// The next record, waiting for it if need be.
+CRecordSource::EResult NextAwaited(CPrefetchingSource& source, T_PlaybackRecord& record) {
+  CRecordSource::EResult result;
+  while ((result = source.Next(record)) == CRecordSource::EResult::eWait) source.AwaitRecords(1000);
+  return result;
+}
+
+// Gives a few records, then has none for a long time: its reading thread
+// waits in poll() on the interrupt descriptor alone, as a reader of a pipe
+// whose writer pauses does, and the source ends once interrupted.
+class StallingSource : public CRecordSource {
+ public:
+  EResult Next(T_PlaybackRecord& out) override {
+    if (mGiven < 3) {
+      out = T_PlaybackRecord{};
+      out.count = static_cast<uint16_t>(mGiven++);
+      return EResult::eRecord;
+    }
+    return AwaitRecords(0) ? EResult::eEnd : EResult::eWait;
+  }
+  bool AwaitRecords(int ms) override {
+    pollfd ready{mInterrupt, POLLIN, 0};
+    return ::poll(&ready, 1, ms) > 0;
+  }
+  void SetInterruptFd(int fd) override { mInterrupt = fd; }
+
+ private:
+  int mInterrupt = -1;
+  int mGiven = 0;
+};
+
 TEST(PrefetchingSource, GivesEveryRecordInOrderAndTheErrorOnlyAfterThem) {
   const uint32_t count = CPrefetchingSource::kBatchRecords * 5 + 7;
   auto inner = std::make_shared<CountingSource>(count, CRecordSource::EResult::eError, 1000);
   CPrefetchingSource source(inner);
   T_PlaybackRecord record;
-  ASSERT_EQ(source.Next(record), CRecordSource::EResult::eRecord);
+  ASSERT_EQ(NextAwaited(source, record), CRecordSource::EResult::eRecord);
   EXPECT_EQ(record.count, 0);
   EXPECT_LE(inner->mTaken.load(), (CPrefetchingSource::kMaxBatches + 2) * CPrefetchingSource::kBatchRecords)
       << "reads ahead no more than its queue holds";
@@ -88,7 +128,23 @@ TEST(PrefetchingSource, EndsLikeItsSourceAndStopsWhileReadingAhead) {
   // Destroyed with its queue full and the source far from its end.
   CPrefetchingSource large(std::make_shared<CountingSource>(1u << 30, CRecordSource::EResult::eEnd));
   T_PlaybackRecord record;
-  EXPECT_EQ(large.Next(record), CRecordSource::EResult::eRecord);
+  EXPECT_EQ(NextAwaited(large, record), CRecordSource::EResult::eRecord);
+}
+
+TEST(PrefetchingSource, EndingTheIntakeStopsAWaitingSourceAndHandsOnWhatWasRead) {
+  CPrefetchingSource source(std::make_shared<StallingSource>());
+  T_PlaybackRecord record;
+  for (uint16_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(NextAwaited(source, record), CRecordSource::EResult::eRecord);
+    EXPECT_EQ(record.count, i);
+  }
+  EXPECT_EQ(source.Next(record), CRecordSource::EResult::eWait) << "its reader is never made to wait";
+  EXPECT_FALSE(source.AwaitRecords(20));
+  source.EndIntake();  // from another thread than the reading one
+  EXPECT_EQ(NextAwaited(source, record), CRecordSource::EResult::eEnd);
+  // And a source destroyed while its thread waits on the file stops at once.
+  CPrefetchingSource waiting(std::make_shared<StallingSource>());
+  EXPECT_EQ(NextAwaited(waiting, record), CRecordSource::EResult::eRecord);
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+#include "RecordingLoop.h"
+
+#include <utility>
+
+namespace sim {
+
+CRecordingLoop::CRecordingLoop(std::unique_ptr<CRecordingReader> first)
+    : mReader(std::move(first)), mPath(mReader->Path()) {}
+
+void CRecordingLoop::SetInterruptFd(int fd) {
+  mInterruptFd = fd;
+  mReader->SetInterruptFd(fd);
+}
+
+CRecordSource::EResult CRecordingLoop::Next(T_PlaybackRecord& out) {
+  while (!mEnded) {
+    switch (mReader->Next(out)) {
+      case EResult::eRecord:
+        if (!mRecordInPass && mPass > 0) {
+          mOffset = static_cast<uint16_t>(mLastCount + 1 - out.count);
+        }
+        mRecordInPass = true;
+        out.count = static_cast<uint16_t>(out.count + mOffset);
+        mLastCount = out.count;
+        return EResult::eRecord;
+      case EResult::eWait:
+        return EResult::eWait;
+      case EResult::eError:
+        mError = mReader->Error();
+        mEnded = true;
+        return EResult::eError;
+      case EResult::eEnd:
+        break;
+    }
+    if (mReader->Interrupted() || !mRecordInPass) {
+      mEnded = true;  // stopped, or a file without records: nothing to loop
+      break;
+    }
+    auto next = std::make_unique<CRecordingReader>(mPath);
+    if (!next->Open(mInterruptFd)) {
+      mEnded = true;
+      if (next->Interrupted()) {
+        break;
+      }
+      mError = next->Error();
+      return EResult::eError;
+    }
+    mReader = std::move(next);
+    ++mPass;
+    mRecordInPass = false;
+  }
+  return mError.empty() ? EResult::eEnd : EResult::eError;
+}
+
+}  // namespace sim

@@ -1,0 +1,42 @@
+#pragma once
+// A recording played again and again (a replay's --loop): at the end of the
+// file it is read again from its first record, the counts following on from
+// the last record's as a sensor's counts do, so that the loop is one long
+// stream without a gap of its own; the file's own gaps stay gaps. The first
+// pass is the file as it is. Each pass opens the file afresh (a pipe waits
+// for a writer of its own), on the thread that reads; a pass that brings no
+// record ends the loop, and a file that cannot be read again, or is no
+// longer a recording, ends it with the reason.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "PlaybackRecord.h"
+#include "RecordingReader.h"
+
+namespace sim {
+
+class CRecordingLoop : public CRecordSource {
+ public:
+  // `first` has been opened.
+  explicit CRecordingLoop(std::unique_ptr<CRecordingReader> first);
+
+  EResult Next(T_PlaybackRecord& out) override;
+  std::string Error() const override { return mError; }
+  void SetInterruptFd(int fd) override;
+  bool AwaitRecords(int ms) override { return mReader->AwaitRecords(ms); }
+
+ private:
+  std::unique_ptr<CRecordingReader> mReader;
+  const std::string mPath;
+  int mInterruptFd = -1;
+  uint64_t mPass = 0;           // passes begun before this one
+  bool mRecordInPass = false;   // this pass has brought a record
+  uint16_t mOffset = 0;         // added to this pass's counts
+  uint16_t mLastCount = 0;      // as sent, of the last record
+  bool mEnded = false;
+  std::string mError;
+};
+
+}  // namespace sim
