@@ -31,7 +31,9 @@ bool CPlaybackSensor::TakeRecord() {
     return false;
   }
   T_PlaybackRecord record;
-  switch (mSource->Next(record)) {
+  const CRecordSource::EResult result = mSource->Next(record);
+  mStarved = result == CRecordSource::EResult::eWait;
+  switch (result) {
     case CRecordSource::EResult::eRecord:
       mHeldDue = mAnyTaken ? mLastDue + record.deltTime : 0;
       mLastDue = mHeldDue;
@@ -94,6 +96,9 @@ size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8
     mClockSet = true;
     mFirstFrame = frame;
   }
+  if (mSourceDone && !mHeld) {
+    ++mFramesReadFinished;
+  }
   const size_t maxEntries = std::min(SensorIdentity::kMaxEntriesPerFrame, (capacity - kHeader) / kEntry);
   size_t entries = 0;
   T_PlaybackRecord frameHead;
@@ -118,6 +123,9 @@ size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8
     ++entries;
     mHeld.reset();
   }
+  // At full speed a record left over is due now: the host could take it in
+  // the very next frame.
+  mDataWaiting = mSpeed == 0 && (mHeld.has_value() || entries == maxEntries);
   mSent += entries;
   return entries > 0 ? kHeader + entries * kEntry : 0;
 }
@@ -133,6 +141,31 @@ bool CPlaybackSensor::SendIn(uint8_t endpoint, uint8_t* out, size_t capacity, si
   return mCommands.Send(endpoint, out, capacity, length);
 }
 
+bool CPlaybackSensor::HasDataWaiting() const {
+  std::lock_guard lock(mMutex);
+  return mDataWaiting;
+}
+
+void CPlaybackSensor::EndSource() {
+  // The source is told outside the sensor's lock: it may wake a thread of
+  // its own, which never needs this lock.
+  if (mSource) {
+    mSource->EndIntake();
+  }
+  std::lock_guard lock(mMutex);
+  mSpeed = 0;
+}
+
+void CPlaybackSensor::AwaitRecords(int ms) {
+  {
+    std::lock_guard lock(mMutex);
+    if (!mStarved || !mSource) {
+      return;
+    }
+  }
+  mSource->AwaitRecords(ms);
+}
+
 uint64_t CPlaybackSensor::RecordsSent() const {
   std::lock_guard lock(mMutex);
   return mSent;
@@ -141,6 +174,11 @@ uint64_t CPlaybackSensor::RecordsSent() const {
 bool CPlaybackSensor::Finished() const {
   std::lock_guard lock(mMutex);
   return mSourceDone && !mHeld;
+}
+
+uint64_t CPlaybackSensor::FramesReadSinceFinished() const {
+  std::lock_guard lock(mMutex);
+  return mFramesReadFinished;
 }
 
 std::string CPlaybackSensor::Error() const {

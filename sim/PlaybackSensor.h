@@ -16,8 +16,13 @@
 // on a clock that runs `speed` times as fast as the bus. A record not sent
 // when due (the frame was full, or the host did not read) goes out in the
 // following frames. With speed 0 every frame is filled as far as the records
-// allow. The device keeps its data while the host does not read: the bus
-// asks it for frames the host reads only.
+// allow, and the sensor says it has data waiting while it holds a record
+// that did not fit (a bus that catches up then runs its next frame at once).
+// The device keeps its data while the host does not read: the bus asks it
+// for frames the host reads only.
+//
+// Ending the source (a stop of the program) plays what the source holds
+// already as fast as the host reads, then the sensor has finished.
 //
 // Commands are acknowledged as the virtual sensor acknowledges them (the
 // parameter frame with the settings and the last command number); none
@@ -52,10 +57,24 @@ class CPlaybackSensor : public CVirtualDevice {
   bool ReceiveOut(uint8_t endpoint, const uint8_t* data, size_t length) override;
   bool SendIn(uint8_t endpoint, uint8_t* out, size_t capacity, size_t& length) override;
   bool KeepsUnreadData() const override { return true; }
+  bool HasDataWaiting() const override;
+
+  // From any thread: the source takes nothing more in, and what it holds is
+  // played as fast as the host reads (speed 0 from now on).
+  void EndSource();
+  // When the sensor last found its source without a record ready (a file
+  // still being read), waits up to `ms` milliseconds for one: a caller that
+  // lets the bus's frames pass itself need not let them pass for nothing.
+  // Not on the bus's thread while frames run.
+  void AwaitRecords(int ms);
 
   // Safe from any thread.
   uint64_t RecordsSent() const;  // records in frames the host has read
   bool Finished() const;         // the source ended or failed, and every record taken was sent
+  // Frames the host has read since the sensor finished: it reads only as
+  // its queued transfers let it, so a host that has read many has had every
+  // chance to take what was sent, however its time went by.
+  uint64_t FramesReadSinceFinished() const;
   std::string Error() const;     // the source's error once it failed; empty otherwise
   std::array<uint16_t, 8> Values() const;
   uint16_t LastCommandNumber() const;
@@ -73,8 +92,10 @@ class CPlaybackSensor : public CVirtualDevice {
   mutable std::mutex mMutex;
   const DeviceDescription mDescription;
   const std::shared_ptr<CRecordSource> mSource;
-  const double mSpeed;
+  double mSpeed;
   CCommandResponder mCommands;
+  bool mDataWaiting = false;  // the last packet left a due record behind
+  bool mStarved = false;      // the source had no record ready when asked last
 
   std::optional<T_PlaybackRecord> mHeld;  // taken from the source, not yet sent
   uint64_t mHeldDue = 0;                  // its time on the record clock, in 10 us units
@@ -90,6 +111,7 @@ class CPlaybackSensor : public CVirtualDevice {
   bool mSourceDone = false;
   std::string mError;
   uint64_t mSent = 0;
+  uint64_t mFramesReadFinished = 0;
 };
 
 }  // namespace sim

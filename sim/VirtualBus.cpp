@@ -11,6 +11,9 @@ namespace sim {
 namespace {
 
 constexpr uint64_t kFramesPerWake = 32;
+// Frames a manual clock's Advance runs at most to catch up: a host that
+// queued its next transfer from a completion could keep it going for ever.
+constexpr uint32_t kMaxCatchUpFrames = 1000;
 
 bool IsIn(uint8_t endpoint) { return (endpoint & 0x80) != 0; }
 
@@ -63,6 +66,7 @@ uint32_t CVirtualBus::Plug(std::shared_ptr<CVirtualDevice> device) {
       ++port;
     }
     device->PowerUp();
+    mDeviceBehind = false;
     connection = BusConnection{mNextConnectionId++, port, std::move(device)};
     mConnections.push_back(connection);
   }
@@ -85,6 +89,7 @@ bool CVirtualBus::Unplug(const std::shared_ptr<CVirtualDevice>& device) {
     }
     connection = *it;
     mConnections.erase(it);
+    mDeviceBehind = false;
     for (auto p = mPending.begin(); p != mPending.end();) {
       auto next = std::next(p);
       if (p->second.transfer.connection == connection.id) {
@@ -141,6 +146,38 @@ void CVirtualBus::Advance(uint32_t frames) {
     // callback is on the bus for the following frames.
     Deliver(completions);
   }
+  for (uint32_t i = 0; i < kMaxCatchUpFrames; ++i) {
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      if (!CanCatchUp()) {
+        break;
+      }
+      RunFrame(completions);
+    }
+    Deliver(completions);
+  }
+}
+
+void CVirtualBus::SetCatchUp(bool catchUp) {
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mCatchUp = catchUp;
+  }
+  mStopSignal.notify_all();
+}
+
+bool CVirtualBus::CanCatchUp() const {
+  if (!mCatchUp || !mDeviceBehind || mStreamStalled) {
+    return false;
+  }
+  for (const auto& [id, pending] : mPending) {
+    const BusTransfer& t = pending.transfer;
+    if (t.isochronous && mFrame - t.startFrame < t.numPackets) {
+      const BusConnection* connection = FindConnection(t.connection);
+      return connection && connection->device->KeepsUnreadData();
+    }
+  }
+  return false;
 }
 
 void CVirtualBus::RealTimeLoop() {
@@ -148,22 +185,31 @@ void CVirtualBus::RealTimeLoop() {
   const auto start = Clock::now();
   std::vector<Completion> completions;
   std::unique_lock<std::mutex> lock(mMutex);
+  const auto runFrame = [&] {
+    RunFrame(completions);
+    if (!completions.empty()) {
+      lock.unlock();
+      Deliver(completions);
+      lock.lock();
+    }
+  };
   while (!mStopping) {
-    const uint64_t due = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    const uint64_t due =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count() + mFramesAhead;
     while (mFramesRun < due && !mStopping) {
-      RunFrame(completions);
-      if (!completions.empty()) {
-        lock.unlock();
-        Deliver(completions);
-        lock.lock();
-      }
+      runFrame();
+    }
+    while (CanCatchUp() && !mStopping) {
+      runFrame();
+      ++mFramesAhead;
     }
     // Frames are run two transfers' worth at a time: isochronous transfers
     // span 16 frames, so two complete on each wake. The client keeps ten
     // transfers queued, so none is missed; waking for every frame, or for
-    // every transfer, would only cost time.
-    mStopSignal.wait_until(lock, start + std::chrono::milliseconds(mFramesRun + kFramesPerWake),
-                           [this] { return mStopping; });
+    // every transfer, would only cost time. A transfer queued while a device
+    // is behind wakes the clock to catch up at once.
+    mStopSignal.wait_until(lock, start + std::chrono::milliseconds(mFramesRun - mFramesAhead + kFramesPerWake),
+                           [this] { return mStopping || CanCatchUp(); });
   }
 }
 
@@ -187,6 +233,7 @@ const EndpointDescription* CVirtualBus::FindEndpoint(const BusConnection& connec
 
 SubmitStatus CVirtualBus::Submit(const BusTransfer& transfer, uint64_t& transferId) {
   std::vector<Completion> completions;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mMutex);
     const BusConnection* connection = FindConnection(transfer.connection);
@@ -226,6 +273,10 @@ SubmitStatus CVirtualBus::Submit(const BusTransfer& transfer, uint64_t& transfer
     if (!transfer.isochronous) {
       ServeInterrupt(transfer.connection, completions);
     }
+    wake = transfer.isochronous && mCatchUp && mDeviceBehind;
+  }
+  if (wake) {
+    mStopSignal.notify_all();
   }
   Deliver(completions);
   return SubmitStatus::eQueued;
@@ -351,6 +402,9 @@ void CVirtualBus::RunFrame(std::vector<Completion>& completions) {
       const size_t length =
           std::min<size_t>(connection.device->ProduceIsoPacket(endpoint.address, frame, mScratch.data(), capacity),
                            capacity);
+      if (keeps) {
+        mDeviceBehind = connection.device->HasDataWaiting();
+      }
       if (mStreamStalled || !t) {
         continue;
       }

@@ -101,6 +101,16 @@ class CVirtualBus {
   // device NAKed every token (OUT data is not taken either).
   void SetEndpointSilent(uint8_t endpoint, bool silent);
 
+  // Catching up: while a device that keeps its unread data has more waiting
+  // than its last packet carried, the frames that queued host transfers
+  // cover run at once rather than at their time (the real-time clock runs
+  // ahead of the wall clock by as much, and keeps its pace from there on;
+  // the manual clock runs them after the frames it was asked for). So a
+  // backlog drains as fast as the host reads, up to the frames it keeps
+  // queued. Meant for a bus of such devices alone (a playback sensor); off
+  // by default.
+  void SetCatchUp(bool catchUp);
+
   // Called for every isochronous packet delivered into a host transfer, under
   // the bus lock (keep it short and do not call the bus from it).
   using PacketObserver = std::function<void(uint32_t frame, uint8_t endpoint, const uint8_t* data, size_t length)>;
@@ -116,6 +126,8 @@ class CVirtualBus {
   const EndpointDescription* FindEndpoint(const BusConnection& connection, uint8_t endpoint) const;
   const BusConnection* FindConnection(uint32_t id) const;
   void RunFrame(std::vector<Completion>& completions);
+  // A device is behind and a queued host packet covers the current frame.
+  bool CanCatchUp() const;
   void ServeInterrupt(uint32_t connection, std::vector<Completion>& completions);
   bool TakeInjectedError(uint8_t endpoint);
   void Finish(std::map<uint64_t, Pending>::iterator it, TransferStatus status, std::vector<Completion>& completions);
@@ -132,6 +144,9 @@ class CVirtualBus {
   uint64_t mNextTransferId = 1;
   std::map<uint8_t, unsigned> mInjectedErrors;
   bool mStreamStalled = false;
+  bool mCatchUp = false;
+  bool mDeviceBehind = false;  // a device said it has data waiting, after its last packet
+  uint64_t mFramesAhead = 0;   // real-time clock: frames run ahead of the wall clock
   std::map<uint8_t, bool> mSilentEndpoints;
   PacketObserver mObserver;
   std::vector<uint8_t> mScratch;

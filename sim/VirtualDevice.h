@@ -55,6 +55,11 @@ class CVirtualDevice {
   // calls ProduceIsoPacket for it only in frames a queued host packet covers,
   // and not while the stream is stalled.
   virtual bool KeepsUnreadData() const { return false; }
+  // Such a device has more data ready than its last packet could carry (it
+  // is behind): a bus that catches up runs the next frame a queued host
+  // packet covers at once instead of at its time. Asked under the bus lock
+  // after each packet.
+  virtual bool HasDataWaiting() const { return false; }
 
   // The host sends `length` bytes on an OUT endpoint. Returns false when the
   // device refuses them (the bus then ends the transfer with a stall).
