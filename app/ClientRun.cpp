@@ -13,8 +13,9 @@
 using SorvaneClient::KivControl;
 using SorvaneClient::KivView;
 
-int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&, KivControl&)>& started,
-              const std::function<void(CDataPath&)>& attach) {
+int RunClient(QApplication& app, CSkarvIO& io, CStopRequest& stop,
+              const std::function<void(KivView&, KivControl&)>& started,
+              const std::function<void(CDataPath&)>& attach, const std::function<void()>& ending) {
   DiagPrintf(EDiagLevel::eAlways, " Starting up\n");
   io.Initialize(10);
   DiagPrintf(EDiagLevel::eAlways, "Creating Threads...\n");
@@ -50,7 +51,7 @@ int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&
     closed = true;
     app.quit();
   });
-  CQuitOnSignal quitOnSignal;
+  CQuitOnSignal quitOnSignal(stop);
 
   view.Start();
   control.Start();
@@ -62,6 +63,9 @@ int RunClient(QApplication& app, CSkarvIO& io, const std::function<void(KivView&
     started(view, control);
   }
   app.exec();
+  if (ending) {
+    ending();
+  }
 
   // Both workers end before anything else goes, so nothing uses the
   // controller once its clean-up begins.

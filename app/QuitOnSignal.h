@@ -1,13 +1,15 @@
 #pragma once
-// Ends the Qt event loop on SIGINT, SIGTERM or SIGHUP. The signal handler only writes
-// a byte to a socket pair; the event loop reads it and quits, so the program
-// shuts down in order like on a window close.
+// Ends the Qt event loop on a stop request (SIGINT, SIGTERM or SIGHUP, which
+// the program's CStopRequest catches): the event loop watches the request's
+// wake descriptor and quits, so the program shuts down in order like on a
+// window close.
 
+class CStopRequest;
 class QSocketNotifier;
 
 class CQuitOnSignal {
  public:
-  CQuitOnSignal();
+  explicit CQuitOnSignal(CStopRequest& stop);
   ~CQuitOnSignal();
   CQuitOnSignal(const CQuitOnSignal&) = delete;
   CQuitOnSignal& operator=(const CQuitOnSignal&) = delete;

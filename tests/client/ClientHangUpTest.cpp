@@ -15,6 +15,7 @@
 #include <string>
 
 #include "ClientRun.h"
+#include "StopRequest.h"
 #include "DiagCapture.h"
 #include "KivControl.h"
 #include "KivView.h"
@@ -46,7 +47,9 @@ TEST(ClientHangUp, WhileRecordingEndsInOrderWithTheFileOnACompleteLine) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
 
   auto capture = std::make_unique<CDiagCapture>();
-  const int result = RunClient(app, *io, [&](KivView& view, KivControl& control) {
+  CStopRequest stop;
+  stop.CatchSignals();
+  const int result = RunClient(app, *io, stop, [&](KivView& view, KivControl& control) {
     control.ButtonSaveFile->click();
     auto* poll = new QTimer(&view);
     QObject::connect(poll, &QTimer::timeout, &view, [&, poll] {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ClientRun.h"
+#include "StopRequest.h"
 #include "KivControl.h"
 #include "KivView.h"
 #include "SkarvIO.h"
@@ -54,7 +55,9 @@ TEST(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
 
   auto capture = std::make_unique<CDiagCapture>();
-  const int result = RunClient(app, *io, [&](KivView& view, KivControl& control) {
+  CStopRequest stop;
+  stop.CatchSignals();
+  const int result = RunClient(app, *io, stop, [&](KivView& view, KivControl& control) {
     auto* poll = new QTimer(&view);
     QObject::connect(poll, &QTimer::timeout, &view, [&, poll] {
       if (!recordingAsked) {
