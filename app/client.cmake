@@ -7,6 +7,7 @@
 add_library(skarv_startup STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ClientOptions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DisplayCheck.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PlaybackDriver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReplaySetup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VirtualSensorSetup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DdsFrontEnd.cpp

@@ -74,9 +74,10 @@ CUSBPort::~CUSBPort() {
     HotK_Free(mHotMonitor);
     mHotMonitor = nullptr;
   }
-  // A port that was never started and holds nothing (the program only
-  // printed its usage, say) has nothing to clean up, and says nothing.
-  if (mInitialized || HoldsDevice()) {
+  // A port that holds nothing (the program only printed its usage, or its
+  // sensor's removal was cleaned up already) has nothing to clean up, and
+  // says nothing: a run says "Clean Port." once for each clean-up it needed.
+  if (HoldsDevice()) {
     CleanPort();
   }
   mPipeList.clear();
@@ -97,7 +98,6 @@ bool CUSBPort::HoldsDevice() const {
 void CUSBPort::AddPipe(CUSBPipe* usbPipePtr) { mPipeList.push_back(usbPipePtr); }
 
 void CUSBPort::Initialize(int vendorID, int productID) {
-  mInitialized = true;
   mVendorID = vendorID;
   mProductID = productID;
   mDeviceAddedCount = 0;

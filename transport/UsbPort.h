@@ -61,7 +61,6 @@ class CUSBPort {
   // A device handle, a device list or an attached pipe is held.
   bool HoldsDevice() const;
 
-  bool mInitialized = false;
   KHOT_HANDLE mHotMonitor = nullptr;
 };
 

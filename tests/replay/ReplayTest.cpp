@@ -132,17 +132,19 @@ class Replay : public ::testing::Test {
   // have run), recording all of it. `step` runs after every step with its
   // number.
   static T_Replayed Play(const fs::path& file, double speed, bool loop = false, int maxSteps = 3000,
-                         const std::function<bool(CSkarvIO&, int, const CReplayDriver&)>& step = {},
+                         const std::function<bool(CSkarvIO&, int, const CPlaybackDriver&)>& step = {},
                          uint32_t stepMs = 10) {
     T_Replayed result;
     auto bus = std::make_shared<sim::CVirtualBus>(sim::CVirtualBus::Clock::eManual, 70000);
+    bus->SetCatchUp(true);
     UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(bus));
     std::string why;
-    auto sensor = MakePlaybackSensor(file.string(), speed, why);
+    auto sensor = MakePlaybackSensor(T_ReplayOptions{file.string(), speed, loop}, why);
     EXPECT_TRUE(sensor) << why;
     if (!sensor) return result;
     auto io = std::make_unique<CSkarvIO>();
-    CReplayDriver driver(bus, *io, sensor, T_ReplayOptions{file.string(), speed, loop});
+    CPlaybackDriver driver(bus, *io, [first = sensor]() mutable { return std::move(first); },
+                           CPlaybackDriver::EAfterSensor::eDone);
     CDiagCapture errors(EDiagStream::eErr);
     Quietly([&] {
       driver.Begin();
@@ -151,6 +153,7 @@ class Replay : public ::testing::Test {
       CDataPath path(*io);
       path.SubscribeScans([&](std::shared_ptr<const T_Scan> scan) { result.scans.push_back(scan->distances); });
       for (int i = 0; i < maxSteps && !driver.Done(); ++i) {
+        driver.AwaitSource(1000);
         bus->Advance(stepMs);
         path.Step();
         driver.Poll();
@@ -237,7 +240,7 @@ TEST_F(Replay, TheLiveRecordingHasItsFaultsAndEveryLineReadsBackToItsOwnText) {
 TEST_F(Replay, AtTheRecordedPaceGivesBackTheFileByteForByteAndTheSameScansAndAnswersCommands) {
   int commandStep = -1;
   bool acknowledged = false;
-  const T_Replayed replayed = Play(sLive, 1.0, false, 3000, [&](CSkarvIO& io, int i, const CReplayDriver&) {
+  const T_Replayed replayed = Play(sLive, 1.0, false, 3000, [&](CSkarvIO& io, int i, const CPlaybackDriver&) {
     if (i == 200) {  // in the middle of the records
       io.HandleStatusPipe();
       io.HandleStatusPipe();
@@ -280,7 +283,7 @@ TEST_F(Replay, AtTheRecordedPaceGivesBackTheFileByteForByteAndTheSameScansAndAns
 
 TEST_F(Replay, AtFullSpeedGivesBackTheFileByteForByte) {
   const T_Replayed replayed = Play(sLive, 0.0);
-  EXPECT_TRUE(replayed.done);
+  EXPECT_TRUE(replayed.done) << replayed.errors << replayed.error << " played " << replayed.played;
   EXPECT_EQ(replayed.error, "");
   EXPECT_TRUE(replayed.recording == sLiveText) << "the replay's recording differs from its source";
   // Several scans complete in one update, of which the data path hands out
@@ -306,17 +309,20 @@ TEST_F(Replay, AtFullSpeedInStepsOfTheWholeRingGivesBackTheFileByteForByte) {
 TEST_F(Replay, ABadLineStopsTheReplayThereAfterEverythingBeforeItWasPlayed) {
   const std::string good = FirstLines(sLiveText, 1001);  // the header and 1000 records
   const std::string next = FirstLines(sLiveText, 1003).substr(good.size());
+  const std::string line = next.substr(0, next.find('\n'));  // line 1002, without its line end
+  ASSERT_GE(line.size() - line.rfind(','), 3u) << "its last field has two characters or more";
   const struct {
     std::string name;
     std::string bad;
     std::string what;
   } cases[] = {
       {"fields.csv", "1,2,3\n", "3 fields, expected 18"},
-      {"number.csv", "1,2,3.0,4,5.0,1,7,8.0,1,2,3,4,5,6,7,8,9,ten\n", "MagZ \"ten\" is not a whole number"},
-      {"range.csv", "1,2,3.0,4,5.0,1,7,8.0,1,2,3,4,5,6,7,8,9,40000\n", "MagZ 40000 is out of range (-32768 to 32767)"},
-      {"cut.csv", next.substr(0, 40),
-       std::to_string(std::count(next.begin(), next.begin() + 40, ',') + 1) +
-           " fields, expected 18 (the file ends inside this line)"},
+      {"number.csv", "1,2,3.0,4,5.001480,1,7,8.000482,1,2,3,4,5,6,7,8,9,ten\n", "MagZ \"ten\" is not a whole number"},
+      {"range.csv", "1,2,3.0,4,5.001480,1,7,8.000482,1,2,3,4,5,6,7,8,9,40000\n", "MagZ 40000 is out of range (-32768 to 32767)"},
+      // Cut off, as after a power cut: inside the line, and inside its last
+      // field, where what is left still reads as a number.
+      {"cut.csv", next.substr(0, 40), "the file ends inside this line"},
+      {"lastfield.csv", line.substr(0, line.size() - 1), "the file ends inside this line"},
   };
   for (const auto& c : cases) {
     const fs::path file = work / c.name;
@@ -334,24 +340,43 @@ TEST_F(Replay, ABadLineStopsTheReplayThereAfterEverythingBeforeItWasPlayed) {
 
   std::ofstream(work / "other.csv") << "Count,Distance\n1,2\n";
   std::string why;
-  EXPECT_EQ(MakePlaybackSensor((work / "other.csv").string(), 1.0, why), nullptr);
+  EXPECT_EQ(MakePlaybackSensor(T_ReplayOptions{(work / "other.csv").string(), 1.0, false}, why), nullptr);
   EXPECT_EQ(why, (work / "other.csv").string() + ": not a recording (its first line is not the recording header)");
 }
 
-TEST_F(Replay, WithLoopStartsAgainFromTheFirstRecord) {
+// A loop is one stream: the file again and again, its counts following on
+// from the last record's, with no removal of the sensor and no gap between.
+TEST_F(Replay, WithLoopPlaysTheFileAgainAndAgainItsCountsFollowingOn) {
   const std::string part = FirstLines(sLiveText, 501);
   const fs::path file = work / "part.csv";
   std::ofstream(file, std::ios::binary) << part;
   const std::string body = part.substr(part.find('\n') + 1);
-  const T_Replayed replayed = Play(file, 0.0, true, 3000, [&](CSkarvIO& io, int, const CReplayDriver&) {
-    return io.GetDeviceStatus().RecordsProcessed < 1200;
+  T_Replayed replayed;
+  const std::string out = Quietly([&] {
+    replayed = Play(file, 0.0, true, 3000, [&](CSkarvIO& io, int, const CPlaybackDriver&) {
+      return io.GetDeviceStatus().RecordsProcessed < 1200;
+    });
   });
   EXPECT_FALSE(replayed.done);
   EXPECT_EQ(replayed.error, "");
   EXPECT_GE(replayed.played, 1200u);
-  ASSERT_GE(replayed.recording.size(), part.size() + body.size());
-  EXPECT_TRUE(replayed.recording.compare(0, part.size() + body.size(), part + body) == 0)
+  // The second pass: each count moved on by as much as the first record's
+  // count is from the one after the last.
+  const auto countOf = [](const std::string& line) { return std::stoi(line.substr(0, line.find(','))); };
+  const int first = countOf(body);
+  const int last = countOf(body.substr(body.rfind('\n', body.size() - 2) + 1));
+  std::string again;
+  std::istringstream lines(body);
+  for (std::string line; std::getline(lines, line);) {
+    const int count = (countOf(line) + last + 1 - first) & 0xFFFF;
+    again += std::to_string(count) + line.substr(line.find(',')) + "\n";
+  }
+  ASSERT_GE(replayed.recording.size(), part.size() + again.size());
+  EXPECT_TRUE(replayed.recording.compare(0, part.size() + again.size(), part + again) == 0)
       << "the file, then the file again";
+  EXPECT_EQ(Occurrences(out, "[REMOVAL]"), 0u);
+  EXPECT_EQ(Occurrences(out, "Skiped records"), 0u);
+  EXPECT_EQ(Occurrences(replayed.errors, "Clean Port."), 1u) << "once, when the client ends";
 }
 
 }  // namespace

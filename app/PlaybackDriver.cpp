@@ -1,0 +1,126 @@
+#include "PlaybackDriver.h"
+
+#include <chrono>
+#include <cinttypes>
+
+#include "Diagnostics.h"
+#include "SkarvIO.h"
+#include "ThreadName.h"
+
+CPlaybackDriver::CPlaybackDriver(std::shared_ptr<sim::CVirtualBus> bus, CSkarvIO& io, NextSensor next,
+                                 EAfterSensor after)
+    : mBus(std::move(bus)), mIO(io), mNext(std::move(next)), mAfter(after) {}
+
+CPlaybackDriver::~CPlaybackDriver() { StopThread(); }
+
+void CPlaybackDriver::Begin() {
+  if (mBegun) {
+    return;
+  }
+  mBegun = true;
+  Poll();
+}
+
+void CPlaybackDriver::Plug(std::shared_ptr<sim::CPlaybackSensor> sensor) {
+  mSensor = std::move(sensor);
+  mSourceEnded = false;
+  // Every record this sensor sends adds to the controller's count from here.
+  mProcessedAtPlug = mIO.GetDeviceStatus().RecordsProcessed;
+  mBus->Plug(mSensor);
+  mPlugged = true;
+}
+
+void CPlaybackDriver::Report(const std::string& error) {
+  if (!error.empty()) {
+    {
+      std::lock_guard lock(mErrorMutex);
+      mError = error;
+    }
+    DiagErrorPrintf("%s\n", error.c_str());
+  }
+}
+
+void CPlaybackDriver::Poll() {
+  if (!mBegun || mDone.load()) {
+    return;
+  }
+  if (!mSensor) {
+    auto next = mNext ? mNext() : nullptr;
+    if (!next) {
+      // Nothing to play: at the end of a stop, or of a replay, that is all.
+      if (mEndRequested.load()) {
+        mDone = true;
+      }
+      return;
+    }
+    Plug(std::move(next));
+  }
+  if (mEndRequested.load() && !mSourceEnded) {
+    mSensor->EndSource();
+    mSourceEnded = true;
+  }
+  const uint64_t sent = mSensor->RecordsSent();
+  mPlayed = mPlayedBefore + sent;
+  if (!mSensor->Finished()) {
+    return;
+  }
+  const uint64_t processed = mIO.GetDeviceStatus().RecordsProcessed - mProcessedAtPlug;
+  if (processed < sent) {
+    if (mSensor->FramesReadSinceFinished() < kLostAfterFrames) {
+      return;  // what was sent is still on its way to the controller
+    }
+    mLost += sent - processed;
+    DiagErrorPrintf("%" PRIu64 " of the records played never reached the client.\n", sent - processed);
+  }
+  const std::string error = mSensor->Error();
+  // Said before the removal is, so that it reads as its cause.
+  Report(error);
+  mBus->Unplug(mSensor);
+  mPlugged = false;
+  mSensor.reset();
+  mPlayedBefore += sent;
+  if (!error.empty() || mAfter == EAfterSensor::eDone || mEndRequested.load()) {
+    mDone = true;
+  }
+}
+
+void CPlaybackDriver::AwaitSource(int ms) {
+  if (mSensor) {
+    mSensor->AwaitRecords(ms);
+  }
+}
+
+bool CPlaybackDriver::PlayOut(const std::function<bool()>& giveUp) {
+  EndSources();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kPlayOutSeconds);
+  while (!Done() && std::chrono::steady_clock::now() < deadline && !(giveUp && giveUp())) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  }
+  return Done();
+}
+
+void CPlaybackDriver::StartThread() {
+  if (mThread.joinable()) {
+    return;
+  }
+  mStopThread = false;
+  mThread = std::thread([this] {
+    NameThisThread("playback");
+    while (!mStopThread.load() && !mDone.load()) {
+      Poll();
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+  });
+}
+
+void CPlaybackDriver::StopThread() {
+  mStopThread = true;
+  if (mThread.joinable()) {
+    mThread.join();
+  }
+}
+
+std::string CPlaybackDriver::Error() const {
+  std::lock_guard lock(mErrorMutex);
+  return mError;
+}
