@@ -12,12 +12,20 @@ bool UseSubscription(const std::string& ns, CSkarvIO& io, T_SubscribeSetup& setu
     return false;
   }
   setup.feed = feed;
-  // Speed 0: each record goes out in the first frame after it arrived; the
-  // records keep the sensor's own times, and no delay builds up.
-  setup.sensor = std::make_shared<sim::CPlaybackSensor>(feed, 0.0, ns.empty() ? "DDS" : ns);
   setup.bus = std::make_shared<sim::CVirtualBus>(clock);
+  setup.bus->SetCatchUp(true);
   io.SetRemoteSensor(true);
   UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(setup.bus));
-  setup.bus->Plug(setup.sensor);
+  const std::string serial = ns.empty() ? "DDS" : ns;
+  setup.driver = std::make_unique<CPlaybackDriver>(
+      setup.bus, io,
+      [feed, serial]() -> std::shared_ptr<sim::CPlaybackSensor> {
+        auto session = feed->TakeSession();
+        // Speed 0: each record goes out as soon as the host reads after it
+        // arrived; the records keep the sensor's own times.
+        return session ? std::make_shared<sim::CPlaybackSensor>(std::move(session), 0.0, serial) : nullptr;
+      },
+      CPlaybackDriver::EAfterSensor::eNext);
+  setup.driver->Begin();
   return true;
 }

@@ -3,26 +3,32 @@
 // publishes are taken off DDS by a record feed and played by a playback
 // sensor on the virtual bus, so every layer from the transfers up - scan
 // view, panel, gap reports, recording - treats them as a local sensor's.
-// The sensor plays each record as soon as it arrives. It takes no commands:
-// the controller refuses them and its status says "Remote sensor".
+// The sensor is plugged in once a publisher is followed and plays each
+// record as soon as it arrives, catching up as fast as the data path takes
+// its transfers when it is behind; it is unplugged, as a replay's sensor is
+// at the end of its file, when that publisher is gone, and plugged in again
+// for the next. It takes no commands: the controller refuses them and its
+// status says "Remote sensor".
 
 #include <memory>
 #include <string>
 
-#include "PlaybackSensor.h"
+#include "PlaybackDriver.h"
 #include "RecordFeed.h"
 #include "VirtualBus.h"
 
 class CSkarvIO;
 
 struct T_SubscribeSetup {
+  std::shared_ptr<skarvdds::CRecordFeed> feed;  // outlives the sensors that read it
   std::shared_ptr<sim::CVirtualBus> bus;
-  std::shared_ptr<skarvdds::CRecordFeed> feed;
-  std::shared_ptr<sim::CPlaybackSensor> sensor;
+  std::unique_ptr<CPlaybackDriver> driver;
 };
 
-// Makes a bus on `clock` the USB library's backend, with the remote sensor
-// plugged in, reading the records published under `ns`. False with `why`
-// when DDS cannot start; nothing is set up then.
+// Makes a bus on `clock` the USB library's backend, with a playback driver
+// that plugs in a sensor for each publisher under `ns` the feed follows.
+// False with `why` when DDS cannot start; nothing is set up then. A caller
+// on the wall clock starts the driver's thread once the controller is
+// initialised; one that steps a manual clock calls its Poll between steps.
 bool UseSubscription(const std::string& ns, CSkarvIO& io, T_SubscribeSetup& setup, std::string& why,
                      sim::CVirtualBus::Clock clock = sim::CVirtualBus::Clock::eRealTime);

@@ -12,7 +12,7 @@ struct CQosDeleter {
   void operator()(dds_qos_t* qos) const { dds_delete_qos(qos); }
 };
 
-std::unique_ptr<dds_qos_t, CQosDeleter> Qos(bool reliable, int32_t depth) {
+std::unique_ptr<dds_qos_t, CQosDeleter> Qos(bool reliable, int32_t depth, const T_EndpointExtras& extras) {
   std::unique_ptr<dds_qos_t, CQosDeleter> qos(dds_create_qos());
   dds_qset_reliability(qos.get(), reliable ? DDS_RELIABILITY_RELIABLE : DDS_RELIABILITY_BEST_EFFORT,
                        DDS_MSECS(depth == kKeepAll ? kKeepAllBlockingMs : 100));
@@ -21,6 +21,15 @@ std::unique_ptr<dds_qos_t, CQosDeleter> Qos(bool reliable, int32_t depth) {
     dds_qset_history(qos.get(), DDS_HISTORY_KEEP_ALL, 0);
   } else {
     dds_qset_history(qos.get(), DDS_HISTORY_KEEP_LAST, depth);
+  }
+  if (extras.livelinessMs > 0) {
+    dds_qset_liveliness(qos.get(), DDS_LIVELINESS_AUTOMATIC, DDS_MSECS(extras.livelinessMs));
+  }
+  if (!extras.userData.empty()) {
+    dds_qset_userdata(qos.get(), extras.userData.data(), extras.userData.size());
+  }
+  if (extras.maxSamples > 0) {
+    dds_qset_resource_limits(qos.get(), extras.maxSamples, DDS_LENGTH_UNLIMITED, DDS_LENGTH_UNLIMITED);
   }
   return qos;
 }
@@ -87,13 +96,13 @@ dds_entity_t CDdsParticipant::Topic(const dds_topic_descriptor_t& descriptor, co
 }
 
 dds_entity_t CDdsParticipant::CreateWriter(const dds_topic_descriptor_t& descriptor, const std::string& topic,
-                                           int32_t depth, std::string& error, const dds_listener_t* listener) {
+                                           int32_t depth, std::string& error, const T_EndpointExtras& extras) {
   const dds_entity_t topicHandle = Topic(descriptor, topic, error);
   if (topicHandle <= 0) {
     return 0;
   }
-  const auto qos = Qos(true, depth);
-  const dds_entity_t writer = dds_create_writer(mHandle, topicHandle, qos.get(), listener);
+  const auto qos = Qos(true, depth, extras);
+  const dds_entity_t writer = dds_create_writer(mHandle, topicHandle, qos.get(), extras.listener);
   if (writer < 0) {
     error = "no writer on " + topic + " (" + Reason(writer) + ")";
     return 0;
@@ -102,13 +111,14 @@ dds_entity_t CDdsParticipant::CreateWriter(const dds_topic_descriptor_t& descrip
 }
 
 dds_entity_t CDdsParticipant::CreateReader(const dds_topic_descriptor_t& descriptor, const std::string& topic,
-                                           bool reliable, int32_t depth, std::string& error) {
+                                           bool reliable, int32_t depth, std::string& error,
+                                           const T_EndpointExtras& extras) {
   const dds_entity_t topicHandle = Topic(descriptor, topic, error);
   if (topicHandle <= 0) {
     return 0;
   }
-  const auto qos = Qos(reliable, depth);
-  const dds_entity_t reader = dds_create_reader(mHandle, topicHandle, qos.get(), nullptr);
+  const auto qos = Qos(reliable, depth, extras);
+  const dds_entity_t reader = dds_create_reader(mHandle, topicHandle, qos.get(), extras.listener);
   if (reader < 0) {
     error = "no reader on " + topic + " (" + Reason(reader) + ")";
     return 0;

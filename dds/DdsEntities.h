@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+
 namespace skarvdds {
 
 // History depth of the ROS message topics. The records topic keeps all
@@ -26,6 +27,19 @@ inline constexpr uint32_t kMaxDomain = 232;
 // set when it is not a number from 0 to kMaxDomain.
 bool DomainFromEnvironment(uint32_t& domain, std::string& error);
 
+// What some endpoints set beyond the QoS above.
+struct T_EndpointExtras {
+  // A writer's liveliness lease: readers learn within about this long that
+  // a writer whose process died is gone. 0: DDS's default (infinite).
+  int64_t livelinessMs = 0;
+  // A writer's user data: who publishes, for readers to name it.
+  std::string userData;
+  // A keep-all reader's bound on the samples it holds: past it, a reliable
+  // writer waits for the reader to take some. 0: no bound.
+  int32_t maxSamples = 0;
+  const dds_listener_t* listener = nullptr;
+};
+
 // Owns a participant and, through it, every entity made under it.
 class CDdsParticipant {
  public:
@@ -43,14 +57,14 @@ class CDdsParticipant {
   uint32_t Domain() const { return mDomain; }
 
   // A topic of `descriptor`'s type with a writer on it: reliable, volatile,
-  // keep last `depth` (or keep all for kKeepAll), with `listener` if given.
-  // Returns the writer, or 0 with `error` set.
+  // keep last `depth` (or keep all for kKeepAll), with `extras`. Returns the
+  // writer, or 0 with `error` set.
   dds_entity_t CreateWriter(const dds_topic_descriptor_t& descriptor, const std::string& topic, int32_t depth,
-                            std::string& error, const dds_listener_t* listener = nullptr);
+                            std::string& error, const T_EndpointExtras& extras = {});
   // A reader on such a topic: reliable or best effort, keep last `depth` (or
-  // keep all).
+  // keep all), with `extras`.
   dds_entity_t CreateReader(const dds_topic_descriptor_t& descriptor, const std::string& topic, bool reliable,
-                            int32_t depth, std::string& error);
+                            int32_t depth, std::string& error, const T_EndpointExtras& extras = {});
 
  private:
   dds_entity_t Topic(const dds_topic_descriptor_t& descriptor, const std::string& topic, std::string& error);

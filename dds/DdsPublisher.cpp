@@ -1,6 +1,11 @@
 #include "DdsPublisher.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 
 #include "Diagnostics.h"
 #include "RecordWords.h"
@@ -33,6 +38,20 @@ std::chrono::system_clock::time_point Before(std::chrono::system_clock::time_poi
   return now - std::chrono::microseconds(units * 10);
 }
 
+int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// "skarv-record pid 4242 on robot1": who publishes, for a subscriber's messages.
+std::string PublisherName() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0) {
+    std::snprintf(host, sizeof host, "an unnamed host");
+  }
+  return std::string(program_invocation_short_name) + " pid " + std::to_string(::getpid()) + " on " + host;
+}
+
 }  // namespace
 
 CDdsPublisher::CDdsPublisher(const T_DdsOptions& options) : mOptions(options) {
@@ -49,22 +68,86 @@ CDdsPublisher::CDdsPublisher(const T_DdsOptions& options) : mOptions(options) {
   });
 }
 
-CDdsPublisher::~CDdsPublisher() {
+CDdsPublisher::~CDdsPublisher() { Close(); }
+
+void CDdsPublisher::Close(const std::function<bool()>& giveUp) {
+  if (mClosed) {
+    return;
+  }
+  mClosed = true;
+  if (!mThread.joinable()) {
+    mParticipant.Close();
+    return;
+  }
+  const auto gaveUp = [&] { return giveUp && giveUp(); };
+  // What the data path handed over last still goes out while a reader takes
+  // it: the writer makes progress, or nobody reads the records any more.
+  NoteProgress();
+  bool delivered = false;
   {
-    // What the data path handed over last still goes out, unless a reader
-    // holds the writer up for longer than the program should wait to end.
     std::unique_lock<std::mutex> lock(mQueueMutex);
-    mQueueChanged.wait_for(lock, std::chrono::milliseconds(kClosingMs),
-                           [this] { return mQueue.empty() && !mWriting; });
+    while (!(mQueue.empty() && !mWriting) && !Stalled() && !gaveUp() && Matched(eRecords) > 0) {
+      mQueueChanged.wait_for(lock, std::chrono::milliseconds(50));
+    }
     mStopping = true;
   }
   mQueueChanged.notify_all();
-  if (mThread.joinable()) {
-    mThread.join();
-    // Reliable readers get the last samples only while the writer lives.
-    WaitForAcknowledgements(std::chrono::milliseconds(kClosingMs));
+  mThread.join();
+  // Reliable readers get the last samples only while the writer lives: wait
+  // for them to acknowledge everything, for as long as they may take.
+  const int64_t waitStart = SteadyNs();
+  while (Matched(eRecords) > 0 && !gaveUp() && SteadyNs() - waitStart < int64_t{kStallMs} * 1000000) {
+    if (dds_wait_for_acks(mWriters[eRecords], DDS_MSECS(50)) == DDS_RETCODE_OK) {
+      delivered = true;
+      break;
+    }
+  }
+  // The ROS topics keep their last few samples only: what they have is sent
+  // while they are waited for, at most briefly.
+  for (int topic = 0; topic < eRecords; ++topic) {
+    dds_wait_for_acks(mWriters[topic], DDS_MSECS(delivered ? 200 : 0));
+  }
+  if (delivered) {
+    mRecordsAcknowledged = mRecordsWritten;
+  }
+  uint64_t queued = 0;
+  for (const T_Job& job : mQueue) {
+    queued += job.records.size();
+  }
+  const uint32_t readers = Matched(eRecords);
+  const uint64_t undelivered = queued + mRecordsNotWritten + NotAcknowledged();
+  if (undelivered > 0 && readers > 0) {
+    mUndelivered = undelivered;
+    DiagPrintf(EDiagLevel::eAlways,
+               "DDS: up to %" PRIu64 " records were not delivered to %s of %s: %s when publishing ended.\n",
+               undelivered, readers == 1 ? "the reader" : (std::to_string(readers) + " readers").c_str(),
+               TopicName(mOptions.ns, "records").c_str(),
+               readers == 1 ? "it had not acknowledged them" : "not every one had acknowledged them");
   }
   mParticipant.Close();
+}
+
+void CDdsPublisher::NoteProgress() { mLastProgressNs = SteadyNs(); }
+
+bool CDdsPublisher::Stalled() const { return SteadyNs() - mLastProgressNs.load() > int64_t{kStallMs} * 1000000; }
+
+void CDdsPublisher::CheckAcknowledged() {
+  if (mRecordsAcknowledged != mRecordsWritten &&
+      dds_wait_for_acks(mWriters[eRecords], 0) == DDS_RETCODE_OK) {
+    mRecordsAcknowledged = mRecordsWritten;
+    mRecentBatches.clear();
+    NoteProgress();
+  }
+}
+
+uint64_t CDdsPublisher::NotAcknowledged() const {
+  // The writer holds at most kUnacknowledgedBatches unacknowledged: every
+  // batch before those was acknowledged, whether or not it was seen so.
+  uint64_t recent = 0;
+  for (const uint32_t records : mRecentBatches) {
+    recent += records;
+  }
+  return std::min(mRecordsWritten - mRecordsAcknowledged, recent);
 }
 
 bool CDdsPublisher::CreateWriters(std::string& error) {
@@ -85,7 +168,14 @@ bool CDdsPublisher::CreateWriters(std::string& error) {
     const T_Wanted& w = wanted[topic];
     dds_listener_t* listener = dds_create_listener(&mMatched[topic]);
     dds_lset_publication_matched(listener, &CDdsPublisher::OnPublicationMatched);
-    mWriters[topic] = mParticipant.CreateWriter(*w.type, TopicName(mOptions.ns, w.name), w.depth, error, listener);
+    T_EndpointExtras extras;
+    extras.listener = listener;
+    if (topic == eRecords) {
+      extras.livelinessMs = kLivelinessMs;
+      extras.userData = PublisherName();
+      extras.maxSamples = kUnacknowledgedBatches;
+    }
+    mWriters[topic] = mParticipant.CreateWriter(*w.type, TopicName(mOptions.ns, w.name), w.depth, error, extras);
     dds_delete_listener(listener);
     if (mWriters[topic] <= 0) {
       return false;
@@ -216,15 +306,24 @@ void CDdsPublisher::OnScan(std::shared_ptr<const T_Scan> scan) {
   Hand(std::move(job));
 }
 
+bool CDdsPublisher::HasRoom() const { return mQueue.size() < kMaxQueuedJobs && mQueuedRecords < kMaxQueuedRecords; }
+
 void CDdsPublisher::Hand(T_Job job) {
   {
-    std::lock_guard<std::mutex> lock(mQueueMutex);
-    if (mQueue.size() >= kMaxQueuedJobs) {
+    std::unique_lock<std::mutex> lock(mQueueMutex);
+    if (!HasRoom() && mSourceWaits.load()) {
+      // The source holds its records meanwhile: wait while the writer gets on.
+      while (!HasRoom() && !Stalled() && !mStopping) {
+        mQueueChanged.wait_for(lock, std::chrono::milliseconds(50));
+      }
+    }
+    if (!HasRoom() || mStopping) {
       if (mDropped.fetch_add(1) == 0) {
         DiagPrintf(EDiagLevel::eAlways, "DDS publishing falls behind the sensor: updates are being dropped.\n");
       }
       return;
     }
+    mQueuedRecords += job.records.size();
     mQueue.push_back(std::move(job));
   }
   mQueueChanged.notify_all();
@@ -249,9 +348,11 @@ void CDdsPublisher::Run() {
     }
     T_Job job = std::move(mQueue.front());
     mQueue.pop_front();
+    mQueuedRecords -= job.records.size();
     mWriting = true;
     lock.unlock();
     Write(job);
+    NoteProgress();
     lock.lock();
     mWriting = false;
     mQueueChanged.notify_all();
@@ -269,7 +370,19 @@ void CDdsPublisher::Write(const T_Job& job) {
         n, n, const_cast<skarv_msgs_msg_dds__SampleRecord_*>(job.records.data()), false};
     // A reader that falls behind makes the write wait for room; the data
     // path goes on meanwhile, its updates queued for this thread.
-    while (dds_write(mWriters[eRecords], &batch) == DDS_RETCODE_TIMEOUT && !Stopping()) {
+    CheckAcknowledged();
+    dds_return_t written = DDS_RETCODE_TIMEOUT;
+    while ((written = dds_write(mWriters[eRecords], &batch)) == DDS_RETCODE_TIMEOUT && !Stopping()) {
+      CheckAcknowledged();
+    }
+    if (written == DDS_RETCODE_OK) {
+      mRecordsWritten += n;
+      mRecentBatches.push_back(n);
+      if (mRecentBatches.size() > static_cast<size_t>(kUnacknowledgedBatches)) {
+        mRecentBatches.pop_front();
+      }
+    } else {
+      mRecordsNotWritten += n;  // given up at the close, or refused by DDS
     }
   }
   for (const T_ImuSample& sample : job.imu) {

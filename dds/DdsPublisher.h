@@ -14,12 +14,26 @@
 // hand it to the publisher's own thread, which writes it; with no reader
 // they only keep count of time. DDS that cannot start is reported in one
 // line and nothing is published.
+//
+// The records writer holds at most kUnacknowledgedBatches that a reader has
+// not acknowledged, and renews its liveliness every kLivelinessMs, so that a
+// subscriber notices a publisher that died. Its user data names the
+// program, its process and its host, for a subscriber's messages.
+//
+// Nothing is dropped without a word: a hand-over that finds the queue full
+// drops the update and says so once (its batch number is not used again,
+// so a subscriber counts the batch as lost), or, for a source that can wait
+// (a recording played back), waits for room while the writer makes
+// progress. Close sends everything queued while the readers acknowledge it,
+// and reports in one line how many records it could not deliver, and to how
+// many readers, when it gives up.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -37,20 +51,38 @@ namespace skarvdds {
 
 class CDdsPublisher {
  public:
-  // Jobs waiting for the publisher's thread beyond which an update is dropped.
+  // Jobs, or records, waiting for the publisher's thread beyond which an
+  // update finds no room.
   static constexpr size_t kMaxQueuedJobs = 4000;
-  // At the end, how long the last updates may take to be written, and then
-  // acknowledged by the readers.
-  static constexpr int kClosingMs = 2000;
+  static constexpr size_t kMaxQueuedRecords = size_t{1} << 20;
+  // Record batches the records writer may have written and not had
+  // acknowledged by every reader; beyond that a write waits.
+  static constexpr int32_t kUnacknowledgedBatches = 64;
+  static constexpr int64_t kLivelinessMs = 1000;
+  // How long the writer may go without progress (a write, or everything
+  // acknowledged) before a reader counts as stalled: a hand-over that
+  // waits for room then drops, and Close gives up.
+  static constexpr int kStallMs = 2000;
 
   explicit CDdsPublisher(const T_DdsOptions& options);
-  ~CDdsPublisher();
+  ~CDdsPublisher();  // Close()
   CDdsPublisher(const CDdsPublisher&) = delete;
   CDdsPublisher& operator=(const CDdsPublisher&) = delete;
 
   bool Active() const { return mParticipant.IsOpen(); }
   // Subscribes to the data path's records and scans (before it starts).
   void Attach(CDataPath& path);
+  // The data path's source holds its records while the data path waits (a
+  // recording played back): a full queue makes the hand-over wait.
+  void SetSourceWaits(bool waits) { mSourceWaits = waits; }
+
+  // Once the data path has stopped: writes what is queued and waits for the
+  // readers to acknowledge it, for as long as they make progress and
+  // `giveUp` (called now and then) says false; then reports what was not
+  // delivered, if anything, and leaves the domain. Once only.
+  void Close(const std::function<bool()>& giveUp = {});
+  // Records that Close could not deliver to every reader (at most).
+  uint64_t Undelivered() const { return mUndelivered.load(); }
 
   // The data path's subscribers, on its thread.
   void OnRecords(std::span<const kiv::T_Record> records);
@@ -91,9 +123,15 @@ class CDdsPublisher {
   uint32_t Matched(ETopic topic) const { return mMatched[topic].load(); }
   static void OnPublicationMatched(dds_entity_t writer, const dds_publication_matched_status_t status, void* count);
   void Hand(T_Job job);
+  bool HasRoom() const;  // under mQueueMutex
   void Run();
   bool Stopping();
   void Write(const T_Job& job);
+  void NoteProgress();
+  bool Stalled() const;
+  // Everything written so far is acknowledged: the checkpoint moves there.
+  void CheckAcknowledged();
+  uint64_t NotAcknowledged() const;  // at most, of the records written
 
   const T_DdsOptions mOptions;
   CDdsParticipant mParticipant;
@@ -112,9 +150,23 @@ class CDdsPublisher {
   std::mutex mQueueMutex;
   std::condition_variable mQueueChanged;
   std::deque<T_Job> mQueue;
+  size_t mQueuedRecords = 0;
   bool mWriting = false;
   bool mStopping = false;
+  std::atomic<bool> mSourceWaits{false};
   std::atomic<uint64_t> mDropped{0};
+  std::atomic<int64_t> mLastProgressNs{0};  // steady clock
+
+  // The publisher's thread alone, until it has been joined: the records
+  // written, those every reader had acknowledged at the last look, and the
+  // record counts of the batches written last.
+  uint64_t mRecordsWritten = 0;
+  uint64_t mRecordsNotWritten = 0;
+  uint64_t mRecordsAcknowledged = 0;
+  std::deque<uint32_t> mRecentBatches;
+
+  bool mClosed = false;
+  std::atomic<uint64_t> mUndelivered{0};
   std::thread mThread;
 };
 

@@ -1,11 +1,25 @@
 #include "RecordFeed.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
 
 #include "DdsOptions.h"
+#include "Diagnostics.h"
+#include "RecordingReader.h"
 #include "ThreadName.h"
 
 namespace skarvdds {
+
+namespace {
+
+// The sample entry's fields a record can carry out of range: two bits of
+// the sensor's flags word hold the scan state and DeltTime in 14 bits.
+constexpr unsigned kMaxScanState = 1;
+constexpr unsigned kMaxDeltTime = 0x3FFF;
+
+}  // namespace
 
 sim::T_PlaybackRecord WordsOf(const skarv_msgs_msg_dds__SampleRecord_& s) {
   sim::T_PlaybackRecord w;
@@ -22,20 +36,51 @@ sim::T_PlaybackRecord WordsOf(const skarv_msgs_msg_dds__SampleRecord_& s) {
   return w;
 }
 
-CRecordFeed::CRecordFeed(const std::string& ns) {
+sim::CRecordSource::EResult CFeedSession::Next(sim::T_PlaybackRecord& out) {
+  std::unique_lock lock(mQueue->mutex);
+  if (mQueue->records.empty()) {
+    return mQueue->ended ? EResult::eEnd : EResult::eWait;
+  }
+  out = mQueue->records.front();
+  mQueue->records.pop_front();
+  if (mQueue->records.size() == CRecordFeed::kMaxQueuedRecords / 2) {
+    lock.unlock();
+    mQueue->room.notify_all();
+  }
+  return EResult::eRecord;
+}
+
+void CFeedSession::EndIntake() {
+  dds_entity_t wake = 0;
+  {
+    std::lock_guard lock(mQueue->mutex);
+    mQueue->intakeEnded = true;
+    wake = mQueue->wake;
+  }
+  mQueue->room.notify_all();
+  // A feed that has gone already has nothing more to take: the call fails.
+  dds_set_guardcondition(wake, true);
+}
+
+CRecordFeed::CRecordFeed(const std::string& ns) : mTopic(TopicName(ns, "records")) {
   std::string error;
-  const std::string topic = TopicName(ns, "records");
   if (!mParticipant.Open(error)) {
     mError = "DDS could not be started: " + error;
     return;
   }
-  mReader = mParticipant.CreateReader(skarv_msgs_msg_dds__RecordBatch__desc, topic, true, kKeepAll, error);
+  dds_listener_t* listener = dds_create_listener(this);
+  dds_lset_liveliness_changed(listener, &CRecordFeed::OnLivelinessChanged);
+  T_EndpointExtras extras;
+  extras.maxSamples = kReaderBatches;
+  extras.listener = listener;
+  mReader = mParticipant.CreateReader(skarv_msgs_msg_dds__RecordBatch__desc, mTopic, true, kKeepAll, error, extras);
+  dds_delete_listener(listener);
   mWaitset = dds_create_waitset(mParticipant.Handle());
   mWake = dds_create_guardcondition(mParticipant.Handle());
-  if (mReader <= 0 || mWaitset < 0 || mWake < 0 ||
-      dds_waitset_attach(mWaitset, dds_create_readcondition(mReader, DDS_ANY_STATE), 1) < 0 ||
+  mReadable = mReader > 0 ? dds_create_readcondition(mReader, DDS_ANY_STATE) : -1;
+  if (mReader <= 0 || mWaitset < 0 || mWake < 0 || mReadable < 0 || dds_waitset_attach(mWaitset, mReadable, 1) < 0 ||
       dds_waitset_attach(mWaitset, mWake, 0) < 0) {
-    mError = "DDS could not read " + topic + (error.empty() ? "" : ": " + error);
+    mError = "DDS could not read " + mTopic + (error.empty() ? "" : ": " + error);
     mParticipant.Close();
     return;
   }
@@ -47,30 +92,47 @@ CRecordFeed::CRecordFeed(const std::string& ns) {
 
 CRecordFeed::~CRecordFeed() {
   {
-    std::lock_guard<std::mutex> lock(mMutex);
+    std::lock_guard lock(mMutex);
     mStopping = true;
   }
   if (mThread.joinable()) {
     dds_set_guardcondition(mWake, true);
     mThread.join();
   }
+  // No listener runs once the reader is deleted with the participant.
   mParticipant.Close();
 }
 
-sim::CRecordSource::EResult CRecordFeed::Next(sim::T_PlaybackRecord& out) {
-  if (!Active()) {
-    return EResult::eError;
+void CRecordFeed::OnLivelinessChanged(dds_entity_t, const dds_liveliness_changed_status_t status, void* arg) {
+  auto* feed = static_cast<CRecordFeed*>(arg);
+  {
+    std::lock_guard lock(feed->mMutex);
+    if (status.alive_count_change > 0) {
+      feed->mNotAlive.erase(status.last_publication_handle);
+    } else if (status.alive_count_change < 0) {
+      feed->mNotAlive.insert(status.last_publication_handle);
+    }
   }
-  std::lock_guard<std::mutex> lock(mMutex);
-  if (mQueue.empty()) {
-    return EResult::eWait;
-  }
-  out = mQueue.front();
-  mQueue.pop_front();
-  return EResult::eRecord;
+  dds_set_guardcondition(feed->mWake, true);
 }
 
-std::string CRecordFeed::Error() const { return mError; }
+std::shared_ptr<CFeedSession> CRecordFeed::TakeSession() {
+  std::lock_guard lock(mMutex);
+  if (mPending.empty()) {
+    return nullptr;
+  }
+  auto session = std::move(mPending.front());
+  mPending.pop_front();
+  return session;
+}
+
+void CRecordFeed::EndIntake() {
+  {
+    std::lock_guard lock(mMutex);
+    mIntakeEnded = true;
+  }
+  dds_set_guardcondition(mWake, true);
+}
 
 uint32_t CRecordFeed::MatchedPublishers() const {
   dds_subscription_matched_status_t status{};
@@ -80,44 +142,232 @@ uint32_t CRecordFeed::MatchedPublishers() const {
   return status.current_count;
 }
 
+std::string CRecordFeed::Summary() const {
+  std::vector<std::string> parts;
+  const auto count = [&](uint64_t n, const char* one, const char* many) {
+    if (n > 0) {
+      parts.push_back(std::to_string(n) + " " + (n == 1 ? one : many));
+    }
+  };
+  count(LostBatches(), "batch lost", "batches lost");
+  count(RepeatedBatches(), "repeated batch dropped", "repeated batches dropped");
+  count(RefusedRecords(), "record refused", "records refused");
+  count(Restarts(), "restart of the publisher", "restarts of the publisher");
+  if (parts.empty()) {
+    return {};
+  }
+  std::string text = "From " + mTopic + ": ";
+  for (size_t i = 0; i < parts.size(); ++i) {
+    text += (i == 0 ? "" : ", ") + parts[i];
+  }
+  return text;
+}
+
+std::string CRecordFeed::NameOf(dds_instance_handle_t publisher) const {
+  std::string name;
+  if (dds_builtintopic_endpoint_t* data = dds_get_matched_publication_data(mReader, publisher)) {
+    void* value = nullptr;
+    size_t size = 0;
+    if (dds_qget_userdata(data->qos, &value, &size) && value && size > 0) {
+      name = sim::EscapedText(std::string_view(static_cast<const char*>(value), size));
+    }
+    dds_free(value);
+    dds_builtintopic_free_endpoint(data);
+  }
+  if (name.empty()) {
+    char text[48];
+    std::snprintf(text, sizeof text, "the publisher %016" PRIx64, static_cast<uint64_t>(publisher));
+    name = text;
+  }
+  return name;
+}
+
 void CRecordFeed::Run() {
-  while (true) {
+  bool full = false;
+  bool stopped = false;  // the intake has ended: nothing more is taken
+  for (;;) {
     {
-      std::lock_guard<std::mutex> lock(mMutex);
+      std::lock_guard lock(mMutex);
       if (mStopping) {
         return;
       }
     }
-    dds_waitset_wait(mWaitset, nullptr, 0, DDS_MSECS(200));
-    Take();
+    if (full && mSession) {
+      // The session has no room: wait for its sensor to take some, rather
+      // than for the reader, which holds what the feed did not take.
+      std::unique_lock lock(mSession->mutex);
+      mSession->room.wait_for(lock, std::chrono::milliseconds(100), [this] {
+        return mSession->records.size() <= kMaxQueuedRecords / 2 || mSession->intakeEnded;
+      });
+    } else {
+      dds_waitset_wait(mWaitset, nullptr, 0, DDS_MSECS(100));
+    }
+    bool triggered = false;
+    dds_take_guardcondition(mWake, &triggered);
+
+    bool intakeEnded = false;
+    {
+      std::lock_guard lock(mMutex);
+      intakeEnded = mIntakeEnded;
+    }
+    if (mSession) {
+      std::lock_guard lock(mSession->mutex);
+      intakeEnded = intakeEnded || mSession->intakeEnded;
+    }
+    if (stopped) {
+      continue;
+    }
+    if (intakeEnded) {
+      // What has reached the reader from the publisher followed still goes
+      // to its session, however much it is; then nothing more.
+      if (mSession) {
+        TakeBatches(true);
+        EndSession();
+      }
+      // The waits from now on are for the end alone.
+      dds_waitset_detach(mWaitset, mReadable);
+      std::lock_guard lock(mMutex);
+      mIntakeEnded = true;
+      stopped = true;
+      full = false;
+      continue;
+    }
+    full = !TakeBatches(false);
+    if (mSession && FollowedIsGone()) {
+      DiagPrintf(EDiagLevel::eAlways, "%s has stopped publishing %s.\n", mFollowedName.c_str(), mTopic.c_str());
+      EndSession();
+      full = false;
+    }
   }
 }
 
-void CRecordFeed::Take() {
-  constexpr size_t kBatches = 16;
-  while (true) {
-    void* samples[kBatches] = {};
-    dds_sample_info_t infos[kBatches];
-    const dds_return_t n = dds_take(mReader, samples, infos, kBatches, kBatches);
-    if (n <= 0) {
-      return;
+bool CRecordFeed::TakeBatches(bool unbounded) {
+  for (;;) {
+    if (!unbounded && mSession) {
+      std::lock_guard lock(mSession->mutex);
+      if (mSession->records.size() >= kMaxQueuedRecords) {
+        return false;
+      }
     }
-    for (dds_return_t i = 0; i < n; ++i) {
-      if (!infos[i].valid_data) {
-        continue;
-      }
-      const auto& batch = *static_cast<const skarv_msgs_msg_dds__RecordBatch_*>(samples[i]);
-      if (!mFirstBatch && batch.batch > mNextBatch) {
-        mLostBatches.fetch_add(batch.batch - mNextBatch);
-      }
-      mFirstBatch = false;
-      mNextBatch = batch.batch + 1;
-      std::lock_guard<std::mutex> lock(mMutex);
-      for (uint32_t r = 0; r < batch.records._length; ++r) {
-        mQueue.push_back(WordsOf(batch.records._buffer[r]));
-      }
+    void* samples[1] = {};
+    dds_sample_info_t info;
+    const dds_return_t n = dds_take(mReader, samples, &info, 1, 1);
+    if (n <= 0) {
+      return true;
+    }
+    if (info.valid_data) {
+      Accept(*static_cast<const skarv_msgs_msg_dds__RecordBatch_*>(samples[0]), info.publication_handle);
     }
     dds_return_loan(mReader, samples, n);
+  }
+}
+
+void CRecordFeed::Follow(dds_instance_handle_t publisher) {
+  mFollowed = publisher;
+  mFollowedName = NameOf(publisher);
+  mFirstBatch = true;
+  mLastRecordAt = std::chrono::steady_clock::now();
+  mSession = std::make_shared<CFeedSession::T_Queue>();
+  mSession->wake = mWake;
+  ++mFollowedCount;
+  {
+    std::lock_guard lock(mMutex);
+    mPending.push_back(std::make_shared<CFeedSession>(mSession));
+  }
+  DiagPrintf(EDiagLevel::eAlways, "Following the records of %s on %s.\n", mFollowedName.c_str(), mTopic.c_str());
+}
+
+void CRecordFeed::EndSession() {
+  if (!mSession) {
+    return;
+  }
+  {
+    std::lock_guard lock(mSession->mutex);
+    mSession->ended = true;
+  }
+  mSession.reset();
+  mFollowed = 0;
+}
+
+bool CRecordFeed::FollowedIsGone() const {
+  bool alive = true;
+  {
+    std::lock_guard lock(mMutex);
+    alive = mNotAlive.count(mFollowed) == 0;
+  }
+  if (alive) {
+    std::vector<dds_instance_handle_t> handles(64);
+    const dds_return_t n = dds_get_matched_publications(mReader, handles.data(), handles.size());
+    alive = n < 0 || static_cast<size_t>(n) > handles.size() ||
+            std::find(handles.begin(), handles.begin() + n, mFollowed) != handles.begin() + n;
+  }
+  // Records still on their way are waited for a while.
+  return !alive && std::chrono::steady_clock::now() - mLastRecordAt >= std::chrono::milliseconds(kGoneAfterMs);
+}
+
+void CRecordFeed::Accept(const skarv_msgs_msg_dds__RecordBatch_& batch, dds_instance_handle_t publisher) {
+  if (!mSession) {
+    Follow(publisher);
+  } else if (publisher != mFollowed) {
+    if (mIgnoredReported.insert(publisher).second) {
+      DiagPrintf(EDiagLevel::eAlways, "Another publisher of %s, %s, is ignored while %s is followed.\n",
+                 mTopic.c_str(), NameOf(publisher).c_str(), mFollowedName.c_str());
+    }
+    return;
+  }
+  if (!mFirstBatch && batch.batch != mNextBatch) {
+    if (batch.batch > mNextBatch) {
+      mLostBatches += batch.batch - mNextBatch;
+      if (!mJumpReported) {
+        mJumpReported = true;
+        DiagPrintf(EDiagLevel::eAlways, "Batches from %s were lost: batch %" PRIu64 " came after batch %" PRIu64 ".\n",
+                   mFollowedName.c_str(), static_cast<uint64_t>(batch.batch), mNextBatch - 1);
+      }
+    } else if (batch.batch == 0) {
+      // Its numbers begin again: the publisher started anew, and so does
+      // the stream its records make.
+      ++mRestarts;
+      DiagPrintf(EDiagLevel::eAlways, "%s has restarted (its batches are numbered from 0 again).\n",
+                 mFollowedName.c_str());
+      EndSession();
+      Follow(publisher);
+    } else {
+      ++mRepeated;
+      if (!mRepeatReported) {
+        mRepeatReported = true;
+        DiagPrintf(EDiagLevel::eAlways,
+                   "A batch from %s came again and is dropped: batch %" PRIu64 " after batch %" PRIu64 ".\n",
+                   mFollowedName.c_str(), static_cast<uint64_t>(batch.batch), mNextBatch - 1);
+      }
+      return;
+    }
+  }
+  mFirstBatch = false;
+  mNextBatch = batch.batch + 1;
+
+  std::lock_guard lock(mSession->mutex);
+  for (uint32_t r = 0; r < batch.records._length; ++r) {
+    const skarv_msgs_msg_dds__SampleRecord_& record = batch.records._buffer[r];
+    if (record.scan_state > kMaxScanState || record.delt_time > kMaxDeltTime) {
+      ++mRefused;
+      bool& reported = record.scan_state > kMaxScanState ? mScanStateReported : mDeltTimeReported;
+      if (!reported) {
+        reported = true;
+        const bool scan = record.scan_state > kMaxScanState;
+        DiagPrintf(EDiagLevel::eAlways, "Records from %s with %s out of range (0 to %u) are refused: count %u has %u.\n",
+                   mFollowedName.c_str(), scan ? "scan_state" : "delt_time", scan ? kMaxScanState : kMaxDeltTime,
+                   static_cast<unsigned>(record.count),
+                   scan ? static_cast<unsigned>(record.scan_state) : static_cast<unsigned>(record.delt_time));
+      }
+      continue;
+    }
+    mSession->records.push_back(WordsOf(record));
+    ++mReceived;
+  }
+  mLastRecordAt = std::chrono::steady_clock::now();
+  const size_t queued = mSession->records.size();
+  if (queued > mPeakQueued.load()) {
+    mPeakQueued = queued;
   }
 }
 

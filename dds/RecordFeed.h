@@ -1,14 +1,37 @@
 #pragma once
-// Another machine's published records as a record source: a reader on its
-// records topic whose batches a thread of this feed takes as they arrive
-// and queues, record by record, for the playback sensor. Next never waits:
-// with nothing queued it answers eWait, and the sensor asks again at a
-// later frame.
+// Another machine's published records as the sources of playback sensors: a
+// reader on its records topic, whose batches a thread of this feed takes as
+// they arrive and queues for the sensor that plays them.
+//
+// One publisher at a time. The feed follows the first publisher whose batch
+// it gets and hands its records out as one session (a record source), until
+// that publisher is gone: its DDS liveliness lost or its writer no longer
+// matched, and no record from it for kGoneAfterMs. A second publisher in the
+// namespace is reported once, naming both, and ignored until the followed
+// one is gone; then the next publisher that sends a batch is followed, in a
+// new session.
+//
+// Batches are checked, not taken on trust. A batch number the session has
+// had already is a repeat, and dropped; a number that jumps ahead is counted
+// as lost batches; a publisher whose numbers begin again at 0 has restarted,
+// and what it sends from then on is a new session. A record with a word out
+// of its field's range is refused and counted. Each kind of fault is
+// reported in one line the first time it happens; all are counted for the
+// summary.
+//
+// Memory stays bounded: batches are taken off the reader only while the
+// session's queue has room for kMaxQueuedRecords, and the reader keeps at
+// most kReaderBatches; past that the publisher's writer waits, which is DDS's
+// own flow control for a reliable reader. A session's Next never waits.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -21,40 +44,116 @@ namespace skarvdds {
 // The words of a received sample record.
 sim::T_PlaybackRecord WordsOf(const skarv_msgs_msg_dds__SampleRecord_& sample);
 
-class CRecordFeed : public sim::CRecordSource {
+// One followed publisher's records, as a playback sensor's source.
+class CFeedSession : public sim::CRecordSource {
  public:
+  // The records queued for a session and what the feed's thread and the
+  // session's reader both look at, under `mutex`.
+  struct T_Queue {
+    std::mutex mutex;
+    std::condition_variable room;  // the queue fell to half its bound
+    std::deque<sim::T_PlaybackRecord> records;
+    bool ended = false;        // its publisher is gone: nothing more comes
+    bool intakeEnded = false;  // the program is stopping: the feed takes no more
+    dds_entity_t wake = 0;     // the feed's guard condition
+  };
+
+  explicit CFeedSession(std::shared_ptr<T_Queue> queue) : mQueue(std::move(queue)) {}
+  EResult Next(sim::T_PlaybackRecord& out) override;
+  // The feed takes nothing more in; what has reached the session is played.
+  void EndIntake() override;
+
+ private:
+  const std::shared_ptr<T_Queue> mQueue;
+};
+
+class CRecordFeed {
+ public:
+  static constexpr size_t kMaxQueuedRecords = size_t{1} << 18;  // about 6 s of the sensor at its top rate
+  static constexpr int32_t kReaderBatches = 64;
+  static constexpr int kGoneAfterMs = 2000;
+
   // Reads "records" under namespace `ns` (empty: no namespace). DDS that
-  // cannot start makes Next answer eError, with Error() saying why.
+  // cannot start leaves the feed inactive, with Error() saying why.
   explicit CRecordFeed(const std::string& ns);
-  ~CRecordFeed() override;
+  ~CRecordFeed();
   CRecordFeed(const CRecordFeed&) = delete;
   CRecordFeed& operator=(const CRecordFeed&) = delete;
 
-  EResult Next(sim::T_PlaybackRecord& out) override;
-  std::string Error() const override;
   bool Active() const { return mParticipant.IsOpen(); }
+  std::string Error() const { return mError; }  // set before the thread starts, then read only
 
-  // Publishers whose records this feed reads now.
+  // The next session to play, once a publisher is followed; nullptr while
+  // there is none that has not been handed out.
+  std::shared_ptr<CFeedSession> TakeSession();
+  // Takes nothing more in from now on: the session under way ends after
+  // what reached it, and none follows.
+  void EndIntake();
+
+  // Publishers whose records this feed could read now.
   uint32_t MatchedPublishers() const;
-  // Batches that never arrived, from the gaps in their numbers.
+  // Counts since the start: records taken into sessions, batches that never
+  // came (from the jumps in their numbers), repeated batches dropped,
+  // records refused, restarts of the followed publisher, publishers followed.
+  uint64_t RecordsReceived() const { return mReceived.load(); }
   uint64_t LostBatches() const { return mLostBatches.load(); }
+  uint64_t RepeatedBatches() const { return mRepeated.load(); }
+  uint64_t RefusedRecords() const { return mRefused.load(); }
+  uint64_t Restarts() const { return mRestarts.load(); }
+  uint64_t PublishersFollowed() const { return mFollowedCount.load(); }
+  // The most records a session's queue has held.
+  size_t PeakQueuedRecords() const { return mPeakQueued.load(); }
+  // The faults counted, for a summary ("" when there were none).
+  std::string Summary() const;
 
  private:
+  static void OnLivelinessChanged(dds_entity_t reader, const dds_liveliness_changed_status_t status, void* feed);
   void Run();
-  void Take();
+  // Takes batches off the reader, while the session has room unless
+  // `unbounded`; false when it stopped for room.
+  bool TakeBatches(bool unbounded);
+  void Accept(const skarv_msgs_msg_dds__RecordBatch_& batch, dds_instance_handle_t publisher);
+  void Follow(dds_instance_handle_t publisher);
+  void EndSession();
+  bool FollowedIsGone() const;
+  std::string NameOf(dds_instance_handle_t publisher) const;
 
+  const std::string mTopic;
   CDdsParticipant mParticipant;
   dds_entity_t mReader = 0;
+  dds_entity_t mReadable = 0;  // the reader's condition: samples to take
   dds_entity_t mWaitset = 0;
   dds_entity_t mWake = 0;
-  std::string mError;  // set before the thread starts, then read only
+  std::string mError;
 
+  // Under mMutex: what the other threads and DDS's listener share with the
+  // feed's thread.
   mutable std::mutex mMutex;
-  std::deque<sim::T_PlaybackRecord> mQueue;
+  std::deque<std::shared_ptr<CFeedSession>> mPending;
+  std::set<dds_instance_handle_t> mNotAlive;
   bool mStopping = false;
-  uint64_t mNextBatch = 0;  // taking thread only
-  bool mFirstBatch = true;  // taking thread only
+  bool mIntakeEnded = false;
+
+  // The feed's thread alone.
+  std::shared_ptr<CFeedSession::T_Queue> mSession;  // of the publisher followed, while it is
+  dds_instance_handle_t mFollowed = 0;
+  std::string mFollowedName;
+  bool mFirstBatch = true;
+  uint64_t mNextBatch = 0;
+  std::chrono::steady_clock::time_point mLastRecordAt;
+  std::set<dds_instance_handle_t> mIgnoredReported;
+  bool mJumpReported = false;
+  bool mRepeatReported = false;
+  bool mScanStateReported = false;
+  bool mDeltTimeReported = false;
+
+  std::atomic<uint64_t> mReceived{0};
   std::atomic<uint64_t> mLostBatches{0};
+  std::atomic<uint64_t> mRepeated{0};
+  std::atomic<uint64_t> mRefused{0};
+  std::atomic<uint64_t> mRestarts{0};
+  std::atomic<uint64_t> mFollowedCount{0};
+  std::atomic<size_t> mPeakQueued{0};
   std::thread mThread;
 };
 

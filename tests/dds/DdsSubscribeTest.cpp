@@ -74,6 +74,8 @@ TEST(DdsSubscribe, ARemoteSensorsRecordingIsThePublishersByteForByte) {
       while (std::chrono::steady_clock::now() < deadline) {
         remote.bus->Advance(CDataPath::kTickMs);
         path->Step();
+        remote.driver->Poll();
+        UsbLib_FlushHotplug();
         if (!std::filesystem::exists(start) && remote.feed->MatchedPublishers() > 0) {
           std::ofstream(start) << "start\n";
         }
@@ -100,7 +102,11 @@ TEST(DdsSubscribe, ARemoteSensorsRecordingIsThePublishersByteForByte) {
     const T_DeviceStatus status = controller.GetDeviceStatus();
     EXPECT_TRUE(status.Remote);
     EXPECT_EQ(status.LastError, "Command A not sent: the sensor is on another machine and takes no commands from here");
-    for (const auto& command : remote.sensor->ReceivedCommands()) EXPECT_NE(command.command, 'A');
+    const auto connections = remote.bus->Connections();
+    ASSERT_EQ(connections.size(), 1u);
+    const auto sensor = std::dynamic_pointer_cast<sim::CPlaybackSensor>(connections[0].device);
+    ASSERT_TRUE(sensor);
+    for (const auto& command : sensor->ReceivedCommands()) EXPECT_NE(command.command, 'A');
     path.reset();
     Quietly([&] { owned.reset(); });
   }
