@@ -10,10 +10,17 @@ std::vector<std::string> CDdsFrontEnd::TakeOptions(const std::vector<std::string
   return skarvdds::TakeDdsOptions(arguments, mOptions, error);
 }
 
-void CDdsFrontEnd::Start() {
+void CDdsFrontEnd::Start(bool sourceWaits) {
   if (mOptions.publish && !mPublisher) {
     mPublisher = std::make_unique<skarvdds::CDdsPublisher>(mOptions);
+    mPublisher->SetSourceWaits(sourceWaits);
     mPublisher->WaitForRecordReader(std::chrono::milliseconds(kDiscoveryMs));
+  }
+}
+
+void CDdsFrontEnd::Finish(const std::function<bool()>& giveUp) {
+  if (mPublisher) {
+    mPublisher->Close(giveUp);
   }
 }
 

@@ -2,6 +2,7 @@
 // The DDS front end as a program starts it: its options taken off the
 // command line, and the publisher made when --publish asks for one.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,11 +30,18 @@ class CDdsFrontEnd {
   // the program runs on without it. A subscriber already listening gets the
   // records from the very first: discovery has up to kDiscoveryMs to find
   // one before Start returns (and the data path starts).
+  // `sourceWaits`: the data path's source can wait for a publisher that is
+  // behind (a recording played back), so nothing is dropped for want of room.
   static constexpr int kDiscoveryMs = 500;
-  void Start();
+  void Start(bool sourceWaits = false);
   // Subscribes the publisher to the data path, before the path starts. The
   // front end must outlive the data path's thread.
   void Attach(CDataPath& path);
+  // Once the data path has stopped: the publisher delivers what it still
+  // holds while its readers take it, or until `giveUp` says true, and says
+  // what it could not deliver. (The destructor does the same, without a
+  // way to give up early.)
+  void Finish(const std::function<bool()>& giveUp);
 
  private:
   skarvdds::T_DdsOptions mOptions;

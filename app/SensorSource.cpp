@@ -6,13 +6,34 @@
 #include "LibusbBackend.h"
 #include "UsbLibrary.h"
 
-ESourceFailure OpenSensorSource(const T_SourceChoice& choice, CSkarvIO& io, T_SensorSource& source, std::string& why) {
+CPlaybackDriver* T_SensorSource::Playback() const {
+  if (replay.driver) {
+    return replay.driver.get();
+  }
+  return subscription.driver.get();
+}
+
+uint64_t T_SensorSource::Unplayed(uint64_t processed) const {
+  // A subscription counts what it received; a replay's reader reads ahead
+  // at most a few batches, all of which a stop plays out.
+  if (!subscription.feed) {
+    return 0;
+  }
+  const uint64_t received = subscription.feed->RecordsReceived();
+  return received > processed ? received - processed : 0;
+}
+
+std::string T_SensorSource::Summary() const { return subscription.feed ? subscription.feed->Summary() : ""; }
+
+ESourceFailure OpenSensorSource(const T_SourceChoice& choice, CSkarvIO& io, T_SensorSource& source, std::string& why,
+                                int interruptFd) {
   if (choice.subscribe) {
     return UseSubscription(choice.subscribeNs, io, source.subscription, why) ? ESourceFailure::eNone
                                                                             : ESourceFailure::eSubscribe;
   }
   if (!choice.replay.file.empty()) {
-    return UseReplay(choice.replay, io, source.replay, why) ? ESourceFailure::eNone : ESourceFailure::eReplay;
+    return UseReplay(choice.replay, io, source.replay, why, interruptFd) ? ESourceFailure::eNone
+                                                                          : ESourceFailure::eReplay;
   }
   if (choice.simulate) {
     source.simulation = UseVirtualSensor();

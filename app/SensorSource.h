@@ -5,6 +5,7 @@
 // libusb. Opening it makes its backend the USB library's; the result keeps
 // alive what the chosen source needs for as long as the program runs.
 
+#include <cstdint>
 #include <string>
 
 #include "ReplaySetup.h"
@@ -22,6 +23,16 @@ struct T_SensorSource {
   T_SubscribeSetup subscription;
   T_ReplaySetup replay;
   T_VirtualSensorSetup simulation;
+
+  // The driver of a replay's or a subscription's playback sensors; nullptr
+  // for a live sensor.
+  CPlaybackDriver* Playback() const;
+  // Records that reached a replay's or a subscription's source (read from
+  // the file, or received) and that the controller has not processed, given
+  // the controller's count of processed records.
+  uint64_t Unplayed(uint64_t processed) const;
+  // A line about faults in what a subscription received ("" when none).
+  std::string Summary() const;
 };
 
 enum class ESourceFailure { eNone, eSubscribe, eReplay };
@@ -30,4 +41,7 @@ enum class ESourceFailure { eNone, eSubscribe, eReplay };
 // is not a recording, is refused before anything starts: the result names
 // which, with `why` in plain words, and nothing is set up then. A libusb
 // that cannot start is reported and leaves the program waiting for a sensor.
-ESourceFailure OpenSensorSource(const T_SourceChoice& choice, CSkarvIO& io, T_SensorSource& source, std::string& why);
+// The wait for a replayed pipe's first line ends once `interruptFd` (when
+// not -1) is readable.
+ESourceFailure OpenSensorSource(const T_SourceChoice& choice, CSkarvIO& io, T_SensorSource& source, std::string& why,
+                                int interruptFd = -1);

@@ -13,6 +13,7 @@
 #include "DisplayCheck.h"
 #include "SensorSource.h"
 #include "SkarvIO.h"
+#include "StopRequest.h"
 
 int main(int argc, char** argv) {
   // A standard output that can no longer be written (a pipe whose reader has
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
   // its recording.
   std::signal(SIGPIPE, SIG_IGN);
   const std::string program = argc > 0 ? argv[0] : "skarv-client";
+  // Made first, so that it outlives everything else: a signal while the DDS
+  // front end closes must still find it.
+  CStopRequest stop;
   CDdsFrontEnd dds;
   std::string ddsError;
   T_ClientOptions options =
@@ -47,34 +51,49 @@ int main(int argc, char** argv) {
   DiagHoldPerUpdateLines(kPerUpdateLinesHeld);
   SetDiagQuiet(options.quiet);
 
+  // Signals only make a request: the event loop quits on it. A replayed
+  // pipe's wait for its first line ends with it too.
+  stop.CatchSignals();
   T_SensorSource source;
   T_SourceChoice choice{dds.Options().subscribe, dds.Options().subscribeNs, {options.replay, 1.0, options.loop},
                         options.simulate};
-  if (std::string why; OpenSensorSource(choice, gSkarvIO, source, why) != ESourceFailure::eNone) {
+  if (std::string why; OpenSensorSource(choice, gSkarvIO, source, why, stop.InterruptFd()) != ESourceFailure::eNone) {
     // Refused before anything starts.
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, why + "\n");
     return 1;
   }
-  T_ReplaySetup& replay = source.replay;
+  CPlaybackDriver* playback = source.Playback();
   // Qt's own event loop rather than GLib's: nothing here uses GLib's, and
   // Qt's takes fewer system calls for each wake-up.
   if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) {
     qputenv("QT_NO_GLIB", "1");
   }
   QApplication app(argc, argv);
-  dds.Start();
+  dds.Start(source.replay.driver != nullptr);
   const int status = RunClient(
-      app, gSkarvIO,
+      app, gSkarvIO, stop,
       [&](SorvaneClient::KivView&, SorvaneClient::KivControl&) {
-        // The controller is initialised: the replay may look at it from now on.
-        if (replay.driver) {
-          replay.driver->StartThread();
+        // The controller is initialised: the driver may look at it from now on.
+        if (playback) {
+          playback->StartThread();
         }
       },
-      [&](CDataPath& path) { dds.Attach(path); });
-  // The replay stops looking at the controller before the controller goes.
-  if (replay.driver) {
-    replay.driver->StopThread();
+      [&](CDataPath& path) { dds.Attach(path); },
+      [&] {
+        // What reached a replay's or a subscription's source is played out
+        // (and recorded, when recording) before the workers stop.
+        if (playback) {
+          const uint32_t requests = stop.Count();
+          playback->PlayOut([&stop, requests] { return stop.Count() > requests; });
+        }
+      });
+  // The playback stops looking at the controller before the controller goes.
+  if (playback) {
+    playback->StopThread();
   }
+  // The publisher sends what it still holds while its readers take it; a
+  // further stop request gives that up.
+  const uint32_t requests = stop.Count();
+  dds.Finish([&stop, requests] { return stop.Count() > requests; });
   return status;
 }

@@ -10,6 +10,7 @@
 
 #include "DataPath.h"
 #include "DdsFrontEnd.h"
+#include "DdsOptions.h"
 #include "Diagnostics.h"
 #include "KivDataPipe.h"
 #include "RecordOptions.h"
@@ -28,6 +29,10 @@ namespace {
 // of the same step). Fewer, longer steps cost less per record.
 constexpr uint32_t kReplayFramesPerStep =
     CUSBKivDataPipe::kFramesPerTransfer * CUSBKivDataPipe::kOverlappingTransfers;
+// A step waits this long at most for a source that has no record ready,
+// rather than letting frames pass for nothing; a stop request is seen
+// between steps.
+constexpr int kSourceWaitMs = 10;
 
 }  // namespace
 
@@ -36,6 +41,9 @@ int main(int argc, char** argv) {
   // diagnostic lines fail; it never ends the recording.
   std::signal(SIGPIPE, SIG_IGN);
   const std::string program = argc > 0 ? argv[0] : "skarv-record";
+  // Made first, so that it outlives everything else: a signal while the DDS
+  // front end closes must still find it.
+  CStopRequest stop;
   CDdsFrontEnd dds;
   std::string ddsError;
   T_RecordOptions options =
@@ -58,15 +66,15 @@ int main(int argc, char** argv) {
   DiagHoldPerUpdateLines(kPerUpdateLinesHeld);
   SetDiagQuiet(options.quiet);
 
-  // Signals only make a request; the recorder's loop sees it and ends in order.
-  CStopRequest stop;
+  // Signals only make a request; the recorder's loop sees it and ends in
+  // order. A replayed pipe's wait for its first line ends with it too.
   stop.CatchSignals();
 
   T_SensorSource source;
   T_SourceChoice choice{dds.Options().subscribe, dds.Options().subscribeNs,
                         {options.replay, options.speed, options.loop}, options.simulate};
   std::string why;
-  if (const ESourceFailure failure = OpenSensorSource(choice, gSkarvIO, source, why);
+  if (const ESourceFailure failure = OpenSensorSource(choice, gSkarvIO, source, why, stop.InterruptFd());
       failure != ESourceFailure::eNone) {
     // A subscription DDS cannot start, or a file that is not a recording,
     // is refused before anything starts.
@@ -75,6 +83,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   T_ReplaySetup& replay = source.replay;
+  CPlaybackDriver* playback = source.Playback();
 
   T_RecorderSettings settings;
   settings.durationSeconds = options.duration;
@@ -83,45 +92,62 @@ int main(int argc, char** argv) {
   settings.progress = ::isatty(STDERR_FILENO) == 1;
   settings.outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
   settings.program = program;
+  if (dds.Options().subscribe) {
+    settings.awaited = "publisher of " + skarvdds::TopicName(dds.Options().subscribeNs, "records");
+  }
 
   CDataPath dataPath(gSkarvIO);
   std::unique_ptr<IRecorderClock> clock;
-  if (replay.bus && options.speed == 0) {
+  const bool stepped = replay.bus && options.speed == 0;
+  if (stepped) {
     // As fast as the data path takes the records: the replay's bus runs on
     // a manual clock that the recorder's loop steps, with the replay
-    // looked after between steps.
+    // looked after between steps. Its time is the records' own.
     clock = std::make_unique<CSteppedClock>(
         dataPath,
         [&replay](uint32_t frames) {
           replay.driver->Poll();
+          replay.driver->AwaitSource(kSourceWaitMs);
           replay.bus->Advance(frames);
         },
-        kReplayFramesPerStep);
+        kReplayFramesPerStep, CSteppedClock::ETime::eRecords);
   } else {
     clock = std::make_unique<CWallClock>(dataPath, stop);
   }
-  dds.Start();
+  // A recording played back waits for a publisher that is behind; a live
+  // sensor cannot.
+  dds.Start(replay.driver != nullptr);
   dds.Attach(dataPath);
   CRecorder recorder(gSkarvIO, *clock, stop, settings);
-  if (replay.driver && options.speed != 0) {
-    // The controller is initialised: the replay may look at it from now on.
-    recorder.SetOnStarted([&replay] { replay.driver->StartThread(); });
+  if (playback && !stepped) {
+    // The controller is initialised: the driver may look at it from now on.
+    recorder.SetOnStarted([playback] { playback->StartThread(); });
   }
-  if (replay.driver) {
-    recorder.SetSourceCheck([&replay] {
+  if (playback) {
+    T_SourceHooks hooks;
+    hooks.check = [playback, &replay] {
       T_SourceState state;
-      state.ended = replay.driver->Done();
+      state.ended = playback->Done();
       // The driver has printed the bad line already; the failure names it again.
-      if (const std::string error = replay.driver->Error(); !error.empty()) {
+      if (const std::string error = playback->Error(); !error.empty() && replay.driver) {
         state.error = "the replay stopped: " + error;
       }
       return state;
-    });
+    };
+    hooks.endIntake = [playback] { playback->EndSources(); };
+    hooks.unplayed = [&source] { return source.Unplayed(gSkarvIO.GetDeviceStatus().RecordsProcessed); };
+    hooks.summary = [&source] { return source.Summary(); };
+    hooks.drainSeconds = CPlaybackDriver::kPlayOutSeconds;
+    recorder.SetSource(std::move(hooks));
   }
   const int status = recorder.Run();
-  // The replay stops looking at the controller before the controller goes.
-  if (replay.driver) {
-    replay.driver->StopThread();
+  // The playback stops looking at the controller before the controller goes.
+  if (playback) {
+    playback->StopThread();
   }
+  // The publisher sends what it still holds while its readers take it; a
+  // further stop request gives that up.
+  const uint32_t requests = stop.Count();
+  dds.Finish([&stop, requests] { return stop.Count() > requests; });
   return status;
 }

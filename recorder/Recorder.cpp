@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -69,7 +70,27 @@ int CRecorder::Run() {
   double recordingStart = -1.0;
   double nextProgress = 0.0;
   double now = 0.0;
-  while (!mStop.Requested()) {
+  // A stop request ends a source that can play out what reached it: the
+  // loop runs on until it has, within its drain time.
+  bool draining = false;
+  bool drainGivenUp = false;
+  uint32_t requestsAtDrain = 0;
+  std::chrono::steady_clock::time_point drainStart;
+  for (;;) {
+    if (mStop.Requested() && !draining) {
+      if (!mSource.endIntake) {
+        break;
+      }
+      draining = true;
+      requestsAtDrain = mStop.Count();
+      drainStart = std::chrono::steady_clock::now();
+      mSource.endIntake();
+    }
+    if (draining && (mStop.Count() > requestsAtDrain ||
+                     std::chrono::steady_clock::now() - drainStart >= std::chrono::duration<double>(mSource.drainSeconds))) {
+      drainGivenUp = true;
+      break;
+    }
     mClock.Run();
     DiagFlushDue();
     now = mClock.Seconds();
@@ -80,15 +101,15 @@ int CRecorder::Run() {
     }
     sensorSeen = sensorSeen || status.SensorOpen;
     if (!sensorSeen && mSettings.waitSeconds >= 0.0 && now >= mSettings.waitSeconds) {
-      failure = "no sensor within " + FormatSeconds(mSettings.waitSeconds) + " s" +
+      failure = "no " + mSettings.awaited + " within " + FormatSeconds(mSettings.waitSeconds) + " s" +
                 (status.LastError.empty() ? "" : ": " + status.LastError);
       break;
     }
     if (recordingStart < 0.0 && status.Recording) {
       recordingStart = now;
     }
-    if (mSourceCheck) {
-      const T_SourceState source = mSourceCheck();
+    if (mSource.check) {
+      const T_SourceState source = mSource.check();
       if (!source.error.empty()) {
         failure = source.error;
         break;
@@ -101,7 +122,8 @@ int CRecorder::Run() {
       ShowProgress(status, now);
       nextProgress = now + 1.0;
     }
-    if (mSettings.durationSeconds > 0.0 && recordingStart >= 0.0 && now - recordingStart >= mSettings.durationSeconds) {
+    if (!draining && mSettings.durationSeconds > 0.0 && recordingStart >= 0.0 &&
+        now - recordingStart >= mSettings.durationSeconds) {
       break;
     }
   }
@@ -115,6 +137,16 @@ int CRecorder::Run() {
     failure = "recording failed: " + mFinal.LastError;
   }
   std::string text = FormatSummary(mFinal, mRecordedSeconds);
+  if (mSource.summary) {
+    if (const std::string line = mSource.summary(); !line.empty()) {
+      text += line + "\n";
+    }
+  }
+  if (drainGivenUp && mSource.unplayed) {
+    if (const uint64_t unplayed = mSource.unplayed(); unplayed > 0) {
+      text += std::to_string(unplayed) + " records received were not written: the stop did not wait for them.\n";
+    }
+  }
   if (!failure.empty()) {
     text += mSettings.program + ": " + failure + "\n";
   }

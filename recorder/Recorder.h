@@ -36,13 +36,32 @@ struct T_RecorderSettings {
   bool outputOnTerminal = true;
   // Names the program in failure messages.
   std::string program = "skarv-record";
+  // What --wait waits for, in its failure message.
+  std::string awaited = "sensor";
 };
 
-// What a source that can end or fail on its own (a recording played back)
-// says on each turn of the loop.
+// What a source that can end or fail on its own (a recording played back,
+// another machine's records) says on each turn of the loop.
 struct T_SourceState {
   bool ended = false;  // every record was delivered: the recorder stops
   std::string error;   // the source failed: the recorder stops and fails
+};
+
+// How the recorder works with such a source.
+struct T_SourceHooks {
+  // Called on each turn of the loop, after the data path ran.
+  std::function<T_SourceState()> check;
+  // Called at a stop request: the source takes nothing more in and plays
+  // out what has reached it; the recorder runs on until the check says the
+  // source has ended (or `drainSeconds` pass, or a second request comes).
+  std::function<void()> endIntake;
+  // When that end was given up: the records that reached the source and
+  // were not processed.
+  std::function<uint64_t()> unplayed;
+  // A line for the summary, about the source ("" for none).
+  std::function<std::string()> summary;
+  // How long, on the wall clock, the end may take at most.
+  double drainSeconds = 10.0;
 };
 
 class CRecorder {
@@ -56,8 +75,7 @@ class CRecorder {
 
   // Called once the controller is initialised, before the data path starts.
   void SetOnStarted(std::function<void()> started) { mOnStarted = std::move(started); }
-  // Called on each turn of the loop, after the data path ran.
-  void SetSourceCheck(std::function<T_SourceState()> check) { mSourceCheck = std::move(check); }
+  void SetSource(T_SourceHooks source) { mSource = std::move(source); }
 
   // Records until one of the ends above; returns kRecorded, or kFailed
   // after saying what failed and why.
@@ -79,7 +97,7 @@ class CRecorder {
   CStopRequest& mStop;
   const T_RecorderSettings mSettings;
   std::function<void()> mOnStarted;
-  std::function<T_SourceState()> mSourceCheck;
+  T_SourceHooks mSource;
   CProgressLine mProgress;
   std::unique_ptr<CStatusLine> mStatusLine;
   T_DeviceStatus mFinal;

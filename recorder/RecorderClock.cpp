@@ -22,14 +22,31 @@ void CWallClock::Start() {
   mDataPath.Start();
 }
 
-void CWallClock::Run() { mStop.WaitFor(kWaitMs); }
+// Wakes at a stop request not seen before: the first ends the run, or
+// starts the end of its source; a second gives that up.
+void CWallClock::Run() { mStop.WaitFor(kWaitMs, mStop.Count()); }
 
 double CWallClock::Seconds() const { return static_cast<double>(SteadyNs() - mStartNs) / 1e9; }
 
 void CWallClock::Stop() { mDataPath.Stop(); }
 
-CSteppedClock::CSteppedClock(CDataPath& dataPath, std::function<void(uint32_t)> advanceBus, uint32_t framesPerStep)
-    : mDataPath(dataPath), mAdvanceBus(std::move(advanceBus)), mFramesPerStep(framesPerStep) {}
+CSteppedClock::CSteppedClock(CDataPath& dataPath, std::function<void(uint32_t)> advanceBus, uint32_t framesPerStep,
+                             ETime time)
+    : mDataPath(dataPath), mAdvanceBus(std::move(advanceBus)), mFramesPerStep(framesPerStep), mTime(time) {
+  if (mTime == ETime::eRecords) {
+    mDataPath.SubscribeRecords([this](std::span<const CDataPath::T_Record> records) {
+      for (const CDataPath::T_Record& record : records) {
+        mRecordUnits += static_cast<uint64_t>(record.DeltTime);
+      }
+    });
+  }
+}
+
+double CSteppedClock::Seconds() const {
+  constexpr double kSecondsPerUnit = 10e-6;
+  return mTime == ETime::eRecords ? static_cast<double>(mRecordUnits) * kSecondsPerUnit
+                                  : static_cast<double>(mFrames) / 1000.0;
+}
 
 void CSteppedClock::Run() {
   mAdvanceBus(mFramesPerStep);

@@ -45,17 +45,26 @@ class CWallClock final : public IRecorderClock {
 
 class CSteppedClock final : public IRecorderClock {
  public:
+  // What its seconds count: the bus's frames, or the sensor's own time in
+  // the records the data path took (their DeltTime summed), which is what a
+  // recording played as fast as it is taken lasted where it was made.
+  enum class ETime { eBus, eRecords };
+
   // `advanceBus(frames)` lets that many 1 ms frames pass on the sensor's bus;
   // each Run advances `framesPerStep` frames and then steps the data path.
-  CSteppedClock(CDataPath& dataPath, std::function<void(uint32_t frames)> advanceBus, uint32_t framesPerStep = 10);
+  // With eRecords it subscribes to the data path's records (before it runs).
+  CSteppedClock(CDataPath& dataPath, std::function<void(uint32_t frames)> advanceBus, uint32_t framesPerStep = 10,
+                ETime time = ETime::eBus);
   void Start() override {}
   void Run() override;
-  double Seconds() const override { return static_cast<double>(mFrames) / 1000.0; }
+  double Seconds() const override;
   void Stop() override {}
 
  private:
   CDataPath& mDataPath;
   const std::function<void(uint32_t)> mAdvanceBus;
   const uint32_t mFramesPerStep;
+  const ETime mTime;
   uint64_t mFrames = 0;
+  uint64_t mRecordUnits = 0;  // 10 us units, summed over the records taken
 };
