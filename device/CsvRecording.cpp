@@ -5,13 +5,19 @@
 // close is checked; the first failure ends the recording in order (reported
 // once, the file cut back to its last complete line and closed, the request
 // withdrawn), while the data path goes on.
+//
+// The counts a front end shows are those of the file: a record counts once a
+// flush that covers its line has succeeded, and after a failure the complete
+// lines left past the last good flush are counted in the file itself.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -27,32 +33,43 @@ const char kHeader[] =
     "Count,DeltTime,Distance,Width,AnaTemp,ScanState,LaserPower,SupplyVoltage,AccelX,AccelY,AccelZ,IMUTemp,GyroX,"
     "GyroY,GyroZ,MagX,MagY,MagZ\n";
 
+// What a recording holds once cut back: its size, and the line ends between
+// the offset the cut started from and that size.
+struct T_KeptLines {
+  off_t size;
+  uint64_t lines;
+};
+
 // Cuts the file open on `fd` back to the end of its last complete line, so
-// that what a failed write left behind is still a valid CSV file.
-void CutToLastCompleteLine(int fd) {
+// that what a failed write left behind is still a valid CSV file. Everything
+// before `from` (the file's size at its last successful flush) is known to
+// be complete lines, so only what follows is read, from there on: at most
+// about one update's lines, never the whole of a long recording.
+T_KeptLines CutToLastCompleteLine(int fd, off_t from) {
+  T_KeptLines kept{from, 0};
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    return;
+  if (::fstat(fd, &info) != 0 || info.st_size <= from) {
+    return kept;
   }
-  off_t end = info.st_size;
-  char block[4096];
-  while (end > 0) {
-    const off_t start = end > static_cast<off_t>(sizeof block) ? end - static_cast<off_t>(sizeof block) : 0;
-    const ssize_t got = ::pread(fd, block, static_cast<size_t>(end - start), start);
+  char block[16 * 1024];
+  for (off_t at = from; at < info.st_size;) {
+    const size_t wanted = static_cast<size_t>(std::min<off_t>(info.st_size - at, sizeof block));
+    const ssize_t got = ::pread(fd, block, wanted, at);
     if (got <= 0) {
-      return;
+      break;  // unreadable from here: the file ends at the last line end seen
     }
-    for (ssize_t i = got; i > 0; --i) {
-      if (block[i - 1] == '\n') {
-        if (start + i != info.st_size) {
-          [[maybe_unused]] const int cut = ::ftruncate(fd, start + i);
-        }
-        return;
-      }
+    const char* const end = block + got;
+    for (const char* next = block; (next = static_cast<const char*>(std::memchr(next, '\n', end - next)));) {
+      ++next;
+      ++kept.lines;
+      kept.size = at + (next - block);
     }
-    end = start;
+    at += got;
   }
-  [[maybe_unused]] const int cut = ::ftruncate(fd, 0);
+  if (kept.size != info.st_size) {
+    [[maybe_unused]] const int cut = ::ftruncate(fd, kept.size);
+  }
+  return kept;
 }
 
 }  // namespace
@@ -119,7 +136,10 @@ void CSkarvIO::OpenNextRecordingFile() {
   }
   std::setvbuf(file, mRecordingBuffer.get(), _IOFBF, kRecordingBufferBytes);
   mFileBytes = 0;
-  ++mFilesOpened;
+  mFileRecords = 0;
+  mBufferedBytes = 0;
+  mBufferedRecords = 0;
+  ++mFilesWritten;
   mSaveFile = file;
   WriteRecordingText(kHeader, sizeof kHeader - 1);
 }
@@ -133,49 +153,92 @@ void CSkarvIO::WriteRecordingText(const char* text, size_t length) {
     FailRecording(errno);
     return;
   }
-  mFileBytes += length;
+  mBufferedBytes += length;
 }
 
 void CSkarvIO::FlushRecordingFile() {
   FILE* file = mSaveFile.load(std::memory_order_relaxed);
-  if (file && std::fflush(file) != 0) {
-    FailRecording(errno);
+  if (!file) {
+    return;
   }
+  if (std::fflush(file) != 0) {
+    FailRecording(errno);
+    return;
+  }
+  CountBufferedAsRecorded();
 }
 
 void CSkarvIO::FailRecording(int error) {
-  const std::string reason = std::strerror(error != 0 ? error : EIO);
-  ++mRecordingFailures;
-  DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
-  SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason +
-            (error == ENOSPC || error == EDQUOT ? " (disk full)" : ""));
-  mWriteFile = false;
-  CloseRecordingFile(true);
+  const int cause = error != 0 ? error : EIO;
+  ReportRecordingStopped(std::strerror(cause), cause == ENOSPC || cause == EDQUOT ? " (disk full)" : "");
+  CloseRecordingFile(EFileEnd::eFailed);
 }
 
-bool CSkarvIO::CloseRecordingFile(bool failed) {
+void CSkarvIO::ReportRecordingStopped(const std::string& reason, const char* note) {
+  ++mRecordingFailures;
+  DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
+  SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason + note);
+  mWriteFile = false;
+}
+
+void CSkarvIO::CloseRecordingFile(EFileEnd end) {
   FILE* file = mSaveFile.exchange(nullptr);
   if (!file) {
-    return true;
+    return;
   }
   // The descriptor outlives the stream, so that whatever the close itself
-  // managed to write can still be cut back to a complete line.
+  // managed to write can still be cut back to a complete line and counted.
   const int fd = ::dup(::fileno(file));
   const bool closed = std::fclose(file) == 0;
   const int error = errno;
-  if (!closed && !failed) {
-    ++mRecordingFailures;
-    const std::string reason = std::strerror(error);
-    DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
-    SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason);
+  if (end == EFileEnd::eOrderly && closed) {
+    CountBufferedAsRecorded();
+  } else {
+    if (end == EFileEnd::eOrderly) {
+      ReportRecordingStopped(std::strerror(error), "");
+    }
+    KeepCompleteLines(fd);
   }
   if (fd >= 0) {
-    if (failed || !closed) {
-      CutToLastCompleteLine(fd);
-    }
     ::close(fd);
   }
-  return closed && !failed;
+}
+
+void CSkarvIO::CountBufferedAsRecorded() {
+  mFileBytes += mBufferedBytes;
+  mFileRecords += mBufferedRecords;
+  mRecordsRecorded += mBufferedRecords;
+  mBufferedBytes = 0;
+  mBufferedRecords = 0;
+}
+
+void CSkarvIO::KeepCompleteLines(int fd) {
+  mBufferedBytes = 0;
+  mBufferedRecords = 0;
+  if (fd < 0) {
+    return;  // the file cannot be read: what the last flush put there counts
+  }
+  const T_KeptLines kept = CutToLastCompleteLine(fd, static_cast<off_t>(mFileBytes));
+  uint64_t records = kept.lines;
+  // No flush has succeeded yet: the first line end kept is the header's.
+  if (mFileBytes == 0) {
+    if (records == 0) {
+      // Created by this recording alone (exclusively), and of no use without
+      // its header: a replay would refuse it.
+      --mFilesWritten;
+      if (::unlink(mFileName) == 0) {
+        DiagPrintf(EDiagLevel::eAlways, "Removed %s: the file could not take its header line\n", mFileName);
+      } else {
+        DiagPrintf(EDiagLevel::eAlways, "%s could not take its header line, nor be removed: %s\n", mFileName,
+                   std::strerror(errno));
+      }
+      return;
+    }
+    --records;
+  }
+  mFileBytes = static_cast<uint64_t>(kept.size);
+  mFileRecords += records;
+  mRecordsRecorded += records;
 }
 
 void CSkarvIO::SaveFileTimeIncrement() {
@@ -195,6 +258,6 @@ void CSkarvIO::SaveFileTimeIncrement() {
   char line[kCsvLineCapacity];
   WriteRecordingText(line, FormatCsvLine(fields, line));
   if (mSaveFile.load(std::memory_order_relaxed)) {
-    ++mRecordsRecorded;
+    ++mBufferedRecords;
   }
 }

@@ -130,6 +130,10 @@ TEST_F(EndToEndFullDisk, AFullDiskEndsTheRecordingOnceOnACompleteLine) {
   for (size_t i = 1; i < recorded.size(); ++i) {
     ASSERT_EQ(static_cast<uint16_t>(recorded[i - 1] + 1), recorded[i]) << "line " << i + 2;
   }
+  // The counts are those of the file as it was left, not of the lines given
+  // to the stream.
+  EXPECT_EQ(status.RecordsRecorded, recorded.size());
+  EXPECT_EQ(status.FileBytes, std::filesystem::file_size("SkarvData-1.csv"));
 
   // The data path goes on.
   const uint64_t processed = status.RecordsProcessed;
@@ -144,9 +148,14 @@ TEST_F(EndToEndFullDisk, AFullDiskEndsTheRecordingOnceOnACompleteLine) {
   EXPECT_EQ(Run(10).find("Recording to "), std::string::npos);
   EXPECT_EQ(controller->GetCurrentFileName(), "SkarvData-2.csv");
   std::string header;
-  EXPECT_GT(RecordedCounts("SkarvData-2.csv", &header).size(), 1000u);
+  const size_t second = RecordedCounts("SkarvData-2.csv", &header).size();
+  EXPECT_GT(second, 1000u);
   EXPECT_EQ(header.rfind("Count,DeltTime,", 0), 0u) << header;
   ExpectValidCsv("SkarvData-2.csv");
+  const T_DeviceStatus after = controller->GetDeviceStatus();
+  EXPECT_EQ(after.RecordsRecorded, recorded.size() + second);
+  EXPECT_EQ(after.FileBytes, std::filesystem::file_size("SkarvData-2.csv"));
+  EXPECT_EQ(after.FilesWritten, 2u);
 }
 
 TEST_F(EndToEndRecording, NoGapIsReportedWhenAStreamStartsOrRestarts) {
