@@ -4,7 +4,9 @@
 // name already taken moves on to the next number. Every write, flush and
 // close is checked; the first failure ends the recording in order (reported
 // once, the file cut back to its last complete line and closed, the request
-// withdrawn), while the data path goes on.
+// withdrawn), while the data path goes on. A file deleted while it is being
+// written (its folder removed, say) ends the recording the same way, found
+// within a second.
 //
 // The counts a front end shows are those of the file: a record counts once a
 // flush that covers its line has succeeded, and after a failure the complete
@@ -21,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "CsvLine.h"
 #include "Diagnostics.h"
@@ -32,6 +35,15 @@ namespace {
 const char kHeader[] =
     "Count,DeltTime,Distance,Width,AnaTemp,ScanState,LaserPower,SupplyVoltage,AccelX,AccelY,AccelZ,IMUTemp,GyroX,"
     "GyroY,GyroZ,MagX,MagY,MagZ\n";
+
+const char kDeletedReason[] = "the file was deleted";
+
+// Writes to a file whose last name is gone still succeed, into a file no one
+// can open: only its link count tells.
+bool IsDeleted(FILE* file) {
+  struct stat info {};
+  return ::fstat(::fileno(file), &info) == 0 && info.st_nlink == 0;
+}
 
 // What a recording holds once cut back: its size, and the line ends between
 // the offset the cut started from and that size.
@@ -82,6 +94,11 @@ void CSkarvIO::RequestRecording(bool record) {
 void CSkarvIO::SetRecordingDirectory(const std::string& directory) {
   CClassMutex::CGuard lock(mMutex);
   mRecordingDirectory = directory;
+}
+
+void CSkarvIO::SetRecordingClock(RecordingClock now) {
+  CClassMutex::CGuard lock(mMutex);
+  mRecordingClock = std::move(now);
 }
 
 void CSkarvIO::UpdateFileState() {
@@ -139,6 +156,8 @@ void CSkarvIO::OpenNextRecordingFile() {
   mFileRecords = 0;
   mBufferedBytes = 0;
   mBufferedRecords = 0;
+  // The first flush looks at once whether the file still has its name.
+  mNextDeletedFileCheck = std::chrono::steady_clock::time_point::min();
   ++mFilesWritten;
   mSaveFile = file;
   WriteRecordingText(kHeader, sizeof kHeader - 1);
@@ -166,6 +185,20 @@ void CSkarvIO::FlushRecordingFile() {
     return;
   }
   CountBufferedAsRecorded();
+  LookForDeletedFile(file);
+}
+
+void CSkarvIO::LookForDeletedFile(FILE* file) {
+  const std::chrono::steady_clock::time_point now =
+      mRecordingClock ? mRecordingClock() : std::chrono::steady_clock::now();
+  if (now < mNextDeletedFileCheck) {
+    return;
+  }
+  mNextDeletedFileCheck = now + kDeletedFileCheckInterval;
+  if (IsDeleted(file)) {
+    ReportRecordingStopped(kDeletedReason, "");
+    CloseRecordingFile(EFileEnd::eDeleted);
+  }
 }
 
 void CSkarvIO::FailRecording(int error) {
@@ -186,12 +219,20 @@ void CSkarvIO::CloseRecordingFile(EFileEnd end) {
   if (!file) {
     return;
   }
+  // A stop within a second of the file's deletion, before the data path's
+  // next look, still finds it.
+  if (end == EFileEnd::eOrderly && IsDeleted(file)) {
+    ReportRecordingStopped(kDeletedReason, "");
+    end = EFileEnd::eDeleted;
+  }
   // The descriptor outlives the stream, so that whatever the close itself
   // managed to write can still be cut back to a complete line and counted.
   const int fd = ::dup(::fileno(file));
   const bool closed = std::fclose(file) == 0;
   const int error = errno;
-  if (end == EFileEnd::eOrderly && closed) {
+  if (end == EFileEnd::eDeleted) {
+    ForgetRecordingFile();
+  } else if (end == EFileEnd::eOrderly && closed) {
     CountBufferedAsRecorded();
   } else {
     if (end == EFileEnd::eOrderly) {
@@ -239,6 +280,15 @@ void CSkarvIO::KeepCompleteLines(int fd) {
   mFileBytes = static_cast<uint64_t>(kept.size);
   mFileRecords += records;
   mRecordsRecorded += records;
+}
+
+void CSkarvIO::ForgetRecordingFile() {
+  --mFilesWritten;
+  mRecordsRecorded -= mFileRecords;
+  mFileRecords = 0;
+  mFileBytes = 0;
+  mBufferedBytes = 0;
+  mBufferedRecords = 0;
 }
 
 void CSkarvIO::SaveFileTimeIncrement() {

@@ -30,10 +30,11 @@ struct T_DeviceStatus {
   uint32_t ErrorNumber = 0;
   // Since the program started: recording files written, the records in
   // them, gaps in the record numbers reported, and recordings that failed
-  // (a file that could not be opened, or a write, flush or close that did
-  // not reach the disk). A record counts once a flush that covers its line
-  // has succeeded; a file removed because it could not take its header
-  // does not count as written.
+  // (a file that could not be opened, a write, flush or close that did not
+  // reach the disk, a file deleted while it was written). A record counts
+  // once a flush that covers its line has succeeded; a file removed because
+  // it could not take its header, or deleted, counts neither as written nor
+  // with its records.
   uint32_t FilesWritten = 0;
   uint64_t RecordsRecorded = 0;
   uint64_t Gaps = 0;
