@@ -191,17 +191,11 @@ TEST_F(EndToEndRecording, AFileWhoseFolderIsRemovedEndsTheRecordingWithinASecond
   EXPECT_EQ(Occurrences(out, "Recording to out/SkarvData-2.csv stopped: the file was deleted\n"), 1u);
   EXPECT_FALSE(controller->mWriteFile.load()) << "the request is withdrawn";
   const T_DeviceStatus status = controller->GetDeviceStatus();
-  EXPECT_FALSE(status.Recording);
   EXPECT_EQ(status.LastError, "Recording to out/SkarvData-2.csv stopped: the file was deleted");
   EXPECT_EQ(status.RecordingFailures, failures + 1);
   EXPECT_EQ(status.RecordsRecorded, kept) << "the first file's records alone";
   EXPECT_EQ(status.FilesWritten, 1u);
   EXPECT_EQ(status.FileBytes, 0u);
-
-  // The data path goes on, with nothing more said.
-  out = Run(1500);
-  EXPECT_EQ(out.find("Recording to "), std::string::npos) << out.substr(0, 1000);
-  EXPECT_GT(controller->GetDeviceStatus().RecordsProcessed, status.RecordsProcessed + 1000);
 
   // A stop before the next look still finds the file gone.
   std::filesystem::create_directory("out");
