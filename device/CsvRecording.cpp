@@ -4,17 +4,26 @@
 // name already taken moves on to the next number. Every write, flush and
 // close is checked; the first failure ends the recording in order (reported
 // once, the file cut back to its last complete line and closed, the request
-// withdrawn), while the data path goes on.
+// withdrawn), while the data path goes on. A file deleted while it is being
+// written (its folder removed, say) ends the recording the same way, found
+// within a second.
+//
+// The counts a front end shows are those of the file: a record counts once a
+// flush that covers its line has succeeded, and after a failure the complete
+// lines left past the last good flush are counted in the file itself.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "CsvLine.h"
 #include "Diagnostics.h"
@@ -27,32 +36,52 @@ const char kHeader[] =
     "Count,DeltTime,Distance,Width,AnaTemp,ScanState,LaserPower,SupplyVoltage,AccelX,AccelY,AccelZ,IMUTemp,GyroX,"
     "GyroY,GyroZ,MagX,MagY,MagZ\n";
 
-// Cuts the file open on `fd` back to the end of its last complete line, so
-// that what a failed write left behind is still a valid CSV file.
-void CutToLastCompleteLine(int fd) {
+const char kDeletedReason[] = "the file was deleted";
+
+// Writes to a file whose last name is gone still succeed, into a file no one
+// can open: only its link count tells.
+bool IsDeleted(FILE* file) {
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    return;
+  return ::fstat(::fileno(file), &info) == 0 && info.st_nlink == 0;
+}
+
+// What a recording holds once cut back: its size, and the line ends between
+// the offset the cut started from and that size.
+struct T_KeptLines {
+  off_t size;
+  uint64_t lines;
+};
+
+// Cuts the file open on `fd` back to the end of its last complete line, so
+// that what a failed write left behind is still a valid CSV file. Everything
+// before `from` (the file's size at its last successful flush) is known to
+// be complete lines, so only what follows is read, from there on: at most
+// about one update's lines, never the whole of a long recording.
+T_KeptLines CutToLastCompleteLine(int fd, off_t from) {
+  T_KeptLines kept{from, 0};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || info.st_size <= from) {
+    return kept;
   }
-  off_t end = info.st_size;
-  char block[4096];
-  while (end > 0) {
-    const off_t start = end > static_cast<off_t>(sizeof block) ? end - static_cast<off_t>(sizeof block) : 0;
-    const ssize_t got = ::pread(fd, block, static_cast<size_t>(end - start), start);
+  char block[16 * 1024];
+  for (off_t at = from; at < info.st_size;) {
+    const size_t wanted = static_cast<size_t>(std::min<off_t>(info.st_size - at, sizeof block));
+    const ssize_t got = ::pread(fd, block, wanted, at);
     if (got <= 0) {
-      return;
+      break;  // unreadable from here: the file ends at the last line end seen
     }
-    for (ssize_t i = got; i > 0; --i) {
-      if (block[i - 1] == '\n') {
-        if (start + i != info.st_size) {
-          [[maybe_unused]] const int cut = ::ftruncate(fd, start + i);
-        }
-        return;
-      }
+    const char* const end = block + got;
+    for (const char* next = block; (next = static_cast<const char*>(std::memchr(next, '\n', end - next)));) {
+      ++next;
+      ++kept.lines;
+      kept.size = at + (next - block);
     }
-    end = start;
+    at += got;
   }
-  [[maybe_unused]] const int cut = ::ftruncate(fd, 0);
+  if (kept.size != info.st_size) {
+    [[maybe_unused]] const int cut = ::ftruncate(fd, kept.size);
+  }
+  return kept;
 }
 
 }  // namespace
@@ -65,6 +94,11 @@ void CSkarvIO::RequestRecording(bool record) {
 void CSkarvIO::SetRecordingDirectory(const std::string& directory) {
   CClassMutex::CGuard lock(mMutex);
   mRecordingDirectory = directory;
+}
+
+void CSkarvIO::SetRecordingClock(RecordingClock now) {
+  CClassMutex::CGuard lock(mMutex);
+  mRecordingClock = std::move(now);
 }
 
 void CSkarvIO::UpdateFileState() {
@@ -119,7 +153,12 @@ void CSkarvIO::OpenNextRecordingFile() {
   }
   std::setvbuf(file, mRecordingBuffer.get(), _IOFBF, kRecordingBufferBytes);
   mFileBytes = 0;
-  ++mFilesOpened;
+  mFileRecords = 0;
+  mBufferedBytes = 0;
+  mBufferedRecords = 0;
+  // The first flush looks at once whether the file still has its name.
+  mNextDeletedFileCheck = std::chrono::steady_clock::time_point::min();
+  ++mFilesWritten;
   mSaveFile = file;
   WriteRecordingText(kHeader, sizeof kHeader - 1);
 }
@@ -133,49 +172,123 @@ void CSkarvIO::WriteRecordingText(const char* text, size_t length) {
     FailRecording(errno);
     return;
   }
-  mFileBytes += length;
+  mBufferedBytes += length;
 }
 
 void CSkarvIO::FlushRecordingFile() {
   FILE* file = mSaveFile.load(std::memory_order_relaxed);
-  if (file && std::fflush(file) != 0) {
+  if (!file) {
+    return;
+  }
+  if (std::fflush(file) != 0) {
     FailRecording(errno);
+    return;
+  }
+  CountBufferedAsRecorded();
+  LookForDeletedFile(file);
+}
+
+void CSkarvIO::LookForDeletedFile(FILE* file) {
+  const std::chrono::steady_clock::time_point now =
+      mRecordingClock ? mRecordingClock() : std::chrono::steady_clock::now();
+  if (now < mNextDeletedFileCheck) {
+    return;
+  }
+  mNextDeletedFileCheck = now + kDeletedFileCheckInterval;
+  if (IsDeleted(file)) {
+    ReportRecordingStopped(kDeletedReason, "");
+    CloseRecordingFile(EFileEnd::eDeleted);
   }
 }
 
 void CSkarvIO::FailRecording(int error) {
-  const std::string reason = std::strerror(error != 0 ? error : EIO);
-  ++mRecordingFailures;
-  DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
-  SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason +
-            (error == ENOSPC || error == EDQUOT ? " (disk full)" : ""));
-  mWriteFile = false;
-  CloseRecordingFile(true);
+  const int cause = error != 0 ? error : EIO;
+  ReportRecordingStopped(std::strerror(cause), cause == ENOSPC || cause == EDQUOT ? " (disk full)" : "");
+  CloseRecordingFile(EFileEnd::eFailed);
 }
 
-bool CSkarvIO::CloseRecordingFile(bool failed) {
+void CSkarvIO::ReportRecordingStopped(const std::string& reason, const char* note) {
+  ++mRecordingFailures;
+  DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
+  SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason + note);
+  mWriteFile = false;
+}
+
+void CSkarvIO::CloseRecordingFile(EFileEnd end) {
   FILE* file = mSaveFile.exchange(nullptr);
   if (!file) {
-    return true;
+    return;
+  }
+  // A stop within a second of the file's deletion, before the data path's
+  // next look, still finds it.
+  if (end == EFileEnd::eOrderly && IsDeleted(file)) {
+    ReportRecordingStopped(kDeletedReason, "");
+    end = EFileEnd::eDeleted;
   }
   // The descriptor outlives the stream, so that whatever the close itself
-  // managed to write can still be cut back to a complete line.
+  // managed to write can still be cut back to a complete line and counted.
   const int fd = ::dup(::fileno(file));
   const bool closed = std::fclose(file) == 0;
   const int error = errno;
-  if (!closed && !failed) {
-    ++mRecordingFailures;
-    const std::string reason = std::strerror(error);
-    DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
-    SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason);
+  if (end == EFileEnd::eDeleted) {
+    ForgetRecordingFile();
+  } else if (end == EFileEnd::eOrderly && closed) {
+    CountBufferedAsRecorded();
+  } else {
+    if (end == EFileEnd::eOrderly) {
+      ReportRecordingStopped(std::strerror(error), "");
+    }
+    KeepCompleteLines(fd);
   }
   if (fd >= 0) {
-    if (failed || !closed) {
-      CutToLastCompleteLine(fd);
-    }
     ::close(fd);
   }
-  return closed && !failed;
+}
+
+void CSkarvIO::CountBufferedAsRecorded() {
+  mFileBytes += mBufferedBytes;
+  mFileRecords += mBufferedRecords;
+  mRecordsRecorded += mBufferedRecords;
+  mBufferedBytes = 0;
+  mBufferedRecords = 0;
+}
+
+void CSkarvIO::KeepCompleteLines(int fd) {
+  mBufferedBytes = 0;
+  mBufferedRecords = 0;
+  if (fd < 0) {
+    return;  // the file cannot be read: what the last flush put there counts
+  }
+  const T_KeptLines kept = CutToLastCompleteLine(fd, static_cast<off_t>(mFileBytes));
+  uint64_t records = kept.lines;
+  // No flush has succeeded yet: the first line end kept is the header's.
+  if (mFileBytes == 0) {
+    if (records == 0) {
+      // Created by this recording alone (exclusively), and of no use without
+      // its header: a replay would refuse it.
+      --mFilesWritten;
+      if (::unlink(mFileName) == 0) {
+        DiagPrintf(EDiagLevel::eAlways, "Removed %s: the file could not take its header line\n", mFileName);
+      } else {
+        DiagPrintf(EDiagLevel::eAlways, "%s could not take its header line, nor be removed: %s\n", mFileName,
+                   std::strerror(errno));
+      }
+      return;
+    }
+    --records;
+  }
+  mFileBytes = static_cast<uint64_t>(kept.size);
+  mFileRecords += records;
+  mRecordsRecorded += records;
+}
+
+void CSkarvIO::ForgetRecordingFile() {
+  --mFilesWritten;
+  mRecordsRecorded -= mFileRecords;
+  mFileRecords = 0;
+  mFileBytes = 0;
+  mBufferedBytes = 0;
+  mBufferedRecords = 0;
 }
 
 void CSkarvIO::SaveFileTimeIncrement() {
@@ -195,6 +308,6 @@ void CSkarvIO::SaveFileTimeIncrement() {
   char line[kCsvLineCapacity];
   WriteRecordingText(line, FormatCsvLine(fields, line));
   if (mSaveFile.load(std::memory_order_relaxed)) {
-    ++mRecordsRecorded;
+    ++mBufferedRecords;
   }
 }

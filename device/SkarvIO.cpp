@@ -95,7 +95,7 @@ T_DeviceStatus CSkarvIO::GetDeviceStatus() {
   status.LastError = mLastError;
   status.ErrorNumber = mErrorNumber;
   status.Remote = mRemoteSensor;
-  status.FilesOpened = mFilesOpened;
+  status.FilesWritten = mFilesWritten;
   status.RecordsRecorded = mRecordsRecorded;
   status.Gaps = mGapsReported;
   status.RecordingFailures = mRecordingFailures;

@@ -13,8 +13,10 @@
 // mMutex is never held while a port or pipe lock is taken).
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -134,6 +136,11 @@ class CSkarvIO {
   // working directory. The file's name (mFileName, GetCurrentFileName) then
   // holds the folder too. Takes effect with the next file opened.
   void SetRecordingDirectory(const std::string& directory);
+  // The clock the open recording's check for a deleted file is timed on:
+  // the steady clock unless set (a test on a manual-clock bus gives its bus
+  // time). Set before the data path starts.
+  using RecordingClock = std::function<std::chrono::steady_clock::time_point()>;
+  void SetRecordingClock(RecordingClock now);
 
   // The step of the data path: returns the size of the last non-empty scan
   // completed in this call, or 0.
@@ -196,7 +203,9 @@ class CSkarvIO {
 
   // Status line state, under mMutex: the open sensor's serial number (set by
   // the data path when it opens the sensor), records processed since start,
-  // bytes written to the open recording, the last error and its number.
+  // bytes of the open (or last) recording known to be in its file (at its
+  // last successful flush, or what was left after a failure cut it back), the
+  // last error and its number.
   bool mSensorOpen = false;
   std::string mSensorSerial;
   uint64_t mRecordsProcessed = 0;
@@ -205,14 +214,29 @@ class CSkarvIO {
   bool mRemoteSensor = false;  // written before the threads start, then read only
   uint32_t mErrorNumber = 0;
   // Recording counters for a front end's summary, under mMutex (see
-  // T_DeviceStatus), and the folder recordings go to.
-  uint32_t mFilesOpened = 0;
+  // T_DeviceStatus), and the folder recordings go to. A record counts once
+  // it is in the file: the bytes and records handed to the open file's
+  // stream since its last successful flush wait in mBufferedBytes and
+  // mBufferedRecords; mFileRecords are those of the open (or last) file.
+  uint32_t mFilesWritten = 0;
   uint64_t mRecordsRecorded = 0;
+  uint64_t mFileRecords = 0;
+  uint64_t mBufferedBytes = 0;
+  uint64_t mBufferedRecords = 0;
   uint64_t mGapsReported = 0;
   uint32_t mRecordingFailures = 0;
   std::string mRecordingDirectory;
+  // When the data path's flush next looks whether the open file still has a
+  // name (at most once a second), and on which clock.
+  static constexpr std::chrono::seconds kDeletedFileCheckInterval{1};
+  std::chrono::steady_clock::time_point mNextDeletedFileCheck{};
+  RecordingClock mRecordingClock;
 
  private:
+  // How a recording file comes to be closed: in order (a stop, the end of
+  // the program), after a write or flush that failed (already reported), or
+  // after its name was removed from the disk (already reported).
+  enum class EFileEnd { eOrderly, eFailed, eDeleted };
   template <typename T>
   T Locked(const T& member);
   void ProcessRecords(int count, int& result);
@@ -223,15 +247,30 @@ class CSkarvIO {
   // with what the operator can do about it.
   void NoteOpenFailure(const GeneralException& e);
   // Recording: opens the next free numbered file with its header; writes a
-  // piece of text, or flushes, ending the recording on a failure; ends the
-  // recording after a failed write (reported once, the file cut back to its
-  // last complete line); closes the file, reporting a failed close, and
-  // returns whether everything written reached it.
+  // piece of text, or flushes (counting what the flush put in the file),
+  // ending the recording on a failure; ends the recording after a failed
+  // write (reported once, the file cut back to its last complete line);
+  // closes the file, reporting a failed close or a file deleted meanwhile.
   void OpenNextRecordingFile();
   void WriteRecordingText(const char* text, size_t length);
   void FlushRecordingFile();
   void FailRecording(int error);
-  bool CloseRecordingFile(bool failed = false);
+  void CloseRecordingFile(EFileEnd end = EFileEnd::eOrderly);
+  // Once a second at most: ends the recording if its open file has been
+  // deleted (no name left on the disk).
+  void LookForDeletedFile(FILE* file);
+  // Says once that the recording stopped and why (the console line, and the
+  // last error with `note` after the reason), counts it as a failed
+  // recording and withdraws the request.
+  void ReportRecordingStopped(const std::string& reason, const char* note);
+  // The records and bytes given to the stream are in the file.
+  void CountBufferedAsRecorded();
+  // After a failure: cuts the file on `fd` back to its last complete line
+  // and counts the records left in it; a file left without its whole header
+  // line is removed.
+  void KeepCompleteLines(int fd);
+  // The open file was deleted: none of its records count any more.
+  void ForgetRecordingFile();
   void ReportCommandNotSent(uint8_t command, const std::string& why);
   // Sends an entry of the command table: a setting with the value asked for,
   // cut to 16 bits, or a command without a box with its own value.

@@ -47,10 +47,10 @@ std::string FormatSize(uint64_t bytes) {
 std::string FormatSummary(const T_DeviceStatus& status, double seconds) {
   char text[160];
   std::snprintf(text, sizeof text, "Summary: %" PRIu32 " file%s written, %" PRIu64 " records, %" PRIu64
-                " gaps, %.1f s", status.FilesOpened, status.FilesOpened == 1 ? "" : "s", status.RecordsRecorded,
+                " gaps, %.1f s", status.FilesWritten, status.FilesWritten == 1 ? "" : "s", status.RecordsRecorded,
                 status.Gaps, seconds);
   std::string summary = text;
-  if (status.FilesOpened > 0) {
+  if (status.FilesWritten > 0) {
     summary += " (last file " + status.FileName + ")";
   }
   return summary + "\n";

@@ -130,6 +130,10 @@ TEST_F(EndToEndFullDisk, AFullDiskEndsTheRecordingOnceOnACompleteLine) {
   for (size_t i = 1; i < recorded.size(); ++i) {
     ASSERT_EQ(static_cast<uint16_t>(recorded[i - 1] + 1), recorded[i]) << "line " << i + 2;
   }
+  // The counts are those of the file as it was left, not of the lines given
+  // to the stream.
+  EXPECT_EQ(status.RecordsRecorded, recorded.size());
+  EXPECT_EQ(status.FileBytes, std::filesystem::file_size("SkarvData-1.csv"));
 
   // The data path goes on.
   const uint64_t processed = status.RecordsProcessed;
@@ -144,9 +148,65 @@ TEST_F(EndToEndFullDisk, AFullDiskEndsTheRecordingOnceOnACompleteLine) {
   EXPECT_EQ(Run(10).find("Recording to "), std::string::npos);
   EXPECT_EQ(controller->GetCurrentFileName(), "SkarvData-2.csv");
   std::string header;
-  EXPECT_GT(RecordedCounts("SkarvData-2.csv", &header).size(), 1000u);
+  const size_t second = RecordedCounts("SkarvData-2.csv", &header).size();
+  EXPECT_GT(second, 1000u);
   EXPECT_EQ(header.rfind("Count,DeltTime,", 0), 0u) << header;
   ExpectValidCsv("SkarvData-2.csv");
+  const T_DeviceStatus after = controller->GetDeviceStatus();
+  EXPECT_EQ(after.RecordsRecorded, recorded.size() + second);
+  EXPECT_EQ(after.FileBytes, std::filesystem::file_size("SkarvData-2.csv"));
+  EXPECT_EQ(after.FilesWritten, 2u);
+}
+
+// A recording whose folder is removed under it is found out at the first
+// update's flush a second after the last look, on the bus's clock here: it
+// ends like a failed write, and its records no longer count.
+TEST_F(EndToEndRecording, AFileWhoseFolderIsRemovedEndsTheRecordingWithinASecond) {
+  controller->SetRecordingClock(
+      [&] { return std::chrono::steady_clock::time_point(std::chrono::milliseconds(bus->CurrentFrame())); });
+  controller->RequestRecording(true);
+  Run(1500);
+  controller->RequestRecording(false);
+  Run(10);
+  const size_t kept = RecordedCounts("SkarvData-1.csv").size();
+  ASSERT_GT(kept, 1000u);
+
+  std::filesystem::create_directory("out");
+  controller->SetRecordingDirectory("out");
+  controller->RequestRecording(true);
+  // The file's first update looked at it, and so did the last of these: the
+  // next look is a second of updates away.
+  Run(1010);
+  ASSERT_GT(controller->GetDeviceStatus().RecordsRecorded, kept + 1000);
+  const uint32_t failures = controller->GetDeviceStatus().RecordingFailures;
+  std::filesystem::remove_all("out");
+  std::string out;
+  uint32_t ms = 0;
+  while (controller->mSaveFile.load() && ms < 3000) {
+    out += Run(10);
+    ms += 10;
+  }
+  EXPECT_EQ(ms, 1000u) << "looked at once a second of the clock, neither more nor less often";
+  EXPECT_EQ(Occurrences(out, "Recording to "), 1u) << out.substr(0, 1000);
+  EXPECT_EQ(Occurrences(out, "Recording to out/SkarvData-2.csv stopped: the file was deleted\n"), 1u);
+  EXPECT_FALSE(controller->mWriteFile.load()) << "the request is withdrawn";
+  const T_DeviceStatus status = controller->GetDeviceStatus();
+  EXPECT_EQ(status.LastError, "Recording to out/SkarvData-2.csv stopped: the file was deleted");
+  EXPECT_EQ(status.RecordingFailures, failures + 1);
+  EXPECT_EQ(status.RecordsRecorded, kept) << "the first file's records alone";
+  EXPECT_EQ(status.FilesWritten, 1u);
+  EXPECT_EQ(status.FileBytes, 0u);
+
+  // A stop before the next look still finds the file gone.
+  std::filesystem::create_directory("out");
+  controller->RequestRecording(true);
+  Run(100);
+  std::filesystem::remove_all("out");
+  controller->RequestRecording(false);
+  out = Run(10);
+  EXPECT_EQ(Occurrences(out, "Recording to out/SkarvData-3.csv stopped: the file was deleted\n"), 1u) << out;
+  EXPECT_EQ(controller->GetDeviceStatus().RecordsRecorded, kept);
+  EXPECT_EQ(controller->GetDeviceStatus().FilesWritten, 1u);
 }
 
 TEST_F(EndToEndRecording, NoGapIsReportedWhenAStreamStartsOrRestarts) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -41,6 +42,22 @@ std::string ReadFile(const std::filesystem::path& path) {
   return text.str();
 }
 
+// The file's size, 0 while it does not exist.
+uintmax_t SizeOf(const std::filesystem::path& file) {
+  std::error_code missing;
+  const uintmax_t bytes = std::filesystem::file_size(file, missing);
+  return missing ? 0 : bytes;
+}
+
+// Waits until the recorder has written `bytes` to `file`.
+void WaitForRecording(CClientProcess& recorder, const std::filesystem::path& file, uintmax_t bytes) {
+  const auto deadline = std::chrono::steady_clock::now() + seconds(60);
+  while (SizeOf(file) < bytes && std::chrono::steady_clock::now() < deadline) {
+    ASSERT_TRUE(recorder.Running()) << recorder.Errors();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 TEST(RecordProcess, UsageErrorsEndWithStatus2AndHelpWith0) {
   CClientProcess wrong(Recorder({"--duration", "soon"}));
   EXPECT_EQ(ExitStatus(wrong), 2);
@@ -70,16 +87,7 @@ TEST(RecordProcess, EachStopSignalEndsTheRecordingInOrder) {
     CClientProcess recorder(Recorder({"--simulate", "--quiet"}));
     ASSERT_TRUE(recorder.Started());
     const std::filesystem::path file = recorder.WorkDir() / "SkarvData-1.csv";
-    const auto deadline = std::chrono::steady_clock::now() + seconds(60);
-    const auto size = [&] {
-      std::error_code missing;
-      const uintmax_t bytes = std::filesystem::file_size(file, missing);
-      return missing ? 0 : bytes;
-    };
-    while (size() < 100000 && std::chrono::steady_clock::now() < deadline) {
-      ASSERT_TRUE(recorder.Running()) << recorder.Errors();
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    ASSERT_NO_FATAL_FAILURE(WaitForRecording(recorder, file, 100000));
     const std::string maps = ReadFile("/proc/" + std::to_string(recorder.Pid()) + "/maps");
     EXPECT_NE(maps.find("libc"), std::string::npos);
     EXPECT_EQ(maps.find("libQt"), std::string::npos);
@@ -97,6 +105,29 @@ TEST(RecordProcess, EachStopSignalEndsTheRecordingInOrder) {
     const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
     EXPECT_NE(errors.find(" " + std::to_string(lines - 1) + " records, "), std::string::npos) << errors;
   }
+}
+
+// The output folder removed during a recording (rm -rf): the recording is
+// found to be gone within a second, said to have failed, counts nothing, and
+// the recorder ends with status 1 rather than naming a file that no longer
+// exists.
+TEST(RecordProcess, ARemovedOutputFolderFailsTheRecording) {
+  char pattern[] = "/tmp/skarv-record-out-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path folder = pattern;
+  CClientProcess recorder(Recorder({"--simulate", "--quiet", "--output-dir", folder.string()}));
+  ASSERT_TRUE(recorder.Started());
+  const std::filesystem::path file = folder / "SkarvData-1.csv";
+  ASSERT_NO_FATAL_FAILURE(WaitForRecording(recorder, file, 100000));
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(ExitStatus(recorder), 1) << recorder.Errors();
+  const std::string stopped = "Recording to " + file.string() + " stopped: the file was deleted";
+  EXPECT_NE(recorder.Output().find(stopped + "\n"), std::string::npos) << recorder.Output();
+  const std::string errors = recorder.Errors();
+  EXPECT_EQ(errors.find("Summary: 0 files written, 0 records, 0 gaps, "), 0u) << errors;
+  EXPECT_NE(errors.find(" s\n" + std::string(SKARV_RECORD_PROGRAM) + ": recording failed: " + stopped + "\n"),
+            std::string::npos)
+      << errors;
 }
 
 }  // namespace

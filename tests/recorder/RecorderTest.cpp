@@ -139,7 +139,7 @@ TEST_F(RecorderTest, RecordsEverySampleForTheDurationIntoTheOutputFolder) {
   // The stream's 0.68 s of a sensor sending 40 samples a millisecond,
   // less the transfers still on their way.
   EXPECT_GT(final.RecordsRecorded, 20000u);
-  EXPECT_EQ(final.FilesOpened, 1u);
+  EXPECT_EQ(final.FilesWritten, 1u);
   EXPECT_FALSE(final.Recording);
   EXPECT_NE(output.find("Device opened successfully!\n"), std::string::npos) << output;
   EXPECT_EQ(errors, "Summary: 1 file written, " + std::to_string(final.RecordsRecorded) +
@@ -182,7 +182,7 @@ TEST_F(RecorderTest, WaitsForALateSensorAndFailsWithoutOne) {
   fs::remove("SkarvData-1.csv");
   EXPECT_EQ(Record(settings), CRecorder::kFailed);
   EXPECT_EQ(busMs, 300u);
-  EXPECT_EQ(final.FilesOpened, 0u);
+  EXPECT_EQ(final.FilesWritten, 0u);
   EXPECT_FALSE(fs::exists("SkarvData-1.csv"));
   EXPECT_NE(errors.find("Summary: 0 files written, 0 records, 0 gaps, 0.0 s\n"), std::string::npos) << errors;
   EXPECT_NE(errors.find("skarv-record: no sensor within 0.3 s\n"), std::string::npos) << errors;
@@ -220,10 +220,34 @@ TEST_F(RecorderTest, AFullDiskEndsTheRecordingAndFails) {
                         "on device (disk full)\n"),
             std::string::npos)
       << errors;
-  std::ifstream in("small/SkarvData-1.csv", std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = ReadAll("small/SkarvData-1.csv");
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.back(), '\n');
+  // The summary counts the lines the file was left with, not those given to
+  // its stream before the disk filled.
+  const size_t records = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) - 1;
+  EXPECT_GT(records, 1000u);
+  EXPECT_EQ(final.RecordsRecorded, records);
+  EXPECT_EQ(final.FileBytes, text.size());
+  EXPECT_EQ(errors.find("Summary: 1 file written, " + std::to_string(records) + " records, "), 0u) << errors;
+
+  // A second run on the disk filled to its last page: the new file cannot
+  // take even its header, so it is removed rather than left empty.
+  {
+    std::ofstream filler("small/filler", std::ios::binary);
+    const std::string page(4096, 'x');
+    while (filler.write(page.data(), static_cast<std::streamsize>(page.size())) && filler.flush()) {
+    }
+  }
+  Quietly([&] { io = std::make_unique<CSkarvIO>(); });
+  ASSERT_EQ(Record(settings), CRecorder::kFailed);
+  EXPECT_FALSE(fs::exists("small/SkarvData-2.csv"));
+  EXPECT_EQ(Occurrences(output, "Recording to small/SkarvData-2.csv stopped: No space left on device\n"), 1u) << output;
+  EXPECT_EQ(Occurrences(output, "Removed small/SkarvData-2.csv: the file could not take its header line\n"), 1u)
+      << output;
+  EXPECT_EQ(errors, "Summary: 0 files written, 0 records, 0 gaps, 0.0 s\nskarv-record: recording failed: Recording to "
+                    "small/SkarvData-2.csv stopped: No space left on device (disk full)\n");
+  EXPECT_EQ(ReadAll("small/SkarvData-1.csv"), text) << "the first run's file is left as it was";
 }
 
 TEST_F(RecorderTest, TheProgressLineIsRefreshedEverySecondOfBusTimeAndGapsAreCounted) {
