@@ -61,7 +61,7 @@ TEST_F(ClientReplay, ABadLineEndsTheReplayWithTheSensorUnpluggedAndTheClientRunn
     out << "Count,DeltTime,Distance,Width,AnaTemp,ScanState,LaserPower,SupplyVoltage,"
            "AccelX,AccelY,AccelZ,IMUTemp,GyroX,GyroY,GyroZ,MagX,MagY,MagZ\n";
     for (int i = 0; i < 300; ++i) {
-      out << i << ",250,123.400000,50,25.499160,0,1800,12.000089,1,2,16384,1250,0,0,0,220,-95,-410\n";
+      out << i << ",250,123.400000,50,25.499160,0,1800,11.999889,1,2,16384,1250,0,0,0,220,-95,-410\n";
     }
     out << "300,250,123.400000,50\n";
   }

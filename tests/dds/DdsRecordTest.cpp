@@ -54,7 +54,10 @@ TEST(DdsRecord, SubscribedRecordingOfAReplayIsTheSourceFileByteForByte) {
   ASSERT_GT(original.size(), 500000u);
 
   CClientProcess subscriber(Recorder({"--subscribe", ns, "--quiet", "--output-dir", root / "subscriber"}));
-  ASSERT_TRUE(subscriber.WaitForOutput("Using E785:64F2", seconds(60))) << subscriber.Output() << subscriber.Errors();
+  // Its reader is there once it waits for a sensor: the sensor itself comes
+  // with the first batch.
+  ASSERT_TRUE(subscriber.WaitForOutput("HotK monitor initialized successfully!", seconds(60)))
+      << subscriber.Output() << subscriber.Errors();
   CClientProcess publisher(Recorder({"--replay", root / "source" / "SkarvData-1.csv", "--speed", "0", "--publish",
                                      "--namespace", ns, "--quiet", "--output-dir", root / "publisher"}));
   ASSERT_EQ(ExitStatus(publisher), 0) << publisher.Errors();
