@@ -36,12 +36,12 @@ CRecordSource::EResult CRecordingLoop::Next(T_PlaybackRecord& out) {
       mEnded = true;  // stopped, or a file without records: nothing to loop
       break;
     }
+    // The file again, its header read by the next Next: a pipe without a
+    // writer yet is waited for in AwaitRecords, never here.
     auto next = std::make_unique<CRecordingReader>(mPath);
-    if (!next->Open(mInterruptFd)) {
+    next->SetInterruptFd(mInterruptFd);
+    if (!next->OpenFile()) {
       mEnded = true;
-      if (next->Interrupted()) {
-        break;
-      }
       mError = next->Error();
       return EResult::eError;
     }

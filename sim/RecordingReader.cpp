@@ -351,8 +351,7 @@ void CRecordingReader::Fail(const std::string& what) {
   mFailed = true;
 }
 
-bool CRecordingReader::Open(int interruptFd) {
-  mInterruptFd = interruptFd;
+bool CRecordingReader::OpenFile() {
   // Not blocking: a pipe without a writer yet opens at once, and is waited
   // for in poll(), where an interrupt can end the wait.
   mFd = ::open(mPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -361,30 +360,53 @@ bool CRecordingReader::Open(int interruptFd) {
     return false;
   }
   mBuffer.resize(kBufferBytes);
+  return true;
+}
+
+bool CRecordingReader::Open(int interruptFd) {
+  mInterruptFd = interruptFd;
+  return OpenFile() && ReadHeader(true) == EResult::eRecord;
+}
+
+CRecordSource::EResult CRecordingReader::ReadHeader(bool wait) {
   std::string_view line;
   bool ended = false;
-  switch (ReadLine(line, ended, true)) {
-    case ELine::eFailed:
+  switch (ReadLine(line, ended, wait)) {
     case ELine::eWait:
-      return false;
+      return EResult::eWait;
+    case ELine::eFailed:
+      return EResult::eError;
     case ELine::eEnd:
       if (mInterrupted) {
         Fail("stopped while waiting for its first line");
-      } else {
-        Fail("empty file, not a recording");
+        return EResult::eEnd;
       }
-      return false;
+      Fail("empty file, not a recording");
+      return EResult::eError;
     case ELine::eLine:
       break;
   }
   if (line != kHeader) {
     Fail("not a recording (its first line is not the recording header)");
-    return false;
+    return EResult::eError;
   }
-  return true;
+  mHeaderRead = true;
+  return EResult::eRecord;
 }
 
 CRecordSource::EResult CRecordingReader::Next(T_PlaybackRecord& out) {
+  if (!mHeaderRead && !mFailed && !mFinished) {
+    // Opened without its header (a loop's next pass): it comes first.
+    const EResult header = ReadHeader(false);
+    if (header == EResult::eEnd) {
+      mFinished = true;
+      mError.clear();  // interrupted: an end, not a fault
+      return EResult::eEnd;
+    }
+    if (header != EResult::eRecord) {
+      return header;
+    }
+  }
   while (!mFailed && !mFinished) {
     std::string_view line;
     bool ended = false;

@@ -58,6 +58,10 @@ class CRecordingReader : public CRecordSource {
   // interrupted (Interrupted()); Error() then says why, as "FILE: why".
   bool Open(int interruptFd = -1);
   bool Interrupted() const { return mInterrupted; }
+  // Or opens the file alone: Next reads the header first, answering eWait
+  // until it has come (a pipe), and ends with eError when the file is not a
+  // recording. False when the file cannot be opened; Error() says why.
+  bool OpenFile();
 
   // CRecordSource. The first bad line ends the source with eError and
   // Error() "FILE:LINE: what is wrong"; every later call gives the same.
@@ -78,6 +82,10 @@ class CRecordingReader : public CRecordSource {
   // the file ends inside. Without `wait`, eWait when the file (a pipe) has
   // no whole line to give now.
   ELine ReadLine(std::string_view& line, bool& ended, bool wait);
+  // Reads and checks the header line: eRecord when it is the recording
+  // header, eWait (without `wait`) while it has not come, eEnd when
+  // interrupted, eError with Error() set otherwise.
+  EResult ReadHeader(bool wait);
   // Reads more of the file after mEnd: the bytes read, 0 at its end (or
   // once interrupted), -1 when there is nothing now and not `wait`.
   long ReadMore(bool wait);
@@ -98,6 +106,7 @@ class CRecordingReader : public CRecordSource {
   size_t mEnd = 0;
   bool mAtEof = false;
   bool mInterrupted = false;
+  bool mHeaderRead = false;
   uint64_t mLine = 0;
   bool mFailed = false;
   bool mFinished = false;
