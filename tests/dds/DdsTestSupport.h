@@ -17,6 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "DdsEntities.h"
+#include "SkarvRecordTypes.h"
+
 namespace ddstest {
 
 // This process, and every process it starts, talks DDS over the loopback
@@ -79,6 +82,60 @@ class CHelperProcess {
   pid_t mPid = -1;
   bool mExited = false;
 };
+
+// A test's own publisher of record batches on the records topic under a
+// namespace, named by its user data as the client's publisher is.
+class CBatchWriter {
+ public:
+  CBatchWriter(const std::string& ns, const std::string& name, skarvdds::CDdsParticipant& participant) {
+    std::string error;
+    skarvdds::T_EndpointExtras extras;
+    extras.userData = name;
+    mWriter = participant.CreateWriter(skarv_msgs_msg_dds__RecordBatch__desc, "rt/" + ns + "/records",
+                                       skarvdds::kKeepAll, error, extras);
+    EXPECT_GT(mWriter, 0) << error;
+  }
+  ~CBatchWriter() {
+    if (mWriter > 0) dds_delete(mWriter);
+  }
+  // Batch `batch` of `n` records counted on from `first` (16 bits), 30 us
+  // apart, 40 sharing a frame's header as the sensor sends them; `change`
+  // may alter each. The write's return code (a time-out when a reader holds
+  // it up).
+  dds_return_t Write(uint64_t batch, uint32_t first, uint32_t n,
+                     const std::function<void(skarv_msgs_msg_dds__SampleRecord_&)>& change = {}) {
+    std::vector<skarv_msgs_msg_dds__SampleRecord_> records(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      skarv_msgs_msg_dds__SampleRecord_& r = records[i];
+      r = skarv_msgs_msg_dds__SampleRecord_{};
+      r.count = static_cast<uint16_t>(first + i);
+      r.delt_time = 3;
+      r.raw_distance = 1234;
+      r.width = 50;
+      r.imu[2] = 16384;
+      r.imu[0] = static_cast<uint16_t>((first + i) / 40);
+      if (change) change(r);
+    }
+    skarv_msgs_msg_dds__RecordBatch_ message{};
+    message.header.frame_id = const_cast<char*>("test");
+    message.batch = batch;
+    message.records = {n, n, records.data(), false};
+    return dds_write(mWriter, &message);
+  }
+  dds_entity_t Handle() const { return mWriter; }
+
+ private:
+  dds_entity_t mWriter = 0;
+};
+
+// Waits until `done` holds, or `timeout` passes; returns `done()`.
+inline bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return done();
+}
 
 // Takes every sample with data off `reader` and hands each to `use`.
 template <typename T, typename Use>
