@@ -84,9 +84,10 @@ void CDdsPublisher::Close(const std::function<bool()>& giveUp) {
   // it: the writer makes progress, or nobody reads the records any more.
   NoteProgress();
   bool delivered = false;
+  bool stalled = false;
   {
     std::unique_lock<std::mutex> lock(mQueueMutex);
-    while (!(mQueue.empty() && !mWriting) && !Stalled() && !gaveUp() && Matched(eRecords) > 0) {
+    while (!(mQueue.empty() && !mWriting) && !(stalled = Stalled()) && !gaveUp() && Matched(eRecords) > 0) {
       mQueueChanged.wait_for(lock, std::chrono::milliseconds(50));
     }
     mStopping = true;
@@ -94,9 +95,11 @@ void CDdsPublisher::Close(const std::function<bool()>& giveUp) {
   mQueueChanged.notify_all();
   mThread.join();
   // Reliable readers get the last samples only while the writer lives: wait
-  // for them to acknowledge everything, for as long as they may take.
+  // for them to acknowledge everything, for as long as they may take (not
+  // long when they have stood still already).
   const int64_t waitStart = SteadyNs();
-  while (Matched(eRecords) > 0 && !gaveUp() && SteadyNs() - waitStart < int64_t{kStallMs} * 1000000) {
+  const int64_t waitNs = int64_t{stalled ? 200 : kStallMs} * 1000000;
+  while (Matched(eRecords) > 0 && !gaveUp() && SteadyNs() - waitStart < waitNs) {
     if (dds_wait_for_acks(mWriters[eRecords], DDS_MSECS(50)) == DDS_RETCODE_OK) {
       delivered = true;
       break;
@@ -115,14 +118,16 @@ void CDdsPublisher::Close(const std::function<bool()>& giveUp) {
     queued += job.records.size();
   }
   const uint32_t readers = Matched(eRecords);
-  const uint64_t undelivered = queued + mRecordsNotWritten + NotAcknowledged();
-  if (undelivered > 0 && readers > 0) {
-    mUndelivered = undelivered;
+  const uint64_t unacknowledged = queued + mRecordsNotWritten + NotAcknowledged();
+  const uint64_t dropped = mDroppedRecords.load();
+  if ((unacknowledged > 0 && readers > 0) || dropped > 0) {
+    mUndelivered = unacknowledged + dropped;
+    const std::string who = readers <= 1 ? "its reader" : "every one of its " + std::to_string(readers) + " readers";
     DiagPrintf(EDiagLevel::eAlways,
-               "DDS: up to %" PRIu64 " records were not delivered to %s of %s: %s when publishing ended.\n",
-               undelivered, readers == 1 ? "the reader" : (std::to_string(readers) + " readers").c_str(),
-               TopicName(mOptions.ns, "records").c_str(),
-               readers == 1 ? "it had not acknowledged them" : "not every one had acknowledged them");
+               "DDS: up to %" PRIu64 " records of %s were not delivered to %s (%" PRIu64
+               " dropped as the readers fell behind, %" PRIu64 " not acknowledged when publishing ended).\n",
+               unacknowledged + dropped, TopicName(mOptions.ns, "records").c_str(), who.c_str(), dropped,
+               unacknowledged);
   }
   mParticipant.Close();
 }
@@ -318,6 +323,7 @@ void CDdsPublisher::Hand(T_Job job) {
       }
     }
     if (!HasRoom() || mStopping) {
+      mDroppedRecords += job.records.size();
       if (mDropped.fetch_add(1) == 0) {
         DiagPrintf(EDiagLevel::eAlways, "DDS publishing falls behind the sensor: updates are being dropped.\n");
       }

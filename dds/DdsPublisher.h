@@ -81,7 +81,8 @@ class CDdsPublisher {
   // `giveUp` (called now and then) says false; then reports what was not
   // delivered, if anything, and leaves the domain. Once only.
   void Close(const std::function<bool()>& giveUp = {});
-  // Records that Close could not deliver to every reader (at most).
+  // Records that could not be delivered to every reader (at most): dropped,
+  // or not acknowledged when Close gave up.
   uint64_t Undelivered() const { return mUndelivered.load(); }
 
   // The data path's subscribers, on its thread.
@@ -154,8 +155,9 @@ class CDdsPublisher {
   bool mWriting = false;
   bool mStopping = false;
   std::atomic<bool> mSourceWaits{false};
-  std::atomic<uint64_t> mDropped{0};
-  std::atomic<int64_t> mLastProgressNs{0};  // steady clock
+  std::atomic<uint64_t> mDropped{0};         // updates
+  std::atomic<uint64_t> mDroppedRecords{0};  // the records in them
+  std::atomic<int64_t> mLastProgressNs{0};   // steady clock
 
   // The publisher's thread alone, until it has been joined: the records
   // written, those every reader had acknowledged at the last look, and the

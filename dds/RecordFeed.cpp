@@ -126,14 +126,6 @@ std::shared_ptr<CFeedSession> CRecordFeed::TakeSession() {
   return session;
 }
 
-void CRecordFeed::EndIntake() {
-  {
-    std::lock_guard lock(mMutex);
-    mIntakeEnded = true;
-  }
-  dds_set_guardcondition(mWake, true);
-}
-
 uint32_t CRecordFeed::MatchedPublishers() const {
   dds_subscription_matched_status_t status{};
   if (!Active() || dds_get_subscription_matched_status(mReader, &status) < 0) {
@@ -185,7 +177,16 @@ std::string CRecordFeed::NameOf(dds_instance_handle_t publisher) const {
 void CRecordFeed::Run() {
   bool full = false;
   bool stopped = false;  // the intake has ended: nothing more is taken
+  auto lastTurn = std::chrono::steady_clock::now();
   for (;;) {
+    // A turn waits 100 ms at most: a longer gap means this process stood
+    // still (stopped, starved), and the silence it saw is no sign that the
+    // publisher has gone. It is given its time again from now.
+    const auto turn = std::chrono::steady_clock::now();
+    if (turn - lastTurn > std::chrono::milliseconds(kStandStillMs)) {
+      mLastRecordAt = turn;
+    }
+    lastTurn = turn;
     {
       std::lock_guard lock(mMutex);
       if (mStopping) {
@@ -205,34 +206,31 @@ void CRecordFeed::Run() {
     bool triggered = false;
     dds_take_guardcondition(mWake, &triggered);
 
-    bool intakeEnded = false;
-    {
-      std::lock_guard lock(mMutex);
-      intakeEnded = mIntakeEnded;
-    }
-    if (mSession) {
-      std::lock_guard lock(mSession->mutex);
-      intakeEnded = intakeEnded || mSession->intakeEnded;
-    }
     if (stopped) {
       continue;
+    }
+    bool intakeEnded = false;
+    if (mSession) {
+      std::lock_guard lock(mSession->mutex);
+      intakeEnded = mSession->intakeEnded;
     }
     if (intakeEnded) {
       // What has reached the reader from the publisher followed still goes
       // to its session, however much it is; then nothing more.
-      if (mSession) {
-        TakeBatches(true);
-        EndSession();
-      }
+      TakeBatches(true);
+      EndSession();
       // The waits from now on are for the end alone.
       dds_waitset_detach(mWaitset, mReadable);
-      std::lock_guard lock(mMutex);
-      mIntakeEnded = true;
       stopped = true;
       full = false;
       continue;
     }
     full = !TakeBatches(false);
+    if (full) {
+      // The feed is what holds the publisher up: it is there, however
+      // quiet (a writer that waits for room may even seem not alive).
+      mLastRecordAt = std::chrono::steady_clock::now();
+    }
     if (mSession && FollowedIsGone()) {
       DiagPrintf(EDiagLevel::eAlways, "%s has stopped publishing %s.\n", mFollowedName.c_str(), mTopic.c_str());
       EndSession();

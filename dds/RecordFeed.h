@@ -72,6 +72,7 @@ class CRecordFeed {
   static constexpr size_t kMaxQueuedRecords = size_t{1} << 18;  // about 6 s of the sensor at its top rate
   static constexpr int32_t kReaderBatches = 64;
   static constexpr int kGoneAfterMs = 2000;
+  static constexpr int kStandStillMs = 500;  // a gap between turns of the feed's thread that means it stood still
 
   // Reads "records" under namespace `ns` (empty: no namespace). DDS that
   // cannot start leaves the feed inactive, with Error() saying why.
@@ -84,11 +85,10 @@ class CRecordFeed {
   std::string Error() const { return mError; }  // set before the thread starts, then read only
 
   // The next session to play, once a publisher is followed; nullptr while
-  // there is none that has not been handed out.
+  // there is none that has not been handed out. Ending a session's intake
+  // (a stop) ends the feed's: that session ends after what reached it, and
+  // none follows.
   std::shared_ptr<CFeedSession> TakeSession();
-  // Takes nothing more in from now on: the session under way ends after
-  // what reached it, and none follows.
-  void EndIntake();
 
   // Publishers whose records this feed could read now.
   uint32_t MatchedPublishers() const;
@@ -132,7 +132,6 @@ class CRecordFeed {
   std::deque<std::shared_ptr<CFeedSession>> mPending;
   std::set<dds_instance_handle_t> mNotAlive;
   bool mStopping = false;
-  bool mIntakeEnded = false;
 
   // The feed's thread alone.
   std::shared_ptr<CFeedSession::T_Queue> mSession;  // of the publisher followed, while it is

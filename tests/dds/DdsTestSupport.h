@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -127,6 +128,23 @@ class CBatchWriter {
  private:
   dds_entity_t mWriter = 0;
 };
+
+// The records of a recording whose counts run on from 0 without a gap, as
+// CBatchWriter's do: how many there are, up to the first that does not
+// follow (which fails the test).
+inline uint32_t RecordsCountedFromZero(const std::filesystem::path& recording) {
+  std::ifstream file(recording);
+  std::string line;
+  std::getline(file, line);  // the header
+  uint32_t records = 0;
+  while (std::getline(file, line)) {
+    const int count = std::stoi(line.substr(0, line.find(',')));
+    EXPECT_EQ(count, static_cast<int>(records & 0xFFFF)) << "line " << records + 2;
+    if (count != static_cast<int>(records & 0xFFFF)) break;
+    ++records;
+  }
+  return records;
+}
 
 // Waits until `done` holds, or `timeout` passes; returns `done()`.
 inline bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds timeout) {
