@@ -1,7 +1,6 @@
 #include "PlaybackDriver.h"
 
 #include <chrono>
-#include <cinttypes>
 
 #include "Diagnostics.h"
 #include "SkarvIO.h"
@@ -65,21 +64,25 @@ void CPlaybackDriver::Poll() {
     return;
   }
   const uint64_t processed = mIO.GetDeviceStatus().RecordsProcessed - mProcessedAtPlug;
+  std::string error = mSensor->Error();
   if (processed < sent) {
     if (mSensor->FramesReadSinceFinished() < kLostAfterFrames) {
       return;  // what was sent is still on its way to the controller
     }
     mLost += sent - processed;
-    DiagErrorPrintf("%" PRIu64 " of the records played never reached the client.\n", sent - processed);
+    if (error.empty()) {
+      error = std::to_string(sent - processed) + " of the records played never reached the client";
+    }
   }
-  const std::string error = mSensor->Error();
   // Said before the removal is, so that it reads as its cause.
   Report(error);
   mBus->Unplug(mSensor);
   mPlugged = false;
   mSensor.reset();
   mPlayedBefore += sent;
-  if (!error.empty() || mAfter == EAfterSensor::eDone || mEndRequested.load()) {
+  // At a stop a subscription goes on with the sessions that reached it
+  // already, each played out, until there is none.
+  if (!error.empty() || mAfter == EAfterSensor::eDone) {
     mDone = true;
   }
 }

@@ -32,7 +32,7 @@ class CPlaybackDriver {
   // Once a sensor has finished, the frames the host may read before records
   // it sent and the controller never processed are given up as lost (the
   // host reads only as fast as it takes its transfers, so it has had every
-  // chance): a replay always ends.
+  // chance): a replay always ends, and the loss ends it as an error.
   static constexpr uint64_t kLostAfterFrames = 3000;
 
   // Asked for the next sensor whenever none is plugged; nullptr: none (yet).
@@ -77,7 +77,7 @@ class CPlaybackDriver {
   // Safe from any thread.
   bool Done() const { return mDone.load(); }  // over, and no sensor plugged
   bool SensorPlugged() const { return mPlugged.load(); }
-  std::string Error() const;  // what ended a source with an error; empty when none
+  std::string Error() const;  // what ended a source with an error, or a loss; empty when none
   uint64_t RecordsPlayed() const { return mPlayed.load(); }  // records sent by every sensor so far
   uint64_t RecordsLost() const { return mLost.load(); }      // sent, and never processed
 

@@ -1,13 +1,13 @@
 #include "ReplaySetup.h"
 
-#include "PrefetchingSource.h"
 #include "RecordingLoop.h"
 #include "RecordingReader.h"
 #include "UsbLibrary.h"
 #include "VirtualUsbBackend.h"
 
 std::shared_ptr<sim::CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& options, std::string& why,
-                                                         int interruptFd) {
+                                                         int interruptFd,
+                                                         std::shared_ptr<sim::CPrefetchingSource>* reading) {
   auto reader = std::make_unique<sim::CRecordingReader>(options.file);
   if (!reader->Open(interruptFd)) {
     why = reader->Error();
@@ -20,13 +20,16 @@ std::shared_ptr<sim::CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& 
     source = std::move(reader);
   }
   // The file is read and parsed ahead on a thread of its own, beside the data path.
-  return std::make_shared<sim::CPlaybackSensor>(std::make_shared<sim::CPrefetchingSource>(std::move(source)),
-                                                options.speed);
+  auto ahead = std::make_shared<sim::CPrefetchingSource>(std::move(source));
+  if (reading) {
+    *reading = ahead;
+  }
+  return std::make_shared<sim::CPlaybackSensor>(std::move(ahead), options.speed);
 }
 
 bool UseReplay(const T_ReplayOptions& options, CSkarvIO& io, T_ReplaySetup& setup, std::string& why,
                int interruptFd) {
-  auto sensor = MakePlaybackSensor(options, why, interruptFd);
+  auto sensor = MakePlaybackSensor(options, why, interruptFd, &setup.reading);
   if (!sensor) {
     return false;
   }

@@ -15,6 +15,7 @@
 
 #include "PlaybackDriver.h"
 #include "PlaybackSensor.h"
+#include "PrefetchingSource.h"
 #include "VirtualBus.h"
 
 class CSkarvIO;
@@ -29,8 +30,10 @@ struct T_ReplayOptions {
 // nullptr with `why` ("FILE: why") when the file cannot be read or is not a
 // recording. The wait for the file's first line (a pipe whose writer has not
 // come yet) ends when `interruptFd` (when not -1) becomes readable.
+// `reading`, when given, is set to the thread that reads the file ahead.
 std::shared_ptr<sim::CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& options, std::string& why,
-                                                         int interruptFd = -1);
+                                                         int interruptFd = -1,
+                                                         std::shared_ptr<sim::CPrefetchingSource>* reading = nullptr);
 
 // The replay for a program's start-up: a virtual bus made the USB library's
 // backend, with the recording's playback sensor plugged in. With speed 0 the
@@ -46,6 +49,7 @@ std::shared_ptr<sim::CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& 
 struct T_ReplaySetup {
   std::shared_ptr<sim::CVirtualBus> bus;
   std::unique_ptr<CPlaybackDriver> driver;
+  std::shared_ptr<sim::CPrefetchingSource> reading;  // the file read ahead: what it has read
 };
 
 // False with `why` ("FILE: why") when the file is refused; nothing is set up

@@ -14,13 +14,11 @@ CPlaybackDriver* T_SensorSource::Playback() const {
 }
 
 uint64_t T_SensorSource::Unplayed(uint64_t processed) const {
-  // A subscription counts what it received; a replay's reader reads ahead
-  // at most a few batches, all of which a stop plays out.
-  if (!subscription.feed) {
-    return 0;
-  }
-  const uint64_t received = subscription.feed->RecordsReceived();
-  return received > processed ? received - processed : 0;
+  // What the file gave, or DDS delivered, so far.
+  const uint64_t reached = subscription.feed ? subscription.feed->RecordsReceived()
+                           : replay.reading  ? replay.reading->RecordsRead()
+                                             : 0;
+  return reached > processed ? reached - processed : 0;
 }
 
 std::string T_SensorSource::Summary() const { return subscription.feed ? subscription.feed->Summary() : ""; }

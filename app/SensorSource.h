@@ -29,7 +29,8 @@ struct T_SensorSource {
   CPlaybackDriver* Playback() const;
   // Records that reached a replay's or a subscription's source (read from
   // the file, or received) and that the controller has not processed, given
-  // the controller's count of processed records.
+  // the controller's count of processed records: once a stop has played out
+  // what reached the source, none.
   uint64_t Unplayed(uint64_t processed) const;
   // A line about faults in what a subscription received ("" when none).
   std::string Summary() const;

@@ -129,8 +129,8 @@ int main(int argc, char** argv) {
       T_SourceState state;
       state.ended = playback->Done();
       // The driver has printed the bad line already; the failure names it again.
-      if (const std::string error = playback->Error(); !error.empty() && replay.driver) {
-        state.error = "the replay stopped: " + error;
+      if (const std::string error = playback->Error(); !error.empty()) {
+        state.error = (replay.driver ? "the replay stopped: " : "the subscription stopped: ") + error;
       }
       return state;
     };

@@ -35,7 +35,8 @@ struct T_EndpointExtras {
   // A writer's user data: who publishes, for readers to name it.
   std::string userData;
   // A keep-all reader's bound on the samples it holds: past it, a reliable
-  // writer waits for the reader to take some. 0: no bound.
+  // writer waits for the reader to take some. 0: no bound. (For readers:
+  // Cyclone DDS bounds what a writer holds by its own settings alone.)
   int32_t maxSamples = 0;
   const dds_listener_t* listener = nullptr;
 };

@@ -140,20 +140,11 @@ void CDdsPublisher::CheckAcknowledged() {
   if (mRecordsAcknowledged != mRecordsWritten &&
       dds_wait_for_acks(mWriters[eRecords], 0) == DDS_RETCODE_OK) {
     mRecordsAcknowledged = mRecordsWritten;
-    mRecentBatches.clear();
     NoteProgress();
   }
 }
 
-uint64_t CDdsPublisher::NotAcknowledged() const {
-  // The writer holds at most kUnacknowledgedBatches unacknowledged: every
-  // batch before those was acknowledged, whether or not it was seen so.
-  uint64_t recent = 0;
-  for (const uint32_t records : mRecentBatches) {
-    recent += records;
-  }
-  return std::min(mRecordsWritten - mRecordsAcknowledged, recent);
-}
+uint64_t CDdsPublisher::NotAcknowledged() const { return mRecordsWritten - mRecordsAcknowledged; }
 
 bool CDdsPublisher::CreateWriters(std::string& error) {
   struct T_Wanted {
@@ -178,7 +169,6 @@ bool CDdsPublisher::CreateWriters(std::string& error) {
     if (topic == eRecords) {
       extras.livelinessMs = kLivelinessMs;
       extras.userData = PublisherName();
-      extras.maxSamples = kUnacknowledgedBatches;
     }
     mWriters[topic] = mParticipant.CreateWriter(*w.type, TopicName(mOptions.ns, w.name), w.depth, error, extras);
     dds_delete_listener(listener);
@@ -383,10 +373,6 @@ void CDdsPublisher::Write(const T_Job& job) {
     }
     if (written == DDS_RETCODE_OK) {
       mRecordsWritten += n;
-      mRecentBatches.push_back(n);
-      if (mRecentBatches.size() > static_cast<size_t>(kUnacknowledgedBatches)) {
-        mRecentBatches.pop_front();
-      }
     } else {
       mRecordsNotWritten += n;  // given up at the close, or refused by DDS
     }

@@ -15,10 +15,12 @@
 // they only keep count of time. DDS that cannot start is reported in one
 // line and nothing is published.
 //
-// The records writer holds at most kUnacknowledgedBatches that a reader has
-// not acknowledged, and renews its liveliness every kLivelinessMs, so that a
-// subscriber notices a publisher that died. Its user data names the
-// program, its process and its host, for a subscriber's messages.
+// The records writer renews its liveliness every kLivelinessMs, so that a
+// subscriber notices a publisher that died; its user data names the
+// program, its process and its host, for a subscriber's messages. Before
+// each write the publisher looks whether every reader has acknowledged all
+// written so far: what was written after the last time they had is what
+// may not have been delivered.
 //
 // Nothing is dropped without a word: a hand-over that finds the queue full
 // drops the update and says so once (its batch number is not used again,
@@ -55,9 +57,6 @@ class CDdsPublisher {
   // update finds no room.
   static constexpr size_t kMaxQueuedJobs = 4000;
   static constexpr size_t kMaxQueuedRecords = size_t{1} << 20;
-  // Record batches the records writer may have written and not had
-  // acknowledged by every reader; beyond that a write waits.
-  static constexpr int32_t kUnacknowledgedBatches = 64;
   static constexpr int64_t kLivelinessMs = 1000;
   // How long the writer may go without progress (a write, or everything
   // acknowledged) before a reader counts as stalled: a hand-over that
@@ -160,12 +159,11 @@ class CDdsPublisher {
   std::atomic<int64_t> mLastProgressNs{0};   // steady clock
 
   // The publisher's thread alone, until it has been joined: the records
-  // written, those every reader had acknowledged at the last look, and the
-  // record counts of the batches written last.
+  // written, those given up unwritten, and those every reader had
+  // acknowledged at the last look.
   uint64_t mRecordsWritten = 0;
   uint64_t mRecordsNotWritten = 0;
   uint64_t mRecordsAcknowledged = 0;
-  std::deque<uint32_t> mRecentBatches;
 
   bool mClosed = false;
   std::atomic<uint64_t> mUndelivered{0};

@@ -51,15 +51,10 @@ sim::CRecordSource::EResult CFeedSession::Next(sim::T_PlaybackRecord& out) {
 }
 
 void CFeedSession::EndIntake() {
-  dds_entity_t wake = 0;
-  {
-    std::lock_guard lock(mQueue->mutex);
-    mQueue->intakeEnded = true;
-    wake = mQueue->wake;
-  }
+  mQueue->intakeEnded->store(true);
   mQueue->room.notify_all();
   // A feed that has gone already has nothing more to take: the call fails.
-  dds_set_guardcondition(wake, true);
+  dds_set_guardcondition(mQueue->wake, true);
 }
 
 CRecordFeed::CRecordFeed(const std::string& ns) : mTopic(TopicName(ns, "records")) {
@@ -68,6 +63,9 @@ CRecordFeed::CRecordFeed(const std::string& ns) : mTopic(TopicName(ns, "records"
     mError = "DDS could not be started: " + error;
     return;
   }
+  // The wake first: the reader's listener may use it as soon as the reader is.
+  mWaitset = dds_create_waitset(mParticipant.Handle());
+  mWake = dds_create_guardcondition(mParticipant.Handle());
   dds_listener_t* listener = dds_create_listener(this);
   dds_lset_liveliness_changed(listener, &CRecordFeed::OnLivelinessChanged);
   T_EndpointExtras extras;
@@ -75,8 +73,6 @@ CRecordFeed::CRecordFeed(const std::string& ns) : mTopic(TopicName(ns, "records"
   extras.listener = listener;
   mReader = mParticipant.CreateReader(skarv_msgs_msg_dds__RecordBatch__desc, mTopic, true, kKeepAll, error, extras);
   dds_delete_listener(listener);
-  mWaitset = dds_create_waitset(mParticipant.Handle());
-  mWake = dds_create_guardcondition(mParticipant.Handle());
   mReadable = mReader > 0 ? dds_create_readcondition(mReader, DDS_ANY_STATE) : -1;
   if (mReader <= 0 || mWaitset < 0 || mWake < 0 || mReadable < 0 || dds_waitset_attach(mWaitset, mReadable, 1) < 0 ||
       dds_waitset_attach(mWaitset, mWake, 0) < 0) {
@@ -198,7 +194,7 @@ void CRecordFeed::Run() {
       // than for the reader, which holds what the feed did not take.
       std::unique_lock lock(mSession->mutex);
       mSession->room.wait_for(lock, std::chrono::milliseconds(100), [this] {
-        return mSession->records.size() <= kMaxQueuedRecords / 2 || mSession->intakeEnded;
+        return mSession->records.size() <= kMaxQueuedRecords / 2 || mIntakeEnded->load();
       });
     } else {
       dds_waitset_wait(mWaitset, nullptr, 0, DDS_MSECS(100));
@@ -209,15 +205,10 @@ void CRecordFeed::Run() {
     if (stopped) {
       continue;
     }
-    bool intakeEnded = false;
-    if (mSession) {
-      std::lock_guard lock(mSession->mutex);
-      intakeEnded = mSession->intakeEnded;
-    }
-    if (intakeEnded) {
+    if (mIntakeEnded->load()) {
       // What has reached the reader from the publisher followed still goes
       // to its session, however much it is; then nothing more.
-      TakeBatches(true);
+      TakeWhatIsHeld();
       EndSession();
       // The waits from now on are for the end alone.
       dds_waitset_detach(mWaitset, mReadable);
@@ -225,7 +216,7 @@ void CRecordFeed::Run() {
       full = false;
       continue;
     }
-    full = !TakeBatches(false);
+    full = !TakeBatches();
     if (full) {
       // The feed is what holds the publisher up: it is there, however
       // quiet (a writer that waits for room may even seem not alive).
@@ -239,25 +230,43 @@ void CRecordFeed::Run() {
   }
 }
 
-bool CRecordFeed::TakeBatches(bool unbounded) {
+bool CRecordFeed::TakeBatches() {
   for (;;) {
-    if (!unbounded && mSession) {
+    if (mSession) {
       std::lock_guard lock(mSession->mutex);
       if (mSession->records.size() >= kMaxQueuedRecords) {
         return false;
       }
     }
-    void* samples[1] = {};
-    dds_sample_info_t info;
-    const dds_return_t n = dds_take(mReader, samples, &info, 1, 1);
-    if (n <= 0) {
+    bool taken = false;
+    TakeOne(taken);
+    if (!taken) {
       return true;
     }
-    if (info.valid_data) {
-      Accept(*static_cast<const skarv_msgs_msg_dds__RecordBatch_*>(samples[0]), info.publication_handle);
-    }
-    dds_return_loan(mReader, samples, n);
   }
+}
+
+void CRecordFeed::TakeWhatIsHeld() {
+  // The reader holds at most kReaderBatches: a publisher that goes on
+  // writing as fast as DDS carries it cannot keep this going.
+  bool taken = true;
+  for (int32_t i = 0; i < kReaderBatches && taken; ++i) {
+    TakeOne(taken);
+  }
+}
+
+void CRecordFeed::TakeOne(bool& taken) {
+  void* samples[1] = {};
+  dds_sample_info_t info;
+  const dds_return_t n = dds_take(mReader, samples, &info, 1, 1);
+  taken = n > 0;
+  if (!taken) {
+    return;
+  }
+  if (info.valid_data) {
+    Accept(*static_cast<const skarv_msgs_msg_dds__RecordBatch_*>(samples[0]), info.publication_handle);
+  }
+  dds_return_loan(mReader, samples, n);
 }
 
 void CRecordFeed::Follow(dds_instance_handle_t publisher) {
@@ -267,6 +276,7 @@ void CRecordFeed::Follow(dds_instance_handle_t publisher) {
   mLastRecordAt = std::chrono::steady_clock::now();
   mSession = std::make_shared<CFeedSession::T_Queue>();
   mSession->wake = mWake;
+  mSession->intakeEnded = mIntakeEnded;
   ++mFollowedCount;
   {
     std::lock_guard lock(mMutex);
@@ -342,6 +352,16 @@ void CRecordFeed::Accept(const skarv_msgs_msg_dds__RecordBatch_& batch, dds_inst
   }
   mFirstBatch = false;
   mNextBatch = batch.batch + 1;
+  if (batch.records._length > kMaxBatchRecords) {
+    mRefused += batch.records._length;
+    if (!mLargeBatchReported) {
+      mLargeBatchReported = true;
+      DiagPrintf(EDiagLevel::eAlways, "A batch of %u records from %s is refused: a batch holds %u at most.\n",
+                 static_cast<unsigned>(batch.records._length), mFollowedName.c_str(),
+                 static_cast<unsigned>(kMaxBatchRecords));
+    }
+    return;
+  }
 
   std::lock_guard lock(mSession->mutex);
   for (uint32_t r = 0; r < batch.records._length; ++r) {

@@ -53,9 +53,11 @@ class CFeedSession : public sim::CRecordSource {
     std::mutex mutex;
     std::condition_variable room;  // the queue fell to half its bound
     std::deque<sim::T_PlaybackRecord> records;
-    bool ended = false;        // its publisher is gone: nothing more comes
-    bool intakeEnded = false;  // the program is stopping: the feed takes no more
-    dds_entity_t wake = 0;     // the feed's guard condition
+    bool ended = false;  // its publisher is gone: nothing more comes
+    // Set when any session's intake is ended (the program is stopping):
+    // shared by all of a feed's sessions, and the feed then takes no more.
+    std::shared_ptr<std::atomic<bool>> intakeEnded;
+    dds_entity_t wake = 0;  // the feed's guard condition
   };
 
   explicit CFeedSession(std::shared_ptr<T_Queue> queue) : mQueue(std::move(queue)) {}
@@ -73,6 +75,9 @@ class CRecordFeed {
   static constexpr int32_t kReaderBatches = 64;
   static constexpr int kGoneAfterMs = 2000;
   static constexpr int kStandStillMs = 500;  // a gap between turns of the feed's thread that means it stood still
+  // A batch of more records is refused whole: the client's publisher sends
+  // one update's (at most 5,120), and one batch must not break the bound.
+  static constexpr uint32_t kMaxBatchRecords = 65536;
 
   // Reads "records" under namespace `ns` (empty: no namespace). DDS that
   // cannot start leaves the feed inactive, with Error() saying why.
@@ -85,9 +90,10 @@ class CRecordFeed {
   std::string Error() const { return mError; }  // set before the thread starts, then read only
 
   // The next session to play, once a publisher is followed; nullptr while
-  // there is none that has not been handed out. Ending a session's intake
-  // (a stop) ends the feed's: that session ends after what reached it, and
-  // none follows.
+  // there is none that has not been handed out. Ending any session's intake
+  // (a stop) ends the feed's: the session under way ends after what had
+  // reached the reader then, and none follows; sessions not yet handed out
+  // still are.
   std::shared_ptr<CFeedSession> TakeSession();
 
   // Publishers whose records this feed could read now.
@@ -109,9 +115,12 @@ class CRecordFeed {
  private:
   static void OnLivelinessChanged(dds_entity_t reader, const dds_liveliness_changed_status_t status, void* feed);
   void Run();
-  // Takes batches off the reader, while the session has room unless
-  // `unbounded`; false when it stopped for room.
-  bool TakeBatches(bool unbounded);
+  // Takes batches off the reader while the session has room; false when it
+  // stopped for room.
+  bool TakeBatches();
+  // Takes what the reader holds now, however much (a stop's last take).
+  void TakeWhatIsHeld();
+  void TakeOne(bool& taken);
   void Accept(const skarv_msgs_msg_dds__RecordBatch_& batch, dds_instance_handle_t publisher);
   void Follow(dds_instance_handle_t publisher);
   void EndSession();
@@ -132,6 +141,7 @@ class CRecordFeed {
   std::deque<std::shared_ptr<CFeedSession>> mPending;
   std::set<dds_instance_handle_t> mNotAlive;
   bool mStopping = false;
+  const std::shared_ptr<std::atomic<bool>> mIntakeEnded = std::make_shared<std::atomic<bool>>(false);
 
   // The feed's thread alone.
   std::shared_ptr<CFeedSession::T_Queue> mSession;  // of the publisher followed, while it is
@@ -145,6 +155,7 @@ class CRecordFeed {
   bool mRepeatReported = false;
   bool mScanStateReported = false;
   bool mDeltTimeReported = false;
+  bool mLargeBatchReported = false;
 
   std::atomic<uint64_t> mReceived{0};
   std::atomic<uint64_t> mLostBatches{0};

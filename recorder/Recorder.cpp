@@ -142,9 +142,10 @@ int CRecorder::Run() {
       text += line + "\n";
     }
   }
-  if (drainGivenUp && mSource.unplayed) {
+  if (draining && mSource.unplayed) {
     if (const uint64_t unplayed = mSource.unplayed(); unplayed > 0) {
-      text += std::to_string(unplayed) + " records received were not written: the stop did not wait for them.\n";
+      text += std::to_string(unplayed) + " records received were not written" +
+              (drainGivenUp ? ": the stop did not wait for them" : "") + ".\n";
     }
   }
   if (!failure.empty()) {

@@ -55,8 +55,8 @@ struct T_SourceHooks {
   // out what has reached it; the recorder runs on until the check says the
   // source has ended (or `drainSeconds` pass, or a second request comes).
   std::function<void()> endIntake;
-  // When that end was given up: the records that reached the source and
-  // were not processed.
+  // After such an end: the records that reached the source and were not
+  // processed (the end was given up); said when not 0.
   std::function<uint64_t()> unplayed;
   // A line for the summary, about the source ("" for none).
   std::function<std::string()> summary;

@@ -85,6 +85,7 @@ void CPrefetchingSource::Hand(T_Batch&& batch) {
   // Once the intake ends the queue takes what was read without waiting for
   // room: it is the last of it.
   mChanged.wait(lock, [this] { return IntakeEnded() || mQueue.size() < kMaxBatches; });
+  mRecordsRead += batch.records.size();
   mQueue.push_back(std::move(batch));
   lock.unlock();
   mChanged.notify_all();

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -44,6 +45,9 @@ class CPrefetchingSource : public CRecordSource {
   // The records read so far are still handed out, then the end.
   void EndIntake() override;
   bool AwaitRecords(int ms) override;
+  // Records read from the source and handed to the queue so far (from any
+  // thread).
+  uint64_t RecordsRead() const { return mRecordsRead.load(); }
 
  private:
   struct T_Batch {
@@ -70,6 +74,7 @@ class CPrefetchingSource : public CRecordSource {
   std::vector<std::vector<T_PlaybackRecord>> mSpare;  // emptied batches' storage, to be filled again
   std::string mError;  // set once the consumer reached the source's error
   std::atomic<bool> mIntakeEnded{false};
+  std::atomic<uint64_t> mRecordsRead{0};
 
   std::thread mThread;
 };

@@ -5,7 +5,9 @@
 namespace sim {
 
 CRecordingLoop::CRecordingLoop(std::unique_ptr<CRecordingReader> first)
-    : mReader(std::move(first)), mPath(mReader->Path()) {}
+    : mReader(std::move(first)), mPath(mReader->Path()) {
+  mReader->SetHeaderStartsPass(true);
+}
 
 void CRecordingLoop::SetInterruptFd(int fd) {
   mInterruptFd = fd;
@@ -16,6 +18,12 @@ CRecordSource::EResult CRecordingLoop::Next(T_PlaybackRecord& out) {
   while (!mEnded) {
     switch (mReader->Next(out)) {
       case EResult::eRecord:
+        if (mReader->Passes() != mPassesInStream) {
+          // The file again within the same stream (a pipe fed it anew).
+          mPassesInStream = mReader->Passes();
+          ++mPass;
+          mRecordInPass = false;
+        }
         if (!mRecordInPass && mPass > 0) {
           mOffset = static_cast<uint16_t>(mLastCount + 1 - out.count);
         }
@@ -40,12 +48,14 @@ CRecordSource::EResult CRecordingLoop::Next(T_PlaybackRecord& out) {
     // writer yet is waited for in AwaitRecords, never here.
     auto next = std::make_unique<CRecordingReader>(mPath);
     next->SetInterruptFd(mInterruptFd);
+    next->SetHeaderStartsPass(true);
     if (!next->OpenFile()) {
       mEnded = true;
       mError = next->Error();
       return EResult::eError;
     }
     mReader = std::move(next);
+    mPassesInStream = 0;
     ++mPass;
     mRecordInPass = false;
   }

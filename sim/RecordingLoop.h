@@ -32,6 +32,7 @@ class CRecordingLoop : public CRecordSource {
   const std::string mPath;
   int mInterruptFd = -1;
   uint64_t mPass = 0;           // passes begun before this one
+  uint64_t mPassesInStream = 0;  // passes the reader found in its stream (a pipe fed again)
   bool mRecordInPass = false;   // this pass has brought a record
   uint16_t mOffset = 0;         // added to this pass's counts
   uint16_t mLastCount = 0;      // as sent, of the last record

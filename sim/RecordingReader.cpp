@@ -58,15 +58,20 @@ constexpr std::array<T_Column, CRecordingReader::kFields> kColumns = {{
     kImuColumn("MagZ"),
 }};
 
+// A number as printf's "%g" writes it in the C locale, whatever the
+// program's locale (Qt sets the user's, where a decimal comma is common).
+std::string ShortText(double value) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
+  return ec == std::errc() ? std::string(text, end) : std::string();
+}
+
 std::string RangeText(const T_Column& column) {
-  char text[96];
   if (column.scaled) {
-    std::snprintf(text, sizeof text, "%g to %g", column.min * column.scale + column.offset,
-                  column.max * column.scale + column.offset);
-  } else {
-    std::snprintf(text, sizeof text, "%lld to %lld", column.min, column.max);
+    return ShortText(static_cast<double>(column.min) * column.scale + column.offset) + " to " +
+           ShortText(static_cast<double>(column.max) * column.scale + column.offset);
   }
-  return text;
+  return std::to_string(column.min) + " to " + std::to_string(column.max);
 }
 
 // A scaled value in millionths, the six decimals the recording writes.
@@ -104,8 +109,8 @@ bool TextMicros(std::string_view text, Micros& micros) {
 }
 
 // What the recording writes for each raw word of each scaled column, in
-// millionths: the value printf's "%f" gives, worked out the first time a
-// word is met (a recording holds few of the 65,536 words of each column).
+// millionths: the value printf's "%f" gives in the C locale, worked out the
+// first time a word is met (a recording holds few of the 65,536 words of each column).
 // Safe from any thread: a value worked out twice is the same value.
 class CWrittenValues {
  public:
@@ -116,9 +121,11 @@ class CWrittenValues {
     std::atomic<Micros>& slot = values->mTables[static_cast<size_t>(column.table)][static_cast<size_t>(raw)];
     Micros micros = slot.load(std::memory_order_relaxed);
     if (micros == kUnknown) {
+      // As the recording's "%f" in the C locale, whatever the program's.
       char text[64];
-      std::snprintf(text, sizeof text, "%f", static_cast<double>(raw) * column.scale + column.offset);
-      TextMicros(text, micros);
+      const double value = static_cast<double>(raw) * column.scale + column.offset;
+      const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, kDecimals);
+      TextMicros(std::string_view(text, ec == std::errc() ? static_cast<size_t>(end - text) : 0), micros);
       slot.store(micros, std::memory_order_relaxed);
     }
     return micros;
@@ -426,6 +433,10 @@ CRecordSource::EResult CRecordingReader::Next(T_PlaybackRecord& out) {
         }
         if (line.empty()) {
           continue;  // an empty line carries no record
+        }
+        if (mHeaderStartsPass && line == kHeader) {
+          ++mPasses;  // the file again, from its first record
+          continue;
         }
         if (ParseLine(line, out)) {
           return EResult::eRecord;

@@ -6,10 +6,15 @@
 // Each record line turns back into the words the sensor sent: the scaled
 // columns (Distance, AnaTemp, SupplyVoltage) into their raw word, the IMU
 // columns into their 16-bit two's-complement words. Only values the
-// recording can hold are taken: a scaled value must be that of a raw word
-// as the recording writes it (six decimals; fewer where the rest are zeros),
-// so that formatted again the words give the same text. Anything else
-// (out of its column's range, or finer than the column) is a bad line.
+// recording can hold are taken: a number within its column's range, and for
+// a scaled column the value of a raw word as the recording writes it (six
+// decimals). The value counts, not its spelling: fewer decimals where the
+// rest are zeros, leading zeros or a minus zero read the same. Anything
+// else (out of its column's range, or finer than the column) is a bad line.
+//
+// With SetHeaderStartsPass, a header line after records is taken as the
+// start of the file's next pass (a pipe that a writer feeds the file again
+// and again, without an end between), counted by Passes.
 //
 // Lines are numbered from 1, the header being line 1. Both "\n" and "\r\n"
 // line ends are read. Empty lines carry no record and are passed over (an
@@ -73,6 +78,11 @@ class CRecordingReader : public CRecordSource {
   // for more of it, or the interrupt.
   bool AwaitRecords(int ms) override;
 
+  // A header line after records starts a next pass instead of being a bad
+  // line. Set before the first Next.
+  void SetHeaderStartsPass(bool starts) { mHeaderStartsPass = starts; }
+  uint64_t Passes() const { return mPasses; }  // header lines read after records
+
   const std::string& Path() const { return mPath; }
   uint64_t LineNumber() const { return mLine; }  // of the line read last
 
@@ -107,6 +117,8 @@ class CRecordingReader : public CRecordSource {
   bool mAtEof = false;
   bool mInterrupted = false;
   bool mHeaderRead = false;
+  bool mHeaderStartsPass = false;
+  uint64_t mPasses = 0;
   uint64_t mLine = 0;
   bool mFailed = false;
   bool mFinished = false;

@@ -186,64 +186,104 @@ TEST(DdsFeed, AFeedThatFallsBehindKeepsItsMemoryBoundedByMakingTheWriterWait) {
   EXPECT_EQ(feed.LostBatches(), 0u);
 }
 
-// On the manual clock: the subscriber's data path stands still while 5 s of
-// the sensor's records arrive, as a stopped or starved process would; once
-// it runs again, 2 s of its steps take them all.
-TEST(DdsSubscription, AStoppedSubscriberCatchesUpWithin2sOfRunningAgain) {
-  ddstest::UseLoopback(50);
-  const std::string ns = ddstest::UniqueNamespace("catchup");
-  char pattern[] = "/tmp/skarv-dds-catchup-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
-  std::string error;
-  skarvdds::CDdsParticipant participant;
-  ASSERT_TRUE(participant.Open(error)) << error;
-  {
-    T_SubscribeSetup remote;
-    auto io = std::make_unique<CSkarvIO>();
+// A subscriber on the manual clock, with a test's own publishers.
+class DdsSubscriptionOnManualClock : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ddstest::UseLoopback(50);
+    char pattern[] = "/tmp/skarv-dds-manual-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    ASSERT_TRUE(participant.Open(error)) << error;
+    io = std::make_unique<CSkarvIO>();
     ASSERT_TRUE(UseSubscription(ns, *io, remote, error, sim::CVirtualBus::Clock::eManual)) << error;
-    auto path = std::make_unique<CDataPath>(*io);
-    ddstest::CBatchWriter writer(ns, "a live publisher", participant);
-    ASSERT_TRUE(ddstest::WaitUntil([&] { return remote.feed->MatchedPublishers() == 1; }, seconds(30)));
-    const auto step = [&](int steps) {
-      for (int i = 0; i < steps; ++i) {
-        remote.bus->Advance(CDataPath::kTickMs);
-        path->Step();
-        remote.driver->Poll();
-        UsbLib_FlushHotplug();
-      }
-    };
-    // 400 records an update, as the sensor sends them at its power-up rate.
-    uint32_t written = 0;
-    const auto publish = [&](int updates) {
-      for (int u = 0; u < updates; ++u, written += 400) {
-        ASSERT_EQ(writer.Write(written / 400, written, 400), DDS_RETCODE_OK);
-      }
-      ASSERT_TRUE(ddstest::WaitUntil([&] { return remote.feed->RecordsReceived() == written; }, seconds(60)));
-    };
-    const auto processed = [&] { return io->GetDeviceStatus().RecordsProcessed; };
+    path = std::make_unique<CDataPath>(*io);
     Quietly([&] {
       io->Initialize(10);
       UsbLib_FlushHotplug();
       io->RequestRecording(true);
-      publish(50);
-      for (int i = 0; i < 300 && processed() < written; ++i) step(1);  // the stream starts 1.3 s after the open
-      ASSERT_EQ(processed(), written) << "streaming";
-      publish(500);  // 5 s of records while the subscriber stands still
-      step(200);     // 2 s
-      EXPECT_EQ(processed(), written) << "caught up";
-      io->RequestRecording(false);
-      step(1);
     });
+  }
+  void TearDown() override {
     path.reset();
     Quietly([&] { io.reset(); });
+    remote = T_SubscribeSetup{};
     UsbLib_SetBackend(nullptr);
-    EXPECT_EQ(ddstest::RecordsCountedFromZero("SkarvData-1.csv"), written) << "the file holds every record sent";
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
   }
-  std::filesystem::current_path(previous);
-  std::filesystem::remove_all(dir);
+  void Step(int steps) {
+    for (int i = 0; i < steps; ++i) {
+      remote.bus->Advance(CDataPath::kTickMs);
+      path->Step();
+      remote.driver->Poll();
+      UsbLib_FlushHotplug();
+    }
+  }
+  // `updates` of 400 records (the sensor's at its power-up rate), counted
+  // on from those written before, until the feed has them all.
+  void Publish(ddstest::CBatchWriter& writer, int updates) {
+    const uint32_t from = written;
+    for (int u = 0; u < updates; ++u, written += 400) {
+      ASSERT_EQ(writer.Write((written - from) / 400, written, 400), DDS_RETCODE_OK);
+    }
+    ASSERT_TRUE(ddstest::WaitUntil([&] { return remote.feed->RecordsReceived() == written; }, seconds(60)));
+  }
+  uint64_t Processed() { return io->GetDeviceStatus().RecordsProcessed; }
+
+  const std::string ns = ddstest::UniqueNamespace("manual");
+  std::filesystem::path dir, previous;
+  std::string error;
+  skarvdds::CDdsParticipant participant;
+  std::unique_ptr<CSkarvIO> io;
+  T_SubscribeSetup remote;
+  std::unique_ptr<CDataPath> path;
+  uint32_t written = 0;
+};
+
+// A stop while the subscriber still plays one publisher's records, the next
+// publisher's waiting behind them: both are played out before it ends.
+TEST_F(DdsSubscriptionOnManualClock, AStopPlaysOutEverySessionThatHadReachedIt) {
+  auto first = std::make_unique<ddstest::CBatchWriter>(ns, "publisher A", participant);
+  ASSERT_TRUE(ddstest::WaitUntil([&] { return remote.feed->MatchedPublishers() == 1; }, seconds(30)));
+  const CDiagCapture printed;
+  {
+    Publish(*first, 100);
+    for (int i = 0; i < 300 && Processed() == 0; ++i) Step(1);  // the stream starts 1.3 s after the open
+    first.reset();  // gone, with most of its records not played yet
+    ASSERT_TRUE(ddstest::WaitUntil([&] { return printed.Text().find("publisher A has stopped publishing") !=
+                                                std::string::npos; },
+                                   seconds(30)));
+    ddstest::CBatchWriter second(ns, "publisher B", participant);
+    Publish(second, 50);  // B followed, now that A is gone
+    ASSERT_EQ(remote.feed->PublishersFollowed(), 2u);
+    ASSERT_LT(Processed(), written);
+    remote.driver->EndSources();
+    for (int i = 0; i < 1000 && !remote.driver->Done(); ++i) Step(1);
+    EXPECT_TRUE(remote.driver->Done());
+    EXPECT_EQ(Processed(), written) << "every record received before the stop";
+  }
+}
+
+// The subscriber's data path stands still while 5 s of the sensor's records
+// arrive, as a stopped or starved process would; once it runs again, 2 s of
+// its steps take them all.
+TEST_F(DdsSubscriptionOnManualClock, AStoppedSubscriberCatchesUpWithin2sOfRunningAgain) {
+  ddstest::CBatchWriter writer(ns, "a live publisher", participant);
+  ASSERT_TRUE(ddstest::WaitUntil([&] { return remote.feed->MatchedPublishers() == 1; }, seconds(30)));
+  Quietly([&] {
+    Publish(writer, 50);
+    for (int i = 0; i < 300 && Processed() < written; ++i) Step(1);  // the stream starts 1.3 s after the open
+    ASSERT_EQ(Processed(), written) << "streaming";
+    Publish(writer, 500);  // 5 s of records while the subscriber stands still
+    Step(200);             // 2 s
+    EXPECT_EQ(Processed(), written) << "caught up";
+    io->RequestRecording(false);
+    Step(1);
+  });
+  EXPECT_EQ(ddstest::RecordsCountedFromZero("SkarvData-1.csv"), written) << "the file holds every record sent";
 }
 
 }  // namespace

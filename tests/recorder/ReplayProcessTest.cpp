@@ -192,6 +192,27 @@ TEST_F(ReplayProcess, AStopEndsABlockedReplayWithEveryRecordReadSoFar) {
   }
 }
 
+// A writer that gives a looped pipe the file again before the reader has
+// seen the end of the first (`while :; do cat FILE > FIFO; done`, or one
+// writer writing it twice): the second header starts the second pass.
+TEST_F(ReplayProcess, ALoopedPipeFedTheFileTwiceOverPlaysTwoPasses) {
+  const std::string source = Recording(2000);
+  const fs::path fifo = Fifo("twice.csv");
+  CClientProcess recorder(Recorder({"--replay", fifo.string(), "--loop"}));
+  WriteToFifo(fifo, source + source, {}, "", true);
+  const fs::path file = recorder.WorkDir() / "SkarvData-1.csv";
+  WaitForLines(recorder, file, 4001);
+  recorder.Signal(SIGTERM);
+  EXPECT_EQ(ExitStatus(recorder, seconds(10)), 0) << recorder.Errors();
+  // Its counts follow on: 2000 to 3999.
+  std::string again;
+  std::istringstream lines(source.substr(source.find('\n') + 1));
+  for (std::string line; std::getline(lines, line);) {
+    again += std::to_string(std::stoi(line.substr(0, line.find(','))) + 2000) + line.substr(line.find(',')) + "\n";
+  }
+  EXPECT_TRUE(ReadFile(file) == source + again) << Lines(ReadFile(file)) << " lines";
+}
+
 TEST_F(ReplayProcess, AtFullSpeedALoopLastsItsDurationInTheRecordsOwnTime) {
   const fs::path file = dir / "pass.csv";
   std::ofstream(file, std::ios::binary) << Recording(2000);  // 60 ms a pass
