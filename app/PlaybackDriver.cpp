@@ -26,7 +26,6 @@ void CPlaybackDriver::Plug(std::shared_ptr<sim::CPlaybackSensor> sensor) {
   // Every record this sensor sends adds to the controller's count from here.
   mProcessedAtPlug = mIO.GetDeviceStatus().RecordsProcessed;
   mBus->Plug(mSensor);
-  mPlugged = true;
 }
 
 void CPlaybackDriver::Report(const std::string& error) {
@@ -69,7 +68,6 @@ void CPlaybackDriver::Poll() {
     if (mSensor->FramesReadSinceFinished() < kLostAfterFrames) {
       return;  // what was sent is still on its way to the controller
     }
-    mLost += sent - processed;
     if (error.empty()) {
       error = std::to_string(sent - processed) + " of the records played never reached the client";
     }
@@ -77,7 +75,6 @@ void CPlaybackDriver::Poll() {
   // Said before the removal is, so that it reads as its cause.
   Report(error);
   mBus->Unplug(mSensor);
-  mPlugged = false;
   mSensor.reset();
   mPlayedBefore += sent;
   // At a stop a subscription goes on with the sessions that reached it

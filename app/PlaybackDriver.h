@@ -76,10 +76,8 @@ class CPlaybackDriver {
 
   // Safe from any thread.
   bool Done() const { return mDone.load(); }  // over, and no sensor plugged
-  bool SensorPlugged() const { return mPlugged.load(); }
   std::string Error() const;  // what ended a source with an error, or a loss; empty when none
   uint64_t RecordsPlayed() const { return mPlayed.load(); }  // records sent by every sensor so far
-  uint64_t RecordsLost() const { return mLost.load(); }      // sent, and never processed
 
  private:
   void Plug(std::shared_ptr<sim::CPlaybackSensor> sensor);
@@ -99,9 +97,7 @@ class CPlaybackDriver {
 
   std::atomic<bool> mEndRequested{false};
   std::atomic<bool> mDone{false};
-  std::atomic<bool> mPlugged{false};
   std::atomic<uint64_t> mPlayed{0};
-  std::atomic<uint64_t> mLost{0};
   mutable std::mutex mErrorMutex;
   std::string mError;
 

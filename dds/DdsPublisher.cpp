@@ -121,7 +121,6 @@ void CDdsPublisher::Close(const std::function<bool()>& giveUp) {
   const uint64_t unacknowledged = queued + mRecordsNotWritten + NotAcknowledged();
   const uint64_t dropped = mDroppedRecords.load();
   if ((unacknowledged > 0 && readers > 0) || dropped > 0) {
-    mUndelivered = unacknowledged + dropped;
     const std::string who = readers <= 1 ? "its reader" : "every one of its " + std::to_string(readers) + " readers";
     DiagPrintf(EDiagLevel::eAlways,
                "DDS: up to %" PRIu64 " records of %s were not delivered to %s (%" PRIu64

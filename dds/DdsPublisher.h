@@ -80,9 +80,6 @@ class CDdsPublisher {
   // `giveUp` (called now and then) says false; then reports what was not
   // delivered, if anything, and leaves the domain. Once only.
   void Close(const std::function<bool()>& giveUp = {});
-  // Records that could not be delivered to every reader (at most): dropped,
-  // or not acknowledged when Close gave up.
-  uint64_t Undelivered() const { return mUndelivered.load(); }
 
   // The data path's subscribers, on its thread.
   void OnRecords(std::span<const kiv::T_Record> records);
@@ -166,7 +163,6 @@ class CDdsPublisher {
   uint64_t mRecordsAcknowledged = 0;
 
   bool mClosed = false;
-  std::atomic<uint64_t> mUndelivered{0};
   std::thread mThread;
 };
 
