@@ -14,26 +14,12 @@
 #include <string>
 
 #include "PlaybackDriver.h"
-#include "PlaybackSensor.h"
-#include "PrefetchingSource.h"
+#include "RecordingPlayback.h"
 #include "VirtualBus.h"
 
 class CSkarvIO;
 
-struct T_ReplayOptions {
-  std::string file;
-  double speed = 1.0;  // 1 the recorded pace, 0 as fast as the data path takes the records
-  bool loop = false;   // start again at the end of the file
-};
-
-// A playback sensor reading `options.file` from its start at its speed;
-// nullptr with `why` ("FILE: why") when the file cannot be read or is not a
-// recording. The wait for the file's first line (a pipe whose writer has not
-// come yet) ends when `interruptFd` (when not -1) becomes readable.
-// `reading`, when given, is set to the thread that reads the file ahead.
-std::shared_ptr<sim::CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& options, std::string& why,
-                                                         int interruptFd = -1,
-                                                         std::shared_ptr<sim::CPrefetchingSource>* reading = nullptr);
+using playback::T_ReplayOptions;
 
 // The replay for a program's start-up: a virtual bus made the USB library's
 // backend, with the recording's playback sensor plugged in. With speed 0 the
@@ -48,11 +34,11 @@ std::shared_ptr<sim::CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& 
 // data path takes its transfers.
 struct T_ReplaySetup {
   std::shared_ptr<sim::CVirtualBus> bus;
-  std::unique_ptr<CPlaybackDriver> driver;
-  std::shared_ptr<sim::CPrefetchingSource> reading;  // the file read ahead: what it has read
+  std::unique_ptr<playback::CPlaybackDriver> driver;
+  std::shared_ptr<recording::CPrefetchingSource> reading;  // the file read ahead: what it has read
 };
 
 // False with `why` ("FILE: why") when the file is refused; nothing is set up
-// then. `interruptFd` as for MakePlaybackSensor.
+// then. `interruptFd` as for playback::MakePlaybackSensor.
 bool UseReplay(const T_ReplayOptions& options, CSkarvIO& io, T_ReplaySetup& setup, std::string& why,
                int interruptFd = -1);

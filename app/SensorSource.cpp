@@ -6,7 +6,7 @@
 #include "LibusbBackend.h"
 #include "UsbLibrary.h"
 
-CPlaybackDriver* T_SensorSource::Playback() const {
+playback::CPlaybackDriver* T_SensorSource::Playback() const {
   if (replay.driver) {
     return replay.driver.get();
   }

@@ -26,7 +26,7 @@ struct T_SensorSource {
 
   // The driver of a replay's or a subscription's playback sensors; nullptr
   // for a live sensor.
-  CPlaybackDriver* Playback() const;
+  playback::CPlaybackDriver* Playback() const;
   // Records that reached a replay's or a subscription's source (read from
   // the file, or received) and that the controller has not processed, given
   // the controller's count of processed records: once a stop has played out

@@ -17,15 +17,15 @@ bool UseSubscription(const std::string& ns, CSkarvIO& io, T_SubscribeSetup& setu
   io.SetRemoteSensor(true);
   UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(setup.bus));
   const std::string serial = ns.empty() ? "DDS" : ns;
-  setup.driver = std::make_unique<CPlaybackDriver>(
+  setup.driver = std::make_unique<playback::CPlaybackDriver>(
       setup.bus, io,
-      [feed, serial]() -> std::shared_ptr<sim::CPlaybackSensor> {
+      [feed, serial]() -> std::shared_ptr<playback::CPlaybackSensor> {
         auto session = feed->TakeSession();
         // Speed 0: each record goes out as soon as the host reads after it
         // arrived; the records keep the sensor's own times.
-        return session ? std::make_shared<sim::CPlaybackSensor>(std::move(session), 0.0, serial) : nullptr;
+        return session ? std::make_shared<playback::CPlaybackSensor>(std::move(session), 0.0, serial) : nullptr;
       },
-      CPlaybackDriver::EAfterSensor::eNext);
+      playback::CPlaybackDriver::EAfterSensor::eNext);
   setup.driver->Begin();
   return true;
 }

@@ -22,7 +22,7 @@ class CSkarvIO;
 struct T_SubscribeSetup {
   std::shared_ptr<skarvdds::CRecordFeed> feed;  // outlives the sensors that read it
   std::shared_ptr<sim::CVirtualBus> bus;
-  std::unique_ptr<CPlaybackDriver> driver;
+  std::unique_ptr<playback::CPlaybackDriver> driver;
 };
 
 // Makes a bus on `clock` the USB library's backend, with a playback driver

@@ -7,7 +7,6 @@
 add_library(skarv_startup STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ClientOptions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DisplayCheck.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/PlaybackDriver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReplaySetup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VirtualSensorSetup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DdsFrontEnd.cpp
@@ -15,7 +14,7 @@ add_library(skarv_startup STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SensorSource.cpp
 )
 target_include_directories(skarv_startup PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(skarv_startup PUBLIC skarv_datapath skarv_backends skarv_dds)
+target_link_libraries(skarv_startup PUBLIC skarv_datapath skarv_playback skarv_backends skarv_dds)
 
 add_library(skarv_client STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ClientRun.cpp

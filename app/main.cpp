@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, why + "\n");
     return 1;
   }
-  CPlaybackDriver* playback = source.Playback();
+  playback::CPlaybackDriver* playback = source.Playback();
   // Qt's own event loop rather than GLib's: nothing here uses GLib's, and
   // Qt's takes fewer system calls for each wake-up.
   if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) {

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   T_ReplaySetup& replay = source.replay;
-  CPlaybackDriver* playback = source.Playback();
+  playback::CPlaybackDriver* playback = source.Playback();
 
   T_RecorderSettings settings;
   settings.durationSeconds = options.duration;
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     hooks.endIntake = [playback] { playback->EndSources(); };
     hooks.unplayed = [&source] { return source.Unplayed(gSkarvIO.GetDeviceStatus().RecordsProcessed); };
     hooks.summary = [&source] { return source.Summary(); };
-    hooks.drainSeconds = CPlaybackDriver::kPlayOutSeconds;
+    hooks.drainSeconds = playback::CPlaybackDriver::kPlayOutSeconds;
     recorder.SetSource(std::move(hooks));
   }
   const int status = recorder.Run();

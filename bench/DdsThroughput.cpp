@@ -104,19 +104,18 @@ int main(int argc, char** argv) {
       return 1;
     }
     // One update's records at 3600 rpm: 120 samples a millisecond.
-    std::vector<kiv::T_Record> batch(kRecordsPerUpdate);
+    std::vector<kiv::T_RawRecord> batch(kRecordsPerUpdate);
     for (size_t i = 0; i < batch.size(); ++i) {
-      batch[i] = kiv::T_Record{};
-      batch[i].Distance = 123.4;
-      batch[i].Width = 87;
-      batch[i].DeltTime = 8;
-      batch[i].IMURecord.SupplyVoltage = 5000 * kiv::kScaleRawSupplyVoltage + kiv::kScaleSupplyOffset;
-      batch[i].IMURecord.AnaTemp = 4000 * kiv::kScaleRawLaserTemperature + kiv::kTemperatureOffset;
+      batch[i].rawDistance = 1234;
+      batch[i].width = 87;
+      batch[i].flags = kiv::T_RawRecord::FlagsOf(0, 8);
+      batch[i].rawSupplyVoltage = 5000;
+      batch[i].rawAnaTemp = 4000;
     }
     uint16_t count = 0;
     const Clock::time_point start = Clock::now();
     for (uint64_t u = 0; u < updates; ++u) {
-      for (kiv::T_Record& record : batch) record.Count = count++;
+      for (kiv::T_RawRecord& record : batch) record.count = count++;
       publisher.OnRecords(batch);
       if (u % 50 == 49) publisher.Drain();  // keeps the hand-over short, as a live sensor does
     }

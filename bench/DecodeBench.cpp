@@ -12,7 +12,7 @@ namespace {
 
 void BM_DecodeFrames(benchmark::State& state) {
   const int entries = static_cast<int>(state.range(0));
-  std::vector<kiv::T_Record> store(bench::kStoreRecords);
+  std::vector<kiv::T_RawRecord> store(bench::kStoreRecords);
   const int capacity = static_cast<int>(store.size());
 
   bench::CFrameMaker maker;

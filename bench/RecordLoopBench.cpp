@@ -16,27 +16,38 @@
 
 namespace {
 
+using kiv::T_RawRecord;
 using kiv::T_Record;
 
 enum class Recording { eNone, eDevNull, eTmpFile };
 
-// A store full of decoded records, as one GetPipeData could leave it.
-std::vector<T_Record> DecodeRecords() {
-  std::vector<T_Record> store(bench::kStoreRecords);
-  const int capacity = static_cast<int>(store.size());
+// A store full of decoded records, as one GetPipeData could leave it: the
+// raw records and their scaled ones.
+struct T_Records {
+  std::vector<T_RawRecord> raw;
+  std::vector<T_Record> scaled;
+};
+
+T_Records DecodeRecords() {
+  T_Records store;
+  store.raw.resize(bench::kStoreRecords);
+  const int capacity = static_cast<int>(store.raw.size());
   bench::CFrameMaker maker;
   int stored = 0;
   while (stored + 40 <= capacity) {
     std::vector<uint8_t> frame = maker.Next(40);
-    stored += kiv::DecodeSampleFrame(frame.data(), static_cast<int>(frame.size()), store.data() + stored,
+    stored += kiv::DecodeSampleFrame(frame.data(), static_cast<int>(frame.size()), store.raw.data() + stored,
                                      capacity - stored);
   }
-  store.resize(static_cast<size_t>(stored));
+  store.raw.resize(static_cast<size_t>(stored));
+  for (const T_RawRecord& raw : store.raw) {
+    store.scaled.push_back(kiv::ScaledRecord(raw));
+  }
   return store;
 }
 
 // The CSV line of a record, built with the recording's printf formats
-// straight from the record's fields.
+// straight from the scaled record's fields.
 std::string ExpectedLine(const T_Record& r) {
   char line[512];
   int n = std::snprintf(line, sizeof line, "%d,%u,%f,%d,%f,%u,%d,%f", r.Count,
@@ -53,28 +64,26 @@ std::string ExpectedLine(const T_Record& r) {
 
 // Records the given records into a temporary file through the controller
 // and compares the file with the expected lines. Empty when they match.
-std::string CheckCsvLines(const T_Record* source, int count) {
-  std::vector<T_Record> records(source, source + count);
+std::string CheckCsvLines(const T_RawRecord* source, int count) {
+  std::vector<T_RawRecord> records(source, source + count);
   // The extremes of every field, besides the ordinary records.
-  T_Record edge = records.front();
-  edge.Count = 65535;
-  edge.DeltTime = 0x3FFF;
-  edge.Distance = 6553.5;
-  edge.Width = 65535;
-  edge.ScanState = 1;
-  edge.IMURecord.AnaTemp = -27.0;
-  edge.IMURecord.SupplyVoltage = 65535 * kiv::kScaleRawSupplyVoltage + kiv::kScaleSupplyOffset;
-  edge.IMURecord.LaserPower = 65535;
-  const int32_t imuEdges[] = {0, 0x7FFF, 0x8000, 0xFFFF, 1, 0x8001, 0xFFFE, 12345, 54321, 0x7FFE};
-  std::memcpy(edge.IMURecord.IMU, imuEdges, sizeof imuEdges);
+  T_RawRecord edge = records.front();
+  edge.count = 65535;
+  edge.flags = T_RawRecord::FlagsOf(1, 0x3FFF);
+  edge.rawDistance = 65535;
+  edge.width = 65535;
+  edge.rawAnaTemp = 0;
+  edge.rawSupplyVoltage = 65535;
+  edge.laserPower = 65535;
+  edge.imu = {0, 0x7FFF, 0x8000, 0xFFFF, 1, 0x8001, 0xFFFE, 12345, 54321, 0x7FFE};
   records.push_back(edge);
-  T_Record laserOff = records.front();
-  laserOff.Count = 0;
-  laserOff.Distance = CSkarvIO::kLaserOffDist;
-  laserOff.Width = 0;
-  laserOff.DeltTime = 0;
-  laserOff.IMURecord.AnaTemp = 0.0;
-  laserOff.IMURecord.LaserPower = 0;
+  T_RawRecord laserOff = records.front();
+  laserOff.count = 0;
+  laserOff.rawDistance = 60000;
+  laserOff.width = 0;
+  laserOff.flags = 0;
+  laserOff.rawAnaTemp = 2324;
+  laserOff.laserPower = 0;
   records.push_back(laserOff);
 
   auto io = std::make_unique<CSkarvIO>();
@@ -84,7 +93,9 @@ std::string CheckCsvLines(const T_Record* source, int count) {
   }
   io->mSaveFile = file;
   std::string expected;
-  for (T_Record& record : records) {
+  for (const T_RawRecord& raw : records) {
+    T_Record record = kiv::ScaledRecord(raw);
+    io->mRawRecord = &raw;
     io->PopulateMemberVariables(&record);
     io->SaveFileTimeIncrement();
     io->UpdateScanData();
@@ -108,16 +119,17 @@ std::string CheckCsvLines(const T_Record* source, int count) {
 }
 
 void BM_RecordLoop(benchmark::State& state, Recording recording) {
-  std::vector<T_Record> decoded = DecodeRecords();
-  T_Record* records = decoded.data();
-  const int count = static_cast<int>(decoded.size());
+  T_Records decoded = DecodeRecords();
+  T_Record* records = decoded.scaled.data();
+  const T_RawRecord* raw = decoded.raw.data();
+  const int count = static_cast<int>(decoded.scaled.size());
 
   FILE* file = nullptr;
   if (recording != Recording::eNone) {
     std::string mismatch;
     {
       bench::CQuietOutput quiet;
-      mismatch = CheckCsvLines(records, 300);
+      mismatch = CheckCsvLines(raw, 300);
     }
     if (!mismatch.empty()) {
       state.SkipWithError(mismatch.c_str());
@@ -135,6 +147,7 @@ void BM_RecordLoop(benchmark::State& state, Recording recording) {
   CSkarvIO& controller = *io;
   auto runBatch = [&] {
     for (int i = 0; i < count; ++i) {
+      controller.mRawRecord = &raw[i];
       controller.PopulateMemberVariables(&records[i]);
       controller.SaveFileTimeIncrement();
       benchmark::DoNotOptimize(controller.UpdateScanData());

@@ -12,7 +12,7 @@
 
 #include "BenchSupport.h"
 #include "PlaybackSensor.h"
-#include "RecordingReader.h"
+#include "CsvReader.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ std::string WriteRecording() {
   if (fd < 0) return {};
   close(fd);
   std::FILE* file = std::fopen(path, "w");
-  std::fprintf(file, "%s\n", std::string(sim::CRecordingReader::kHeader).c_str());
+  std::fprintf(file, "%s\n", std::string(recording::CsvHeader()).c_str());
   bench::CFrameMaker maker;
   auto word = [](const std::vector<uint8_t>& f, size_t at) { return f[at] << 8 | f[at + 1]; };
   for (int written = 0; written < kRecords;) {
@@ -50,12 +50,12 @@ void BM_ReplayFullSpeed(benchmark::State& state) {
   int64_t records = 0;
   const double start = bench::ThreadCpuSeconds();
   for (auto _ : state) {
-    auto reader = std::make_shared<sim::CRecordingReader>(path);
+    auto reader = std::make_shared<recording::CCsvReader>(path);
     if (!reader->Open()) {
       state.SkipWithError(reader->Error().c_str());
       break;
     }
-    sim::CPlaybackSensor sensor(reader, 0.0);
+    playback::CPlaybackSensor sensor(reader, 0.0);
     uint32_t frame = 0;
     while (!sensor.Finished()) {
       benchmark::DoNotOptimize(sensor.ProduceIsoPacket(0x82, frame++, packet.data(), packet.size()));

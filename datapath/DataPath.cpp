@@ -36,8 +36,8 @@ void CDataPath::Update() {
   // The records and the completed scan change only inside
   // UpdateContiniousData, on this thread: they are read here, right after it.
   if (mIO.mUpdateRecords > 0 && !mRecordSubscribers.empty()) {
-    const std::span<const T_Record> records(mIO.mDataPipe.mRecordStorage.get(),
-                                            static_cast<size_t>(mIO.mUpdateRecords));
+    const std::span<const kiv::T_RawRecord> records(mIO.mDataPipe.mRawRecords.get(),
+                                                    static_cast<size_t>(mIO.mUpdateRecords));
     for (const RecordSubscriber& subscriber : mRecordSubscribers) {
       subscriber(records);
     }

@@ -27,10 +27,10 @@ struct T_Scan {
 class CDataPath {
  public:
   static constexpr int kTickMs = 10;
-  using T_Record = CUSBKivDataPipe::T_Record;
   using ScanSubscriber = std::function<void(std::shared_ptr<const T_Scan>)>;
-  // The records of one update, valid only during the call.
-  using RecordSubscriber = std::function<void(std::span<const T_Record>)>;
+  // The raw records of one update, as the sensor sent them; valid only
+  // during the call.
+  using RecordSubscriber = std::function<void(std::span<const kiv::T_RawRecord>)>;
 
   // The controller must outlive the data path's thread (Stop, or the
   // destructor, ends it).

@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "Diagnostics.h"
-#include "RecordWords.h"
+#include "RecordSamples.h"
 #include "RosMessageTypes.h"
 #include "RosMessages.h"
 #include "ThreadName.h"
@@ -18,21 +18,6 @@ namespace skarvdds {
 namespace {
 
 constexpr double kTimeUnitsPerSecond = 1.0 / kSecondsPerTimeUnit;
-
-skarv_msgs_msg_dds__SampleRecord_ SampleOf(const sim::T_PlaybackRecord& w) {
-  skarv_msgs_msg_dds__SampleRecord_ s{};
-  s.count = w.count;
-  s.raw_distance = w.rawDistance;
-  s.width = w.width;
-  s.scan_state = w.scanState;
-  s.delt_time = w.deltTime;
-  s.raw_supply_voltage = w.rawSupplyVoltage;
-  s.raw_ana_temp = w.rawAnaTemp;
-  s.laser_power = w.laserPower;
-  s.aux_word = w.auxWord;
-  std::copy(w.imu.begin(), w.imu.end(), s.imu);
-  return s;
-}
 
 std::chrono::system_clock::time_point Before(std::chrono::system_clock::time_point now, uint64_t units) {
   return now - std::chrono::microseconds(units * 10);
@@ -228,11 +213,11 @@ void CDdsPublisher::Attach(CDataPath& path) {
   if (!Active()) {
     return;
   }
-  path.SubscribeRecords([this](std::span<const kiv::T_Record> records) { OnRecords(records); });
+  path.SubscribeRecords([this](std::span<const kiv::T_RawRecord> records) { OnRecords(records); });
   path.SubscribeScans([this](std::shared_ptr<const T_Scan> scan) { OnScan(std::move(scan)); });
 }
 
-void CDdsPublisher::OnRecords(std::span<const kiv::T_Record> records) {
+void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records) {
   if (!Active() || records.empty()) {
     return;
   }
@@ -248,17 +233,17 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_Record> records) {
   }
   // Sensor time from the start of this update's records to their end.
   uint64_t total = 0;
-  for (const kiv::T_Record& record : records) {
-    total += static_cast<uint64_t>(record.DeltTime & 0x3FFF);
+  for (const kiv::T_RawRecord& record : records) {
+    total += record.DeltTime();
   }
   uint64_t elapsed = 0;
-  for (const kiv::T_Record& record : records) {
-    const uint64_t delt = static_cast<uint64_t>(record.DeltTime & 0x3FFF);
+  for (const kiv::T_RawRecord& record : records) {
+    const uint64_t delt = record.DeltTime();
     elapsed += delt;
     // The rotation time, measured as the controller does: the record that
     // changes the scan state ends the rotation and counts towards it.
     mUnitsSinceScanEdge += delt;
-    const int scanState = record.ScanState & 1;
+    const int scanState = record.ScanState();
     if (mLastScanState >= 0 && scanState != mLastScanState) {
       mLastRotationUnits = static_cast<uint32_t>(std::min<uint64_t>(mUnitsSinceScanEdge, UINT32_MAX));
       mUnitsSinceScanEdge = 0;
@@ -275,12 +260,11 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_Record> records) {
     if (!wantRecords && !(wantImu && imuDue)) {
       continue;
     }
-    const sim::T_PlaybackRecord words = RawWordsOf(record);
     if (wantRecords) {
-      job.records.push_back(SampleOf(words));
+      job.records.push_back(SampleOf(record));
     }
     if (wantImu && imuDue) {
-      job.imu.push_back(T_ImuSample{words, total - elapsed});
+      job.imu.push_back(T_ImuSample{record, total - elapsed});
     }
   }
   if (job.hasRecords || !job.imu.empty()) {

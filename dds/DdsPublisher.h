@@ -46,7 +46,7 @@
 #include "DataPath.h"
 #include "DdsEntities.h"
 #include "DdsOptions.h"
-#include "PlaybackRecord.h"
+#include "RawRecord.h"
 #include "SkarvRecordTypes.h"
 
 namespace skarvdds {
@@ -82,7 +82,7 @@ class CDdsPublisher {
   void Close(const std::function<bool()>& giveUp = {});
 
   // The data path's subscribers, on its thread.
-  void OnRecords(std::span<const kiv::T_Record> records);
+  void OnRecords(std::span<const kiv::T_RawRecord> records);
   void OnScan(std::shared_ptr<const T_Scan> scan);
 
   // Waits until everything handed over so far has been written.
@@ -98,7 +98,7 @@ class CDdsPublisher {
 
  private:
   struct T_ImuSample {
-    sim::T_PlaybackRecord words;
+    kiv::T_RawRecord words;
     uint64_t unitsBeforeNow;  // sensor time from this record to the batch's last
   };
   struct T_Job {

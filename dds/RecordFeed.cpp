@@ -7,7 +7,8 @@
 
 #include "DdsOptions.h"
 #include "Diagnostics.h"
-#include "RecordingReader.h"
+#include "EscapedText.h"
+#include "RecordSamples.h"
 #include "ThreadName.h"
 
 namespace skarvdds {
@@ -21,22 +22,7 @@ constexpr unsigned kMaxDeltTime = 0x3FFF;
 
 }  // namespace
 
-sim::T_PlaybackRecord WordsOf(const skarv_msgs_msg_dds__SampleRecord_& s) {
-  sim::T_PlaybackRecord w;
-  w.count = s.count;
-  w.rawDistance = s.raw_distance;
-  w.width = s.width;
-  w.scanState = s.scan_state;
-  w.deltTime = s.delt_time;
-  w.rawSupplyVoltage = s.raw_supply_voltage;
-  w.rawAnaTemp = s.raw_ana_temp;
-  w.laserPower = s.laser_power;
-  w.auxWord = s.aux_word;
-  std::copy(s.imu, s.imu + 10, w.imu.begin());
-  return w;
-}
-
-sim::CRecordSource::EResult CFeedSession::Next(sim::T_PlaybackRecord& out) {
+recording::CRecordSource::EResult CFeedSession::Next(kiv::T_RawRecord& out) {
   std::unique_lock lock(mQueue->mutex);
   if (mQueue->records.empty()) {
     return mQueue->ended ? EResult::eEnd : EResult::eWait;
@@ -157,7 +143,7 @@ std::string CRecordFeed::NameOf(dds_instance_handle_t publisher) const {
     void* value = nullptr;
     size_t size = 0;
     if (dds_qget_userdata(data->qos, &value, &size) && value && size > 0) {
-      name = sim::EscapedText(std::string_view(static_cast<const char*>(value), size));
+      name = EscapedText(std::string_view(static_cast<const char*>(value), size));
     }
     dds_free(value);
     dds_builtintopic_free_endpoint(data);
@@ -379,7 +365,7 @@ void CRecordFeed::Accept(const skarv_msgs_msg_dds__RecordBatch_& batch, dds_inst
       }
       continue;
     }
-    mSession->records.push_back(WordsOf(record));
+    mSession->records.push_back(RawRecordOf(record));
     ++mReceived;
   }
   mLastRecordAt = std::chrono::steady_clock::now();

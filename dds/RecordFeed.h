@@ -36,23 +36,22 @@
 #include <thread>
 
 #include "DdsEntities.h"
-#include "PlaybackRecord.h"
+#include "RecordSource.h"
 #include "SkarvRecordTypes.h"
 
 namespace skarvdds {
 
 // The words of a received sample record.
-sim::T_PlaybackRecord WordsOf(const skarv_msgs_msg_dds__SampleRecord_& sample);
 
 // One followed publisher's records, as a playback sensor's source.
-class CFeedSession : public sim::CRecordSource {
+class CFeedSession : public recording::CRecordSource {
  public:
   // The records queued for a session and what the feed's thread and the
   // session's reader both look at, under `mutex`.
   struct T_Queue {
     std::mutex mutex;
     std::condition_variable room;  // the queue fell to half its bound
-    std::deque<sim::T_PlaybackRecord> records;
+    std::deque<kiv::T_RawRecord> records;
     bool ended = false;  // its publisher is gone: nothing more comes
     // Set when any session's intake is ended (the program is stopping):
     // shared by all of a feed's sessions, and the feed then takes no more.
@@ -61,7 +60,7 @@ class CFeedSession : public sim::CRecordSource {
   };
 
   explicit CFeedSession(std::shared_ptr<T_Queue> queue) : mQueue(std::move(queue)) {}
-  EResult Next(sim::T_PlaybackRecord& out) override;
+  EResult Next(kiv::T_RawRecord& out) override;
   // The feed takes nothing more in; what has reached the session is played.
   void EndIntake() override;
 

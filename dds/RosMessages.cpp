@@ -51,7 +51,7 @@ void BuildLaserScan(const std::vector<double>& distances, const std::vector<doub
       dds_sequence_float{static_cast<uint32_t>(n), static_cast<uint32_t>(n), out.intensities.data(), false};
 }
 
-void FillImu(const sim::T_PlaybackRecord& words, const T_DdsOptions& options, const char* frameId,
+void FillImu(const kiv::T_RawRecord& words, const T_DdsOptions& options, const char* frameId,
              builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Imu_& out) {
   out = sensor_msgs_msg_dds__Imu_{};
   out.header = HeaderOf(frameId, stamp);
@@ -65,7 +65,7 @@ void FillImu(const sim::T_PlaybackRecord& words, const T_DdsOptions& options, co
   out.linear_acceleration.z = Signed(words.imu[kiv::eAccelZ]) * options.accelScale;
 }
 
-void FillMagneticField(const sim::T_PlaybackRecord& words, const T_DdsOptions& options, const char* frameId,
+void FillMagneticField(const kiv::T_RawRecord& words, const T_DdsOptions& options, const char* frameId,
                        builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__MagneticField_& out) {
   out = sensor_msgs_msg_dds__MagneticField_{};
   out.header = HeaderOf(frameId, stamp);
@@ -74,14 +74,14 @@ void FillMagneticField(const sim::T_PlaybackRecord& words, const T_DdsOptions& o
   out.magnetic_field.z = Signed(words.imu[kiv::eMagZ]) * options.magScale;
 }
 
-void FillImuTemperature(const sim::T_PlaybackRecord& words, const T_DdsOptions& options, const char* frameId,
+void FillImuTemperature(const kiv::T_RawRecord& words, const T_DdsOptions& options, const char* frameId,
                         builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Temperature_& out) {
   out = sensor_msgs_msg_dds__Temperature_{};
   out.header = HeaderOf(frameId, stamp);
   out.temperature = Signed(words.imu[kiv::eIMUTemp]) * options.imuTempScale + options.imuTempOffset;
 }
 
-void FillLaserTemperature(const sim::T_PlaybackRecord& words, const char* frameId,
+void FillLaserTemperature(const kiv::T_RawRecord& words, const char* frameId,
                           builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Temperature_& out) {
   out = sensor_msgs_msg_dds__Temperature_{};
   out.header = HeaderOf(frameId, stamp);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "DdsOptions.h"
-#include "PlaybackRecord.h"
+#include "RawRecord.h"
 #include "RosMessageTypes.h"
 
 namespace skarvdds {
@@ -51,15 +51,15 @@ void BuildLaserScan(const std::vector<double>& distances, const std::vector<doub
 // The IMU messages from one record's raw words (the frame header's IMU
 // block and laser temperature). Orientation is not measured: its
 // covariance's first element is -1; the other covariances are 0 (unknown).
-void FillImu(const sim::T_PlaybackRecord& words, const T_DdsOptions& options, const char* frameId,
+void FillImu(const kiv::T_RawRecord& words, const T_DdsOptions& options, const char* frameId,
              builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Imu_& out);
-void FillMagneticField(const sim::T_PlaybackRecord& words, const T_DdsOptions& options, const char* frameId,
+void FillMagneticField(const kiv::T_RawRecord& words, const T_DdsOptions& options, const char* frameId,
                        builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__MagneticField_& out);
 // The IMU's own temperature, through the IMU temperature scale.
-void FillImuTemperature(const sim::T_PlaybackRecord& words, const T_DdsOptions& options, const char* frameId,
+void FillImuTemperature(const kiv::T_RawRecord& words, const T_DdsOptions& options, const char* frameId,
                         builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Temperature_& out);
 // The laser's analog temperature, as the decoder scales it.
-void FillLaserTemperature(const sim::T_PlaybackRecord& words, const char* frameId,
+void FillLaserTemperature(const kiv::T_RawRecord& words, const char* frameId,
                           builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Temperature_& out);
 
 }  // namespace skarvdds

@@ -62,7 +62,9 @@ void CSkarvIO::ProcessRecords(int count, int& result) {
   mRecordsProcessed += static_cast<uint64_t>(count > 0 ? count : 0);
   mUpdateRecords = count > 0 ? count : 0;
   CUSBKivDataPipe::T_Record* records = mDataPipe.mRecordStorage.get();
+  const kiv::T_RawRecord* raw = mDataPipe.mRawRecords.get();
   for (int i = 0; i < count; ++i) {
+    mRawRecord = &raw[i];
     PopulateMemberVariables(&records[i]);
     SaveFileTimeIncrement();
     const int points = UpdateScanData();

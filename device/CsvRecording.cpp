@@ -23,18 +23,16 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "CsvColumns.h"
 #include "CsvLine.h"
 #include "Diagnostics.h"
 #include "GeneralException.h"
 #include "SkarvIO.h"
 
 namespace {
-
-const char kHeader[] =
-    "Count,DeltTime,Distance,Width,AnaTemp,ScanState,LaserPower,SupplyVoltage,AccelX,AccelY,AccelZ,IMUTemp,GyroX,"
-    "GyroY,GyroZ,MagX,MagY,MagZ\n";
 
 const char kDeletedReason[] = "the file was deleted";
 
@@ -160,7 +158,9 @@ void CSkarvIO::OpenNextRecordingFile() {
   mNextDeletedFileCheck = std::chrono::steady_clock::time_point::min();
   ++mFilesWritten;
   mSaveFile = file;
-  WriteRecordingText(kHeader, sizeof kHeader - 1);
+  const std::string_view header = recording::CsvHeader();
+  WriteRecordingText(header.data(), header.size());
+  WriteRecordingText("\n", 1);
 }
 
 void CSkarvIO::WriteRecordingText(const char* text, size_t length) {
@@ -295,18 +295,11 @@ void CSkarvIO::SaveFileTimeIncrement() {
   if (!mSaveFile.load(std::memory_order_relaxed)) {
     return;
   }
-  const T_CsvFields fields{mRecordCount,
-                           mSampleDeltTime,
-                           mCurDistance,
-                           mCurWidth,
-                           mTemperature,
-                           mScanState,
-                           mLaserPower,
-                           mSupplyVoltage,
-                           {mIMUData.AccelX, mIMUData.AccelY, mIMUData.AccelZ, mIMUData.IMUTemp, mIMUData.GyroX,
-                            mIMUData.GyroY, mIMUData.GyroZ, mIMUData.MagX, mIMUData.MagY, mIMUData.MagZ}};
-  char line[kCsvLineCapacity];
-  WriteRecordingText(line, FormatCsvLine(fields, line));
+  if (!mRawRecord) {
+    return;
+  }
+  char line[recording::kCsvLineCapacity];
+  WriteRecordingText(line, recording::FormatCsvLine(*mRawRecord, line));
   if (mSaveFile.load(std::memory_order_relaxed)) {
     ++mBufferedRecords;
   }

@@ -25,6 +25,7 @@
 #include "GeneralException.h"
 #include "KivCmdPipe.h"
 #include "KivDataPipe.h"
+#include "RawRecord.h"
 #include "UsbPort.h"
 
 struct T_Command;
@@ -107,6 +108,9 @@ class CSkarvIO {
 
   // Measurement processing, called per record with mMutex held.
   void PopulateMemberVariables(CUSBKivDataPipe::T_Record* record);
+  // The raw record the record loop is at (the one PopulateMemberVariables
+  // was given, unscaled): SaveFileTimeIncrement writes its line from it.
+  const kiv::T_RawRecord* mRawRecord = nullptr;
   int UpdateScanData();
 
   // Commands (control panel thread). A command is numbered only when its

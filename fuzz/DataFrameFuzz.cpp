@@ -9,8 +9,9 @@
 //    until the store is full (from empty, or from 64 calls short of full for
 //    frames of few records).
 // Every call is held against a decoding written here from the wire format:
-// how many records it writes, every field of them, and that the slots just
-// before and just after them are left alone.
+// how many records it writes, every word of them and their readings, that
+// each encodes back to its bytes, and that the slots just before and just
+// after them are left alone.
 
 #include <climits>
 #include <cstring>
@@ -21,7 +22,7 @@
 
 namespace {
 
-using kiv::T_Record;
+using kiv::T_RawRecord;
 using fuzz::Require;
 using fuzz::Word;
 
@@ -31,8 +32,8 @@ constexpr int kEntry = 8;
 constexpr int kStoreRecords = 5120;
 
 // The store, with one guard slot after its last record.
-std::vector<T_Record>& Store() {
-  static std::vector<T_Record> store(kStoreRecords + 1);
+std::vector<T_RawRecord>& Store() {
+  static std::vector<T_RawRecord> store(kStoreRecords + 1);
   return store;
 }
 
@@ -55,14 +56,31 @@ int ExpectedStored(const uint8_t* frame, int length, int room) {
   return stored;
 }
 
-void CheckRecord(const T_Record& r, const uint8_t* frame, int index) {
+constexpr int64_t kHostTime = 0x0123456789ABCDEF;
+
+// The raw record holds the entry's and the header's words as they were,
+// the scaled one the readings they stand for, and the record encoded again
+// gives back the bytes it came from.
+void CheckRecord(const T_RawRecord& r, const uint8_t* frame, int index) {
   const uint8_t* entry = frame + kHeader + index * kEntry;
-  Require(r.Count == Word(entry), "count");
-  Require(r.Distance == static_cast<double>(Word(entry + 2)) * 0.1, "distance");
-  Require(r.Width == Word(entry + 4), "width");
-  Require(r.ScanState == Word(entry + 6) >> 15, "scan state");
-  Require(r.DeltTime == ((Word(entry + 6) >> 1) & 0x3FFF), "sample time");
-  const kiv::T_IMURecord& h = r.IMURecord;
+  Require(r.count == Word(entry), "count");
+  Require(r.rawDistance == Word(entry + 2), "distance word");
+  Require(r.width == Word(entry + 4), "width");
+  Require(r.flags == Word(entry + 6), "flags word");
+  Require(r.rawSupplyVoltage == Word(frame) && r.rawAnaTemp == Word(frame + 2) && r.laserPower == Word(frame + 4) &&
+              r.auxWord == Word(frame + 6),
+          "header words");
+  for (int channel = 0; channel < kiv::eNumIMUChannels; ++channel) {
+    Require(r.imu[static_cast<size_t>(channel)] == Word(frame + 8 + 2 * channel), "IMU word");
+  }
+  Require(r.hostTimeNs == kHostTime, "host time");
+  const kiv::T_Record s = kiv::ScaledRecord(r);
+  Require(s.Count == Word(entry), "count");
+  Require(s.Distance == static_cast<double>(Word(entry + 2)) * 0.1, "distance");
+  Require(s.Width == Word(entry + 4), "width");
+  Require(s.ScanState == Word(entry + 6) >> 15, "scan state");
+  Require(s.DeltTime == ((Word(entry + 6) >> 1) & 0x3FFF), "sample time");
+  const kiv::T_IMURecord& h = s.IMURecord;
   Require(h.SupplyVoltage == static_cast<double>(Word(frame)) * 0.0022711 + 1.06, "supply voltage");
   Require(h.AnaTemp == static_cast<double>(Word(frame + 2)) * 0.01162 - 27.0, "laser temperature");
   Require(h.LaserPower == Word(frame + 4), "laser power");
@@ -70,25 +88,30 @@ void CheckRecord(const T_Record& r, const uint8_t* frame, int index) {
   for (int channel = 0; channel < kiv::eNumIMUChannels; ++channel) {
     Require(h.IMU[channel] == Word(frame + 8 + 2 * channel), "IMU word");
   }
+  uint8_t again[kHeader + kEntry];
+  kiv::EncodeFrameHeader(again, r);
+  kiv::EncodeSampleEntry(again + kHeader, r);
+  Require(std::memcmp(again, frame, kHeader) == 0 && std::memcmp(again + kHeader, entry, kEntry) == 0,
+          "encoded again, the same bytes");
 }
 
 // One call of the decoder into the store after its first `used` records,
 // checked. Returns the records it wrote.
 int DecodeChecked(const uint8_t* frame, int length, int used) {
-  std::vector<T_Record>& store = Store();
+  std::vector<T_RawRecord>& store = Store();
   const int room = kStoreRecords - used;
   const int expected = ExpectedStored(frame, length, room);
   // The slots around what the call may write, marked to show any write.
-  T_Record* before = used > 0 ? &store[static_cast<size_t>(used - 1)] : nullptr;
-  T_Record* after = &store[static_cast<size_t>(used + expected)];
-  T_Record beforeCopy{};
+  T_RawRecord* before = used > 0 ? &store[static_cast<size_t>(used - 1)] : nullptr;
+  T_RawRecord* after = &store[static_cast<size_t>(used + expected)];
+  T_RawRecord beforeCopy{};
   if (before != nullptr) {
     beforeCopy = *before;
   }
   std::memset(static_cast<void*>(after), 0xA5, sizeof *after);
-  const T_Record afterCopy = *after;
+  const T_RawRecord afterCopy = *after;
 
-  const int stored = kiv::DecodeSampleFrame(frame, length, store.data() + used, room);
+  const int stored = kiv::DecodeSampleFrame(frame, length, store.data() + used, room, kHostTime);
   Require(stored == expected, "number of records stored");
   Require(std::memcmp(&afterCopy, after, sizeof afterCopy) == 0, "slot after the records untouched");
   if (before != nullptr) {

@@ -1,13 +1,15 @@
 #pragma once
 // The sensor's isochronous data pipe. Every isochronous packet carries one
 // frame: a 28-byte status and IMU header followed by 8-byte sample entries,
-// all as big-endian 16-bit words. The pipe cuts each frame into T_Record
-// entries (with DecodeSampleFrame) in a flat storage that is allocated once
-// and reused by every GetPipeData call.
+// all as big-endian 16-bit words. The pipe cuts each frame into the
+// sensor's raw records (with DecodeSampleFrame) and their scaled T_Record
+// entries, in two flat storages side by side (record i of one is record i
+// of the other) that are allocated once and reused by every GetPipeData call.
 
 #include <cstdint>
 #include <memory>
 
+#include "RawRecord.h"
 #include "SampleFrameCodec.h"
 #include "SampleRecord.h"
 #include "UsbIsocPipe.h"
@@ -35,6 +37,7 @@ class CUSBKivDataPipe : public CUSBIsocPipe {
   using enum kiv::eIMUIndices;
   using T_IMURecord = kiv::T_IMURecord;
   using T_Record = kiv::T_Record;
+  using T_RawRecord = kiv::T_RawRecord;
 
   using CUSBIsocPipe::Initialize;
   // Sets up the isochronous geometry and allocates the record storage (once).
@@ -52,6 +55,9 @@ class CUSBKivDataPipe : public CUSBIsocPipe {
   int RecordsPerTransfer() const;
 
   std::unique_ptr<T_Record[]> mRecordStorage;
+  // The raw records the scaled ones were made from, stamped with the host
+  // time of the collection that took them in.
+  std::unique_ptr<T_RawRecord[]> mRawRecords;
   int32_t mMaxRecords = 0;
   int32_t mNumRecords = 0;
 
@@ -61,4 +67,7 @@ class CUSBKivDataPipe : public CUSBIsocPipe {
   // record is ever dropped for lack of room: the transfers left wait in the
   // ring for the next GetPipeData.
   bool RoomForTransfer() const override;
+
+ private:
+  int64_t mCollectionTimeNs = 0;  // of the GetPipeData under way
 };

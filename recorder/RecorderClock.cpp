@@ -34,9 +34,9 @@ CSteppedClock::CSteppedClock(CDataPath& dataPath, std::function<void(uint32_t)> 
                              ETime time)
     : mDataPath(dataPath), mAdvanceBus(std::move(advanceBus)), mFramesPerStep(framesPerStep), mTime(time) {
   if (mTime == ETime::eRecords) {
-    mDataPath.SubscribeRecords([this](std::span<const CDataPath::T_Record> records) {
-      for (const CDataPath::T_Record& record : records) {
-        mRecordUnits += static_cast<uint64_t>(record.DeltTime);
+    mDataPath.SubscribeRecords([this](std::span<const kiv::T_RawRecord> records) {
+      for (const kiv::T_RawRecord& record : records) {
+        mRecordUnits += record.DeltTime();
       }
     });
   }

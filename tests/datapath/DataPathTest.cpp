@@ -53,8 +53,8 @@ TEST_F(DataPath, SteppedHandsEveryRecordAndEachCompletedScanToItsSubscribers) {
   std::vector<uint16_t> counts;
   std::vector<std::shared_ptr<const T_Scan>> scans;
   std::vector<std::shared_ptr<const T_Scan>> secondSubscriber;
-  path.SubscribeRecords([&](std::span<const CDataPath::T_Record> records) {
-    for (const CDataPath::T_Record& record : records) counts.push_back(static_cast<uint16_t>(record.Count));
+  path.SubscribeRecords([&](std::span<const kiv::T_RawRecord> records) {
+    for (const kiv::T_RawRecord& record : records) counts.push_back(record.count);
   });
   path.SubscribeScans([&](std::shared_ptr<const T_Scan> scan) { scans.push_back(scan); });
   path.SubscribeScans([&](std::shared_ptr<const T_Scan> scan) { secondSubscriber.push_back(scan); });
@@ -102,9 +102,9 @@ TEST_F(DataPath, SteppedLateAtTheTopRateLosesNoRecord) {
   CDataPath path(*controller);
   std::vector<uint16_t> counts;
   size_t largestUpdate = 0;
-  path.SubscribeRecords([&](std::span<const CDataPath::T_Record> records) {
+  path.SubscribeRecords([&](std::span<const kiv::T_RawRecord> records) {
     largestUpdate = std::max(largestUpdate, records.size());
-    for (const CDataPath::T_Record& record : records) counts.push_back(static_cast<uint16_t>(record.Count));
+    for (const kiv::T_RawRecord& record : records) counts.push_back(record.count);
   });
 
   const std::string out = Quietly([&] {
@@ -132,7 +132,7 @@ TEST_F(DataPath, OwnWorkerDeliversScansAndRecordsAndEndsWithItsDoneLine) {
 
   const std::string out = Quietly([&] {
     CDataPath path(*controller);
-    path.SubscribeRecords([&](std::span<const CDataPath::T_Record> batch) {
+    path.SubscribeRecords([&](std::span<const kiv::T_RawRecord> batch) {
       if (std::this_thread::get_id() == testThread) onOtherThread = false;
       records += batch.size();
     });

@@ -8,40 +8,11 @@
 
 #include "DdsOptions.h"
 #include "PlotGeometry.h"
-#include "RecordWords.h"
 #include "RosMessages.h"
 #include "SampleFrameCodec.h"
 #include "protocol/FrameBuilder.h"
 
 namespace {
-
-// Every word the decoder scales comes back exactly, for all 65536 values,
-// along with the words it passes through.
-TEST(DdsRecordWords, EveryDecodedRecordGivesBackTheWordsSent) {
-  for (uint32_t value = 0; value <= 0xFFFF; ++value) {
-    const uint16_t word = static_cast<uint16_t>(value);
-    const uint16_t other = static_cast<uint16_t>(0xFFFF - value);
-    FrameBuilder frame;
-    frame.Header(0, word).Header(1, other).Header(2, word).Header(3, other);
-    for (int i = 0; i < 10; ++i) frame.Header(4 + i, static_cast<uint16_t>(word + i * 977));
-    frame.Entry({other, word, static_cast<uint16_t>(word ^ 0x5A5A),
-                 static_cast<uint16_t>((word & 0x8000) | ((other & 0x3FFF) << 1))});
-    const std::vector<uint8_t> bytes = frame.Bytes();
-    kiv::T_Record record{};
-    ASSERT_EQ(kiv::DecodeSampleFrame(bytes.data(), static_cast<int>(bytes.size()), &record, 1), 1);
-    const sim::T_PlaybackRecord words = skarvdds::RawWordsOf(record);
-    ASSERT_EQ(words.rawSupplyVoltage, word);
-    ASSERT_EQ(words.rawAnaTemp, other);
-    ASSERT_EQ(words.laserPower, word);
-    ASSERT_EQ(words.auxWord, other);
-    for (int i = 0; i < 10; ++i) ASSERT_EQ(words.imu[i], static_cast<uint16_t>(word + i * 977));
-    ASSERT_EQ(words.count, other);
-    ASSERT_EQ(words.rawDistance, word);
-    ASSERT_EQ(words.width, static_cast<uint16_t>(word ^ 0x5A5A));
-    ASSERT_EQ(words.scanState, word >> 15);
-    ASSERT_EQ(words.deltTime, other & 0x3FFF);
-  }
-}
 
 TEST(DdsOptions, OptionsAreTakenOffTheCommandLineWithTheirValues) {
   skarvdds::T_DdsOptions options;

@@ -20,6 +20,7 @@
 #include "DdsEntities.h"
 #include "DdsTestSupport.h"
 #include "RecordFeed.h"
+#include "RecordSamples.h"
 #include "RosMessageTypes.h"
 #include "SampleRecord.h"
 #include "SkarvRecordTypes.h"
@@ -200,7 +201,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
   }
 
   // The feed hands on the same records, word for word, in one session.
-  std::vector<sim::T_PlaybackRecord> fed;
+  std::vector<kiv::T_RawRecord> fed;
   const auto feedDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   std::shared_ptr<skarvdds::CFeedSession> session;
   while (!session && std::chrono::steady_clock::now() < feedDeadline) {
@@ -209,29 +210,22 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
   }
   ASSERT_TRUE(session);
   while (fed.size() < records.size() && std::chrono::steady_clock::now() < feedDeadline) {
-    sim::T_PlaybackRecord words;
+    kiv::T_RawRecord words;
     const auto result = session->Next(words);
-    if (result == sim::CRecordSource::EResult::eRecord) {
+    if (result == recording::CRecordSource::EResult::eRecord) {
       fed.push_back(words);
     } else {
-      ASSERT_EQ(result, sim::CRecordSource::EResult::eWait);
+      ASSERT_EQ(result, recording::CRecordSource::EResult::eWait);
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
   ASSERT_EQ(fed.size(), records.size());
-  sim::T_PlaybackRecord extra;
-  EXPECT_NE(session->Next(extra), sim::CRecordSource::EResult::eRecord);
+  kiv::T_RawRecord extra;
+  EXPECT_NE(session->Next(extra), recording::CRecordSource::EResult::eRecord);
   EXPECT_EQ(feed.TakeSession(), nullptr) << "one publisher, one session";
   EXPECT_EQ(feed.LostBatches(), 0u);
   for (size_t i = 0; i < records.size(); ++i) {
-    const sim::T_PlaybackRecord expected = skarvdds::WordsOf(records[i]);
-    const sim::T_PlaybackRecord& got = fed[i];
-    ASSERT_TRUE(got.count == expected.count && got.rawDistance == expected.rawDistance &&
-                got.width == expected.width && got.scanState == expected.scanState &&
-                got.deltTime == expected.deltTime && got.rawSupplyVoltage == expected.rawSupplyVoltage &&
-                got.rawAnaTemp == expected.rawAnaTemp && got.laserPower == expected.laserPower &&
-                got.auxWord == expected.auxWord && got.imu == expected.imu)
-        << i;
+    ASSERT_TRUE(fed[i].SameWords(skarvdds::RawRecordOf(records[i]))) << i;
   }
 
   // Scans: each one the records between two scan-state changes, drawn the

@@ -104,7 +104,7 @@ TEST(DdsSubscribe, ARemoteSensorsRecordingIsThePublishersByteForByte) {
     EXPECT_EQ(status.LastError, "Command A not sent: the sensor is on another machine and takes no commands from here");
     const auto connections = remote.bus->Connections();
     ASSERT_EQ(connections.size(), 1u);
-    const auto sensor = std::dynamic_pointer_cast<sim::CPlaybackSensor>(connections[0].device);
+    const auto sensor = std::dynamic_pointer_cast<playback::CPlaybackSensor>(connections[0].device);
     ASSERT_TRUE(sensor);
     for (const auto& command : sensor->ReceivedCommands()) EXPECT_NE(command.command, 'A');
     path.reset();

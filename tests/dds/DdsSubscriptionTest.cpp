@@ -24,15 +24,15 @@
 namespace {
 
 using std::chrono::seconds;
-using Result = sim::CRecordSource::EResult;
+using Result = recording::CRecordSource::EResult;
 
 // The counts of the records `session` holds now, until it has `expected`
 // (or ends, or 30 s pass).
-std::vector<uint16_t> Counts(sim::CRecordSource& session, size_t expected, Result* end = nullptr) {
+std::vector<uint16_t> Counts(recording::CRecordSource& session, size_t expected, Result* end = nullptr) {
   std::vector<uint16_t> counts;
   const auto deadline = std::chrono::steady_clock::now() + seconds(30);
   while (counts.size() < expected && std::chrono::steady_clock::now() < deadline) {
-    sim::T_PlaybackRecord record;
+    kiv::T_RawRecord record;
     const Result result = session.Next(record);
     if (result == Result::eRecord) {
       counts.push_back(record.count);

@@ -78,17 +78,17 @@ TEST_F(ControllerMeasurementTest, GettersConvertRawWords) {
   EXPECT_EQ(io->GetCurrentFileName(), "");
 
   Record record = MakeRecord(100.0, 20, 0, 16383);
-  record.IMURecord.AnaTemp = 25.5;
-  record.IMURecord.SupplyVoltage = 12.25;
-  record.IMURecord.LaserPower = 0xFFFF;
+  record.rawAnaTemp = 4518;
+  record.rawSupplyVoltage = 4817;
+  record.laserPower = 0xFFFF;
   for (int i = 0; i < CUSBKivDataPipe::eNumIMUChannels; ++i) {
-    record.IMURecord.IMU[i] = i + 1;
+    record.imu[static_cast<size_t>(i)] = static_cast<uint16_t>(i + 1);
   }
   Feed(record);
   EXPECT_EQ(io->GetSampleDeltTime(), 16383);
   EXPECT_EQ(io->GetLaserPower(), 65535);
-  EXPECT_EQ(io->GetTemperature(), 25.5);
-  EXPECT_EQ(io->GetSupplyVoltage(), 12.25);
+  EXPECT_EQ(io->GetTemperature(), 4518 * 0.01162 - 27.0);
+  EXPECT_EQ(io->GetSupplyVoltage(), 4817 * 0.0022711 + 1.06);
   EXPECT_EQ(io->GetCurDistance(), 100.0);
   EXPECT_EQ(io->GetCurWidth(), 20);
   // Each channel lands in its own getter.
@@ -104,10 +104,10 @@ TEST_F(ControllerMeasurementTest, GettersConvertRawWords) {
   EXPECT_EQ(io->GetMagnZ(), 10);
 
   // The words are two's-complement values.
-  record.IMURecord.IMU[CUSBKivDataPipe::eAccelX] = 0xFFFF;
-  record.IMURecord.IMU[CUSBKivDataPipe::eIMUTemp] = 0xFFFF;
-  record.IMURecord.IMU[CUSBKivDataPipe::eGyroZ] = 0x8000;
-  record.IMURecord.IMU[CUSBKivDataPipe::eMagZ] = 0x7FFF;
+  record.imu[CUSBKivDataPipe::eAccelX] = 0xFFFF;
+  record.imu[CUSBKivDataPipe::eIMUTemp] = 0xFFFF;
+  record.imu[CUSBKivDataPipe::eGyroZ] = 0x8000;
+  record.imu[CUSBKivDataPipe::eMagZ] = 0x7FFF;
   Feed(record);
   EXPECT_EQ(io->GetAccelX(), -1);
   EXPECT_DOUBLE_EQ(io->GetTemperatureIMU(), 95.0 - 0.005294086505373498);

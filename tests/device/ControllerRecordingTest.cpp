@@ -51,34 +51,34 @@ class ControllerCsvLineTest : public ControllerFixture {
 
 TEST_F(ControllerCsvLineTest, LineCarriesEveryField) {
   Record record = MakeRecord(123.4, 50, 1, 100);
-  record.Count = 5;
-  record.IMURecord.AnaTemp = 25.5;
-  record.IMURecord.LaserPower = 200;
-  record.IMURecord.SupplyVoltage = 12.0;
+  record.count = 5;
+  record.rawAnaTemp = 4518;
+  record.laserPower = 200;
+  record.rawSupplyVoltage = 4817;
   for (int i = 0; i < CUSBKivDataPipe::eNumIMUChannels; ++i) {
-    record.IMURecord.IMU[i] = i + 1;
+    record.imu[static_cast<size_t>(i)] = static_cast<uint16_t>(i + 1);
   }
   FeedCaptured(record);
-  EXPECT_EQ(Written(), "5,100,123.400000,50,25.500000,1,200,12.000000,1,2,3,4,5,6,7,8,9,10\n");
+  EXPECT_EQ(Written(), "5,100,123.400000,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n");
 }
 
 TEST_F(ControllerCsvLineTest, LineHoldsSignedImuAndUnlimitedValues) {
   Record record = MakeRecord(6000.0, 50, 0, 7);
-  record.Count = 65535;
-  record.IMURecord.LaserPower = 0xFFFF;
-  record.IMURecord.IMU[CUSBKivDataPipe::eAccelX] = 0xFFFF;
-  record.IMURecord.IMU[CUSBKivDataPipe::eMagZ] = 0x8000;
+  record.count = 65535;
+  record.laserPower = 0xFFFF;
+  record.imu[CUSBKivDataPipe::eAccelX] = 0xFFFF;
+  record.imu[CUSBKivDataPipe::eMagZ] = 0x8000;
   Feed(record);
   EXPECT_EQ(io->mCurScanDist[0], 0.0);
 
   Record wide = MakeRecord(2500.0, 301, 0, 7);
-  wide.Count = 0;
+  wide.count = 0;
   Feed(wide);
   EXPECT_EQ(io->mCurScanWidth[1], 0.0);
 
   EXPECT_EQ(Written(),
-            "65535,7,6000.000000,50,0.000000,0,65535,0.000000,-1,0,0,0,0,0,0,0,0,-32768\n"
-            "0,7,2500.000000,301,0.000000,0,0,0.000000,0,0,0,0,0,0,0,0,0,0\n");
+            "65535,7,6000.000000,50,-27.000000,0,65535,1.060000,-1,0,0,0,0,0,0,0,0,-32768\n"
+            "0,7,2500.000000,301,-27.000000,0,0,1.060000,0,0,0,0,0,0,0,0,0,0\n");
 }
 
 std::string ReadFile(const std::string& name) {
@@ -133,14 +133,14 @@ TEST_F(ControllerRecordingFileTest, FilesAreNumberedFromOneAndKeepTheirName) {
   EXPECT_EQ(io->mFileCount, 2);
 
   Record record = MakeRecord(10.0, 5, 0, 3);
-  record.Count = 1;
+  record.count = 1;
   FeedCaptured(record);
   Request(false);
   EXPECT_EQ(io->mSaveFile.load(), nullptr);
   EXPECT_EQ(io->GetCurrentFileName(), "SkarvData-2.csv");
-  EXPECT_EQ(io->GetDeviceStatus().FileBytes, sizeof kHeader - 1 + 58);
+  EXPECT_EQ(io->GetDeviceStatus().FileBytes, sizeof kHeader - 1 + 60);
   const std::string first = ReadFile("SkarvData-2.csv");
-  EXPECT_EQ(first, std::string(kHeader) + "1,3,10.000000,5,0.000000,0,0,0.000000,0,0,0,0,0,0,0,0,0,0\n");
+  EXPECT_EQ(first, std::string(kHeader) + "1,3,10.000000,5,-27.000000,0,0,1.060000,0,0,0,0,0,0,0,0,0,0\n");
 
   // Not recording: records write nothing, a repeated stop changes nothing.
   FeedCaptured(record);

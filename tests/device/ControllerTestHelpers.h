@@ -4,22 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 
 #include "SkarvIO.h"
 #include "TestSupport.h"
 
-using Record = CUSBKivDataPipe::T_Record;
+using Record = kiv::T_RawRecord;
 
-// A record with the given distance and width; every other field is zero
-// unless the test sets it.
+// A record with the given distance (in steps of 0.1) and width; every other
+// word is zero unless the test sets it.
 inline Record MakeRecord(double distance, int width = 50, int scanState = 0, int deltTime = 10) {
-  Record record{};
-  record.Distance = distance;
-  record.Width = width;
-  record.ScanState = scanState;
-  record.DeltTime = deltTime;
+  Record record;
+  record.rawDistance = static_cast<uint16_t>(std::lround(distance * 10));
+  record.width = static_cast<uint16_t>(width);
+  record.flags = Record::FlagsOf(static_cast<unsigned>(scanState), static_cast<unsigned>(deltTime));
   return record;
 }
 
@@ -37,7 +37,9 @@ class ControllerFixture : public ::testing::Test {
   }
 
   // One step of the record loop: measurements, CSV line, scan point.
-  int Feed(Record record) {
+  int Feed(const Record& raw) {
+    CUSBKivDataPipe::T_Record record = kiv::ScaledRecord(raw);
+    io->mRawRecord = &raw;
     io->PopulateMemberVariables(&record);
     io->SaveFileTimeIncrement();
     return io->UpdateScanData();

@@ -20,7 +20,7 @@
 #include "CsvLine.h"
 #include "DataPath.h"
 #include "DiagCapture.h"
-#include "RecordingReader.h"
+#include "CsvReader.h"
 #include "ReplaySetup.h"
 #include "SkarvIO.h"
 #include "TestSupport.h"
@@ -132,7 +132,7 @@ class Replay : public ::testing::Test {
   // have run), recording all of it. `step` runs after every step with its
   // number.
   static T_Replayed Play(const fs::path& file, double speed, bool loop = false, int maxSteps = 3000,
-                         const std::function<bool(CSkarvIO&, int, const CPlaybackDriver&)>& step = {},
+                         const std::function<bool(CSkarvIO&, int, const playback::CPlaybackDriver&)>& step = {},
                          uint32_t stepMs = 10) {
     T_Replayed result;
     auto bus = std::make_shared<sim::CVirtualBus>(sim::CVirtualBus::Clock::eManual, 70000);
@@ -143,8 +143,8 @@ class Replay : public ::testing::Test {
     EXPECT_TRUE(sensor) << why;
     if (!sensor) return result;
     auto io = std::make_unique<CSkarvIO>();
-    CPlaybackDriver driver(bus, *io, [first = sensor]() mutable { return std::move(first); },
-                           CPlaybackDriver::EAfterSensor::eDone);
+    playback::CPlaybackDriver driver(bus, *io, [first = sensor]() mutable { return std::move(first); },
+                           playback::CPlaybackDriver::EAfterSensor::eDone);
     CDiagCapture errors(EDiagStream::eErr);
     Quietly([&] {
       driver.Begin();
@@ -201,30 +201,20 @@ std::string Replay::sLiveText;
 Scans Replay::sLiveScans;
 
 TEST_F(Replay, TheLiveRecordingHasItsFaultsAndEveryLineReadsBackToItsOwnText) {
-  sim::CRecordingReader reader(sLive.string());
+  recording::CCsvReader reader(sLive.string());
   ASSERT_TRUE(reader.Open()) << reader.Error();
   std::istringstream lines(sLiveText);
   std::string line;
   std::getline(lines, line);
-  sim::T_PlaybackRecord r;
+  kiv::T_RawRecord r;
   size_t jumps = 0;
   size_t wraps = 0;
   uint16_t previousCount = 0;
   size_t n = 0;
-  while (reader.Next(r) == sim::CRecordSource::EResult::eRecord) {
+  while (reader.Next(r) == recording::CRecordSource::EResult::eRecord) {
     ASSERT_TRUE(std::getline(lines, line));
-    T_CsvFields f{r.count,
-                  r.deltTime,
-                  r.rawDistance * 0.1,
-                  r.width,
-                  r.rawAnaTemp * 0.01162 - 27.0,
-                  r.scanState,
-                  r.laserPower,
-                  r.rawSupplyVoltage * 0.0022711 + 1.06,
-                  {}};
-    for (size_t i = 0; i < 10; ++i) f.imu[i] = static_cast<int16_t>(r.imu[i]);
-    char text[kCsvLineCapacity];
-    ASSERT_EQ(std::string(text, FormatCsvLine(f, text)), line + "\n") << "line " << n + 2;
+    char text[recording::kCsvLineCapacity];
+    ASSERT_EQ(std::string(text, recording::FormatCsvLine(r, text)), line + "\n") << "line " << n + 2;
     if (n > 0 && r.count != static_cast<uint16_t>(previousCount + 1)) ++jumps;
     if (n > 0 && r.count < previousCount) ++wraps;
     previousCount = r.count;
@@ -240,7 +230,7 @@ TEST_F(Replay, TheLiveRecordingHasItsFaultsAndEveryLineReadsBackToItsOwnText) {
 TEST_F(Replay, AtTheRecordedPaceGivesBackTheFileByteForByteAndTheSameScansAndAnswersCommands) {
   int commandStep = -1;
   bool acknowledged = false;
-  const T_Replayed replayed = Play(sLive, 1.0, false, 3000, [&](CSkarvIO& io, int i, const CPlaybackDriver&) {
+  const T_Replayed replayed = Play(sLive, 1.0, false, 3000, [&](CSkarvIO& io, int i, const playback::CPlaybackDriver&) {
     if (i == 200) {  // in the middle of the records
       io.HandleStatusPipe();
       io.HandleStatusPipe();
@@ -353,7 +343,7 @@ TEST_F(Replay, WithLoopPlaysTheFileAgainAndAgainItsCountsFollowingOn) {
   const std::string body = part.substr(part.find('\n') + 1);
   T_Replayed replayed;
   const std::string out = Quietly([&] {
-    replayed = Play(file, 0.0, true, 3000, [&](CSkarvIO& io, int, const CPlaybackDriver&) {
+    replayed = Play(file, 0.0, true, 3000, [&](CSkarvIO& io, int, const playback::CPlaybackDriver&) {
       return io.GetDeviceStatus().RecordsProcessed < 1200;
     });
   });

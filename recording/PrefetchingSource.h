@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "PlaybackRecord.h"
+#include "RecordSource.h"
 
-namespace sim {
+namespace recording {
 
 class CPrefetchingSource : public CRecordSource {
  public:
@@ -40,7 +40,7 @@ class CPrefetchingSource : public CRecordSource {
   CPrefetchingSource& operator=(const CPrefetchingSource&) = delete;
 
   // CRecordSource.
-  EResult Next(T_PlaybackRecord& out) override;
+  EResult Next(kiv::T_RawRecord& out) override;
   std::string Error() const override;
   // The records read so far are still handed out, then the end.
   void EndIntake() override;
@@ -51,7 +51,7 @@ class CPrefetchingSource : public CRecordSource {
 
  private:
   struct T_Batch {
-    std::vector<T_PlaybackRecord> records;
+    std::vector<kiv::T_RawRecord> records;
     EResult end = EResult::eRecord;  // eEnd or eError: the source ended after these records
     std::string error;
   };
@@ -71,7 +71,7 @@ class CPrefetchingSource : public CRecordSource {
   mutable std::mutex mMutex;  // guards the queue and the error
   std::condition_variable mChanged;
   std::deque<T_Batch> mQueue;
-  std::vector<std::vector<T_PlaybackRecord>> mSpare;  // emptied batches' storage, to be filled again
+  std::vector<std::vector<kiv::T_RawRecord>> mSpare;  // emptied batches' storage, to be filled again
   std::string mError;  // set once the consumer reached the source's error
   std::atomic<bool> mIntakeEnded{false};
   std::atomic<uint64_t> mRecordsRead{0};
@@ -79,4 +79,4 @@ class CPrefetchingSource : public CRecordSource {
   std::thread mThread;
 };
 
-}  // namespace sim
+}  // namespace recording

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <utility>
 
-namespace sim {
+namespace recording {
 
 CPrefetchingSource::CPrefetchingSource(std::shared_ptr<CRecordSource> source)
     : mSource(std::move(source)), mInterrupt(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
@@ -37,7 +37,7 @@ void CPrefetchingSource::EndIntake() {
   }
 }
 
-CRecordSource::EResult CPrefetchingSource::Next(T_PlaybackRecord& out) {
+CRecordSource::EResult CPrefetchingSource::Next(kiv::T_RawRecord& out) {
   for (;;) {
     if (mNext < mCurrent.records.size()) {
       out = mCurrent.records[mNext++];
@@ -102,7 +102,7 @@ void CPrefetchingSource::ReadAhead() {
       }
     }
     batch.records.reserve(kBatchRecords);
-    T_PlaybackRecord record;
+    kiv::T_RawRecord record;
     EResult result = EResult::eRecord;
     while (batch.records.size() < kBatchRecords && !IntakeEnded() &&
            (result = mSource->Next(record)) == EResult::eRecord) {
@@ -128,4 +128,4 @@ void CPrefetchingSource::ReadAhead() {
   }
 }
 
-}  // namespace sim
+}  // namespace recording

@@ -2,9 +2,9 @@
 
 #include <utility>
 
-namespace sim {
+namespace recording {
 
-CRecordingLoop::CRecordingLoop(std::unique_ptr<CRecordingReader> first)
+CRecordingLoop::CRecordingLoop(std::unique_ptr<CCsvReader> first)
     : mReader(std::move(first)), mPath(mReader->Path()) {
   mReader->SetHeaderStartsPass(true);
 }
@@ -14,7 +14,7 @@ void CRecordingLoop::SetInterruptFd(int fd) {
   mReader->SetInterruptFd(fd);
 }
 
-CRecordSource::EResult CRecordingLoop::Next(T_PlaybackRecord& out) {
+CRecordSource::EResult CRecordingLoop::Next(kiv::T_RawRecord& out) {
   while (!mEnded) {
     switch (mReader->Next(out)) {
       case EResult::eRecord:
@@ -46,7 +46,7 @@ CRecordSource::EResult CRecordingLoop::Next(T_PlaybackRecord& out) {
     }
     // The file again, its header read by the next Next: a pipe without a
     // writer yet is waited for in AwaitRecords, never here.
-    auto next = std::make_unique<CRecordingReader>(mPath);
+    auto next = std::make_unique<CCsvReader>(mPath);
     next->SetInterruptFd(mInterruptFd);
     next->SetHeaderStartsPass(true);
     if (!next->OpenFile()) {
@@ -62,4 +62,4 @@ CRecordSource::EResult CRecordingLoop::Next(T_PlaybackRecord& out) {
   return mError.empty() ? EResult::eEnd : EResult::eError;
 }
 
-}  // namespace sim
+}  // namespace recording

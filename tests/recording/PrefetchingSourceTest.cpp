@@ -13,9 +13,9 @@
 
 #include "PrefetchingSource.h"
 
-using sim::CPrefetchingSource;
-using sim::CRecordSource;
-using sim::T_PlaybackRecord;
+using recording::CPrefetchingSource;
+using recording::CRecordSource;
+using kiv::T_RawRecord;
 
 namespace {
 
@@ -24,14 +24,14 @@ namespace {
 class CountingSource : public CRecordSource {
  public:
   CountingSource(uint32_t count, EResult end, unsigned waitEvery = 0) : mCount(count), mEnd(end), mWaitEvery(waitEvery) {}
-  EResult Next(T_PlaybackRecord& out) override {
+  EResult Next(kiv::T_RawRecord& out) override {
     if (mWaitEvery != 0 && ++mAnswers % mWaitEvery == 0 && mTaken < mCount) {
       return EResult::eWait;
     }
     if (mTaken == mCount) {
       return mEnd;
     }
-    out = T_PlaybackRecord{};
+    out = kiv::T_RawRecord{};
     out.count = static_cast<uint16_t>(mTaken);
     out.width = static_cast<uint16_t>(mTaken >> 16);
     ++mTaken;
@@ -50,7 +50,7 @@ class CountingSource : public CRecordSource {
 // Takes every record, waiting whenever none is read ahead yet; true when
 // they are `first`, `first` + 1 ... `count` - 1.
 bool TakesAllInOrder(CPrefetchingSource& source, uint32_t first, uint32_t count, CRecordSource::EResult& end) {
-  T_PlaybackRecord record;
+  kiv::T_RawRecord record;
   uint32_t taken = first;
   while ((end = source.Next(record)) == CRecordSource::EResult::eRecord || end == CRecordSource::EResult::eWait) {
     if (end == CRecordSource::EResult::eWait) {
@@ -64,7 +64,7 @@ bool TakesAllInOrder(CPrefetchingSource& source, uint32_t first, uint32_t count,
 }
 
 // The next record, waiting for it if need be.
-CRecordSource::EResult NextAwaited(CPrefetchingSource& source, T_PlaybackRecord& record) {
+CRecordSource::EResult NextAwaited(CPrefetchingSource& source, kiv::T_RawRecord& record) {
   CRecordSource::EResult result;
   while ((result = source.Next(record)) == CRecordSource::EResult::eWait) source.AwaitRecords(1000);
   return result;
@@ -75,9 +75,9 @@ CRecordSource::EResult NextAwaited(CPrefetchingSource& source, T_PlaybackRecord&
 // whose writer pauses does, and the source ends once interrupted.
 class StallingSource : public CRecordSource {
  public:
-  EResult Next(T_PlaybackRecord& out) override {
+  EResult Next(kiv::T_RawRecord& out) override {
     if (mGiven < 3) {
-      out = T_PlaybackRecord{};
+      out = kiv::T_RawRecord{};
       out.count = static_cast<uint16_t>(mGiven++);
       return EResult::eRecord;
     }
@@ -98,7 +98,7 @@ TEST(PrefetchingSource, GivesEveryRecordInOrderAndTheErrorOnlyAfterThem) {
   const uint32_t count = CPrefetchingSource::kBatchRecords * 5 + 7;
   auto inner = std::make_shared<CountingSource>(count, CRecordSource::EResult::eError, 1000);
   CPrefetchingSource source(inner);
-  T_PlaybackRecord record;
+  kiv::T_RawRecord record;
   ASSERT_EQ(NextAwaited(source, record), CRecordSource::EResult::eRecord);
   EXPECT_EQ(record.count, 0);
   EXPECT_LE(inner->mTaken.load(), (CPrefetchingSource::kMaxBatches + 2) * CPrefetchingSource::kBatchRecords)
@@ -127,13 +127,13 @@ TEST(PrefetchingSource, EndsLikeItsSourceAndStopsWhileReadingAhead) {
   }
   // Destroyed with its queue full and the source far from its end.
   CPrefetchingSource large(std::make_shared<CountingSource>(1u << 30, CRecordSource::EResult::eEnd));
-  T_PlaybackRecord record;
+  kiv::T_RawRecord record;
   EXPECT_EQ(NextAwaited(large, record), CRecordSource::EResult::eRecord);
 }
 
 TEST(PrefetchingSource, EndingTheIntakeStopsAWaitingSourceAndHandsOnWhatWasRead) {
   CPrefetchingSource source(std::make_shared<StallingSource>());
-  T_PlaybackRecord record;
+  kiv::T_RawRecord record;
   for (uint16_t i = 0; i < 3; ++i) {
     ASSERT_EQ(NextAwaited(source, record), CRecordSource::EResult::eRecord);
     EXPECT_EQ(record.count, i);

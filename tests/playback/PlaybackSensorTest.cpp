@@ -8,9 +8,9 @@
 #include "PlaybackSensor.h"
 #include "SensorTestHelpers.h"
 
-using sim::CPlaybackSensor;
-using sim::CRecordSource;
-using sim::T_PlaybackRecord;
+using playback::CPlaybackSensor;
+using recording::CRecordSource;
+using kiv::T_RawRecord;
 using namespace sim::test;
 
 namespace {
@@ -18,9 +18,9 @@ namespace {
 // Hands out a list of records, then ends (or fails, when given an error).
 class CListSource : public CRecordSource {
  public:
-  explicit CListSource(std::vector<T_PlaybackRecord> records, std::string error = {})
+  explicit CListSource(std::vector<kiv::T_RawRecord> records, std::string error = {})
       : mRecords(records.begin(), records.end()), mError(std::move(error)) {}
-  EResult Next(T_PlaybackRecord& out) override {
+  EResult Next(kiv::T_RawRecord& out) override {
     if (mRecords.empty()) {
       return mError.empty() ? EResult::eEnd : EResult::eError;
     }
@@ -31,17 +31,16 @@ class CListSource : public CRecordSource {
   std::string Error() const override { return mRecords.empty() ? mError : ""; }
 
  private:
-  std::deque<T_PlaybackRecord> mRecords;
+  std::deque<kiv::T_RawRecord> mRecords;
   std::string mError;
 };
 
-T_PlaybackRecord Record(uint16_t count, uint16_t deltTime = 2, uint16_t supply = 4817) {
-  T_PlaybackRecord r;
+kiv::T_RawRecord Record(uint16_t count, uint16_t deltTime = 2, uint16_t supply = 4817) {
+  kiv::T_RawRecord r;
   r.count = count;
-  r.deltTime = deltTime;
   r.rawDistance = static_cast<uint16_t>(1000 + count);
   r.width = static_cast<uint16_t>(count % 300);
-  r.scanState = count % 2;
+  r.flags = kiv::T_RawRecord::FlagsOf(count % 2, deltTime);
   r.rawSupplyVoltage = supply;
   r.rawAnaTemp = 5336;
   r.laserPower = 1800;
@@ -69,7 +68,7 @@ std::vector<uint16_t> Counts(const std::vector<std::vector<uint8_t>>& frames) {
 }
 
 TEST(PlaybackSensor, FramesAsTheSensorDoesAtFullSpeed) {
-  std::vector<T_PlaybackRecord> records;
+  std::vector<kiv::T_RawRecord> records;
   for (uint16_t c = 65500; c != 100; ++c) records.push_back(Record(c));  // 136 records across the wrap
   for (uint16_t c = 100; c < 110; ++c) records.push_back(Record(c, 2, 4818));  // a new header
   for (uint16_t c = 200; c < 205; ++c) records.push_back(Record(c, 2, 4818));  // a count gap
@@ -92,7 +91,7 @@ TEST(PlaybackSensor, FramesAsTheSensorDoesAtFullSpeed) {
   for (const auto& r : records) expected.push_back(r.count);
   EXPECT_EQ(Counts(frames), expected) << "nothing lost, nothing reordered";
   // Every word of a record is on the wire.
-  const T_PlaybackRecord& r = records[1];
+  const kiv::T_RawRecord& r = records[1];
   EXPECT_EQ(EntryWord(frames[0], 1, 1), r.rawDistance);
   EXPECT_EQ(EntryWord(frames[0], 1, 2), r.width);
   EXPECT_EQ(EntryWord(frames[0], 1, 3), 0x8000 | 2 << 1) << "scan state bit 15, DeltTime bits 14..1";
@@ -108,7 +107,7 @@ TEST(PlaybackSensor, FramesAsTheSensorDoesAtFullSpeed) {
 
 TEST(PlaybackSensor, KeepsTheRecordedPaceScaledBySpeedAndSpillsLateRecords) {
   // A record every 2.5 ms.
-  std::vector<T_PlaybackRecord> records;
+  std::vector<kiv::T_RawRecord> records;
   for (uint16_t c = 0; c < 8; ++c) records.push_back(Record(c, 250));
   {
     CPlaybackSensor sensor(std::make_shared<CListSource>(records), 1.0);
@@ -136,7 +135,7 @@ TEST(PlaybackSensor, KeepsTheRecordedPaceScaledBySpeedAndSpillsLateRecords) {
 }
 
 TEST(PlaybackSensor, AcknowledgesCommandsAndPlaysTheSameRecords) {
-  std::vector<T_PlaybackRecord> records;
+  std::vector<kiv::T_RawRecord> records;
   for (uint16_t c = 0; c < 300; ++c) records.push_back(Record(c, 25));
   CPlaybackSensor quiet(std::make_shared<CListSource>(records), 1.0);
   CPlaybackSensor commanded(std::make_shared<CListSource>(records), 1.0);

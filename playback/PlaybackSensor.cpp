@@ -2,14 +2,19 @@
 
 #include <algorithm>
 
-namespace sim {
+#include "SampleFrameCodec.h"
+
+namespace playback {
+
+using recording::CRecordSource;
+using sim::SensorIdentity;
 
 CPlaybackSensor::CPlaybackSensor(std::shared_ptr<CRecordSource> source, double speed, const std::string& serialNumber)
-    : mDescription(SensorDescription(serialNumber, "Skarv laser range sensor (playback)")),
+    : mDescription(sim::SensorDescription(serialNumber, "Skarv laser range sensor (playback)")),
       mSource(std::move(source)),
       mSpeed(speed > 0 ? speed : 0) {}
 
-const DeviceDescription& CPlaybackSensor::Description() const {
+const sim::DeviceDescription& CPlaybackSensor::Description() const {
   return mDescription;  // never changes
 }
 
@@ -30,12 +35,12 @@ bool CPlaybackSensor::TakeRecord() {
     mSourceDone = true;
     return false;
   }
-  T_PlaybackRecord record;
+  kiv::T_RawRecord record;
   const CRecordSource::EResult result = mSource->Next(record);
   mStarved = result == CRecordSource::EResult::eWait;
   switch (result) {
     case CRecordSource::EResult::eRecord:
-      mHeldDue = mAnyTaken ? mLastDue + record.deltTime : 0;
+      mHeldDue = mAnyTaken ? mLastDue + record.DeltTime() : 0;
       mLastDue = mHeldDue;
       mAnyTaken = true;
       mHeld = record;
@@ -63,28 +68,6 @@ bool CPlaybackSensor::HeldRecordDue(uint32_t frame) const {
   return static_cast<double>(mHeldDue - mOriginDue) < now;
 }
 
-bool CPlaybackSensor::SameHeader(const T_PlaybackRecord& a, const T_PlaybackRecord& b) {
-  return a.rawSupplyVoltage == b.rawSupplyVoltage && a.rawAnaTemp == b.rawAnaTemp && a.laserPower == b.laserPower &&
-         a.auxWord == b.auxWord && a.imu == b.imu;
-}
-
-void CPlaybackSensor::WriteHeader(uint8_t* out, const T_PlaybackRecord& record) {
-  PutWireWord(out, record.rawSupplyVoltage);
-  PutWireWord(out + 2, record.rawAnaTemp);
-  PutWireWord(out + 4, record.laserPower);
-  PutWireWord(out + 6, record.auxWord);
-  for (size_t i = 0; i < record.imu.size(); ++i) {
-    PutWireWord(out + 8 + 2 * i, record.imu[i]);
-  }
-}
-
-void CPlaybackSensor::WriteEntry(uint8_t* out, const T_PlaybackRecord& record) {
-  PutWireWord(out, record.count);
-  PutWireWord(out + 2, record.rawDistance);
-  PutWireWord(out + 4, record.width);
-  PutWireWord(out + 6, (record.scanState & 1) << 15 | (record.deltTime & 0x3FFF) << 1);
-}
-
 size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8_t* out, size_t capacity) {
   std::lock_guard lock(mMutex);
   constexpr size_t kHeader = SensorIdentity::kHeaderBytes;
@@ -101,24 +84,24 @@ size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8
   }
   const size_t maxEntries = std::min(SensorIdentity::kMaxEntriesPerFrame, (capacity - kHeader) / kEntry);
   size_t entries = 0;
-  T_PlaybackRecord frameHead;
+  kiv::T_RawRecord frameHead;
   uint16_t previousCount = 0;
   while (entries < maxEntries && TakeRecord()) {
     if (!mOriginSet) {
       mOriginSet = true;
       mOriginDue = mHeldDue;
     }
-    const T_PlaybackRecord& record = *mHeld;
+    const kiv::T_RawRecord& record = *mHeld;
     if (!HeldRecordDue(frame)) {
       break;
     }
     if (entries == 0) {
       frameHead = record;
-      WriteHeader(out, record);
-    } else if (!SameHeader(frameHead, record) || record.count != static_cast<uint16_t>(previousCount + 1)) {
+      kiv::EncodeFrameHeader(out, record);
+    } else if (!frameHead.SameHeader(record) || record.count != static_cast<uint16_t>(previousCount + 1)) {
       break;  // starts the next frame
     }
-    WriteEntry(out + kHeader + entries * kEntry, record);
+    kiv::EncodeSampleEntry(out + kHeader + entries * kEntry, record);
     previousCount = record.count;
     ++entries;
     mHeld.reset();
@@ -196,9 +179,9 @@ uint16_t CPlaybackSensor::LastCommandNumber() const {
   return mCommands.LastCommandNumber();
 }
 
-std::vector<CCommandResponder::ReceivedCommand> CPlaybackSensor::ReceivedCommands() const {
+std::vector<sim::CCommandResponder::ReceivedCommand> CPlaybackSensor::ReceivedCommands() const {
   std::lock_guard lock(mMutex);
   return mCommands.ReceivedCommands();
 }
 
-}  // namespace sim
+}  // namespace playback

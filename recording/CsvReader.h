@@ -1,6 +1,6 @@
 #pragma once
-// Reads a SkarvData CSV recording line by line, as a source of records for a
-// playback sensor. The file is streamed through a fixed buffer, never loaded
+// Reads a SkarvData CSV recording line by line, as a source of raw records
+// for a playback sensor. The file is streamed through a fixed buffer, never loaded
 // whole, and each field is read inside its own line.
 //
 // Each record line turns back into the words the sensor sent: the scaled
@@ -38,24 +38,21 @@
 #include <string_view>
 #include <vector>
 
-#include "PlaybackRecord.h"
+#include "CsvColumns.h"
+#include "RecordSource.h"
 
-namespace sim {
+namespace recording {
 
-class CRecordingReader : public CRecordSource {
+class CCsvReader : public CRecordSource {
  public:
-  // The first line of every recording, without its line end.
-  static constexpr std::string_view kHeader =
-      "Count,DeltTime,Distance,Width,AnaTemp,ScanState,LaserPower,SupplyVoltage,"
-      "AccelX,AccelY,AccelZ,IMUTemp,GyroX,GyroY,GyroZ,MagX,MagY,MagZ";
-  static constexpr size_t kFields = 18;
+  static constexpr size_t kFields = kCsvColumnCount;
   // A longer line is refused; a recording's lines are around 100 characters.
   static constexpr size_t kMaxLineLength = 1024;
 
-  explicit CRecordingReader(std::string path);
-  ~CRecordingReader() override;
-  CRecordingReader(const CRecordingReader&) = delete;
-  CRecordingReader& operator=(const CRecordingReader&) = delete;
+  explicit CCsvReader(std::string path);
+  ~CCsvReader() override;
+  CCsvReader(const CCsvReader&) = delete;
+  CCsvReader& operator=(const CCsvReader&) = delete;
 
   // Opens the file and reads its header, waiting for it while the file (a
   // pipe) has none yet, until `interruptFd` (when not -1) becomes readable.
@@ -70,7 +67,7 @@ class CRecordingReader : public CRecordSource {
 
   // CRecordSource. The first bad line ends the source with eError and
   // Error() "FILE:LINE: what is wrong"; every later call gives the same.
-  EResult Next(T_PlaybackRecord& out) override;
+  EResult Next(kiv::T_RawRecord& out) override;
   std::string Error() const override { return mError; }
   // From now on a wait for more of the file ends once `fd` is readable.
   void SetInterruptFd(int fd) override { mInterruptFd = fd; }
@@ -102,7 +99,7 @@ class CRecordingReader : public CRecordSource {
   // Waits up to `timeoutMs` (-1: for ever) for the file or the interrupt;
   // false when neither is ready.
   bool Poll(int timeoutMs);
-  bool ParseLine(std::string_view line, T_PlaybackRecord& out);
+  bool ParseLine(std::string_view line, kiv::T_RawRecord& out);
   // Field by field, saying what is wrong with the first bad one.
   bool ParseFields(std::string_view line, std::array<long long, kFields>& values);
   void FailAtLine(const std::string& what);
@@ -125,8 +122,4 @@ class CRecordingReader : public CRecordSource {
   std::string mError;
 };
 
-// `text` with every byte that could steer a terminal (control characters,
-// and bytes that are not printable UTF-8) written as \xNN, a backslash as \\.
-std::string EscapedText(std::string_view text);
-
-}  // namespace sim
+}  // namespace recording

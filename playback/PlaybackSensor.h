@@ -37,21 +37,22 @@
 #include <vector>
 
 #include "CommandResponder.h"
-#include "PlaybackRecord.h"
+#include "RawRecord.h"
+#include "RecordSource.h"
 #include "SensorIdentity.h"
 #include "VirtualDevice.h"
 
-namespace sim {
+namespace playback {
 
-class CPlaybackSensor : public CVirtualDevice {
+class CPlaybackSensor : public sim::CVirtualDevice {
  public:
   // `speed` 1 plays at the recorded pace, 2 twice as fast, 0 as fast as the
   // host reads.
-  explicit CPlaybackSensor(std::shared_ptr<CRecordSource> source, double speed = 1.0,
+  explicit CPlaybackSensor(std::shared_ptr<recording::CRecordSource> source, double speed = 1.0,
                            const std::string& serialNumber = "REPLAY");
 
   // CVirtualDevice
-  const DeviceDescription& Description() const override;
+  const sim::DeviceDescription& Description() const override;
   void PowerUp() override;
   size_t ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8_t* out, size_t capacity) override;
   bool ReceiveOut(uint8_t endpoint, const uint8_t* data, size_t length) override;
@@ -78,26 +79,23 @@ class CPlaybackSensor : public CVirtualDevice {
   std::string Error() const;     // the source's error once it failed; empty otherwise
   std::array<uint16_t, 8> Values() const;
   uint16_t LastCommandNumber() const;
-  std::vector<CCommandResponder::ReceivedCommand> ReceivedCommands() const;
+  std::vector<sim::CCommandResponder::ReceivedCommand> ReceivedCommands() const;
 
  private:
   bool TakeRecord();  // holds the source's next record; false when there is none now
   bool HeldRecordDue(uint32_t frame) const;
-  static bool SameHeader(const T_PlaybackRecord& a, const T_PlaybackRecord& b);
-  static void WriteHeader(uint8_t* out, const T_PlaybackRecord& record);
-  static void WriteEntry(uint8_t* out, const T_PlaybackRecord& record);
 
   // Guards everything below; bus calls and the accessors take it. The source
   // is called under it, on the bus's thread.
   mutable std::mutex mMutex;
-  const DeviceDescription mDescription;
-  const std::shared_ptr<CRecordSource> mSource;
+  const sim::DeviceDescription mDescription;
+  const std::shared_ptr<recording::CRecordSource> mSource;
   double mSpeed;
-  CCommandResponder mCommands;
+  sim::CCommandResponder mCommands;
   bool mDataWaiting = false;  // the last packet left a due record behind
   bool mStarved = false;      // the source had no record ready when asked last
 
-  std::optional<T_PlaybackRecord> mHeld;  // taken from the source, not yet sent
+  std::optional<kiv::T_RawRecord> mHeld;  // taken from the source, not yet sent
   uint64_t mHeldDue = 0;                  // its time on the record clock, in 10 us units
   uint64_t mLastDue = 0;                  // of the record taken before it
   bool mAnyTaken = false;
@@ -114,4 +112,4 @@ class CPlaybackSensor : public CVirtualDevice {
   uint64_t mFramesReadFinished = 0;
 };
 
-}  // namespace sim
+}  // namespace playback

@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "RecordingReader.h"
+#include "CsvReader.h"
 
-using sim::CRecordingReader;
-using sim::CRecordSource;
-using sim::T_PlaybackRecord;
+using recording::CCsvReader;
+using recording::CRecordSource;
+using kiv::T_RawRecord;
 
 namespace {
 
-const std::string kHeader = std::string(CRecordingReader::kHeader) + "\n";
+const std::string kHeader = std::string(recording::CsvHeader()) + "\n";
 const std::string kLine = "5,100,123.400000,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n";
 
 class RecordingReaderTest : public ::testing::Test {
@@ -35,8 +35,8 @@ class RecordingReaderTest : public ::testing::Test {
   }
 
   // Reads every record; returns how it ended and the records before it.
-  static CRecordSource::EResult ReadAll(CRecordingReader& reader, std::vector<T_PlaybackRecord>& records) {
-    T_PlaybackRecord record;
+  static CRecordSource::EResult ReadAll(CCsvReader& reader, std::vector<kiv::T_RawRecord>& records) {
+    kiv::T_RawRecord record;
     CRecordSource::EResult result;
     while ((result = reader.Next(record)) == CRecordSource::EResult::eRecord) {
       records.push_back(record);
@@ -50,29 +50,29 @@ class RecordingReaderTest : public ::testing::Test {
 TEST_F(RecordingReaderTest, TurnsEachLineBackIntoTheSensorsWords) {
   // Windows line ends and an empty line.
   const std::string path =
-      Write("r.csv", std::string(CRecordingReader::kHeader) + "\r\n" + kLine.substr(0, kLine.size() - 1) + "\r\n\n" +
+      Write("r.csv", std::string(recording::CsvHeader()) + "\r\n" + kLine.substr(0, kLine.size() - 1) + "\r\n\n" +
                          "65535,16383,6000.000000,65535,-27.000000,0,65535,1.060000,-1,-32768,32767,0,0,0,0,0,0,0\n");
-  CRecordingReader reader(path);
+  CCsvReader reader(path);
   ASSERT_TRUE(reader.Open()) << reader.Error();
-  std::vector<T_PlaybackRecord> records;
+  std::vector<kiv::T_RawRecord> records;
   EXPECT_EQ(ReadAll(reader, records), CRecordSource::EResult::eEnd);
   EXPECT_EQ(reader.Error(), "");
   ASSERT_EQ(records.size(), 2u);
-  const T_PlaybackRecord& a = records[0];
+  const kiv::T_RawRecord& a = records[0];
   EXPECT_EQ(a.count, 5);
-  EXPECT_EQ(a.deltTime, 100);
+  EXPECT_EQ(a.DeltTime(), 100);
   EXPECT_EQ(a.rawDistance, 1234);
   EXPECT_EQ(a.width, 50);
   EXPECT_EQ(a.rawAnaTemp, 4518);  // 4518 x 0.01162 - 27 = 25.49916
-  EXPECT_EQ(a.scanState, 1);
+  EXPECT_EQ(a.ScanState(), 1);
   EXPECT_EQ(a.laserPower, 200);
   EXPECT_EQ(a.rawSupplyVoltage, 4817);  // 4817 x 0.0022711 + 1.06 = 11.9998887
   EXPECT_EQ(a.auxWord, 0);
   EXPECT_EQ(a.imu[0], 1);
   EXPECT_EQ(a.imu[9], 10);
-  const T_PlaybackRecord& b = records[1];
+  const kiv::T_RawRecord& b = records[1];
   EXPECT_EQ(b.count, 65535);
-  EXPECT_EQ(b.deltTime, 16383);
+  EXPECT_EQ(b.DeltTime(), 16383);
   EXPECT_EQ(b.rawDistance, 60000);
   EXPECT_EQ(b.rawAnaTemp, 0);
   EXPECT_EQ(b.rawSupplyVoltage, 0);
@@ -95,21 +95,21 @@ TEST_F(RecordingReaderTest, EveryRawWordOfTheScaledColumnsAndOtherSpellingsOfANu
   // Leading zeros, fewer or more decimals than printed (the rest zeros), a
   // negative zero.
   text += "007,0012,0012.30,-0,-26.98838,1,5,1.06227100000000,-0,-00,1,1,1,1,1,1,1,1\n";
-  CRecordingReader reader(Write("words.csv", text));
+  CCsvReader reader(Write("words.csv", text));
   ASSERT_TRUE(reader.Open()) << reader.Error();
-  std::vector<T_PlaybackRecord> records;
+  std::vector<kiv::T_RawRecord> records;
   EXPECT_EQ(ReadAll(reader, records), CRecordSource::EResult::eEnd) << reader.Error();
   ASSERT_EQ(records.size(), 65537u);
   for (unsigned raw = 0; raw <= 65535; ++raw) {
-    const T_PlaybackRecord& record = records[raw];
+    const kiv::T_RawRecord& record = records[raw];
     ASSERT_EQ(record.count, raw);
     ASSERT_EQ(record.rawDistance, raw);
     ASSERT_EQ(record.rawAnaTemp, raw);
     ASSERT_EQ(record.rawSupplyVoltage, raw);
   }
-  const T_PlaybackRecord& odd = records.back();
+  const kiv::T_RawRecord& odd = records.back();
   EXPECT_EQ(odd.count, 7);
-  EXPECT_EQ(odd.deltTime, 12);
+  EXPECT_EQ(odd.DeltTime(), 12);
   EXPECT_EQ(odd.rawDistance, 123);
   EXPECT_EQ(odd.width, 0);
   EXPECT_EQ(odd.rawAnaTemp, 1);
@@ -133,14 +133,14 @@ TEST_F(RecordingReaderTest, RefusesWhatIsNotARecordingBeforeReadingARecord) {
       {dir.string(), dir.string() + ": Is a directory"},
   };
   for (const auto& c : cases) {
-    CRecordingReader reader(c.path);
+    CCsvReader reader(c.path);
     EXPECT_FALSE(reader.Open()) << c.path;
     EXPECT_EQ(reader.Error(), c.error);
   }
   // The header alone is a recording without records.
-  CRecordingReader headerOnly(Write("header.csv", kHeader));
+  CCsvReader headerOnly(Write("header.csv", kHeader));
   ASSERT_TRUE(headerOnly.Open());
-  T_PlaybackRecord record;
+  kiv::T_RawRecord record;
   EXPECT_EQ(headerOnly.Next(record), CRecordSource::EResult::eEnd);
 }
 
@@ -194,13 +194,13 @@ TEST_F(RecordingReaderTest, ABadLineStopsTheSourceThereNamingLineFieldAndValue) 
   for (const auto& c : cases) {
     // A good line follows, unless the bad one is cut off by the end of the file.
     const std::string path = Write("bad.csv", kHeader + kLine + "\n" + c.bad + (c.bad.back() == '\n' ? kLine : ""));
-    CRecordingReader reader(path);
+    CCsvReader reader(path);
     ASSERT_TRUE(reader.Open()) << reader.Error();
-    std::vector<T_PlaybackRecord> records;
+    std::vector<kiv::T_RawRecord> records;
     EXPECT_EQ(ReadAll(reader, records), CRecordSource::EResult::eError) << c.bad;
     EXPECT_EQ(records.size(), 1u) << "the record before it is read: " << c.bad;
     EXPECT_EQ(reader.Error(), path + ":4: " + c.what);
-    T_PlaybackRecord record;
+    kiv::T_RawRecord record;
     EXPECT_EQ(reader.Next(record), CRecordSource::EResult::eError) << "nothing is read after the bad line";
   }
 }

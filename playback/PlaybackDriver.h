@@ -25,6 +25,8 @@
 
 class CSkarvIO;
 
+namespace playback {
+
 class CPlaybackDriver {
  public:
   // Polling period of the driver's own thread.
@@ -36,7 +38,7 @@ class CPlaybackDriver {
   static constexpr uint64_t kLostAfterFrames = 3000;
 
   // Asked for the next sensor whenever none is plugged; nullptr: none (yet).
-  using NextSensor = std::function<std::shared_ptr<sim::CPlaybackSensor>()>;
+  using NextSensor = std::function<std::shared_ptr<CPlaybackSensor>()>;
   enum class EAfterSensor { eDone, eNext };
 
   // The bus must serve the USB library layer the controller uses. With
@@ -80,7 +82,7 @@ class CPlaybackDriver {
   uint64_t RecordsPlayed() const { return mPlayed.load(); }  // records sent by every sensor so far
 
  private:
-  void Plug(std::shared_ptr<sim::CPlaybackSensor> sensor);
+  void Plug(std::shared_ptr<CPlaybackSensor> sensor);
   void Report(const std::string& error);  // keeps and prints what ended a source
 
   const std::shared_ptr<sim::CVirtualBus> mBus;
@@ -89,7 +91,7 @@ class CPlaybackDriver {
   const EAfterSensor mAfter;
 
   // Used by the polling thread (or the caller of Poll) alone.
-  std::shared_ptr<sim::CPlaybackSensor> mSensor;
+  std::shared_ptr<CPlaybackSensor> mSensor;
   uint64_t mProcessedAtPlug = 0;  // the controller's record count when the sensor was plugged
   uint64_t mPlayedBefore = 0;     // records sent by the sensors before it
   bool mSourceEnded = false;      // the plugged sensor's source was told to end
@@ -104,3 +106,5 @@ class CPlaybackDriver {
   std::thread mThread;
   std::atomic<bool> mStopThread{false};
 };
+
+}  // namespace playback

@@ -1,31 +1,13 @@
 #pragma once
-// One sample record as a playback sensor sends it again: the words the sensor
-// put on the wire for it, so that a record played back decodes to exactly the
-// values that were recorded. A recording's line, or a record received from
-// another machine, is turned into one of these before it is played.
+// Where a playback sensor takes the sensor's raw records from.
 
-#include <array>
 #include <chrono>
-#include <cstdint>
 #include <string>
 #include <thread>
 
-namespace sim {
+#include "RawRecord.h"
 
-struct T_PlaybackRecord {
-  // The sample entry.
-  uint16_t count = 0;        // sequence number
-  uint16_t rawDistance = 0;  // distance = raw x 0.1
-  uint16_t width = 0;
-  uint8_t scanState = 0;     // 0 or 1
-  uint16_t deltTime = 0;     // 0 to 16383, in the sensor's 10 us units
-  // The header of the frame the sample came in.
-  uint16_t rawSupplyVoltage = 0;  // supply voltage = raw x 0.0022711 + 1.06
-  uint16_t rawAnaTemp = 0;        // laser temperature = raw x 0.01162 - 27.0
-  uint16_t laserPower = 0;
-  uint16_t auxWord = 0;           // not recorded in a CSV file: 0 there
-  std::array<uint16_t, 10> imu{}; // AccelX..MagZ, the raw two's-complement words
-};
+namespace recording {
 
 // Where a playback sensor takes its records from: a recording read line by
 // line, or a feed of records from another machine. Called on the bus's
@@ -42,7 +24,7 @@ class CRecordSource {
   // What a playback sensor reads never waits for a record that is not there
   // yet: eWait says to ask again. (A recording, whose reading may wait for a
   // pipe, is read ahead on a thread of its own: CPrefetchingSource.)
-  virtual EResult Next(T_PlaybackRecord& out) = 0;
+  virtual EResult Next(kiv::T_RawRecord& out) = 0;
   // What stopped the source, in the form "FILE:LINE: what is wrong" for a
   // recording; empty when nothing went wrong.
   virtual std::string Error() const { return {}; }
@@ -65,4 +47,4 @@ class CRecordSource {
   virtual void SetInterruptFd(int /*fd*/) {}
 };
 
-}  // namespace sim
+}  // namespace recording

@@ -1,4 +1,8 @@
-#include "RecordingReader.h"
+#include "CsvReader.h"
+
+#include "CsvColumns.h"
+#include "CsvLine.h"
+#include "EscapedText.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,49 +18,17 @@
 #include <cstdio>
 #include <cstring>
 
-namespace sim {
+namespace recording {
 
 namespace {
 
 constexpr size_t kBufferBytes = 64 * 1024;
-static_assert(kBufferBytes > CRecordingReader::kMaxLineLength);
+static_assert(kBufferBytes > CCsvReader::kMaxLineLength);
 
-// How one column turns into its word: an integer column is the word itself
-// (or, for the IMU, its signed value); a scaled column is raw x scale + offset,
-// computed in double as the client computes it. `table` numbers the scaled
-// columns.
-struct T_Column {
-  const char* name;
-  bool scaled;
-  double scale;
-  double offset;
-  long long min;  // of the integer, or of the raw word for a scaled column
-  long long max;
-  int table;
-};
+using T_Column = T_CsvColumn;
+constexpr const std::array<T_CsvColumn, kCsvColumnCount>& kColumns = kCsvColumns;
 
-constexpr T_Column kImuColumn(const char* name) { return {name, false, 0, 0, -32768, 32767, -1}; }
-
-constexpr std::array<T_Column, CRecordingReader::kFields> kColumns = {{
-    {"Count", false, 0, 0, 0, 65535, -1},
-    {"DeltTime", false, 0, 0, 0, 16383, -1},
-    {"Distance", true, 0.1, 0.0, 0, 65535, 0},
-    {"Width", false, 0, 0, 0, 65535, -1},
-    {"AnaTemp", true, 0.01162, -27.0, 0, 65535, 1},
-    {"ScanState", false, 0, 0, 0, 1, -1},
-    {"LaserPower", false, 0, 0, 0, 65535, -1},
-    {"SupplyVoltage", true, 0.0022711, 1.06, 0, 65535, 2},
-    kImuColumn("AccelX"),
-    kImuColumn("AccelY"),
-    kImuColumn("AccelZ"),
-    kImuColumn("IMUTemp"),
-    kImuColumn("GyroX"),
-    kImuColumn("GyroY"),
-    kImuColumn("GyroZ"),
-    kImuColumn("MagX"),
-    kImuColumn("MagY"),
-    kImuColumn("MagZ"),
-}};
+constexpr bool IsScaled(const T_Column& column) { return column.kind == ECsvKind::eScaled; }
 
 // A number as printf's "%g" writes it in the C locale, whatever the
 // program's locale (Qt sets the user's, where a decimal comma is common).
@@ -67,7 +39,7 @@ std::string ShortText(double value) {
 }
 
 std::string RangeText(const T_Column& column) {
-  if (column.scaled) {
+  if (IsScaled(column)) {
     return ShortText(static_cast<double>(column.min) * column.scale + column.offset) + " to " +
            ShortText(static_cast<double>(column.max) * column.scale + column.offset);
   }
@@ -108,40 +80,12 @@ bool TextMicros(std::string_view text, Micros& micros) {
   return true;
 }
 
-// What the recording writes for each raw word of each scaled column, in
-// millionths: the value printf's "%f" gives in the C locale, worked out the
-// first time a word is met (a recording holds few of the 65,536 words of each column).
-// Safe from any thread: a value worked out twice is the same value.
-class CWrittenValues {
- public:
-  static Micros Of(const T_Column& column, long long raw) {
-    // Never destroyed: a reading thread may still be at work while the
-    // program's statics go.
-    static CWrittenValues* const values = new CWrittenValues;
-    std::atomic<Micros>& slot = values->mTables[static_cast<size_t>(column.table)][static_cast<size_t>(raw)];
-    Micros micros = slot.load(std::memory_order_relaxed);
-    if (micros == kUnknown) {
-      // As the recording's "%f" in the C locale, whatever the program's.
-      char text[64];
-      const double value = static_cast<double>(raw) * column.scale + column.offset;
-      const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, kDecimals);
-      TextMicros(std::string_view(text, ec == std::errc() ? static_cast<size_t>(end - text) : 0), micros);
-      slot.store(micros, std::memory_order_relaxed);
-    }
-    return micros;
-  }
-
- private:
-  static constexpr Micros kUnknown = INT64_MIN;
-  CWrittenValues() {
-    for (auto& table : mTables) {
-      for (auto& slot : table) {
-        slot.store(kUnknown, std::memory_order_relaxed);
-      }
-    }
-  }
-  std::array<std::array<std::atomic<Micros>, 65536>, 3> mTables;
-};
+// What the recording writes for `word` in a scaled column, in millionths.
+Micros WrittenValue(const T_Column& column, long long word) {
+  Micros micros = 0;
+  WrittenMicros(ScaledValue(column, static_cast<uint16_t>(word)), micros);
+  return micros;
+}
 
 std::string MicrosText(Micros micros) {
   char text[40];
@@ -162,7 +106,7 @@ bool ScaledWord(const T_Column& column, std::string_view field, double number, b
     return false;
   }
   value = static_cast<long long>(raw);
-  const Micros written = CWrittenValues::Of(column, value);
+  const Micros written = WrittenValue(column, value);
   if (!exact || micros != written) {
     what = std::string(column.name) + " " + EscapedText(field) + " is not a value the recording writes (the nearest is " +
            MicrosText(written) + ")";
@@ -176,7 +120,7 @@ bool ParseField(const T_Column& column, std::string_view field, long long& value
   const char* first = field.data();
   const char* last = field.data() + field.size();
   const auto quoted = [&] { return "\"" + EscapedText(field) + "\""; };
-  if (column.scaled) {
+  if (IsScaled(column)) {
     double number = 0;
     const auto [end, ec] = std::from_chars(first, last, number, std::chars_format::fixed);
     if (field.empty() || ec != std::errc() || end != last || !std::isfinite(number)) {
@@ -229,7 +173,7 @@ double RoundToInteger(double value) {
 // point with at most six digits after it) and a value the recording writes
 // in its column. Gives the values ParseField would give; false for anything
 // else, which ParseField then reads field by field and says what is wrong.
-bool ParseUsualLine(std::string_view line, std::array<long long, CRecordingReader::kFields>& values) {
+bool ParseUsualLine(std::string_view line, std::array<long long, CCsvReader::kFields>& values) {
   const char* at = line.data();
   const char* const end = at + line.size();
   for (size_t field = 0; field < kColumns.size(); ++field) {
@@ -241,7 +185,7 @@ bool ParseUsualLine(std::string_view line, std::array<long long, CRecordingReade
     if (whole == 0) {
       return false;
     }
-    if (column.scaled) {
+    if (IsScaled(column)) {
       int fraction = 0;
       if (at != end && *at == '.') {
         ++at;
@@ -263,7 +207,7 @@ bool ParseUsualLine(std::string_view line, std::array<long long, CRecordingReade
       }
       const Micros micros = static_cast<Micros>(digits) * kDecimalPowers[static_cast<size_t>(kDecimals - fraction)];
       const long long word = static_cast<long long>(raw);
-      if ((negative ? -micros : micros) != CWrittenValues::Of(column, word)) {
+      if ((negative ? -micros : micros) != WrittenValue(column, word)) {
         return false;
       }
       values[field] = word;
@@ -286,79 +230,22 @@ bool ParseUsualLine(std::string_view line, std::array<long long, CRecordingReade
   return true;
 }
 
-// The length of the printable UTF-8 character at `text`, or 0 when the byte
-// there starts none (an invalid sequence, or a C1 control character).
-size_t PrintableUtf8Length(std::string_view text) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  size_t length = 0;
-  uint32_t code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) {
-    return 0;
-  }
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) {
-      return 0;
-    }
-    code = code << 6 | (byte(i) & 0x3Fu);
-  }
-  const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-  const bool invalid = overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || code < 0xA0;
-  return invalid ? 0 : length;
-}
-
 }  // namespace
 
-std::string EscapedText(std::string_view text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (size_t at = 0; at < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[at]);
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      escaped.push_back(static_cast<char>(c));
-      ++at;
-    } else if (c == '\\') {
-      escaped += "\\\\";
-      ++at;
-    } else if (const size_t length = c >= 0x80 ? PrintableUtf8Length(text.substr(at)) : 0; length > 0) {
-      escaped.append(text.substr(at, length));
-      at += length;
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      escaped += hex;
-      ++at;
-    }
-  }
-  return escaped;
-}
+CCsvReader::CCsvReader(std::string path) : mPath(std::move(path)) {}
 
-CRecordingReader::CRecordingReader(std::string path) : mPath(std::move(path)) {}
-
-CRecordingReader::~CRecordingReader() {
+CCsvReader::~CCsvReader() {
   if (mFd >= 0) {
     ::close(mFd);
   }
 }
 
-void CRecordingReader::Fail(const std::string& what) {
+void CCsvReader::Fail(const std::string& what) {
   mError = EscapedText(mPath) + ": " + what;
   mFailed = true;
 }
 
-bool CRecordingReader::OpenFile() {
+bool CCsvReader::OpenFile() {
   // Not blocking: a pipe without a writer yet opens at once, and is waited
   // for in poll(), where an interrupt can end the wait.
   mFd = ::open(mPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -370,12 +257,12 @@ bool CRecordingReader::OpenFile() {
   return true;
 }
 
-bool CRecordingReader::Open(int interruptFd) {
+bool CCsvReader::Open(int interruptFd) {
   mInterruptFd = interruptFd;
   return OpenFile() && ReadHeader(true) == EResult::eRecord;
 }
 
-CRecordSource::EResult CRecordingReader::ReadHeader(bool wait) {
+CRecordSource::EResult CCsvReader::ReadHeader(bool wait) {
   std::string_view line;
   bool ended = false;
   switch (ReadLine(line, ended, wait)) {
@@ -393,7 +280,7 @@ CRecordSource::EResult CRecordingReader::ReadHeader(bool wait) {
     case ELine::eLine:
       break;
   }
-  if (line != kHeader) {
+  if (line != CsvHeader()) {
     Fail("not a recording (its first line is not the recording header)");
     return EResult::eError;
   }
@@ -401,7 +288,7 @@ CRecordSource::EResult CRecordingReader::ReadHeader(bool wait) {
   return EResult::eRecord;
 }
 
-CRecordSource::EResult CRecordingReader::Next(T_PlaybackRecord& out) {
+CRecordSource::EResult CCsvReader::Next(kiv::T_RawRecord& out) {
   if (!mHeaderRead && !mFailed && !mFinished) {
     // Opened without its header (a loop's next pass): it comes first.
     const EResult header = ReadHeader(false);
@@ -434,7 +321,7 @@ CRecordSource::EResult CRecordingReader::Next(T_PlaybackRecord& out) {
         if (line.empty()) {
           continue;  // an empty line carries no record
         }
-        if (mHeaderStartsPass && line == kHeader) {
+        if (mHeaderStartsPass && line == CsvHeader()) {
           ++mPasses;  // the file again, from its first record
           continue;
         }
@@ -447,12 +334,12 @@ CRecordSource::EResult CRecordingReader::Next(T_PlaybackRecord& out) {
   return mFailed ? EResult::eError : EResult::eEnd;
 }
 
-void CRecordingReader::FailAtLine(const std::string& what) {
+void CCsvReader::FailAtLine(const std::string& what) {
   mError = EscapedText(mPath) + ":" + std::to_string(mLine) + ": " + what;
   mFailed = true;
 }
 
-bool CRecordingReader::Poll(int timeoutMs) {
+bool CCsvReader::Poll(int timeoutMs) {
   for (;;) {
     pollfd ready[2] = {{mFd, POLLIN, 0}, {mInterruptFd, POLLIN, 0}};
     const int n = ::poll(ready, mInterruptFd >= 0 ? 2 : 1, timeoutMs);
@@ -471,7 +358,7 @@ bool CRecordingReader::Poll(int timeoutMs) {
   }
 }
 
-long CRecordingReader::ReadMore(bool wait) {
+long CCsvReader::ReadMore(bool wait) {
   for (;;) {
     // Reads only what poll() says is there: a pipe with no writer yet, or
     // one that pauses, gives nothing to read (a read would even say "end"),
@@ -496,7 +383,7 @@ long CRecordingReader::ReadMore(bool wait) {
   }
 }
 
-bool CRecordingReader::AwaitRecords(int ms) {
+bool CCsvReader::AwaitRecords(int ms) {
   if (mFd < 0 || mFailed || mFinished || mInterrupted ||
       std::memchr(mBuffer.data() + mBegin, '\n', mEnd - mBegin) != nullptr) {
     return true;
@@ -504,7 +391,7 @@ bool CRecordingReader::AwaitRecords(int ms) {
   return Poll(ms);
 }
 
-CRecordingReader::ELine CRecordingReader::ReadLine(std::string_view& line, bool& ended, bool wait) {
+CCsvReader::ELine CCsvReader::ReadLine(std::string_view& line, bool& ended, bool wait) {
   if (mFd < 0) {
     return ELine::eEnd;
   }
@@ -556,27 +443,20 @@ CRecordingReader::ELine CRecordingReader::ReadLine(std::string_view& line, bool&
   }
 }
 
-bool CRecordingReader::ParseLine(std::string_view line, T_PlaybackRecord& out) {
+bool CCsvReader::ParseLine(std::string_view line, kiv::T_RawRecord& out) {
   std::array<long long, kFields> values{};
   if (!ParseUsualLine(line, values) && !ParseFields(line, values)) {
     return false;
   }
-  out = T_PlaybackRecord{};
-  out.count = static_cast<uint16_t>(values[0]);
-  out.deltTime = static_cast<uint16_t>(values[1]);
-  out.rawDistance = static_cast<uint16_t>(values[2]);
-  out.width = static_cast<uint16_t>(values[3]);
-  out.rawAnaTemp = static_cast<uint16_t>(values[4]);
-  out.scanState = static_cast<uint8_t>(values[5]);
-  out.laserPower = static_cast<uint16_t>(values[6]);
-  out.rawSupplyVoltage = static_cast<uint16_t>(values[7]);
-  for (size_t i = 0; i < out.imu.size(); ++i) {
-    out.imu[i] = static_cast<uint16_t>(values[8 + i]);  // two's complement of the signed value
+  out = kiv::T_RawRecord{};
+  for (size_t field = 0; field < kFields; ++field) {
+    // An IMU column's word is the two's complement of its signed value.
+    SetColumnWord(out, kColumns[field], static_cast<uint16_t>(values[field]));
   }
   return true;
 }
 
-bool CRecordingReader::ParseFields(std::string_view line, std::array<long long, kFields>& values) {
+bool CCsvReader::ParseFields(std::string_view line, std::array<long long, kFields>& values) {
   size_t field = 0;
   size_t at = 0;
   std::string lastFieldWrong;  // what is wrong with the line's last field
@@ -611,4 +491,4 @@ bool CRecordingReader::ParseFields(std::string_view line, std::array<long long, 
   return true;
 }
 
-}  // namespace sim
+}  // namespace recording

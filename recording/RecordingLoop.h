@@ -12,23 +12,23 @@
 #include <memory>
 #include <string>
 
-#include "PlaybackRecord.h"
-#include "RecordingReader.h"
+#include "CsvReader.h"
+#include "RecordSource.h"
 
-namespace sim {
+namespace recording {
 
 class CRecordingLoop : public CRecordSource {
  public:
   // `first` has been opened.
-  explicit CRecordingLoop(std::unique_ptr<CRecordingReader> first);
+  explicit CRecordingLoop(std::unique_ptr<CCsvReader> first);
 
-  EResult Next(T_PlaybackRecord& out) override;
+  EResult Next(kiv::T_RawRecord& out) override;
   std::string Error() const override { return mError; }
   void SetInterruptFd(int fd) override;
   bool AwaitRecords(int ms) override { return mReader->AwaitRecords(ms); }
 
  private:
-  std::unique_ptr<CRecordingReader> mReader;
+  std::unique_ptr<CCsvReader> mReader;
   const std::string mPath;
   int mInterruptFd = -1;
   uint64_t mPass = 0;           // passes begun before this one
@@ -40,4 +40,4 @@ class CRecordingLoop : public CRecordSource {
   std::string mError;
 };
 
-}  // namespace sim
+}  // namespace recording

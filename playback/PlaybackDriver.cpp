@@ -6,6 +6,8 @@
 #include "SkarvIO.h"
 #include "ThreadName.h"
 
+namespace playback {
+
 CPlaybackDriver::CPlaybackDriver(std::shared_ptr<sim::CVirtualBus> bus, CSkarvIO& io, NextSensor next,
                                  EAfterSensor after)
     : mBus(std::move(bus)), mIO(io), mNext(std::move(next)), mAfter(after) {}
@@ -20,7 +22,7 @@ void CPlaybackDriver::Begin() {
   Poll();
 }
 
-void CPlaybackDriver::Plug(std::shared_ptr<sim::CPlaybackSensor> sensor) {
+void CPlaybackDriver::Plug(std::shared_ptr<CPlaybackSensor> sensor) {
   mSensor = std::move(sensor);
   mSourceEnded = false;
   // Every record this sensor sends adds to the controller's count from here.
@@ -124,3 +126,5 @@ std::string CPlaybackDriver::Error() const {
   std::lock_guard lock(mErrorMutex);
   return mError;
 }
+
+}  // namespace playback

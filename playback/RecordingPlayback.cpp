@@ -1,0 +1,30 @@
+#include "RecordingPlayback.h"
+
+#include "CsvReader.h"
+#include "RecordingLoop.h"
+
+namespace playback {
+
+std::shared_ptr<CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& options, std::string& why,
+                                                    int interruptFd,
+                                                    std::shared_ptr<recording::CPrefetchingSource>* reading) {
+  auto reader = std::make_unique<recording::CCsvReader>(options.file);
+  if (!reader->Open(interruptFd)) {
+    why = reader->Error();
+    return nullptr;
+  }
+  std::shared_ptr<recording::CRecordSource> source;
+  if (options.loop) {
+    source = std::make_shared<recording::CRecordingLoop>(std::move(reader));
+  } else {
+    source = std::move(reader);
+  }
+  // The file is read and parsed ahead on a thread of its own, beside the data path.
+  auto ahead = std::make_shared<recording::CPrefetchingSource>(std::move(source));
+  if (reading) {
+    *reading = ahead;
+  }
+  return std::make_shared<CPlaybackSensor>(std::move(ahead), options.speed);
+}
+
+}  // namespace playback

@@ -1,0 +1,29 @@
+#pragma once
+// A SkarvData recording as a sensor: a playback sensor reading the file,
+// parsed ahead on a thread of its own (and, looped, started again at its
+// end with its counts following on).
+
+#include <memory>
+#include <string>
+
+#include "PlaybackSensor.h"
+#include "PrefetchingSource.h"
+
+namespace playback {
+
+struct T_ReplayOptions {
+  std::string file;
+  double speed = 1.0;  // 1 the recorded pace, 0 as fast as the data path takes the records
+  bool loop = false;   // start again at the end of the file
+};
+
+// A playback sensor reading `options.file` from its start at its speed;
+// nullptr with `why` ("FILE: why") when the file cannot be read or is not a
+// recording. The wait for the file's first line (a pipe whose writer has not
+// come yet) ends when `interruptFd` (when not -1) becomes readable.
+// `reading`, when given, is set to the thread that reads the file ahead.
+std::shared_ptr<CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& options, std::string& why,
+                                                    int interruptFd = -1,
+                                                    std::shared_ptr<recording::CPrefetchingSource>* reading = nullptr);
+
+}  // namespace playback

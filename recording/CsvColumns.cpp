@@ -1,0 +1,33 @@
+#include "CsvColumns.h"
+
+#include <string>
+
+namespace recording {
+
+std::string_view CsvHeader() {
+  static const std::string header = [] {
+    std::string names;
+    for (const T_CsvColumn& column : kCsvColumns) {
+      names += names.empty() ? "" : ",";
+      names += column.name;
+    }
+    return names;
+  }();
+  return header;
+}
+
+void SetColumnWord(kiv::T_RawRecord& record, const T_CsvColumn& column, uint16_t word) {
+  switch (column.word) {
+    case ECsvWord::eCount: record.count = word; break;
+    case ECsvWord::eDeltTime: record.flags = kiv::T_RawRecord::FlagsOf(record.ScanState(), word); break;
+    case ECsvWord::eDistance: record.rawDistance = word; break;
+    case ECsvWord::eWidth: record.width = word; break;
+    case ECsvWord::eAnaTemp: record.rawAnaTemp = word; break;
+    case ECsvWord::eScanState: record.flags = kiv::T_RawRecord::FlagsOf(word, record.DeltTime()); break;
+    case ECsvWord::eLaserPower: record.laserPower = word; break;
+    case ECsvWord::eSupplyVoltage: record.rawSupplyVoltage = word; break;
+    case ECsvWord::eImu: record.imu[static_cast<size_t>(column.imuChannel)] = word; break;
+  }
+}
+
+}  // namespace recording
