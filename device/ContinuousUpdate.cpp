@@ -25,8 +25,14 @@ int CSkarvIO::UpdateContiniousData() {
       e.OutputText(DiagOut());
     }
     const int count = mDataPipe.GetPipeData();
-    CClassMutex::CGuard lock(mMutex);
-    ProcessRecords(count, result);
+    {
+      CClassMutex::CGuard lock(mMutex);
+      ProcessRecords(count, result);
+    }
+    // The update's lines reach the file now, outside the lock, and a full
+    // disk is found within one update rather than whenever the stream's
+    // buffer happens to fill.
+    FlushRecordingFile();
   } catch (const GeneralException& e) {
     NoteOpenFailure(e);
     e.OutputText(DiagOut());
@@ -73,9 +79,6 @@ void CSkarvIO::ProcessRecords(int count, int& result) {
     }
     ReportGap();
   }
-  // The update's lines reach the file now, and a full disk is found within
-  // one update rather than whenever the stream's buffer happens to fill.
-  FlushRecordingFile();
 }
 
 void CSkarvIO::ReportGap() {

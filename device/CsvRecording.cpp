@@ -11,6 +11,14 @@
 // The counts a front end shows are those of the file: a record counts once a
 // flush that covers its line has succeeded, and after a failure the complete
 // lines left past the last good flush are counted in the file itself.
+//
+// Only the data path's thread opens, writes, flushes and closes the file, and
+// none of that waits for the disk under the controller's lock: the record
+// loop (under the lock) only copies each line into the stream's buffer,
+// which holds a whole update's lines, and the exclusive create, the flush at
+// the end of each update and the close run outside it. The lock is taken
+// only to publish what they did (the file's name, the stream, the counts),
+// so a slow or stalled disk never holds up the windows' getters.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -100,84 +108,105 @@ void CSkarvIO::SetRecordingClock(RecordingClock now) {
 }
 
 void CSkarvIO::UpdateFileState() {
-  // Under mMutex, so that the control panel never sees the file half opened
-  // or its name half written.
-  CClassMutex::CGuard lock(mMutex);
-
+  // mSaveFile changes on this thread alone: it is read here without the lock.
+  const bool open = mSaveFile.load() != nullptr;
   if (mWriteFile.load()) {
-    if (mSaveFile.load()) {
-      return;
+    if (!open) {
+      OpenNextRecordingFile();
     }
-    OpenNextRecordingFile();
-  } else if (mSaveFile.load()) {
+  } else if (open) {
     CloseRecordingFile();
   }
 }
 
 void CSkarvIO::OpenNextRecordingFile() {
+  std::string directory;
+  {
+    CClassMutex::CGuard lock(mMutex);
+    directory = mRecordingDirectory;
+  }
   FILE* file = nullptr;
   int error = 0;
+  int32_t count = mFileCount;  // written by this thread alone
+  char fileName[kFileNameLength] = {};
   // "x": created exclusively, so an earlier run's file, or another client's
   // in the same folder, is never replaced. "+": a failed write's leftovers
   // can be read back to find the last complete line.
   do {
-    if (mFileCount == INT_MAX) {
+    if (count == INT_MAX) {
       error = EEXIST;
       break;
     }
-    ++mFileCount;
+    ++count;
     char name[64];
-    std::snprintf(name, sizeof name, kFileNamePfStrPtr, mFileCount);
-    if (mRecordingDirectory.empty()) {
-      std::snprintf(mFileName, sizeof mFileName, "%s", name);
+    std::snprintf(name, sizeof name, kFileNamePfStrPtr, count);
+    if (directory.empty()) {
+      std::snprintf(fileName, sizeof fileName, "%s", name);
     } else {
-      const char* separator = mRecordingDirectory.back() == '/' ? "" : "/";
-      const int length = std::snprintf(mFileName, sizeof mFileName, "%s%s%s", mRecordingDirectory.c_str(), separator, name);
-      if (length < 0 || static_cast<size_t>(length) >= sizeof mFileName) {
+      const char* separator = directory.back() == '/' ? "" : "/";
+      const int length = std::snprintf(fileName, sizeof fileName, "%s%s%s", directory.c_str(), separator, name);
+      if (length < 0 || static_cast<size_t>(length) >= sizeof fileName) {
         error = ENAMETOOLONG;
         break;
       }
     }
-    file = std::fopen(mFileName, "w+x");
+    file = std::fopen(fileName, "w+x");
     error = file ? 0 : errno;
   } while (!file && error == EEXIST);
+  if (file) {
+    if (!mRecordingBuffer) {
+      mRecordingBuffer = std::make_unique<char[]>(kRecordingBufferBytes);
+    }
+    std::setvbuf(file, mRecordingBuffer.get(), _IOFBF, kRecordingBufferBytes);
+  }
+  {
+    CClassMutex::CGuard lock(mMutex);
+    mFileCount = count;
+    std::memcpy(mFileName, fileName, sizeof mFileName);
+    if (!file) {
+      ++mRecordingFailures;
+    } else {
+      mFileBytes = 0;
+      mFileRecords = 0;
+      ++mFilesWritten;
+      mSaveFile = file;
+    }
+  }
   if (!file) {
-    ++mRecordingFailures;
-    SetLastError("File " + std::string(mFileName) + " could not be opened: " + std::strerror(error));
+    SetLastError("File " + std::string(fileName) + " could not be opened: " + std::strerror(error));
     throw GeneralException("Error opening save data file.  errno = %x", error);
   }
-  if (!mRecordingBuffer) {
-    mRecordingBuffer = std::make_unique<char[]>(kRecordingBufferBytes);
-  }
-  std::setvbuf(file, mRecordingBuffer.get(), _IOFBF, kRecordingBufferBytes);
-  mFileBytes = 0;
-  mFileRecords = 0;
   mBufferedBytes = 0;
   mBufferedRecords = 0;
+  mWriteError = 0;
   // The first flush looks at once whether the file still has its name.
   mNextDeletedFileCheck = std::chrono::steady_clock::time_point::min();
-  ++mFilesWritten;
-  mSaveFile = file;
   const std::string_view header = recording::CsvHeader();
   WriteRecordingText(header.data(), header.size());
   WriteRecordingText("\n", 1);
 }
 
-void CSkarvIO::WriteRecordingText(const char* text, size_t length) {
+bool CSkarvIO::WriteRecordingText(const char* text, size_t length) {
   FILE* file = mSaveFile.load(std::memory_order_relaxed);
-  if (!file) {
-    return;
+  if (!file || mWriteError != 0) {
+    return false;
   }
   if (std::fwrite(text, 1, length, file) != length) {
-    FailRecording(errno);
-    return;
+    // Ended by the flush that follows, outside the controller's lock.
+    mWriteError = errno != 0 ? errno : EIO;
+    return false;
   }
   mBufferedBytes += length;
+  return true;
 }
 
 void CSkarvIO::FlushRecordingFile() {
   FILE* file = mSaveFile.load(std::memory_order_relaxed);
   if (!file) {
+    return;
+  }
+  if (mWriteError != 0) {
+    FailRecording(mWriteError);
     return;
   }
   if (std::fflush(file) != 0) {
@@ -208,15 +237,25 @@ void CSkarvIO::FailRecording(int error) {
 }
 
 void CSkarvIO::ReportRecordingStopped(const std::string& reason, const char* note) {
-  ++mRecordingFailures;
+  {
+    CClassMutex::CGuard lock(mMutex);
+    ++mRecordingFailures;
+  }
   DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
   SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason + note);
   mWriteFile = false;
 }
 
 void CSkarvIO::CloseRecordingFile(EFileEnd end) {
-  FILE* file = mSaveFile.exchange(nullptr);
+  FILE* file = mSaveFile.load();
   if (!file) {
+    return;
+  }
+  if (end == EFileEnd::eOrderly && mWriteError != 0) {
+    // A write failed since the last flush: the recording ends as failed.
+    const int error = mWriteError;
+    mWriteError = 0;
+    FailRecording(error);
     return;
   }
   // A stop within a second of the file's deletion, before the data path's
@@ -243,9 +282,14 @@ void CSkarvIO::CloseRecordingFile(EFileEnd end) {
   if (fd >= 0) {
     ::close(fd);
   }
+  // The close waited for the disk outside the lock; the panel sees the
+  // recording end once the counts are those of the file as closed.
+  CClassMutex::CGuard lock(mMutex);
+  mSaveFile = nullptr;
 }
 
 void CSkarvIO::CountBufferedAsRecorded() {
+  CClassMutex::CGuard lock(mMutex);
   mFileBytes += mBufferedBytes;
   mFileRecords += mBufferedRecords;
   mRecordsRecorded += mBufferedRecords;
@@ -259,6 +303,7 @@ void CSkarvIO::KeepCompleteLines(int fd) {
   if (fd < 0) {
     return;  // the file cannot be read: what the last flush put there counts
   }
+  // mFileBytes changes on this thread alone: read here without the lock.
   const T_KeptLines kept = CutToLastCompleteLine(fd, static_cast<off_t>(mFileBytes));
   uint64_t records = kept.lines;
   // No flush has succeeded yet: the first line end kept is the header's.
@@ -266,7 +311,10 @@ void CSkarvIO::KeepCompleteLines(int fd) {
     if (records == 0) {
       // Created by this recording alone (exclusively), and of no use without
       // its header: a replay would refuse it.
-      --mFilesWritten;
+      {
+        CClassMutex::CGuard lock(mMutex);
+        --mFilesWritten;
+      }
       if (::unlink(mFileName) == 0) {
         DiagPrintf(EDiagLevel::eAlways, "Removed %s: the file could not take its header line\n", mFileName);
       } else {
@@ -277,12 +325,14 @@ void CSkarvIO::KeepCompleteLines(int fd) {
     }
     --records;
   }
+  CClassMutex::CGuard lock(mMutex);
   mFileBytes = static_cast<uint64_t>(kept.size);
   mFileRecords += records;
   mRecordsRecorded += records;
 }
 
 void CSkarvIO::ForgetRecordingFile() {
+  CClassMutex::CGuard lock(mMutex);
   --mFilesWritten;
   mRecordsRecorded -= mFileRecords;
   mFileRecords = 0;
@@ -299,8 +349,7 @@ void CSkarvIO::SaveFileTimeIncrement() {
     return;
   }
   char line[recording::kCsvLineCapacity];
-  WriteRecordingText(line, recording::FormatCsvLine(*mRawRecord, line));
-  if (mSaveFile.load(std::memory_order_relaxed)) {
+  if (WriteRecordingText(line, recording::FormatCsvLine(*mRawRecord, line))) {
     ++mBufferedRecords;
   }
 }

@@ -167,9 +167,12 @@ class CSkarvIO {
   int32_t mFileCount = 0;
   std::atomic<FILE*> mSaveFile{nullptr};
   // The open recording's stream buffer, made with the first recording and
-  // kept for the next: the lines of a whole update go out in a few writes
-  // (every update still flushes them).
-  static constexpr size_t kRecordingBufferBytes = 256 * 1024;
+  // kept for the next. It holds the lines of a whole update (the most
+  // records a collection gives, each line well under 256 bytes), so the
+  // record loop only copies into it and the flush after the loop, outside
+  // mMutex, is the one write of the update.
+  static constexpr size_t kRecordingBufferBytes =
+      static_cast<size_t>(CUSBKivDataPipe::kRecordCapacity) * 256 + 64 * 1024;
   std::unique_ptr<char[]> mRecordingBuffer;
   std::atomic<bool> mWriteFile{false};
   double mCurDistance = 0.0;
@@ -227,6 +230,7 @@ class CSkarvIO {
   uint64_t mFileRecords = 0;
   uint64_t mBufferedBytes = 0;
   uint64_t mBufferedRecords = 0;
+  int mWriteError = 0;  // of the open file's last write, data path thread only
   uint64_t mGapsReported = 0;
   uint32_t mRecordingFailures = 0;
   std::string mRecordingDirectory;
@@ -256,7 +260,9 @@ class CSkarvIO {
   // write (reported once, the file cut back to its last complete line);
   // closes the file, reporting a failed close or a file deleted meanwhile.
   void OpenNextRecordingFile();
-  void WriteRecordingText(const char* text, size_t length);
+  // False (and nothing counted) once a write of the open file has failed:
+  // the failure, kept in mWriteError, ends the recording at the next flush.
+  bool WriteRecordingText(const char* text, size_t length);
   void FlushRecordingFile();
   void FailRecording(int error);
   void CloseRecordingFile(EFileEnd end = EFileEnd::eOrderly);

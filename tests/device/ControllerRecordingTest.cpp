@@ -3,13 +3,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "ControllerTestHelpers.h"
 #include "GeneralException.h"
@@ -79,6 +86,71 @@ TEST_F(ControllerCsvLineTest, LineHoldsSignedImuAndUnlimitedValues) {
   EXPECT_EQ(Written(),
             "65535,7,6000.000000,50,-27.000000,0,65535,1.060000,-1,0,0,0,0,0,0,0,0,-32768\n"
             "0,7,2500.000000,301,-27.000000,0,0,1.060000,0,0,0,0,0,0,0,0,0,0\n");
+}
+
+// A disk that stands still while the recording's lines go out (a stalled
+// network share): the windows' getters and status still answer, because the
+// record loop only fills the stream's buffer and the write waits outside the
+// controller's lock.
+class StalledDisk {
+ public:
+  FILE* Open() {
+    cookie_io_functions_t calls{};
+    calls.write = [](void* self, const char*, size_t size) -> ssize_t {
+      auto* disk = static_cast<StalledDisk*>(self);
+      std::unique_lock lock(disk->mMutex);
+      disk->mWriting = true;
+      disk->mChanged.notify_all();
+      disk->mChanged.wait_for(lock, std::chrono::seconds(30), [disk] { return disk->mReleased; });
+      return static_cast<ssize_t>(size);
+    };
+    FILE* file = fopencookie(this, "w", calls);
+    // Buffered as the controller buffers its recordings: a whole update.
+    if (file) std::setvbuf(file, mBuffer.data(), _IOFBF, mBuffer.size());
+    return file;
+  }
+  bool WaitForWrite() {
+    std::unique_lock lock(mMutex);
+    return mChanged.wait_for(lock, std::chrono::seconds(30), [this] { return mWriting; });
+  }
+  void Release() {
+    std::lock_guard lock(mMutex);
+    mReleased = true;
+    mChanged.notify_all();
+  }
+
+ private:
+  std::vector<char> mBuffer = std::vector<char>(CSkarvIO::kRecordingBufferBytes);
+  std::mutex mMutex;
+  std::condition_variable mChanged;
+  bool mWriting = false;
+  bool mReleased = false;
+};
+
+TEST_F(ControllerFixture, AStalledDiskHoldsUpNeitherGettersNorStatus) {
+  StalledDisk disk;
+  FILE* file = disk.Open();
+  ASSERT_NE(file, nullptr);
+  io->mSaveFile = file;
+  for (int i = 0; i < 1000; ++i) {
+    Record record = MakeRecord(100.0 + i % 7);
+    record.count = static_cast<uint16_t>(i);
+    FeedCaptured(record);
+  }
+  io->RequestRecording(false);
+  std::thread dataPath([&] { Quietly([&] { io->UpdateFileState(); }); });
+  ASSERT_TRUE(disk.WaitForWrite());
+  // The close waits for the disk; the getters and the status line do not.
+  auto status = std::async(std::launch::async, [&] {
+    return std::make_pair(io->GetCurDistance(), io->GetDeviceStatus().Recording);
+  });
+  const bool answered = status.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  disk.Release();
+  ASSERT_TRUE(answered) << "a getter waited for the disk";
+  EXPECT_DOUBLE_EQ(status.get().first, 100.0 + 999 % 7);
+  dataPath.join();
+  EXPECT_EQ(io->mSaveFile.load(), nullptr);
+  EXPECT_FALSE(io->GetDeviceStatus().Recording);
 }
 
 std::string ReadFile(const std::string& name) {
