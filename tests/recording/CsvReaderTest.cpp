@@ -19,7 +19,7 @@ namespace {
 const std::string kHeader = std::string(recording::CsvHeader()) + "\n";
 const std::string kLine = "5,100,123.400000,50,25.499160,1,200,11.999889,1,2,3,4,5,6,7,8,9,10\n";
 
-class RecordingReaderTest : public ::testing::Test {
+class CsvReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/skarv-reader-XXXXXX";
@@ -47,7 +47,7 @@ class RecordingReaderTest : public ::testing::Test {
   std::filesystem::path dir;
 };
 
-TEST_F(RecordingReaderTest, TurnsEachLineBackIntoTheSensorsWords) {
+TEST_F(CsvReaderTest, TurnsEachLineBackIntoTheSensorsWords) {
   // Windows line ends and an empty line.
   const std::string path =
       Write("r.csv", std::string(recording::CsvHeader()) + "\r\n" + kLine.substr(0, kLine.size() - 1) + "\r\n\n" +
@@ -83,7 +83,7 @@ TEST_F(RecordingReaderTest, TurnsEachLineBackIntoTheSensorsWords) {
   EXPECT_EQ(reader.Next(records[0]), CRecordSource::EResult::eEnd) << "the end stays the end";
 }
 
-TEST_F(RecordingReaderTest, EveryRawWordOfTheScaledColumnsAndOtherSpellingsOfANumberReadBack) {
+TEST_F(CsvReaderTest, EveryRawWordOfTheScaledColumnsAndOtherSpellingsOfANumberReadBack) {
   // Each raw word as the recording prints its scaled value ("%f").
   std::string text = kHeader;
   char line[256];
@@ -118,7 +118,7 @@ TEST_F(RecordingReaderTest, EveryRawWordOfTheScaledColumnsAndOtherSpellingsOfANu
   EXPECT_EQ(odd.imu[1], 0);
 }
 
-TEST_F(RecordingReaderTest, RefusesWhatIsNotARecordingBeforeReadingARecord) {
+TEST_F(CsvReaderTest, RefusesWhatIsNotARecordingBeforeReadingARecord) {
   const std::string missing = (dir / "missing.csv").string();
   const struct {
     std::string path;
@@ -144,7 +144,7 @@ TEST_F(RecordingReaderTest, RefusesWhatIsNotARecordingBeforeReadingARecord) {
   EXPECT_EQ(headerOnly.Next(record), CRecordSource::EResult::eEnd);
 }
 
-TEST_F(RecordingReaderTest, ABadLineStopsTheSourceThereNamingLineFieldAndValue) {
+TEST_F(CsvReaderTest, ABadLineStopsTheSourceThereNamingLineFieldAndValue) {
   const struct {
     std::string bad;  // the third record line (line 4 of the file)
     std::string what;
