@@ -1,20 +1,6 @@
 #include "CsvColumns.h"
 
-#include <string>
-
 namespace recording {
-
-std::string_view CsvHeader() {
-  static const std::string header = [] {
-    std::string names;
-    for (const T_CsvColumn& column : kCsvColumns) {
-      names += names.empty() ? "" : ",";
-      names += column.name;
-    }
-    return names;
-  }();
-  return header;
-}
 
 void SetColumnWord(kiv::T_RawRecord& record, const T_CsvColumn& column, uint16_t word) {
   switch (column.word) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "RawRecord.h"
@@ -80,8 +81,34 @@ inline constexpr std::array<T_CsvColumn, kCsvColumnCount> kCsvColumns = {{
     detail::Imu("MagZ", kiv::eMagZ),
 }};
 
+namespace detail {
+constexpr size_t HeaderLength() {
+  size_t length = kCsvColumnCount - 1;  // the commas
+  for (const T_CsvColumn& column : kCsvColumns) {
+    length += std::char_traits<char>::length(column.name);
+  }
+  return length;
+}
+constexpr std::array<char, HeaderLength()> HeaderText() {
+  std::array<char, HeaderLength()> text{};
+  size_t at = 0;
+  for (const T_CsvColumn& column : kCsvColumns) {
+    if (at > 0) {
+      text[at++] = ',';
+    }
+    for (const char* c = column.name; *c != '\0'; ++c) {
+      text[at++] = *c;
+    }
+  }
+  return text;
+}
+// Made at compile time: a thread still reading a recording while the
+// program's statics go finds it in place.
+inline constexpr std::array<char, HeaderLength()> kHeaderText = HeaderText();
+}  // namespace detail
+
 // The first line of every recording, without its line end: the names.
-std::string_view CsvHeader();
+constexpr std::string_view CsvHeader() { return {detail::kHeaderText.data(), detail::kHeaderText.size()}; }
 
 // The word of `record` that `column` holds, and setting it.
 constexpr uint16_t ColumnWord(const kiv::T_RawRecord& record, const T_CsvColumn& column) {
