@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "RawRecord.h"
 #include "SampleRecord.h"
@@ -125,7 +126,28 @@ constexpr uint16_t ColumnWord(const kiv::T_RawRecord& record, const T_CsvColumn&
   }
   return 0;
 }
-void SetColumnWord(kiv::T_RawRecord& record, const T_CsvColumn& column, uint16_t word);
+constexpr void SetColumnWord(kiv::T_RawRecord& record, const T_CsvColumn& column, uint16_t word) {
+  switch (column.word) {
+    case ECsvWord::eCount: record.count = word; break;
+    case ECsvWord::eDeltTime: record.flags = kiv::T_RawRecord::FlagsOf(record.ScanState(), word); break;
+    case ECsvWord::eDistance: record.rawDistance = word; break;
+    case ECsvWord::eWidth: record.width = word; break;
+    case ECsvWord::eAnaTemp: record.rawAnaTemp = word; break;
+    case ECsvWord::eScanState: record.flags = kiv::T_RawRecord::FlagsOf(word, record.DeltTime()); break;
+    case ECsvWord::eLaserPower: record.laserPower = word; break;
+    case ECsvWord::eSupplyVoltage: record.rawSupplyVoltage = word; break;
+    case ECsvWord::eImu: record.imu[static_cast<size_t>(column.imuChannel)] = word; break;
+  }
+}
+
+// Sets every column's word of `record` from `words`, in column order (each
+// column's place in the record worked out at compile time).
+template <typename Words>
+constexpr void SetColumnWords(kiv::T_RawRecord& record, const Words& words) {
+  [&]<size_t... Columns>(std::index_sequence<Columns...>) {
+    (SetColumnWord(record, kCsvColumns[Columns], static_cast<uint16_t>(words[Columns])), ...);
+  }(std::make_index_sequence<kCsvColumnCount>());
+}
 
 // The reading a scaled column writes for `word`, computed in double as the
 // controller computes it.

@@ -449,10 +449,8 @@ bool CCsvReader::ParseLine(std::string_view line, kiv::T_RawRecord& out) {
     return false;
   }
   out = kiv::T_RawRecord{};
-  for (size_t field = 0; field < kFields; ++field) {
-    // An IMU column's word is the two's complement of its signed value.
-    SetColumnWord(out, kColumns[field], static_cast<uint16_t>(values[field]));
-  }
+  // An IMU column's word is the two's complement of its signed value.
+  SetColumnWords(out, values);
   return true;
 }
 
