@@ -1,17 +1,13 @@
 #pragma once
-// The command line of skarv-client.
+// The command line of skarv-client: the options both programs share, and
+// nothing of its own.
 
 #include <string>
 #include <vector>
 
-struct T_ClientOptions {
-  bool simulate = false;  // run against the built-in virtual sensor
-  bool quiet = false;     // leave out the diagnostic lines of every update and scan
-  std::string replay;     // play this recording back as the sensor (empty: none)
-  bool loop = false;      // start the recording again at its end
-  bool help = false;
-  std::string error;      // set when the command line cannot be used
-};
+#include "SharedOptions.h"
+
+using T_ClientOptions = T_SharedOptions;
 
 T_ClientOptions ParseClientOptions(const std::vector<std::string>& arguments);
 
