@@ -17,7 +17,9 @@ std::vector<T_CommandOption> ClientOptionTable(T_ClientOptions& options) {
   };
 }
 
-const T_ProgramCommandLine<T_ClientOptions> kCommandLine{
+}  // namespace
+
+const T_ProgramCommandLine<T_ClientOptions> kClientCommandLine{
     ClientOptionTable, 14,
     " [--simulate | --replay FILE [--loop]] [--quiet]\n"
     "Shows the Skarv laser range sensor's latest rotation and every measurement, sends it its\n"
@@ -26,9 +28,3 @@ const T_ProgramCommandLine<T_ClientOptions> kCommandLine{
     "\n"
     "Without --simulate or --replay the client looks for the real sensor (USB 0xE785:0x64F2)\n"
     "and waits for it to be plugged in. Diagnostics go to standard output.\n"};
-
-}  // namespace
-
-T_ClientOptions ParseClientOptions(const std::vector<std::string>& arguments) { return kCommandLine.Parse(arguments); }
-
-std::string ClientUsage(const std::string& program) { return kCommandLine.Usage(program); }

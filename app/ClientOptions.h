@@ -2,14 +2,10 @@
 // The command line of skarv-client: the options both programs share, and
 // nothing of its own.
 
-#include <string>
-#include <vector>
-
 #include "SharedOptions.h"
 
 using T_ClientOptions = T_SharedOptions;
 
-T_ClientOptions ParseClientOptions(const std::vector<std::string>& arguments);
-
-// What --help prints, and what a refused command line prints after its error.
-std::string ClientUsage(const std::string& program);
+// Parse(arguments) gives the options; Usage(program) what --help prints, and
+// what a refused command line prints after its error.
+extern const T_ProgramCommandLine<T_ClientOptions> kClientCommandLine;

@@ -24,7 +24,9 @@ std::vector<T_CommandOption> RecordOptionTable(T_RecordOptions& options) {
   };
 }
 
-const T_ProgramCommandLine<T_RecordOptions> kCommandLine{
+}  // namespace
+
+const T_ProgramCommandLine<T_RecordOptions> kRecordCommandLine{
     RecordOptionTable, 22,
     " [--simulate | --replay FILE [--speed FACTOR] [--loop]] [--duration SECONDS]\n"
     "       [--output-dir DIR] [--wait SECONDS] [--quiet]\n"
@@ -35,9 +37,3 @@ const T_ProgramCommandLine<T_RecordOptions> kCommandLine{
     "On a terminal a progress line on standard error shows the sensor, records, records per\n"
     "second, gaps and the file; a summary follows at the end. Exit status: 0 recorded as asked,\n"
     "1 the recording failed (the reason is on standard error), 2 a usage error.\n"};
-
-}  // namespace
-
-T_RecordOptions ParseRecordOptions(const std::vector<std::string>& arguments) { return kCommandLine.Parse(arguments); }
-
-std::string RecordUsage(const std::string& program) { return kCommandLine.Usage(program); }

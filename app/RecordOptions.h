@@ -2,9 +2,6 @@
 // The command line of skarv-record: the options both programs share, and
 // the recorder's own.
 
-#include <string>
-#include <vector>
-
 #include "SharedOptions.h"
 
 struct T_RecordOptions : T_SharedOptions {
@@ -14,7 +11,6 @@ struct T_RecordOptions : T_SharedOptions {
   double wait = -1.0;        // seconds to wait for a sensor; below 0: for ever
 };
 
-T_RecordOptions ParseRecordOptions(const std::vector<std::string>& arguments);
-
-// What --help prints, and what a refused command line prints after its error.
-std::string RecordUsage(const std::string& program);
+// Parse(arguments) gives the options; Usage(program) what --help prints, and
+// what a refused command line prints after its error.
+extern const T_ProgramCommandLine<T_RecordOptions> kRecordCommandLine;

@@ -49,6 +49,10 @@ struct T_ProgramCommandLine {
     ParseSharedCommandLine(arguments, table(options), options);
     return options;
   }
+  // The arguments after the program's name.
+  TOptions Parse(int argc, char** argv) const {
+    return Parse(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  }
   std::string Usage(const std::string& program) const {
     TOptions unused;
     return "Usage: " + program + head + CommandUsage(table(unused), column) + skarvdds::DdsUsage() + tail;

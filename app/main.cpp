@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
   // Made first, so that it outlives everything else: a signal while the DDS
   // front end closes must still find it.
   CStopRequest stop;
-  const T_ClientOptions options = ParseClientOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
-  if (const std::optional<int> status = UsageExit(program, options, ClientUsage(program))) {
+  const T_ClientOptions options = kClientCommandLine.Parse(argc, argv);
+  if (const std::optional<int> status = UsageExit(program, options, kClientCommandLine.Usage(program))) {
     return *status;
   }
   CDdsFrontEnd dds(options.dds);

@@ -45,8 +45,8 @@ int main(int argc, char** argv) {
   // Made first, so that it outlives everything else: a signal while the DDS
   // front end closes must still find it.
   CStopRequest stop;
-  const T_RecordOptions options = ParseRecordOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
-  if (const std::optional<int> status = UsageExit(program, options, RecordUsage(program))) {
+  const T_RecordOptions options = kRecordCommandLine.Parse(argc, argv);
+  if (const std::optional<int> status = UsageExit(program, options, kRecordCommandLine.Usage(program))) {
     return *status;
   }
   CDdsFrontEnd dds(options.dds);

@@ -26,7 +26,7 @@ int RunWithoutDisplay(const std::vector<std::string>& arguments, std::string& ou
 }
 
 TEST(ClientUsage, HelpPrintsTheUsageAlone) {
-  const std::string usage = ClientUsage(SKARV_CLIENT_PROGRAM);
+  const std::string usage = kClientCommandLine.Usage(SKARV_CLIENT_PROGRAM);
   std::string out;
   std::string errors;
   EXPECT_EQ(RunWithoutDisplay({"--help"}, out, errors), 0);

@@ -26,8 +26,9 @@ struct T_Program {
 };
 
 const T_Program kPrograms[] = {
-    {"skarv-client", [](const TArguments& arguments) { return ParseClientOptions(arguments); }},
-    {"skarv-record", [](const TArguments& arguments) -> T_SharedOptions { return ParseRecordOptions(arguments); }},
+    {"skarv-client", [](const TArguments& arguments) { return kClientCommandLine.Parse(arguments); }},
+    {"skarv-record",
+     [](const TArguments& arguments) -> T_SharedOptions { return kRecordCommandLine.Parse(arguments); }},
 };
 
 // The same command line in the two spellings: every value after its option,
@@ -97,14 +98,14 @@ TEST(CommandLineOptions, TheRecordersOwnOptionsInBothSpellings) {
   const auto [apart, joined] = BothSpellings(
       {{"--replay", "in.csv"}, {"--speed", "0"}, {"--duration", "2.5"}, {"--output-dir", "out"}, {"--wait", "0"}});
   for (const TArguments& arguments : {apart, joined}) {
-    const T_RecordOptions options = ParseRecordOptions(arguments);
+    const T_RecordOptions options = kRecordCommandLine.Parse(arguments);
     ASSERT_EQ(options.error, "") << arguments.front();
     EXPECT_EQ(options.speed, 0.0);
     EXPECT_EQ(options.duration, 2.5);
     EXPECT_EQ(options.outputDir, "out");
     EXPECT_EQ(options.wait, 0.0);
   }
-  const T_RecordOptions defaults = ParseRecordOptions({});
+  const T_RecordOptions defaults = kRecordCommandLine.Parse({});
   EXPECT_EQ(defaults.error, "");
   EXPECT_EQ(defaults.speed, 1.0);
   EXPECT_LT(defaults.wait, 0.0);
@@ -153,22 +154,22 @@ TEST(CommandLineOptions, EveryUsageErrorReadsTheSameInBothPrograms) {
       {{"--loop", "--speed=2"}, "--speed needs --replay"},
   };
   for (const auto& [arguments, error] : recorder) {
-    EXPECT_EQ(ParseRecordOptions(arguments).error, error) << arguments.front();
+    EXPECT_EQ(kRecordCommandLine.Parse(arguments).error, error) << arguments.front();
     // The recorder's own options are no options of the client's.
-    EXPECT_EQ(ParseClientOptions(arguments).error.rfind("unknown argument '--", 0), 0u) << arguments.front();
+    EXPECT_EQ(kClientCommandLine.Parse(arguments).error.rfind("unknown argument '--", 0), 0u) << arguments.front();
   }
 }
 
 // Descriptions start at the program's column, further lines of one are
 // indented to it, and a name too long for the column stands alone.
 TEST(CommandLineOptions, UsageListsTheTablesInColumns) {
-  const std::string client = ClientUsage("skarv-client");
+  const std::string client = kClientCommandLine.Usage("skarv-client");
   EXPECT_NE(client.find("\n  --simulate  run against the built-in virtual sensor instead of a real one\n"
                         "  --replay FILE\n"
                         "              play the recording FILE"),
             std::string::npos)
       << client;
-  const std::string recorder = RecordUsage("skarv-record");
+  const std::string recorder = kRecordCommandLine.Usage("skarv-record");
   EXPECT_NE(recorder.find("\n  --speed FACTOR      replay at FACTOR times the recorded pace (default 1);\n"
                           "                      0 plays it"),
             std::string::npos)
@@ -184,9 +185,9 @@ TEST(CommandLineOptions, UsageListsTheTablesInColumns) {
 // error, nothing on standard output, status 2.
 TEST(CommandLineOptions, ABadOptionEndsEitherProgramWithStatus2) {
   const std::pair<const char*, std::string> runs[] = {
-      {SKARV_CLIENT_PROGRAM, ": option '--quiet' takes no value\n" + ClientUsage(SKARV_CLIENT_PROGRAM)},
+      {SKARV_CLIENT_PROGRAM, ": option '--quiet' takes no value\n" + kClientCommandLine.Usage(SKARV_CLIENT_PROGRAM)},
       {SKARV_RECORD_PROGRAM, ": option '--duration' needs a number of seconds above 0, not 'soon'\n" +
-                                 RecordUsage(SKARV_RECORD_PROGRAM)},
+                                 kRecordCommandLine.Usage(SKARV_RECORD_PROGRAM)},
   };
   const TArguments arguments[] = {{"--quiet=yes"}, {"--duration", "soon"}};
   for (size_t i = 0; i < std::size(runs); ++i) {
