@@ -23,6 +23,7 @@ struct T_SharedOptions {
   std::string error;      // set when the command line cannot be used
 };
 
+// The shared options, each with the program's own description of it.
 T_CommandOption SimulateOption(T_SharedOptions& options, std::string description);
 T_CommandOption ReplayOption(T_SharedOptions& options, std::string description);
 T_CommandOption LoopOption(T_SharedOptions& options, std::string description);
