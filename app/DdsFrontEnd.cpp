@@ -3,12 +3,8 @@
 #include "DataPath.h"
 #include "DdsPublisher.h"
 
-CDdsFrontEnd::CDdsFrontEnd() = default;
+CDdsFrontEnd::CDdsFrontEnd(const skarvdds::T_DdsOptions& options) : mOptions(options) {}
 CDdsFrontEnd::~CDdsFrontEnd() = default;
-
-std::vector<std::string> CDdsFrontEnd::TakeOptions(const std::vector<std::string>& arguments, std::string& error) {
-  return skarvdds::TakeDdsOptions(arguments, mOptions, error);
-}
 
 void CDdsFrontEnd::Start(bool sourceWaits) {
   if (mOptions.publish && !mPublisher) {

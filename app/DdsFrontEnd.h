@@ -1,11 +1,9 @@
 #pragma once
-// The DDS front end as a program starts it: its options taken off the
+// The DDS front end as a program starts it: with its options from the
 // command line, and the publisher made when --publish asks for one.
 
 #include <functional>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "DdsOptions.h"
 
@@ -16,14 +14,11 @@ class CDdsPublisher;
 
 class CDdsFrontEnd {
  public:
-  CDdsFrontEnd();
+  explicit CDdsFrontEnd(const skarvdds::T_DdsOptions& options);
   ~CDdsFrontEnd();
   CDdsFrontEnd(const CDdsFrontEnd&) = delete;
   CDdsFrontEnd& operator=(const CDdsFrontEnd&) = delete;
 
-  // Takes the DDS options out of `arguments` and returns the program's own;
-  // `error` is set for a DDS option that cannot be used.
-  std::vector<std::string> TakeOptions(const std::vector<std::string>& arguments, std::string& error);
   const skarvdds::T_DdsOptions& Options() const { return mOptions; }
 
   // Starts publishing when asked to; DDS that cannot start is reported and
@@ -44,6 +39,6 @@ class CDdsFrontEnd {
   void Finish(const std::function<bool()>& giveUp);
 
  private:
-  skarvdds::T_DdsOptions mOptions;
+  const skarvdds::T_DdsOptions mOptions;
   std::unique_ptr<skarvdds::CDdsPublisher> mPublisher;
 };

@@ -6,6 +6,7 @@
 # library exists.
 add_library(skarv_startup STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ClientOptions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SharedOptions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DisplayCheck.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReplaySetup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VirtualSensorSetup.cpp

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,22 +25,11 @@ int main(int argc, char** argv) {
   // Made first, so that it outlives everything else: a signal while the DDS
   // front end closes must still find it.
   CStopRequest stop;
-  CDdsFrontEnd dds;
-  std::string ddsError;
-  T_ClientOptions options =
-      ParseClientOptions(dds.TakeOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc), ddsError));
-  if (options.error.empty()) options.error = ddsError;
-  if (options.error.empty() && dds.Options().subscribe && (options.simulate || !options.replay.empty())) {
-    options.error = "--subscribe takes the place of --simulate and --replay";
+  const T_ClientOptions options = kClientCommandLine.Parse(argc, argv);
+  if (const std::optional<int> status = UsageExit(program, options, kClientCommandLine.Usage(program))) {
+    return *status;
   }
-  if (!options.error.empty()) {
-    DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": " + options.error + "\n" + ClientUsage(program));
-    return 2;
-  }
-  if (options.help) {
-    DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, ClientUsage(program));
-    return 0;
-  }
+  CDdsFrontEnd dds(options.dds);
   if (!DisplayAvailable(DisplayEnvironmentOfProcess())) {
     // Qt would abort inside its platform plugin; say what is missing instead.
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, NoDisplayMessage(program));

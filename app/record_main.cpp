@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,22 +45,11 @@ int main(int argc, char** argv) {
   // Made first, so that it outlives everything else: a signal while the DDS
   // front end closes must still find it.
   CStopRequest stop;
-  CDdsFrontEnd dds;
-  std::string ddsError;
-  T_RecordOptions options =
-      ParseRecordOptions(dds.TakeOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc), ddsError));
-  if (options.error.empty()) options.error = ddsError;
-  if (options.error.empty() && dds.Options().subscribe && (options.simulate || !options.replay.empty())) {
-    options.error = "--subscribe takes the place of --simulate and --replay";
+  const T_RecordOptions options = kRecordCommandLine.Parse(argc, argv);
+  if (const std::optional<int> status = UsageExit(program, options, kRecordCommandLine.Usage(program))) {
+    return *status;
   }
-  if (!options.error.empty()) {
-    DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": " + options.error + "\n" + RecordUsage(program));
-    return 2;
-  }
-  if (options.help) {
-    DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, RecordUsage(program));
-    return 0;
-  }
+  CDdsFrontEnd dds(options.dds);
   // Diagnostics reach the terminal in the order printed; the chatty
   // per-update lines go out in batches, a tenth of a second apart at most.
   std::setvbuf(stdout, nullptr, _IOFBF, 0);

@@ -1,12 +1,13 @@
 #pragma once
 // The command-line options of the DDS front end, shared by every program
 // that offers them: --publish with its namespace, frame and scale options,
-// and --subscribe. Each program's own parser hands the arguments it does not
-// know to TakeDdsOption.
+// and --subscribe. A program parses them in its own command line by adding
+// their table to its own.
 
-#include <cstddef>
 #include <string>
 #include <vector>
+
+#include "CommandLine.h"
 
 namespace skarvdds {
 
@@ -30,17 +31,8 @@ struct T_DdsOptions {
   std::string subscribeNs;       // the publisher's namespace to take records from
 };
 
-// Takes the option at arguments[at], with its value if it has one, and moves
-// `at` onto the last argument used. Returns false when arguments[at] is not
-// one of these options; sets `error` when it is but its value is missing or
-// unusable.
-bool TakeDdsOption(const std::vector<std::string>& arguments, size_t& at, T_DdsOptions& options,
-                   std::string& error);
-
-// The arguments left once every DDS option (with its value) is taken out
-// into `options`; `error` says what was wrong with the first unusable one.
-std::vector<std::string> TakeDdsOptions(const std::vector<std::string>& arguments, T_DdsOptions& options,
-                                        std::string& error);
+// The options, each setting its field of `options`.
+std::vector<T_CommandOption> DdsOptionTable(T_DdsOptions& options);
 
 // The lines describing these options, for a program's usage text.
 std::string DdsUsage();

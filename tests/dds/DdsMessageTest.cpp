@@ -14,43 +14,11 @@
 
 namespace {
 
-TEST(DdsOptions, OptionsAreTakenOffTheCommandLineWithTheirValues) {
-  skarvdds::T_DdsOptions options;
-  std::string error;
-  const std::vector<std::string> rest = skarvdds::TakeDdsOptions(
-      {"--simulate", "--publish", "--namespace", "/robot1/", "--frame-id", "laser", "--range-scale", "0.001",
-       "--imu-rate", "250", "--quiet", "--mag-scale", "1e-7", "--subscribe", "robot2"},
-      options, error);
-  EXPECT_EQ(error, "");
-  EXPECT_EQ(rest, (std::vector<std::string>{"--simulate", "--quiet"}));
-  EXPECT_TRUE(options.publish);
-  EXPECT_EQ(options.ns, "robot1");
-  EXPECT_EQ(options.frameId, "laser");
-  EXPECT_EQ(options.rangeScale, 0.001);
-  EXPECT_EQ(options.imuRate, 250.0);
-  EXPECT_EQ(options.magScale, 1e-7);
-  EXPECT_TRUE(options.subscribe);
-  EXPECT_EQ(options.subscribeNs, "robot2");
-  EXPECT_EQ(skarvdds::TopicName(options.ns, "imu/temperature"), "rt/robot1/imu/temperature");
+// The options themselves: tests/options.
+TEST(DdsOptions, TopicNamesFollowTheNamespaceWithoutItsSlashes) {
+  EXPECT_EQ(skarvdds::TopicName("/robot1/", "imu/temperature"), "rt/robot1/imu/temperature");
   EXPECT_EQ(skarvdds::TopicName("", "scan"), "rt/scan");
-
-  // --subscribe without a namespace leaves the next option alone.
-  skarvdds::T_DdsOptions plain;
-  EXPECT_EQ(skarvdds::TakeDdsOptions({"--subscribe", "--quiet"}, plain, error),
-            (std::vector<std::string>{"--quiet"}));
-  EXPECT_TRUE(plain.subscribe);
-  EXPECT_EQ(plain.subscribeNs, "");
-  EXPECT_EQ(plain.frameId, "skarv");
-  EXPECT_EQ(plain.imuRate, 100.0);
-
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"--imu-rate", "0"}, {"--range-scale", "-1"}, {"--range-scale", "1m"},
-        {"--namespace"}, {"--frame-id", ""}}) {
-    skarvdds::T_DdsOptions refused;
-    std::string why;
-    skarvdds::TakeDdsOptions(bad, refused, why);
-    EXPECT_NE(why, "") << bad[0];
-  }
+  EXPECT_EQ(skarvdds::TopicName("//", "scan"), "rt/scan");
 }
 
 // The scan in the x-y plane (x right, y up) has the shape the scan view
