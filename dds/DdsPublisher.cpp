@@ -11,6 +11,7 @@
 #include "RecordSamples.h"
 #include "RosMessageTypes.h"
 #include "RosMessages.h"
+#include "SkarvRecordTypes.h"
 #include "ThreadName.h"
 
 namespace skarvdds {
@@ -100,7 +101,7 @@ void CDdsPublisher::Close(const std::function<bool()>& giveUp) {
   }
   uint64_t queued = 0;
   for (const T_Job& job : mQueue) {
-    queued += job.records.size();
+    queued += job.Records();
   }
   const uint32_t readers = Matched(eRecords);
   const uint64_t unacknowledged = queued + mRecordsNotWritten + NotAcknowledged();
@@ -142,7 +143,7 @@ bool CDdsPublisher::CreateWriters(std::string& error) {
       {&sensor_msgs_msg_dds__MagneticField__desc, "mag", kRosHistoryDepth},
       {&sensor_msgs_msg_dds__Temperature__desc, "imu/temperature", kRosHistoryDepth},
       {&sensor_msgs_msg_dds__Temperature__desc, "temperature", kRosHistoryDepth},
-      {&skarv_msgs_msg_dds__RecordBatch__desc, "records", kKeepAll},
+      {&skarv_msgs_msg_dds__RawRecordBatch__desc, "records", kKeepAll},
   };
   for (int topic = 0; topic < eTopicCount; ++topic) {
     const T_Wanted& w = wanted[topic];
@@ -229,7 +230,8 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records) {
   if (wantRecords) {
     job.hasRecords = true;
     job.batch = mNextBatch++;
-    job.records.reserve(records.size());
+    job.words.resize(records.size() * kWordsPerRecord);
+    PackRecords(records, job.words);
   }
   // Sensor time from the start of this update's records to their end.
   uint64_t total = 0;
@@ -257,12 +259,6 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records) {
         mUnitsSinceImu = 0;  // a jump in time: start the pace again here
       }
     }
-    if (!wantRecords && !(wantImu && imuDue)) {
-      continue;
-    }
-    if (wantRecords) {
-      job.records.push_back(SampleOf(record));
-    }
     if (wantImu && imuDue) {
       job.imu.push_back(T_ImuSample{record, total - elapsed});
     }
@@ -284,6 +280,8 @@ void CDdsPublisher::OnScan(std::shared_ptr<const T_Scan> scan) {
   Hand(std::move(job));
 }
 
+size_t CDdsPublisher::T_Job::Records() const { return words.size() / kWordsPerRecord; }
+
 bool CDdsPublisher::HasRoom() const { return mQueue.size() < kMaxQueuedJobs && mQueuedRecords < kMaxQueuedRecords; }
 
 void CDdsPublisher::Hand(T_Job job) {
@@ -296,13 +294,13 @@ void CDdsPublisher::Hand(T_Job job) {
       }
     }
     if (!HasRoom() || mStopping) {
-      mDroppedRecords += job.records.size();
+      mDroppedRecords += job.Records();
       if (mDropped.fetch_add(1) == 0) {
         DiagPrintf(EDiagLevel::eAlways, "DDS publishing falls behind the sensor: updates are being dropped.\n");
       }
       return;
     }
-    mQueuedRecords += job.records.size();
+    mQueuedRecords += job.Records();
     mQueue.push_back(std::move(job));
   }
   mQueueChanged.notify_all();
@@ -327,7 +325,7 @@ void CDdsPublisher::Run() {
     }
     T_Job job = std::move(mQueue.front());
     mQueue.pop_front();
-    mQueuedRecords -= job.records.size();
+    mQueuedRecords -= job.Records();
     mWriting = true;
     lock.unlock();
     Write(job);
@@ -341,12 +339,12 @@ void CDdsPublisher::Run() {
 void CDdsPublisher::Write(const T_Job& job) {
   const char* frameId = mOptions.frameId.c_str();
   if (job.hasRecords) {
-    skarv_msgs_msg_dds__RecordBatch_ batch{};
+    skarv_msgs_msg_dds__RawRecordBatch_ batch{};
     batch.header = std_msgs_msg_dds__Header_{StampOf(job.now), const_cast<char*>(frameId)};
     batch.batch = job.batch;
-    const uint32_t n = static_cast<uint32_t>(job.records.size());
-    batch.records = dds_sequence_skarv_msgs_msg_dds__SampleRecord_{
-        n, n, const_cast<skarv_msgs_msg_dds__SampleRecord_*>(job.records.data()), false};
+    const uint32_t words = static_cast<uint32_t>(job.words.size());
+    batch.words = dds_sequence_uint16{words, words, const_cast<uint16_t*>(job.words.data()), false};
+    const uint64_t n = job.Records();
     // A reader that falls behind makes the write wait for room; the data
     // path goes on meanwhile, its updates queued for this thread.
     CheckAcknowledged();

@@ -4,7 +4,7 @@
 //   imu, mag         sensor_msgs/Imu (no orientation), sensor_msgs/MagneticField
 //   imu/temperature  sensor_msgs/Temperature of the IMU
 //   temperature      sensor_msgs/Temperature of the laser
-//   records          skarv_msgs/RecordBatch, every record of each update
+//   records          skarv_msgs/RawRecordBatch, every record of each update as its words
 // The IMU topics go out at the IMU rate of sensor time (the records' DeltTime
 // summed), each from the record at that moment. ROS topics are reliable,
 // volatile, keep last 10; records keep all, so that a reliable reader that
@@ -47,7 +47,6 @@
 #include "DdsEntities.h"
 #include "DdsOptions.h"
 #include "RawRecord.h"
-#include "SkarvRecordTypes.h"
 
 namespace skarvdds {
 
@@ -105,7 +104,8 @@ class CDdsPublisher {
     std::chrono::system_clock::time_point now;
     bool hasRecords = false;
     uint64_t batch = 0;
-    std::vector<skarv_msgs_msg_dds__SampleRecord_> records;
+    std::vector<uint16_t> words;  // kWordsPerRecord a record
+    size_t Records() const;
     std::vector<T_ImuSample> imu;
     std::shared_ptr<const T_Scan> scan;
     uint32_t rotationUnits = 0;
