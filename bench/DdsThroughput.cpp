@@ -16,13 +16,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "DdsEntities.h"
 #include "DdsOptions.h"
 #include "DdsPublisher.h"
+#include "Diagnostics.h"
 #include "RecordSamples.h"
 #include "RosMessageTypes.h"
 #include "SkarvRecordTypes.h"
@@ -39,7 +39,7 @@ int Receive(const std::string& ns, uint64_t expected) {
   skarvdds::CDdsParticipant participant;
   std::string error;
   if (!participant.Open(error)) {
-    std::fprintf(stderr, "receiver: %s\n", error.c_str());
+    DiagErrorPrintf("receiver: %s\n", error.c_str());
     return 1;
   }
   const dds_entity_t reader = participant.CreateReader(skarv_msgs_msg_dds__RawRecordBatch__desc,
@@ -83,11 +83,12 @@ int Receive(const std::string& ns, uint64_t expected) {
     last = Clock::now();
   }
   const double seconds = Seconds(last - first);
-  std::printf("received  %llu records in %llu batches in %.3f s: %.0f records/s = %.1f x link\n",
-              static_cast<unsigned long long>(received), static_cast<unsigned long long>(batches), seconds,
-              received / seconds, received / seconds / kLinkRecordsPerSecond);
+  DiagPrintf(EDiagLevel::eAlways, "received  %llu records in %llu batches in %.3f s: %.0f records/s = %.1f x link\n",
+             static_cast<unsigned long long>(received), static_cast<unsigned long long>(batches), seconds,
+             received / seconds, received / seconds / kLinkRecordsPerSecond);
   if (outOfOrder > 0) {
-    std::printf("received  %llu records out of order\n", static_cast<unsigned long long>(outOfOrder));
+    DiagPrintf(EDiagLevel::eAlways, "received  %llu records out of order\n",
+               static_cast<unsigned long long>(outOfOrder));
   }
   return received == expected && outOfOrder == 0 ? 0 : 2;
 }
@@ -115,7 +116,7 @@ int main(int argc, char** argv) {
     options.ns = ns;
     skarvdds::CDdsPublisher publisher(options);
     if (!publisher.WaitForReaders(1, std::chrono::seconds(30))) {
-      std::fprintf(stderr, "no receiver\n");
+      DiagErrorPrintf("no receiver\n");
       return 1;
     }
     // One update's records at 3600 rpm: 120 samples a millisecond.
@@ -138,11 +139,12 @@ int main(int argc, char** argv) {
     const double written = Seconds(Clock::now() - start);
     publisher.WaitForAcknowledgements(std::chrono::seconds(60));
     const double acknowledged = Seconds(Clock::now() - start);
-    std::printf("published %llu records in %llu batches in %.3f s: %.0f records/s = %.1f x link"
-                " (all acknowledged after %.3f s)\n",
-                static_cast<unsigned long long>(total), static_cast<unsigned long long>(updates), written,
-                total / written, total / written / kLinkRecordsPerSecond, acknowledged);
-    std::fflush(stdout);
+    DiagPrintf(EDiagLevel::eAlways,
+               "published %llu records in %llu batches in %.3f s: %.0f records/s = %.1f x link"
+               " (all acknowledged after %.3f s)\n",
+               static_cast<unsigned long long>(total), static_cast<unsigned long long>(updates), written,
+               total / written, total / written / kLinkRecordsPerSecond, acknowledged);
+    DiagFlush();
     waitpid(receiver, &status, 0);
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
