@@ -74,11 +74,12 @@ void CDdsPublisher::Close(const std::function<bool()>& giveUp) {
   {
     std::unique_lock<std::mutex> lock(mQueueMutex);
     while (!(mQueue.empty() && !mWriting) && !(stalled = Stalled()) && !gaveUp() && Matched(eRecords) > 0) {
-      mQueueChanged.wait_for(lock, std::chrono::milliseconds(50));
+      mProgress.wait_for(lock, std::chrono::milliseconds(50));
     }
     mStopping = true;
   }
-  mQueueChanged.notify_all();
+  mWork.notify_all();
+  mProgress.notify_all();
   mThread.join();
   // Reliable readers get the last samples only while the writer lives: wait
   // for them to acknowledge everything, for as long as they may take (not
@@ -122,6 +123,7 @@ void CDdsPublisher::NoteProgress() { mLastProgressNs = SteadyNs(); }
 bool CDdsPublisher::Stalled() const { return SteadyNs() - mLastProgressNs.load() > int64_t{kStallMs} * 1000000; }
 
 void CDdsPublisher::CheckAcknowledged() {
+  mLastAcknowledgementCheckNs = SteadyNs();
   if (mRecordsAcknowledged != mRecordsWritten &&
       dds_wait_for_acks(mWriters[eRecords], 0) == DDS_RETCODE_OK) {
     mRecordsAcknowledged = mRecordsWritten;
@@ -285,13 +287,16 @@ size_t CDdsPublisher::T_Job::Records() const { return words.size() / kWordsPerRe
 bool CDdsPublisher::HasRoom() const { return mQueue.size() < kMaxQueuedJobs && mQueuedRecords < kMaxQueuedRecords; }
 
 void CDdsPublisher::Hand(T_Job job) {
+  bool wake = false;
   {
     std::unique_lock<std::mutex> lock(mQueueMutex);
     if (!HasRoom() && mSourceWaits.load()) {
       // The source holds its records meanwhile: wait while the writer gets on.
+      mAwaitingRoom = true;
       while (!HasRoom() && !Stalled() && !mStopping) {
-        mQueueChanged.wait_for(lock, std::chrono::milliseconds(50));
+        mProgress.wait_for(lock, std::chrono::milliseconds(50));
       }
+      mAwaitingRoom = false;
     }
     if (!HasRoom() || mStopping) {
       mDroppedRecords += job.Records();
@@ -300,10 +305,15 @@ void CDdsPublisher::Hand(T_Job job) {
       }
       return;
     }
+    // The publisher's thread waits only when it has nothing to do; a thread
+    // at work looks at the queue again before it waits.
+    wake = mQueue.empty() && !mWriting;
     mQueuedRecords += job.Records();
     mQueue.push_back(std::move(job));
   }
-  mQueueChanged.notify_all();
+  if (wake) {
+    mWork.notify_one();
+  }
 }
 
 bool CDdsPublisher::Stopping() {
@@ -313,13 +323,13 @@ bool CDdsPublisher::Stopping() {
 
 void CDdsPublisher::Drain() {
   std::unique_lock<std::mutex> lock(mQueueMutex);
-  mQueueChanged.wait(lock, [this] { return (mQueue.empty() && !mWriting) || mStopping; });
+  mProgress.wait(lock, [this] { return (mQueue.empty() && !mWriting) || mStopping; });
 }
 
 void CDdsPublisher::Run() {
   std::unique_lock<std::mutex> lock(mQueueMutex);
   while (true) {
-    mQueueChanged.wait(lock, [this] { return !mQueue.empty() || mStopping; });
+    mWork.wait(lock, [this] { return !mQueue.empty() || mStopping; });
     if (mStopping) {
       return;
     }
@@ -332,7 +342,10 @@ void CDdsPublisher::Run() {
     NoteProgress();
     lock.lock();
     mWriting = false;
-    mQueueChanged.notify_all();
+    // Those waiting for the queue to empty, or for room in it; nobody else.
+    if (mQueue.empty() || mAwaitingRoom) {
+      mProgress.notify_all();
+    }
   }
 }
 
@@ -347,7 +360,9 @@ void CDdsPublisher::Write(const T_Job& job) {
     const uint64_t n = job.Records();
     // A reader that falls behind makes the write wait for room; the data
     // path goes on meanwhile, its updates queued for this thread.
-    CheckAcknowledged();
+    if (SteadyNs() - mLastAcknowledgementCheckNs >= int64_t{kAcknowledgementCheckMs} * 1000000) {
+      CheckAcknowledged();
+    }
     dds_return_t written = DDS_RETCODE_TIMEOUT;
     while ((written = dds_write(mWriters[eRecords], &batch)) == DDS_RETCODE_TIMEOUT && !Stopping()) {
       CheckAcknowledged();

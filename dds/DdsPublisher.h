@@ -17,10 +17,11 @@
 //
 // The records writer renews its liveliness every kLivelinessMs, so that a
 // subscriber notices a publisher that died; its user data names the
-// program, its process and its host, for a subscriber's messages. Before
-// each write the publisher looks whether every reader has acknowledged all
-// written so far: what was written after the last time they had is what
-// may not have been delivered.
+// program, its process and its host, for a subscriber's messages. Every
+// kAcknowledgementCheckMs, before a write, the publisher looks whether every
+// reader has acknowledged all written so far: what was written after the
+// last time they had is what may not have been delivered. (The look costs
+// the thread a sleep and a wake-up in DDS, too dear for every batch.)
 //
 // Nothing is dropped without a word: a hand-over that finds the queue full
 // drops the update and says so once (its batch number is not used again,
@@ -61,6 +62,8 @@ class CDdsPublisher {
   // acknowledged) before a reader counts as stalled: a hand-over that
   // waits for room then drops, and Close gives up.
   static constexpr int kStallMs = 2000;
+  // How often, at most, the writer looks whether everything is acknowledged.
+  static constexpr int kAcknowledgementCheckMs = 10;
 
   explicit CDdsPublisher(const T_DdsOptions& options);
   ~CDdsPublisher();  // Close()
@@ -143,12 +146,18 @@ class CDdsPublisher {
   uint64_t mUnitsSinceImu = 0;
   uint64_t mNextBatch = 0;
 
-  // The hand-over to the publisher's thread, under mQueueMutex.
+  // The hand-over to the publisher's thread, under mQueueMutex. Each wait
+  // has its own condition, told only when what it waits for may have come:
+  // mWork the publisher's thread (a job queued into an idle thread's queue,
+  // or the stop), mProgress the rest (the queue emptied, room made for a
+  // hand-over that waits, or the stop).
   std::mutex mQueueMutex;
-  std::condition_variable mQueueChanged;
+  std::condition_variable mWork;
+  std::condition_variable mProgress;
   std::deque<T_Job> mQueue;
   size_t mQueuedRecords = 0;
   bool mWriting = false;
+  bool mAwaitingRoom = false;
   bool mStopping = false;
   std::atomic<bool> mSourceWaits{false};
   std::atomic<uint64_t> mDropped{0};         // updates
@@ -161,6 +170,7 @@ class CDdsPublisher {
   uint64_t mRecordsWritten = 0;
   uint64_t mRecordsNotWritten = 0;
   uint64_t mRecordsAcknowledged = 0;
+  int64_t mLastAcknowledgementCheckNs = 0;  // steady clock
 
   bool mClosed = false;
   std::thread mThread;
