@@ -232,6 +232,7 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records) {
   if (wantRecords) {
     job.hasRecords = true;
     job.batch = mNextBatch++;
+    job.words = SpareWords();
     job.words.resize(records.size() * kWordsPerRecord);
     PackRecords(records, job.words);
   }
@@ -283,6 +284,17 @@ void CDdsPublisher::OnScan(std::shared_ptr<const T_Scan> scan) {
 }
 
 size_t CDdsPublisher::T_Job::Records() const { return words.size() / kWordsPerRecord; }
+
+std::vector<uint16_t> CDdsPublisher::SpareWords() {
+  std::lock_guard<std::mutex> lock(mQueueMutex);
+  if (mSpareWords.empty()) {
+    return {};
+  }
+  std::vector<uint16_t> words = std::move(mSpareWords.back());
+  mSpareWords.pop_back();
+  mSpareCapacity -= words.capacity();
+  return words;
+}
 
 bool CDdsPublisher::HasRoom() const { return mQueue.size() < kMaxQueuedJobs && mQueuedRecords < kMaxQueuedRecords; }
 
@@ -342,6 +354,10 @@ void CDdsPublisher::Run() {
     NoteProgress();
     lock.lock();
     mWriting = false;
+    if (mSpareCapacity + job.words.capacity() <= kMaxSpareWords) {
+      mSpareCapacity += job.words.capacity();
+      mSpareWords.push_back(std::move(job.words));
+    }
     // Those waiting for the queue to empty, or for room in it; nobody else.
     if (mQueue.empty() || mAwaitingRoom) {
       mProgress.notify_all();

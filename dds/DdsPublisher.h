@@ -64,6 +64,9 @@ class CDdsPublisher {
   static constexpr int kStallMs = 2000;
   // How often, at most, the writer looks whether everything is acknowledged.
   static constexpr int kAcknowledgementCheckMs = 10;
+  // The words that the buffers of written batches, kept for the next
+  // updates' jobs, may hold in all (2 MiB).
+  static constexpr size_t kMaxSpareWords = size_t{1} << 20;
 
   explicit CDdsPublisher(const T_DdsOptions& options);
   ~CDdsPublisher();  // Close()
@@ -122,6 +125,10 @@ class CDdsPublisher {
   // path reads these instead of asking DDS, whose writer may be busy.
   uint32_t Matched(ETopic topic) const { return mMatched[topic].load(); }
   static void OnPublicationMatched(dds_entity_t writer, const dds_publication_matched_status_t status, void* count);
+  // A written job's word buffer to fill again (empty when there is none):
+  // an update's words go into memory in use already rather than into pages
+  // the system hands out, and takes back, for every batch.
+  std::vector<uint16_t> SpareWords();
   void Hand(T_Job job);
   bool HasRoom() const;  // under mQueueMutex
   void Run();
@@ -159,6 +166,8 @@ class CDdsPublisher {
   bool mWriting = false;
   bool mAwaitingRoom = false;
   bool mStopping = false;
+  std::vector<std::vector<uint16_t>> mSpareWords;
+  size_t mSpareCapacity = 0;  // their words
   std::atomic<bool> mSourceWaits{false};
   std::atomic<uint64_t> mDropped{0};         // updates
   std::atomic<uint64_t> mDroppedRecords{0};  // the records in them
