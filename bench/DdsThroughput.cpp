@@ -119,12 +119,16 @@ int main(int argc, char** argv) {
       DiagErrorPrintf("no receiver\n");
       return 1;
     }
-    // One update's records at 3600 rpm: 120 samples a millisecond.
+    // One update's records at 3600 rpm: 120 samples a millisecond, 8.3 us
+    // apart, so DeltTime (10 us units) is 1 five times in six and 0 the
+    // sixth, as the sensor counts it. An update then spans the 10 ms of
+    // sensor time it does from the sensor, and the IMU topics, paced by that
+    // time, get one message each an update.
     std::vector<kiv::T_RawRecord> batch(kRecordsPerUpdate);
     for (size_t i = 0; i < batch.size(); ++i) {
       batch[i].rawDistance = 1234;
       batch[i].width = 87;
-      batch[i].flags = kiv::T_RawRecord::FlagsOf(0, 8);
+      batch[i].flags = kiv::T_RawRecord::FlagsOf(0, static_cast<unsigned>((i + 1) * 5 / 6 - i * 5 / 6));
       batch[i].rawSupplyVoltage = 5000;
       batch[i].rawAnaTemp = 4000;
     }
