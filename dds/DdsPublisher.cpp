@@ -11,6 +11,7 @@
 #include "RecordSamples.h"
 #include "RosMessageTypes.h"
 #include "RosMessages.h"
+#include "SkarvRecordTypes.h"
 #include "ThreadName.h"
 
 namespace skarvdds {
@@ -73,11 +74,12 @@ void CDdsPublisher::Close(const std::function<bool()>& giveUp) {
   {
     std::unique_lock<std::mutex> lock(mQueueMutex);
     while (!(mQueue.empty() && !mWriting) && !(stalled = Stalled()) && !gaveUp() && Matched(eRecords) > 0) {
-      mQueueChanged.wait_for(lock, std::chrono::milliseconds(50));
+      mProgress.wait_for(lock, std::chrono::milliseconds(50));
     }
     mStopping = true;
   }
-  mQueueChanged.notify_all();
+  mWork.notify_all();
+  mProgress.notify_all();
   mThread.join();
   // Reliable readers get the last samples only while the writer lives: wait
   // for them to acknowledge everything, for as long as they may take (not
@@ -100,7 +102,7 @@ void CDdsPublisher::Close(const std::function<bool()>& giveUp) {
   }
   uint64_t queued = 0;
   for (const T_Job& job : mQueue) {
-    queued += job.records.size();
+    queued += job.Records();
   }
   const uint32_t readers = Matched(eRecords);
   const uint64_t unacknowledged = queued + mRecordsNotWritten + NotAcknowledged();
@@ -121,6 +123,7 @@ void CDdsPublisher::NoteProgress() { mLastProgressNs = SteadyNs(); }
 bool CDdsPublisher::Stalled() const { return SteadyNs() - mLastProgressNs.load() > int64_t{kStallMs} * 1000000; }
 
 void CDdsPublisher::CheckAcknowledged() {
+  mLastAcknowledgementCheckNs = SteadyNs();
   if (mRecordsAcknowledged != mRecordsWritten &&
       dds_wait_for_acks(mWriters[eRecords], 0) == DDS_RETCODE_OK) {
     mRecordsAcknowledged = mRecordsWritten;
@@ -142,7 +145,7 @@ bool CDdsPublisher::CreateWriters(std::string& error) {
       {&sensor_msgs_msg_dds__MagneticField__desc, "mag", kRosHistoryDepth},
       {&sensor_msgs_msg_dds__Temperature__desc, "imu/temperature", kRosHistoryDepth},
       {&sensor_msgs_msg_dds__Temperature__desc, "temperature", kRosHistoryDepth},
-      {&skarv_msgs_msg_dds__RecordBatch__desc, "records", kKeepAll},
+      {&skarv_msgs_msg_dds__RawRecordBatch__desc, "records", kKeepAll},
   };
   for (int topic = 0; topic < eTopicCount; ++topic) {
     const T_Wanted& w = wanted[topic];
@@ -229,7 +232,9 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records) {
   if (wantRecords) {
     job.hasRecords = true;
     job.batch = mNextBatch++;
-    job.records.reserve(records.size());
+    job.words = SpareWords();
+    job.words.resize(records.size() * kWordsPerRecord);
+    PackRecords(records, job.words);
   }
   // Sensor time from the start of this update's records to their end.
   uint64_t total = 0;
@@ -257,12 +262,6 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records) {
         mUnitsSinceImu = 0;  // a jump in time: start the pace again here
       }
     }
-    if (!wantRecords && !(wantImu && imuDue)) {
-      continue;
-    }
-    if (wantRecords) {
-      job.records.push_back(SampleOf(record));
-    }
     if (wantImu && imuDue) {
       job.imu.push_back(T_ImuSample{record, total - elapsed});
     }
@@ -284,28 +283,49 @@ void CDdsPublisher::OnScan(std::shared_ptr<const T_Scan> scan) {
   Hand(std::move(job));
 }
 
+size_t CDdsPublisher::T_Job::Records() const { return words.size() / kWordsPerRecord; }
+
+std::vector<uint16_t> CDdsPublisher::SpareWords() {
+  std::lock_guard<std::mutex> lock(mQueueMutex);
+  if (mSpareWords.empty()) {
+    return {};
+  }
+  std::vector<uint16_t> words = std::move(mSpareWords.back());
+  mSpareWords.pop_back();
+  mSpareCapacity -= words.capacity();
+  return words;
+}
+
 bool CDdsPublisher::HasRoom() const { return mQueue.size() < kMaxQueuedJobs && mQueuedRecords < kMaxQueuedRecords; }
 
 void CDdsPublisher::Hand(T_Job job) {
+  bool wake = false;
   {
     std::unique_lock<std::mutex> lock(mQueueMutex);
     if (!HasRoom() && mSourceWaits.load()) {
       // The source holds its records meanwhile: wait while the writer gets on.
+      mAwaitingRoom = true;
       while (!HasRoom() && !Stalled() && !mStopping) {
-        mQueueChanged.wait_for(lock, std::chrono::milliseconds(50));
+        mProgress.wait_for(lock, std::chrono::milliseconds(50));
       }
+      mAwaitingRoom = false;
     }
     if (!HasRoom() || mStopping) {
-      mDroppedRecords += job.records.size();
+      mDroppedRecords += job.Records();
       if (mDropped.fetch_add(1) == 0) {
         DiagPrintf(EDiagLevel::eAlways, "DDS publishing falls behind the sensor: updates are being dropped.\n");
       }
       return;
     }
-    mQueuedRecords += job.records.size();
+    // The publisher's thread waits only when it has nothing to do; a thread
+    // at work looks at the queue again before it waits.
+    wake = mQueue.empty() && !mWriting;
+    mQueuedRecords += job.Records();
     mQueue.push_back(std::move(job));
   }
-  mQueueChanged.notify_all();
+  if (wake) {
+    mWork.notify_one();
+  }
 }
 
 bool CDdsPublisher::Stopping() {
@@ -315,41 +335,50 @@ bool CDdsPublisher::Stopping() {
 
 void CDdsPublisher::Drain() {
   std::unique_lock<std::mutex> lock(mQueueMutex);
-  mQueueChanged.wait(lock, [this] { return (mQueue.empty() && !mWriting) || mStopping; });
+  mProgress.wait(lock, [this] { return (mQueue.empty() && !mWriting) || mStopping; });
 }
 
 void CDdsPublisher::Run() {
   std::unique_lock<std::mutex> lock(mQueueMutex);
   while (true) {
-    mQueueChanged.wait(lock, [this] { return !mQueue.empty() || mStopping; });
+    mWork.wait(lock, [this] { return !mQueue.empty() || mStopping; });
     if (mStopping) {
       return;
     }
     T_Job job = std::move(mQueue.front());
     mQueue.pop_front();
-    mQueuedRecords -= job.records.size();
+    mQueuedRecords -= job.Records();
     mWriting = true;
     lock.unlock();
     Write(job);
     NoteProgress();
     lock.lock();
     mWriting = false;
-    mQueueChanged.notify_all();
+    if (mSpareCapacity + job.words.capacity() <= kMaxSpareWords) {
+      mSpareCapacity += job.words.capacity();
+      mSpareWords.push_back(std::move(job.words));
+    }
+    // Those waiting for the queue to empty, or for room in it; nobody else.
+    if (mQueue.empty() || mAwaitingRoom) {
+      mProgress.notify_all();
+    }
   }
 }
 
 void CDdsPublisher::Write(const T_Job& job) {
   const char* frameId = mOptions.frameId.c_str();
   if (job.hasRecords) {
-    skarv_msgs_msg_dds__RecordBatch_ batch{};
+    skarv_msgs_msg_dds__RawRecordBatch_ batch{};
     batch.header = std_msgs_msg_dds__Header_{StampOf(job.now), const_cast<char*>(frameId)};
     batch.batch = job.batch;
-    const uint32_t n = static_cast<uint32_t>(job.records.size());
-    batch.records = dds_sequence_skarv_msgs_msg_dds__SampleRecord_{
-        n, n, const_cast<skarv_msgs_msg_dds__SampleRecord_*>(job.records.data()), false};
+    const uint32_t words = static_cast<uint32_t>(job.words.size());
+    batch.words = dds_sequence_uint16{words, words, const_cast<uint16_t*>(job.words.data()), false};
+    const uint64_t n = job.Records();
     // A reader that falls behind makes the write wait for room; the data
     // path goes on meanwhile, its updates queued for this thread.
-    CheckAcknowledged();
+    if (SteadyNs() - mLastAcknowledgementCheckNs >= int64_t{kAcknowledgementCheckMs} * 1000000) {
+      CheckAcknowledged();
+    }
     dds_return_t written = DDS_RETCODE_TIMEOUT;
     while ((written = dds_write(mWriters[eRecords], &batch)) == DDS_RETCODE_TIMEOUT && !Stopping()) {
       CheckAcknowledged();

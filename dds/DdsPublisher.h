@@ -4,7 +4,7 @@
 //   imu, mag         sensor_msgs/Imu (no orientation), sensor_msgs/MagneticField
 //   imu/temperature  sensor_msgs/Temperature of the IMU
 //   temperature      sensor_msgs/Temperature of the laser
-//   records          skarv_msgs/RecordBatch, every record of each update
+//   records          skarv_msgs/RawRecordBatch, every record of each update as its words
 // The IMU topics go out at the IMU rate of sensor time (the records' DeltTime
 // summed), each from the record at that moment. ROS topics are reliable,
 // volatile, keep last 10; records keep all, so that a reliable reader that
@@ -17,10 +17,11 @@
 //
 // The records writer renews its liveliness every kLivelinessMs, so that a
 // subscriber notices a publisher that died; its user data names the
-// program, its process and its host, for a subscriber's messages. Before
-// each write the publisher looks whether every reader has acknowledged all
-// written so far: what was written after the last time they had is what
-// may not have been delivered.
+// program, its process and its host, for a subscriber's messages. Every
+// kAcknowledgementCheckMs, before a write, the publisher looks whether every
+// reader has acknowledged all written so far: what was written after the
+// last time they had is what may not have been delivered. (The look costs
+// the thread a sleep and a wake-up in DDS, too dear for every batch.)
 //
 // Nothing is dropped without a word: a hand-over that finds the queue full
 // drops the update and says so once (its batch number is not used again,
@@ -47,7 +48,6 @@
 #include "DdsEntities.h"
 #include "DdsOptions.h"
 #include "RawRecord.h"
-#include "SkarvRecordTypes.h"
 
 namespace skarvdds {
 
@@ -62,6 +62,11 @@ class CDdsPublisher {
   // acknowledged) before a reader counts as stalled: a hand-over that
   // waits for room then drops, and Close gives up.
   static constexpr int kStallMs = 2000;
+  // How often, at most, the writer looks whether everything is acknowledged.
+  static constexpr int kAcknowledgementCheckMs = 10;
+  // The words that the buffers of written batches, kept for the next
+  // updates' jobs, may hold in all (2 MiB).
+  static constexpr size_t kMaxSpareWords = size_t{1} << 20;
 
   explicit CDdsPublisher(const T_DdsOptions& options);
   ~CDdsPublisher();  // Close()
@@ -105,7 +110,8 @@ class CDdsPublisher {
     std::chrono::system_clock::time_point now;
     bool hasRecords = false;
     uint64_t batch = 0;
-    std::vector<skarv_msgs_msg_dds__SampleRecord_> records;
+    std::vector<uint16_t> words;  // kWordsPerRecord a record
+    size_t Records() const;
     std::vector<T_ImuSample> imu;
     std::shared_ptr<const T_Scan> scan;
     uint32_t rotationUnits = 0;
@@ -119,6 +125,10 @@ class CDdsPublisher {
   // path reads these instead of asking DDS, whose writer may be busy.
   uint32_t Matched(ETopic topic) const { return mMatched[topic].load(); }
   static void OnPublicationMatched(dds_entity_t writer, const dds_publication_matched_status_t status, void* count);
+  // A written job's word buffer to fill again (empty when there is none):
+  // an update's words go into memory in use already rather than into pages
+  // the system hands out, and takes back, for every batch.
+  std::vector<uint16_t> SpareWords();
   void Hand(T_Job job);
   bool HasRoom() const;  // under mQueueMutex
   void Run();
@@ -143,13 +153,21 @@ class CDdsPublisher {
   uint64_t mUnitsSinceImu = 0;
   uint64_t mNextBatch = 0;
 
-  // The hand-over to the publisher's thread, under mQueueMutex.
+  // The hand-over to the publisher's thread, under mQueueMutex. Each wait
+  // has its own condition, told only when what it waits for may have come:
+  // mWork the publisher's thread (a job queued into an idle thread's queue,
+  // or the stop), mProgress the rest (the queue emptied, room made for a
+  // hand-over that waits, or the stop).
   std::mutex mQueueMutex;
-  std::condition_variable mQueueChanged;
+  std::condition_variable mWork;
+  std::condition_variable mProgress;
   std::deque<T_Job> mQueue;
   size_t mQueuedRecords = 0;
   bool mWriting = false;
+  bool mAwaitingRoom = false;
   bool mStopping = false;
+  std::vector<std::vector<uint16_t>> mSpareWords;
+  size_t mSpareCapacity = 0;  // their words
   std::atomic<bool> mSourceWaits{false};
   std::atomic<uint64_t> mDropped{0};         // updates
   std::atomic<uint64_t> mDroppedRecords{0};  // the records in them
@@ -161,6 +179,7 @@ class CDdsPublisher {
   uint64_t mRecordsWritten = 0;
   uint64_t mRecordsNotWritten = 0;
   uint64_t mRecordsAcknowledged = 0;
+  int64_t mLastAcknowledgementCheckNs = 0;  // steady clock
 
   bool mClosed = false;
   std::thread mThread;

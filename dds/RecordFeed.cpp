@@ -13,15 +13,6 @@
 
 namespace skarvdds {
 
-namespace {
-
-// The sample entry's fields a record can carry out of range: two bits of
-// the sensor's flags word hold the scan state and DeltTime in 14 bits.
-constexpr unsigned kMaxScanState = 1;
-constexpr unsigned kMaxDeltTime = 0x3FFF;
-
-}  // namespace
-
 recording::CRecordSource::EResult CFeedSession::Next(kiv::T_RawRecord& out) {
   std::unique_lock lock(mQueue->mutex);
   if (mQueue->records.empty()) {
@@ -57,7 +48,7 @@ CRecordFeed::CRecordFeed(const std::string& ns) : mTopic(TopicName(ns, "records"
   T_EndpointExtras extras;
   extras.maxSamples = kReaderBatches;
   extras.listener = listener;
-  mReader = mParticipant.CreateReader(skarv_msgs_msg_dds__RecordBatch__desc, mTopic, true, kKeepAll, error, extras);
+  mReader = mParticipant.CreateReader(skarv_msgs_msg_dds__RawRecordBatch__desc, mTopic, true, kKeepAll, error, extras);
   dds_delete_listener(listener);
   mReadable = mReader > 0 ? dds_create_readcondition(mReader, DDS_ANY_STATE) : -1;
   if (mReader <= 0 || mWaitset < 0 || mWake < 0 || mReadable < 0 || dds_waitset_attach(mWaitset, mReadable, 1) < 0 ||
@@ -125,7 +116,7 @@ std::string CRecordFeed::Summary() const {
   };
   count(LostBatches(), "batch lost", "batches lost");
   count(RepeatedBatches(), "repeated batch dropped", "repeated batches dropped");
-  count(RefusedRecords(), "record refused", "records refused");
+  count(RefusedBatches(), "batch refused", "batches refused");
   count(Restarts(), "restart of the publisher", "restarts of the publisher");
   if (parts.empty()) {
     return {};
@@ -250,7 +241,7 @@ void CRecordFeed::TakeOne(bool& taken) {
     return;
   }
   if (info.valid_data) {
-    Accept(*static_cast<const skarv_msgs_msg_dds__RecordBatch_*>(samples[0]), info.publication_handle);
+    Accept(*static_cast<const skarv_msgs_msg_dds__RawRecordBatch_*>(samples[0]), info.publication_handle);
   }
   dds_return_loan(mReader, samples, n);
 }
@@ -299,7 +290,7 @@ bool CRecordFeed::FollowedIsGone() const {
   return !alive && std::chrono::steady_clock::now() - mLastRecordAt >= std::chrono::milliseconds(kGoneAfterMs);
 }
 
-void CRecordFeed::Accept(const skarv_msgs_msg_dds__RecordBatch_& batch, dds_instance_handle_t publisher) {
+void CRecordFeed::Accept(const skarv_msgs_msg_dds__RawRecordBatch_& batch, dds_instance_handle_t publisher) {
   if (!mSession) {
     Follow(publisher);
   } else if (publisher != mFollowed) {
@@ -338,38 +329,28 @@ void CRecordFeed::Accept(const skarv_msgs_msg_dds__RecordBatch_& batch, dds_inst
   }
   mFirstBatch = false;
   mNextBatch = batch.batch + 1;
-  if (batch.records._length > kMaxBatchRecords) {
-    mRefused += batch.records._length;
-    if (!mLargeBatchReported) {
-      mLargeBatchReported = true;
-      DiagPrintf(EDiagLevel::eAlways, "A batch of %u records from %s is refused: a batch holds %u at most.\n",
-                 static_cast<unsigned>(batch.records._length), mFollowedName.c_str(),
+  const uint32_t words = batch.words._length;
+  if (words % kWordsPerRecord != 0 || words / kWordsPerRecord > kMaxBatchRecords) {
+    ++mRefused;
+    if (mRefusalReported.insert(publisher).second) {
+      DiagPrintf(EDiagLevel::eAlways,
+                 "A batch of %u words from %s is refused: a batch holds whole records of %u words, %u records at "
+                 "most.\n",
+                 static_cast<unsigned>(words), mFollowedName.c_str(), static_cast<unsigned>(kWordsPerRecord),
                  static_cast<unsigned>(kMaxBatchRecords));
     }
     return;
   }
 
-  std::lock_guard lock(mSession->mutex);
-  for (uint32_t r = 0; r < batch.records._length; ++r) {
-    const skarv_msgs_msg_dds__SampleRecord_& record = batch.records._buffer[r];
-    if (record.scan_state > kMaxScanState || record.delt_time > kMaxDeltTime) {
-      ++mRefused;
-      bool& reported = record.scan_state > kMaxScanState ? mScanStateReported : mDeltTimeReported;
-      if (!reported) {
-        reported = true;
-        const bool scan = record.scan_state > kMaxScanState;
-        DiagPrintf(EDiagLevel::eAlways, "Records from %s with %s out of range (0 to %u) are refused: count %u has %u.\n",
-                   mFollowedName.c_str(), scan ? "scan_state" : "delt_time", scan ? kMaxScanState : kMaxDeltTime,
-                   static_cast<unsigned>(record.count),
-                   scan ? static_cast<unsigned>(record.scan_state) : static_cast<unsigned>(record.delt_time));
-      }
-      continue;
-    }
-    mSession->records.push_back(RawRecordOf(record));
-    ++mReceived;
+  const uint32_t records = words / kWordsPerRecord;
+  size_t queued = 0;
+  {
+    std::lock_guard lock(mSession->mutex);
+    AppendRecords({batch.words._buffer, words}, mSession->records);
+    queued = mSession->records.size();
   }
+  mReceived += records;
   mLastRecordAt = std::chrono::steady_clock::now();
-  const size_t queued = mSession->records.size();
   if (queued > mPeakQueued.load()) {
     mPeakQueued = queued;
   }

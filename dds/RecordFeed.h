@@ -14,10 +14,11 @@
 // Batches are checked, not taken on trust. A batch number the session has
 // had already is a repeat, and dropped; a number that jumps ahead is counted
 // as lost batches; a publisher whose numbers begin again at 0 has restarted,
-// and what it sends from then on is a new session. A record with a word out
-// of its field's range is refused and counted. Each kind of fault is
-// reported in one line the first time it happens; all are counted for the
-// summary.
+// and what it sends from then on is a new session. A batch whose words are
+// not whole records, or that holds more than kMaxBatchRecords, is refused
+// whole and counted; it is reported once for each publisher that sends one.
+// Each other kind of fault is reported in one line the first time it
+// happens; all are counted for the summary.
 //
 // Memory stays bounded: batches are taken off the reader only while the
 // session's queue has room for kMaxQueuedRecords, and the reader keeps at
@@ -40,8 +41,6 @@
 #include "SkarvRecordTypes.h"
 
 namespace skarvdds {
-
-// The words of a received sample record.
 
 // One followed publisher's records, as a playback sensor's source.
 class CFeedSession : public recording::CRecordSource {
@@ -99,11 +98,11 @@ class CRecordFeed {
   uint32_t MatchedPublishers() const;
   // Counts since the start: records taken into sessions, batches that never
   // came (from the jumps in their numbers), repeated batches dropped,
-  // records refused, restarts of the followed publisher, publishers followed.
+  // batches refused, restarts of the followed publisher, publishers followed.
   uint64_t RecordsReceived() const { return mReceived.load(); }
   uint64_t LostBatches() const { return mLostBatches.load(); }
   uint64_t RepeatedBatches() const { return mRepeated.load(); }
-  uint64_t RefusedRecords() const { return mRefused.load(); }
+  uint64_t RefusedBatches() const { return mRefused.load(); }
   uint64_t Restarts() const { return mRestarts.load(); }
   uint64_t PublishersFollowed() const { return mFollowedCount.load(); }
   // The most records a session's queue has held.
@@ -120,7 +119,7 @@ class CRecordFeed {
   // Takes what the reader holds now, however much (a stop's last take).
   void TakeWhatIsHeld();
   void TakeOne(bool& taken);
-  void Accept(const skarv_msgs_msg_dds__RecordBatch_& batch, dds_instance_handle_t publisher);
+  void Accept(const skarv_msgs_msg_dds__RawRecordBatch_& batch, dds_instance_handle_t publisher);
   void Follow(dds_instance_handle_t publisher);
   void EndSession();
   bool FollowedIsGone() const;
@@ -150,11 +149,9 @@ class CRecordFeed {
   uint64_t mNextBatch = 0;
   std::chrono::steady_clock::time_point mLastRecordAt;
   std::set<dds_instance_handle_t> mIgnoredReported;
+  std::set<dds_instance_handle_t> mRefusalReported;
   bool mJumpReported = false;
   bool mRepeatReported = false;
-  bool mScanStateReported = false;
-  bool mDeltTimeReported = false;
-  bool mLargeBatchReported = false;
 
   std::atomic<uint64_t> mReceived{0};
   std::atomic<uint64_t> mLostBatches{0};

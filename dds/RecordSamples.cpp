@@ -1,36 +1,51 @@
 #include "RecordSamples.h"
 
-#include <algorithm>
+#include <cassert>
 
 namespace skarvdds {
 
-skarv_msgs_msg_dds__SampleRecord_ SampleOf(const kiv::T_RawRecord& r) {
-  skarv_msgs_msg_dds__SampleRecord_ s{};
-  s.count = r.count;
-  s.raw_distance = r.rawDistance;
-  s.width = r.width;
-  s.scan_state = r.ScanState();
-  s.delt_time = r.DeltTime();
-  s.raw_supply_voltage = r.rawSupplyVoltage;
-  s.raw_ana_temp = r.rawAnaTemp;
-  s.laser_power = r.laserPower;
-  s.aux_word = r.auxWord;
-  std::copy(r.imu.begin(), r.imu.end(), s.imu);
-  return s;
+namespace {
+
+// Hands every word of `record` to `visit`, in the order they travel: the one
+// place that order is written, for packing and unpacking alike.
+template <typename Record, typename Visit>
+constexpr void ForEachWord(Record& record, Visit&& visit) {
+  visit(record.count);
+  visit(record.rawDistance);
+  visit(record.width);
+  visit(record.flags);
+  visit(record.rawSupplyVoltage);
+  visit(record.rawAnaTemp);
+  visit(record.laserPower);
+  visit(record.auxWord);
+  for (auto& word : record.imu) {
+    visit(word);
+  }
 }
 
-kiv::T_RawRecord RawRecordOf(const skarv_msgs_msg_dds__SampleRecord_& s) {
-  kiv::T_RawRecord r;
-  r.count = s.count;
-  r.rawDistance = s.raw_distance;
-  r.width = s.width;
-  r.flags = kiv::T_RawRecord::FlagsOf(s.scan_state, s.delt_time);
-  r.rawSupplyVoltage = s.raw_supply_voltage;
-  r.rawAnaTemp = s.raw_ana_temp;
-  r.laserPower = s.laser_power;
-  r.auxWord = s.aux_word;
-  std::copy(s.imu, s.imu + 10, r.imu.begin());
-  return r;
+constexpr uint32_t WordsVisited() {
+  kiv::T_RawRecord record;
+  uint32_t n = 0;
+  ForEachWord(record, [&n](uint16_t) { ++n; });
+  return n;
+}
+static_assert(WordsVisited() == kWordsPerRecord, "every word of a record travels, and nothing else");
+
+}  // namespace
+
+void PackRecords(std::span<const kiv::T_RawRecord> records, std::span<uint16_t> words) {
+  assert(words.size() == records.size() * kWordsPerRecord);
+  uint16_t* out = words.data();
+  for (const kiv::T_RawRecord& record : records) {
+    ForEachWord(record, [&out](uint16_t word) { *out++ = word; });
+  }
+}
+
+kiv::T_RawRecord UnpackRecord(std::span<const uint16_t, kWordsPerRecord> words) {
+  kiv::T_RawRecord record;
+  const uint16_t* in = words.data();
+  ForEachWord(record, [&in](uint16_t& word) { word = *in++; });
+  return record;
 }
 
 }  // namespace skarvdds

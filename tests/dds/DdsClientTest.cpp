@@ -52,7 +52,7 @@ TEST(DdsClient, SubscribersComingAndGoingFindThePublisherEachTime) {
     // A best-effort scan reader the first time, reliable ones after.
     const dds_entity_t scans = participant.CreateReader(sensor_msgs_msg_dds__LaserScan__desc, "rt/" + ns + "/scan",
                                                         round > 0, 5, error);
-    const dds_entity_t records = participant.CreateReader(skarv_msgs_msg_dds__RecordBatch__desc,
+    const dds_entity_t records = participant.CreateReader(skarv_msgs_msg_dds__RawRecordBatch__desc,
                                                           "rt/" + ns + "/records", true, 100, error);
     ASSERT_GT(scans, 0) << error;
     ASSERT_GT(records, 0) << error;
@@ -64,7 +64,7 @@ TEST(DdsClient, SubscribersComingAndGoingFindThePublisherEachTime) {
         EXPECT_GT(scan.ranges._length, 2u);
         EXPECT_STREQ(scan.header.frame_id, "skarv");
       });
-      batchesSeen += ddstest::TakeAll<skarv_msgs_msg_dds__RecordBatch_>(records, [](const auto&) {});
+      batchesSeen += ddstest::TakeAll<skarv_msgs_msg_dds__RawRecordBatch_>(records, [](const auto&) {});
     }
     EXPECT_GT(scansSeen, 0u) << "round " << round;
     EXPECT_GT(batchesSeen, 0u) << "round " << round;

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "DdsOptions.h"
 #include "PlotGeometry.h"
+#include "RecordSamples.h"
 #include "RosMessages.h"
 #include "SampleFrameCodec.h"
 #include "protocol/FrameBuilder.h"
@@ -19,6 +21,51 @@ TEST(DdsOptions, TopicNamesFollowTheNamespaceWithoutItsSlashes) {
   EXPECT_EQ(skarvdds::TopicName("/robot1/", "imu/temperature"), "rt/robot1/imu/temperature");
   EXPECT_EQ(skarvdds::TopicName("", "scan"), "rt/scan");
   EXPECT_EQ(skarvdds::TopicName("//", "scan"), "rt/scan");
+}
+
+// A receiver of another make decodes the records topic from the order its
+// IDL gives, so the words go in that order; every bit comes back, the
+// flags word's unused low bit and the extremes included.
+TEST(DdsRecordWords, EachRecordTravelsAsItsEighteenWordsInTheOrderOfTheIdl) {
+  std::vector<kiv::T_RawRecord> records(2);
+  for (uint16_t i = 0; i < 2; ++i) {
+    kiv::T_RawRecord& r = records[i];
+    const uint16_t base = static_cast<uint16_t>(100 * (i + 1));
+    r.count = base;
+    r.rawDistance = base + 1;
+    r.width = base + 2;
+    r.flags = static_cast<uint16_t>(0x8001 | (base + 3) << 1);
+    r.rawSupplyVoltage = base + 4;
+    r.rawAnaTemp = base + 5;
+    r.laserPower = base + 6;
+    r.auxWord = base + 7;
+    for (uint16_t k = 0; k < 10; ++k) r.imu[k] = base + 8 + k;
+    r.hostTimeNs = 12345;
+  }
+  records[1].count = 0xFFFF;
+  records[1].imu[9] = 0x8000;
+
+  std::vector<uint16_t> words(records.size() * skarvdds::kWordsPerRecord);
+  skarvdds::PackRecords(records, words);
+  ASSERT_EQ(words.size(), 36u);
+  EXPECT_EQ(words[0], 100);
+  EXPECT_EQ(words[3], (0x8001 | 103 << 1));
+  for (uint16_t k = 1; k < 18; ++k) {
+    if (k != 3) {
+      EXPECT_EQ(words[k], 100 + k) << "word " << k;
+    }
+  }
+  EXPECT_EQ(words[18], 0xFFFF);
+  EXPECT_EQ(words[19], 201);
+  EXPECT_EQ(words[35], 0x8000);
+
+  std::vector<kiv::T_RawRecord> back;
+  skarvdds::AppendRecords(words, back);
+  ASSERT_EQ(back.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_TRUE(back[i].SameWords(records[i])) << i;
+    EXPECT_EQ(back[i].hostTimeNs, 0) << "the host time stays on its host";
+  }
 }
 
 // The scan in the x-y plane (x right, y up) has the shape the scan view

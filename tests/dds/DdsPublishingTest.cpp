@@ -27,7 +27,7 @@
 
 namespace {
 
-using Record = skarv_msgs_msg_dds__SampleRecord_;
+using Record = kiv::T_RawRecord;
 
 constexpr int kUpdates = 300;      // 3 s of sensor time, about 60 rotations
 constexpr double kRangeScale = 0.01;
@@ -71,11 +71,11 @@ std::vector<size_t> ScanEnds(const std::vector<Record>& records) {
   int previous = 0;
   size_t start = 0;
   for (size_t i = 0; i < records.size(); ++i) {
-    if (records[i].scan_state != previous || i - start == 1999) {
+    if (records[i].ScanState() != previous || i - start == 1999) {
       ends.push_back(i);
       start = i;
     }
-    previous = records[i].scan_state;
+    previous = records[i].ScanState();
   }
   return ends;
 }
@@ -118,7 +118,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
       {"mag", &sensor_msgs_msg_dds__MagneticField__desc, "sensor_msgs::msg::dds_::MagneticField_"},
       {"imu/temperature", &sensor_msgs_msg_dds__Temperature__desc, "sensor_msgs::msg::dds_::Temperature_"},
       {"temperature", &sensor_msgs_msg_dds__Temperature__desc, "sensor_msgs::msg::dds_::Temperature_"},
-      {"records", &skarv_msgs_msg_dds__RecordBatch__desc, "skarv_msgs::msg::dds_::RecordBatch_"},
+      {"records", &skarv_msgs_msg_dds__RawRecordBatch__desc, "skarv_msgs::msg::dds_::RawRecordBatch_"},
   };
   std::map<std::string, dds_entity_t> reliable, bestEffort;
   for (const T_Topic& topic : topics) {
@@ -172,10 +172,11 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
   // Records: every batch in order, every record as the controller recorded it.
   std::vector<Record> records;
   uint64_t nextBatch = 0;
-  ddstest::TakeAll<skarv_msgs_msg_dds__RecordBatch_>(reliable["records"], [&](const auto& batch) {
+  ddstest::TakeAll<skarv_msgs_msg_dds__RawRecordBatch_>(reliable["records"], [&](const auto& batch) {
     EXPECT_EQ(batch.batch, nextBatch++);
     EXPECT_STREQ(batch.header.frame_id, "test_frame");
-    records.insert(records.end(), batch.records._buffer, batch.records._buffer + batch.records._length);
+    EXPECT_EQ(batch.words._length % skarvdds::kWordsPerRecord, 0u);
+    skarvdds::AppendRecords({batch.words._buffer, batch.words._length}, records);
   });
   const auto rows = CsvRows(workDir / "SkarvData-1.csv");
   ASSERT_GT(records.size(), 20000u);
@@ -188,15 +189,15 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
       ASSERT_EQ(r.count, static_cast<uint16_t>(records[i - 1].count + 1));
     }
     ASSERT_EQ(row[0], std::to_string(r.count));
-    ASSERT_EQ(row[1], std::to_string(r.delt_time));
-    const double distance = r.raw_distance * kiv::kScaleRawLaserDistance;
+    ASSERT_EQ(row[1], std::to_string(r.DeltTime()));
+    const double distance = r.rawDistance * kiv::kScaleRawLaserDistance;
     const bool outOfRange = distance > 2000.0 || r.width > 300;
     ASSERT_TRUE(row[2] == Format(distance) || (outOfRange && row[2] == Format(0.0))) << i;
     ASSERT_TRUE(row[3] == std::to_string(r.width) || (outOfRange && row[3] == "0")) << i;
-    ASSERT_EQ(row[4], Format(r.raw_ana_temp * kiv::kScaleRawLaserTemperature + kiv::kTemperatureOffset));
-    ASSERT_EQ(row[5], std::to_string(r.scan_state));
-    ASSERT_EQ(row[6], std::to_string(r.laser_power));
-    ASSERT_EQ(row[7], Format(r.raw_supply_voltage * kiv::kScaleRawSupplyVoltage + kiv::kScaleSupplyOffset));
+    ASSERT_EQ(row[4], Format(r.rawAnaTemp * kiv::kScaleRawLaserTemperature + kiv::kTemperatureOffset));
+    ASSERT_EQ(row[5], std::to_string(r.ScanState()));
+    ASSERT_EQ(row[6], std::to_string(r.laserPower));
+    ASSERT_EQ(row[7], Format(r.rawSupplyVoltage * kiv::kScaleRawSupplyVoltage + kiv::kScaleSupplyOffset));
     for (int k = 0; k < 10; ++k) ASSERT_EQ(row[8 + k], std::to_string(static_cast<int16_t>(r.imu[k])));
   }
 
@@ -225,7 +226,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
   EXPECT_EQ(feed.TakeSession(), nullptr) << "one publisher, one session";
   EXPECT_EQ(feed.LostBatches(), 0u);
   for (size_t i = 0; i < records.size(); ++i) {
-    ASSERT_TRUE(fed[i].SameWords(skarvdds::RawRecordOf(records[i]))) << i;
+    ASSERT_TRUE(fed[i].SameWords(records[i])) << i;
   }
 
   // Scans: each one the records between two scan-state changes, drawn the
@@ -258,13 +259,13 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
     EXPECT_FLOAT_EQ(scan.fields.range_max, static_cast<float>(2000 * kRangeScale));
     uint64_t rotation = 0;  // the record that ends a scan counts towards its time
     for (size_t i = (k == 0 && first == 0 ? 0 : first + 1); i <= end && i < records.size(); ++i) {
-      rotation += records[i].delt_time;
+      rotation += records[i].DeltTime();
     }
     EXPECT_FLOAT_EQ(scan.fields.scan_time, static_cast<float>(rotation * 1e-5)) << "scan " << k;
     EXPECT_FLOAT_EQ(scan.fields.time_increment, static_cast<float>(rotation * 1e-5 / n));
     for (size_t i = 0; i < n; ++i) {
       const Record& r = records[first + i];
-      const double distance = r.raw_distance * kiv::kScaleRawLaserDistance;
+      const double distance = r.rawDistance * kiv::kScaleRawLaserDistance;
       if (distance > 2000.0 || r.width > 300) {
         ASSERT_EQ(scan.ranges[i], std::numeric_limits<float>::infinity()) << k << ":" << i;
         ASSERT_EQ(scan.intensities[i], 0.0f);
@@ -280,7 +281,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
   std::vector<size_t> imuRecords;
   uint64_t sensorTime = 0;
   for (size_t i = 0; i < records.size(); ++i) {
-    sensorTime += records[i].delt_time;
+    sensorTime += records[i].DeltTime();
     if (sensorTime >= (imuRecords.size() + 1) * kImuPeriodUnits) imuRecords.push_back(i);
   }
   std::vector<T_ReceivedImu> imus;
@@ -321,7 +322,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
     ASSERT_DOUBLE_EQ(mags[k].magnetic_field.y, word(kiv::eMagY) * t);
     ASSERT_DOUBLE_EQ(mags[k].magnetic_field.z, word(kiv::eMagZ) * t);
     ASSERT_DOUBLE_EQ(imuTemperatures[k], word(kiv::eIMUTemp) * 0.005294086505373498 + 95.0);
-    ASSERT_DOUBLE_EQ(laserTemperatures[k], records[imuRecords[k]].raw_ana_temp * kiv::kScaleRawLaserTemperature +
+    ASSERT_DOUBLE_EQ(laserTemperatures[k], records[imuRecords[k]].rawAnaTemp * kiv::kScaleRawLaserTemperature +
                                                kiv::kTemperatureOffset);
   }
   // Gravity along z, as the virtual sensor is placed.
@@ -333,7 +334,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
     if (std::string(topic.name) == "scan") {
       received = ddstest::TakeAll<sensor_msgs_msg_dds__LaserScan_>(bestEffort[topic.name], [](const auto&) {});
     } else if (std::string(topic.name) == "records") {
-      received = ddstest::TakeAll<skarv_msgs_msg_dds__RecordBatch_>(bestEffort[topic.name], [](const auto&) {});
+      received = ddstest::TakeAll<skarv_msgs_msg_dds__RawRecordBatch_>(bestEffort[topic.name], [](const auto&) {});
     } else if (std::string(topic.name) == "imu") {
       received = ddstest::TakeAll<sensor_msgs_msg_dds__Imu_>(bestEffort[topic.name], [](const auto&) {});
     } else if (std::string(topic.name) == "mag") {

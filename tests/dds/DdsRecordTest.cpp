@@ -169,8 +169,9 @@ TEST(DdsRecord, APublisherWithAStalledReaderSaysWhatItCouldNotDeliver) {
   ASSERT_TRUE(participant.Open(error)) << error;
   skarvdds::T_EndpointExtras extras;
   extras.maxSamples = 2;
-  const dds_entity_t reader = participant.CreateReader(skarv_msgs_msg_dds__RecordBatch__desc, "rt/" + ns + "/records",
-                                                       true, skarvdds::kKeepAll, error, extras);
+  const dds_entity_t reader = participant.CreateReader(skarv_msgs_msg_dds__RawRecordBatch__desc,
+                                                       "rt/" + ns + "/records", true, skarvdds::kKeepAll, error,
+                                                       extras);
   ASSERT_GT(reader, 0) << error;
   for (const bool interrupted : {false, true}) {
     SCOPED_TRACE(interrupted ? "Ctrl-C during the close" : "the close gives up by itself");
@@ -185,7 +186,7 @@ TEST(DdsRecord, APublisherWithAStalledReaderSaysWhatItCouldNotDeliver) {
               std::string::npos)
         << publisher.Output();
     EXPECT_TRUE(Contents(publisher.WorkDir() / "SkarvData-1.csv") == Contents(root / "SkarvData-1.csv"));
-    ddstest::TakeAll<skarv_msgs_msg_dds__RecordBatch_>(reader, [](const auto&) {});
+    ddstest::TakeAll<skarv_msgs_msg_dds__RawRecordBatch_>(reader, [](const auto&) {});
   }
   std::filesystem::remove_all(root);
 }

@@ -88,22 +88,24 @@ TEST(DdsFeed, AHostilePublisherIsCheckedAndASecondOneIgnoredUntilTheFirstIsGone)
     second.Write(1, 510, 10);
     first->Write(4, 40, 10);  // batches 2 and 3 never come
     first->Write(3, 30, 10);  // and 3 comes after 4: backwards
-    first->Write(5, 50, 10, [](auto& r) {
-      if (r.count == 52) r.scan_state = 2;
-      if (r.count == 55) r.delt_time = 16384;
-    });
-    written(&skarvdds::CRecordFeed::RefusedRecords, 2);
+    // A batch that ends inside a record, and one of more records than a
+    // batch may hold: both refused whole; the next batch is taken.
+    std::vector<uint16_t> words(10 * skarvdds::kWordsPerRecord - 1, 7);
+    first->WriteWords(5, words);
+    words.assign((skarvdds::CRecordFeed::kMaxBatchRecords + 1) * skarvdds::kWordsPerRecord, 7);
+    first->WriteWords(6, words);
+    first->Write(7, 70, 10);
+    written(&skarvdds::CRecordFeed::RefusedBatches, 2);
     first->Write(0, 1000, 10);  // restarted: its numbers from 0 again
     written(&skarvdds::CRecordFeed::Restarts, 1);
 
     auto session = NextSession(feed);
     ASSERT_TRUE(session);
     std::vector<uint16_t> expected = Range(0, 20);
-    for (uint16_t count : Range(40, 20)) {
-      if (count != 52 && count != 55) expected.push_back(count);
-    }
+    for (uint16_t count : Range(40, 10)) expected.push_back(count);
+    for (uint16_t count : Range(70, 10)) expected.push_back(count);
     Result end = Result::eRecord;
-    EXPECT_EQ(Counts(*session, expected.size() + 1, &end), expected) << "no repeat, nothing backwards, no bad word";
+    EXPECT_EQ(Counts(*session, expected.size() + 1, &end), expected) << "no repeat, nothing backwards, no bad batch";
     EXPECT_EQ(end, Result::eEnd) << "the restart ends the stream";
     auto restarted = NextSession(feed);
     ASSERT_TRUE(restarted);
@@ -120,11 +122,11 @@ TEST(DdsFeed, AHostilePublisherIsCheckedAndASecondOneIgnoredUntilTheFirstIsGone)
 
     EXPECT_EQ(feed.LostBatches(), 2u);
     EXPECT_EQ(feed.RepeatedBatches(), 3u);
-    EXPECT_EQ(feed.RefusedRecords(), 2u);
+    EXPECT_EQ(feed.RefusedBatches(), 2u);
     EXPECT_EQ(feed.Restarts(), 1u);
     EXPECT_EQ(feed.PublishersFollowed(), 3u);
     EXPECT_EQ(feed.Summary(), "From rt/" + ns +
-                                  "/records: 2 batches lost, 3 repeated batches dropped, 2 records refused, "
+                                  "/records: 2 batches lost, 3 repeated batches dropped, 2 batches refused, "
                                   "1 restart of the publisher");
     printed = capture.Text();
   }
@@ -135,8 +137,10 @@ TEST(DdsFeed, AHostilePublisherIsCheckedAndASecondOneIgnoredUntilTheFirstIsGone)
       << printed;
   EXPECT_EQ(Occurrences(printed, "A batch from publisher A came again and is dropped: batch 1 after batch 1.\n"), 1u);
   EXPECT_EQ(Occurrences(printed, "Batches from publisher A were lost: batch 4 came after batch 1.\n"), 1u);
-  EXPECT_EQ(Occurrences(printed, "Records from publisher A with scan_state out of range (0 to 1) are refused"), 1u);
-  EXPECT_EQ(Occurrences(printed, "Records from publisher A with delt_time out of range (0 to 16383) are refused"), 1u);
+  EXPECT_EQ(Occurrences(printed, "A batch of 179 words from publisher A is refused: a batch holds whole records of "
+                                 "18 words, 65536 records at most.\n"),
+            1u);
+  EXPECT_EQ(Occurrences(printed, " words from publisher A is refused"), 1u) << "once for a publisher";
   EXPECT_EQ(Occurrences(printed, "publisher A has restarted (its batches are numbered from 0 again).\n"), 1u);
   EXPECT_EQ(Occurrences(printed, "publisher A has stopped publishing rt/" + ns + "/records.\n"), 1u);
   EXPECT_EQ(Occurrences(printed, "Following the records of "), 3u);

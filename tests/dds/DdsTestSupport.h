@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "DdsEntities.h"
+#include "RawRecord.h"
+#include "RecordSamples.h"
 #include "SkarvRecordTypes.h"
 
 namespace ddstest {
@@ -92,7 +94,7 @@ class CBatchWriter {
     std::string error;
     skarvdds::T_EndpointExtras extras;
     extras.userData = name;
-    mWriter = participant.CreateWriter(skarv_msgs_msg_dds__RecordBatch__desc, "rt/" + ns + "/records",
+    mWriter = participant.CreateWriter(skarv_msgs_msg_dds__RawRecordBatch__desc, "rt/" + ns + "/records",
                                        skarvdds::kKeepAll, error, extras);
     EXPECT_GT(mWriter, 0) << error;
   }
@@ -104,23 +106,29 @@ class CBatchWriter {
   // may alter each. The write's return code (a time-out when a reader holds
   // it up).
   dds_return_t Write(uint64_t batch, uint32_t first, uint32_t n,
-                     const std::function<void(skarv_msgs_msg_dds__SampleRecord_&)>& change = {}) {
-    std::vector<skarv_msgs_msg_dds__SampleRecord_> records(n);
+                     const std::function<void(kiv::T_RawRecord&)>& change = {}) {
+    std::vector<kiv::T_RawRecord> records(n);
     for (uint32_t i = 0; i < n; ++i) {
-      skarv_msgs_msg_dds__SampleRecord_& r = records[i];
-      r = skarv_msgs_msg_dds__SampleRecord_{};
+      kiv::T_RawRecord& r = records[i];
       r.count = static_cast<uint16_t>(first + i);
-      r.delt_time = 3;
-      r.raw_distance = 1234;
+      r.flags = kiv::T_RawRecord::FlagsOf(0, 3);
+      r.rawDistance = 1234;
       r.width = 50;
       r.imu[2] = 16384;
       r.imu[0] = static_cast<uint16_t>((first + i) / 40);
       if (change) change(r);
     }
-    skarv_msgs_msg_dds__RecordBatch_ message{};
+    std::vector<uint16_t> words(records.size() * skarvdds::kWordsPerRecord);
+    skarvdds::PackRecords(records, words);
+    return WriteWords(batch, words);
+  }
+  // Batch `batch` holding `words` as they are, whole records or not.
+  dds_return_t WriteWords(uint64_t batch, std::vector<uint16_t> words) {
+    skarv_msgs_msg_dds__RawRecordBatch_ message{};
     message.header.frame_id = const_cast<char*>("test");
     message.batch = batch;
-    message.records = {n, n, records.data(), false};
+    const uint32_t n = static_cast<uint32_t>(words.size());
+    message.words = {n, n, words.data(), false};
     return dds_write(mWriter, &message);
   }
   dds_entity_t Handle() const { return mWriter; }
