@@ -23,6 +23,7 @@
 #include "CsvReader.h"
 #include "DataPath.h"
 #include "DiagCapture.h"
+#include "RecordSamples.h"
 #include "ReplaySetup.h"
 #include "SampleFrameCodec.h"
 #include "SkarvIO.h"
@@ -235,7 +236,7 @@ std::vector<std::vector<uint8_t>> ExtremeFrames() {
   return frames;
 }
 
-TEST_F(Replay, RecordsDecodedFromFramesComeBackWordForWordFromTheRecordingAndFromItsReplay) {
+TEST_F(Replay, RecordsDecodedFromFramesComeBackWordForWordFromADdsBatchFromTheRecordingAndFromItsReplay) {
   std::vector<kiv::T_RawRecord> decoded;
   for (const std::vector<uint8_t>& frame : ExtremeFrames()) {
     kiv::T_RawRecord records[8];
@@ -245,6 +246,21 @@ TEST_F(Replay, RecordsDecodedFromFramesComeBackWordForWordFromTheRecordingAndFro
   }
   ASSERT_EQ(decoded.size(), 306u);
   ASSERT_LT(decoded.back().count, decoded.front().count) << "the counts wrap";
+
+  // A DDS batch carries every word, the aux word and the flags' unused bit too.
+  std::vector<kiv::T_RawRecord> everyWord = decoded;
+  for (size_t i = 0; i < everyWord.size(); ++i) {
+    everyWord[i].auxWord = static_cast<uint16_t>(i % 2 == 0 ? 0xFFFF : i);
+    everyWord[i].flags = static_cast<uint16_t>(everyWord[i].flags | (i % 3 == 0 ? 1 : 0));
+  }
+  std::vector<uint16_t> words(everyWord.size() * skarvdds::kWordsPerRecord);
+  skarvdds::PackRecords(everyWord, words);
+  std::vector<kiv::T_RawRecord> unpacked;
+  skarvdds::AppendRecords(words, unpacked);
+  ASSERT_EQ(unpacked.size(), everyWord.size());
+  for (size_t i = 0; i < everyWord.size(); ++i) {
+    ASSERT_TRUE(unpacked[i].SameWords(everyWord[i])) << "record " << i;
+  }
 
   std::string text = std::string(recording::CsvHeader()) + "\n";
   for (const kiv::T_RawRecord& record : decoded) {
