@@ -14,7 +14,6 @@ packages=(
   umockdev
   libumockdev-dev
   qt6-base-dev
-  libxcb1-dev
   qt6-qpa-plugins
   xvfb
   xauth
