@@ -374,6 +374,14 @@ void KivControl::ConnectButtons() {
   connect(ButtonSaveFile, &QPushButton::clicked, this, &KivControl::ButtonSaveFile_Click);
   connect(ButtonUpdateAllParameters, &QPushButton::clicked, this, &KivControl::ButtonRestoreParams_Click);
   connect(ButtonSaveParams, &QPushButton::clicked, this, &KivControl::ButtonSaveParams_Click);
+  connect(ButtonSetFarGain, &QPushButton::clicked, this, &KivControl::ButtonSetFarGain_Click);
+  connect(ButtonSetCloseGain, &QPushButton::clicked, this, &KivControl::ButtonSetCloseGain_Click);
+  connect(ButtonSetThreshold, &QPushButton::clicked, this, &KivControl::ButtonSetThreshold_Click);
+  connect(ButtonSetAPDVoltage, &QPushButton::clicked, this, &KivControl::ButtonSetAPDVoltage_Click);
+  connect(ButtonSetScanRate, &QPushButton::clicked, this, &KivControl::ButtonSetScanRate_Click);
+  connect(ButtonSetCalDistGain, &QPushButton::clicked, this, &KivControl::ButtonSetCalDistGain_Click);
+  connect(ButtonSetCalWidthGain, &QPushButton::clicked, this, &KivControl::ButtonSetCalWidthGain_Click);
+  connect(ButtonSetCalOffset, &QPushButton::clicked, this, &KivControl::ButtonSetCalOffset_Click);
   ConnectSettings();
 }
 
@@ -387,7 +395,6 @@ void KivControl::ConnectSettings() {
     Q_ASSERT(button && box);
     mSettings.push_back({&command, button, box});
     mSendingButtons[box] = button;
-    connect(button, &QPushButton::clicked, this, [this, &command] { Setting_Click(command); });
     // Enter in a setting's box presses the button that sends it.
     connect(box, &QLineEdit::returnPressed, button, &QPushButton::click);
     // Any change of the text withdraws the mark: it is no longer what was refused.
@@ -415,23 +422,18 @@ void KivControl::ButtonSaveParams_Click() {
   PostToController([](CSkarvIO& io) { io.SaveParams(); });
 }
 
-void KivControl::ButtonSetFarGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetFarGain>); }
-void KivControl::ButtonSetCloseGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCloseGain>); }
-void KivControl::ButtonSetThreshold_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetThreshold>); }
-void KivControl::ButtonSetAPDVoltage_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetAPDVoltage>); }
-void KivControl::ButtonSetScanRate_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetRotationRate>); }
-void KivControl::ButtonSetCalDistGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCalDistGain>); }
-void KivControl::ButtonSetCalWidthGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCalWidthGain>); }
-void KivControl::ButtonSetCalOffset_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCalOffset>); }
-
-void KivControl::Setting_Click(const T_Command& command) {
-  for (const T_SettingControls& setting : mSettings) {
-    if (setting.Command == &command) {
-      SendSetting(command, setting.Box);
-      return;
-    }
-  }
+void KivControl::ButtonSetFarGain_Click() { SendSetting(kCommandOf<&CSkarvIO::SetFarGain>, ValBoxFarGain); }
+void KivControl::ButtonSetCloseGain_Click() { SendSetting(kCommandOf<&CSkarvIO::SetCloseGain>, ValBoxCloseGain); }
+void KivControl::ButtonSetThreshold_Click() { SendSetting(kCommandOf<&CSkarvIO::SetThreshold>, ValBoxThreshold); }
+void KivControl::ButtonSetAPDVoltage_Click() { SendSetting(kCommandOf<&CSkarvIO::SetAPDVoltage>, ValBoxAPDVoltage); }
+void KivControl::ButtonSetScanRate_Click() { SendSetting(kCommandOf<&CSkarvIO::SetRotationRate>, ValBoxRotTime); }
+void KivControl::ButtonSetCalDistGain_Click() {
+  SendSetting(kCommandOf<&CSkarvIO::SetCalDistGain>, ValBoxCalDistGain);
 }
+void KivControl::ButtonSetCalWidthGain_Click() {
+  SendSetting(kCommandOf<&CSkarvIO::SetCalWidthGain>, ValBoxCalWidthGain);
+}
+void KivControl::ButtonSetCalOffset_Click() { SendSetting(kCommandOf<&CSkarvIO::SetCalOffset>, ValBoxCalOffset); }
 
 void KivControl::SendSetting(const T_Command& command, QLineEdit* box) {
   const std::optional<int32_t> value = ConvStringToInt32(box);

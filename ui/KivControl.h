@@ -165,8 +165,7 @@ class KivControl : public QWidget {
   // snapshot to the GUI thread.
   void ControlTimer_Tick(const T_Snapshot& snapshot);
   void ApplySnapshot(const T_Snapshot& snapshot);
-  // The buttons' handlers. Each setting's button is wired from the command
-  // table to Setting_Click, which its named handler also calls.
+  // The buttons' handlers; each setting's handler sends its box's value.
   void LaserStateControl_Click();
   void ButtonSaveFile_Click();
   void ButtonRestoreParams_Click();
@@ -179,11 +178,11 @@ class KivControl : public QWidget {
   void ButtonSetCalDistGain_Click();
   void ButtonSetCalWidthGain_Click();
   void ButtonSetCalOffset_Click();
-  void Setting_Click(const T_Command& command);
   // Runs `operation` on the controller, on the worker thread.
   void PostToController(std::function<void(CSkarvIO&)> operation);
   // Finds each setting's button and box by their object names in the
-  // command table and connects them.
+  // command table: a fresh parameter block is shown in the boxes, and Enter
+  // in a box presses its button.
   void ConnectSettings();
   void BuildStatusArea();
   void ShowReadings(const T_Snapshot& snapshot);
