@@ -15,6 +15,8 @@ packages=(
   libumockdev-dev
   qt6-base-dev
   qt6-qpa-plugins
+  qt6-wayland
+  weston
   xvfb
   xauth
   clang
