@@ -13,9 +13,9 @@
 // is not exposed (minimised, hidden, or reported covered) nothing is worked
 // out or painted until it shows again.
 
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QImage>
 #include <QPen>
 #include <QPoint>
 #include <QPointer>

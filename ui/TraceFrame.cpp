@@ -1,7 +1,6 @@
 #include "TraceFrame.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "DataPath.h"
 
@@ -27,46 +26,45 @@ QImage CTraceCanvas::Paint(T_TraceFrame& frame, const QImage& background, T_Trac
   }
   mDrawn.clear();
   // Green over red.
-  DrawTrace(frame.distPoints, colours.dist, frame.tiles);
-  DrawTrace(frame.widthPoints, colours.width, frame.tiles);
+  DrawTrace(frame.distPoints, colours.dist, frame);
+  DrawTrace(frame.widthPoints, colours.width, frame);
   return mPicture;
 }
 
-// In the picture's own pixels: a logical pixel is `ratio` of them across,
-// so each of the line's pixels becomes a square as wide as that, rounded
-// up. Each segment after the first leaves out its first pixel, the last
-// one of the segment before.
-void CTraceCanvas::DrawTrace(const std::vector<T_PlotPoint>& points, QRgb colour, CTileMask& tiles) {
+// Along the plot's own pixels, each of which is `ratio` of the picture's
+// across: a line one pixel wide at any ratio, and its pixels' tiles. Each
+// segment after the first leaves out its first pixel, the last one of the
+// segment before.
+void CTraceCanvas::DrawTrace(const std::vector<T_PlotPoint>& points, QRgb colour, T_TraceFrame& frame) {
   const qreal ratio = mPicture.devicePixelRatio();
-  const int side = std::max(1, static_cast<int>(std::ceil(ratio)));
-  const int width = mPicture.width();
-  const int height = mPicture.height();
+  const int width = frame.inputs.width;
+  const int height = frame.inputs.height;
+  const int pictureWidth = mPicture.width();
+  const int pictureHeight = mPicture.height();
   const qsizetype stride = mPicture.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
   auto* pixels = reinterpret_cast<QRgb*>(mPicture.bits());
-  const auto inPixels = [ratio](int logical) { return static_cast<int>(std::floor(logical * ratio)); };
+  const auto inPicture = [ratio](int at, int limit) { return std::min(static_cast<int>(at * ratio), limit); };
   int skipX = -1;
   int skipY = -1;
-  bool skip = false;
   const auto plot = [&](int x, int y) {
-    if (skip && x == skipX && y == skipY) {
+    if ((x == skipX && y == skipY) || x < 0 || y < 0 || x >= width || y >= height) {
       return;
     }
-    for (int row = std::max(y, 0); row < std::min(y + side, height); ++row) {
-      for (int column = std::max(x, 0); column < std::min(x + side, width); ++column) {
+    frame.tiles.MarkPixel(x, y);
+    const int right = inPicture(x + 1, pictureWidth);
+    const int bottom = inPicture(y + 1, pictureHeight);
+    for (int row = inPicture(y, pictureHeight); row < bottom; ++row) {
+      for (int column = inPicture(x, pictureWidth); column < right; ++column) {
         const qsizetype at = row * stride + column;
         pixels[at] = colour;
         mDrawn.push_back(at);
-        tiles.MarkPixel(static_cast<int>(column / ratio), static_cast<int>(row / ratio));
       }
     }
   };
   for (size_t i = 1; i < points.size(); ++i) {
-    const int x1 = inPixels(points[i].x);
-    const int y1 = inPixels(points[i].y);
-    WalkLine(inPixels(points[i - 1].x), inPixels(points[i - 1].y), x1, y1, plot);
-    skip = true;
-    skipX = x1;
-    skipY = y1;
+    WalkLine(points[i - 1].x, points[i - 1].y, points[i].x, points[i].y, plot);
+    skipX = points[i].x;
+    skipY = points[i].y;
   }
 }
 

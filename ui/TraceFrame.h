@@ -64,7 +64,7 @@ class CTraceCanvas {
   QImage Paint(T_TraceFrame& frame, const QImage& background, T_TraceColours colours);
 
  private:
-  void DrawTrace(const std::vector<T_PlotPoint>& points, QRgb colour, CTileMask& tiles);
+  void DrawTrace(const std::vector<T_PlotPoint>& points, QRgb colour, T_TraceFrame& frame);
 
   QImage mPicture;
   uint64_t mBackgroundVersion = 0;
