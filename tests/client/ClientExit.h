@@ -16,7 +16,7 @@ inline void ExpectCleanExit(CClientProcess& client) {
   int status = -1;
   ASSERT_TRUE(client.WaitForExit(std::chrono::seconds(60), status)) << "still running";
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << client.Errors();
   EXPECT_NE(client.Errors().find("Clean Port.\n"), std::string::npos) << client.Errors();
 }
 
