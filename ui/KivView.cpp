@@ -227,7 +227,7 @@ bool KivView::PlotExposed() const {
 // is never seen (a minimised window) costs nothing more. The window
 // outlives the data path, which is stopped before the window goes.
 void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
-  std::shared_ptr<ui::T_TraceFrame> frame;
+  std::shared_ptr<const ui::T_TraceFrame> frame;
   if (mFramesWanted.load(std::memory_order_relaxed)) {
     T_FrameSource source;
     {
@@ -237,13 +237,13 @@ void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
     if (source.distLimit && source.widthLimit && !source.background.isNull()) {
       const ui::T_TraceInputs inputs{source.width,           source.height,         source.region,
                                      source.distLimit->load(), source.widthLimit->load(), source.backgroundVersion};
-      frame = std::make_shared<ui::T_TraceFrame>();
       // The constant tables mSinAng and mCosAng are copied from, not those
       // two: a window being built on the GUI thread may be writing them.
       ui::CTraceCanvas& canvas = mWorkerCanvases[mNextWorkerCanvas];
       mNextWorkerCanvas = 1 - mNextWorkerCanvas;
-      ui::BuildTraceFrame(*scan, inputs, ui::SinTable().data(), ui::CosTable().data(), source.background,
-                          mTraceColours, canvas, *frame);
+      frame = canvas.Build(*scan, inputs, ui::SinTable().data(), ui::CosTable().data(), source.background,
+                           mTraceColours);
+      mFramesPainted.fetch_add(1, std::memory_order_release);
     }
   }
   if (mSharedWake) {
@@ -252,6 +252,7 @@ void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
   QMetaObject::invokeMethod(
       this,
       [this, scan = std::move(scan), frame = std::move(frame)] {
+        mFramesPainted.load(std::memory_order_acquire);
         ShowScan(scan, frame);
         if (mSharedWake) {
           mSharedWake->RunKept();
@@ -305,9 +306,7 @@ void KivView::BuildPoints() {
   }
   static const T_Scan kNoScan;
   const T_Scan& scan = mLastScan && mPlotDistPtr && mPlotWidthPtr ? *mLastScan : kNoScan;
-  auto frame = std::make_shared<ui::T_TraceFrame>();
-  ui::BuildTraceFrame(scan, inputs, mSinAng.data(), mCosAng.data(), mBackground, mTraceColours, mCanvas, *frame);
-  mFrame = std::move(frame);
+  mFrame = mCanvas.Build(scan, inputs, mSinAng.data(), mCosAng.data(), mBackground, mTraceColours);
 }
 
 void KivView::EnsureBackground() {

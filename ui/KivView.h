@@ -168,6 +168,11 @@ class KivView : public QWidget {
   ui::CTraceCanvas mCanvas;
   ui::CTraceCanvas mWorkerCanvases[2];
   int mNextWorkerCanvas = 0;
+  // Counts the pictures the data path's thread has painted. Qt's event
+  // queue already puts a picture's pixels before the GUI thread's reading
+  // of them; this count says so where a thread checker sees it, as Qt's
+  // own locks are not visible to one.
+  std::atomic<uint64_t> mFramesPainted{0};
   // What the data path's thread reads to work out each scan's frame, and
   // whether it should: only while the plot is on the screen.
   struct T_FrameSource {

@@ -18,6 +18,10 @@ QImage CTraceCanvas::Paint(T_TraceFrame& frame, const QImage& background, T_Trac
     mPicture.setDevicePixelRatio(background.devicePixelRatio());
     mBackgroundVersion = frame.inputs.backgroundVersion;
     mDrawn.clear();
+  } else if (mHandedOutHeld && mHandedOutHeld->load(std::memory_order_acquire)) {
+    const qreal ratio = mPicture.devicePixelRatio();
+    mPicture = mPicture.copy();
+    mPicture.setDevicePixelRatio(ratio);
   }
   auto* pixels = reinterpret_cast<QRgb*>(mPicture.bits());
   const auto* under = reinterpret_cast<const QRgb*>(background.constBits());
@@ -68,17 +72,24 @@ void CTraceCanvas::DrawTrace(const std::vector<T_PlotPoint>& points, QRgb colour
   }
 }
 
-void BuildTraceFrame(const T_Scan& scan, const T_TraceInputs& inputs, const double* sinTable,
-                     const double* cosTable, const QImage& background, T_TraceColours colours,
-                     CTraceCanvas& canvas, T_TraceFrame& frame) {
-  frame.inputs = inputs;
+std::shared_ptr<const T_TraceFrame> CTraceCanvas::Build(const T_Scan& scan, const T_TraceInputs& inputs,
+                                                        const double* sinTable, const double* cosTable,
+                                                        const QImage& background, T_TraceColours colours) {
+  auto frame = std::make_unique<T_TraceFrame>();
+  frame->inputs = inputs;
   const int count = static_cast<int>(scan.distances.size());
   ComputeTrace(scan.distances.data(), count, inputs.distLimit, inputs.region, sinTable, cosTable,
-               frame.distPoints);
+               frame->distPoints);
   ComputeTrace(scan.widths.data(), count, inputs.widthLimit, inputs.region, sinTable, cosTable,
-               frame.widthPoints);
-  frame.tiles.Clear(inputs.width, inputs.height);
-  frame.picture = canvas.Paint(frame, background, colours);
+               frame->widthPoints);
+  frame->tiles.Clear(inputs.width, inputs.height);
+  frame->picture = Paint(*frame, background, colours);
+  auto held = std::make_shared<std::atomic<bool>>(true);
+  mHandedOutHeld = held;
+  return std::shared_ptr<const T_TraceFrame>(frame.release(), [held](const T_TraceFrame* gone) {
+    delete gone;
+    held->store(false, std::memory_order_release);
+  });
 }
 
 }  // namespace ui

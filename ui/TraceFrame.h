@@ -7,7 +7,9 @@
 
 #include <QImage>
 #include <QRgb>
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "PlotGeometry.h"
@@ -49,33 +51,35 @@ struct T_TraceFrame {
   QImage picture;
 };
 
-// A picture painted over again for each new frame, in RGB32 pixels of its
-// own: where it holds an earlier frame's traces on the same background,
-// only their pixels get the background's back before the new traces are
-// drawn, rather than the whole picture being copied. A picture handed out
-// and still held elsewhere is copied first (QImage shares its pixels until
-// one of the holders writes).
+// Works out each scan's frame and paints its picture over again for each
+// new frame, in RGB32 pixels of its own: where it holds an earlier frame's
+// traces on the same background, only their pixels get the background's
+// back before the new traces are drawn, rather than the whole picture being
+// copied. The frame handed out shares the picture's pixels; while it is
+// still held (by any thread), the next frame's picture is painted on a copy.
 class CTraceCanvas {
  public:
-  // `frame`'s picture over `background` (the plot's size at any pixel
-  // ratio, RGB32), each trace one logical pixel wide in its colour, the
-  // tiles its pixels lie in marked in the frame's tiles (cleared for the
-  // plot's size).
-  QImage Paint(T_TraceFrame& frame, const QImage& background, T_TraceColours colours);
+  // `scan`'s frame along the angles of the given sine and cosine tables
+  // (kAngleSteps entries each), its picture over `background` (the plot's
+  // size at any pixel ratio, RGB32), each trace one logical pixel wide in
+  // its colour.
+  std::shared_ptr<const T_TraceFrame> Build(const T_Scan& scan, const T_TraceInputs& inputs, const double* sinTable,
+                                            const double* cosTable, const QImage& background,
+                                            T_TraceColours colours);
 
  private:
+  // Paints `frame`'s picture and marks the tiles its pixels lie in.
+  QImage Paint(T_TraceFrame& frame, const QImage& background, T_TraceColours colours);
   void DrawTrace(const std::vector<T_PlotPoint>& points, QRgb colour, T_TraceFrame& frame);
 
   QImage mPicture;
   uint64_t mBackgroundVersion = 0;
   // The pixels the traces cover, by their place in the picture's pixels.
   std::vector<qsizetype> mDrawn;
+  // Whether the frame last handed out is still held; cleared once it has
+  // gone, picture and all, so that its holder's last look at the pixels
+  // comes before this canvas writes them again.
+  std::shared_ptr<std::atomic<bool>> mHandedOutHeld;
 };
-
-// Works out `scan`'s frame along the angles of the given sine and cosine
-// tables (kAngleSteps entries each) and paints its picture on `canvas`.
-void BuildTraceFrame(const T_Scan& scan, const T_TraceInputs& inputs, const double* sinTable,
-                     const double* cosTable, const QImage& background, T_TraceColours colours,
-                     CTraceCanvas& canvas, T_TraceFrame& frame);
 
 }  // namespace ui

@@ -296,10 +296,8 @@ TEST_F(KivViewTest, AFrameWorkedOutElsewhereIsTakenOnlyWhileItsSizeAndLimitsHold
   other->widths.assign(1500, 300.0);
   ui::CTraceCanvas canvas;
   auto frameOf = [&](const KivView::T_Scan& s, ui::T_TraceInputs inputs) {
-    auto frame = std::make_shared<ui::T_TraceFrame>();
-    ui::BuildTraceFrame(s, inputs, ui::SinTable().data(), ui::CosTable().data(), view->Background(),
-                        {qRgb(255, 0, 0), qRgb(0, 128, 0)}, canvas, *frame);
-    return frame;
+    return canvas.Build(s, inputs, ui::SinTable().data(), ui::CosTable().data(), view->Background(),
+                        {qRgb(255, 0, 0), qRgb(0, 128, 0)});
   };
   auto picture = [&] { return view->PlotArea()->grab().toImage(); };
 

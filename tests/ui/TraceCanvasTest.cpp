@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QRect>
+#include <memory>
 
 #include "DataPath.h"
 #include "TraceFrame.h"
@@ -38,12 +39,10 @@ T_Scan Scan(double distance, double width, int points) {
   return scan;
 }
 
-ui::T_TraceFrame Frame(const T_Scan& scan, const QImage& background, ui::CTraceCanvas& canvas) {
+std::shared_ptr<const ui::T_TraceFrame> Frame(const T_Scan& scan, const QImage& background,
+                                              ui::CTraceCanvas& canvas) {
   const ui::T_TraceInputs inputs{kWidth, kHeight, ui::ComputePlotRegion(kWidth, kHeight), 120, 400, 1};
-  ui::T_TraceFrame frame;
-  ui::BuildTraceFrame(scan, inputs, ui::SinTable().data(), ui::CosTable().data(), background, kColours, canvas,
-                      frame);
-  return frame;
+  return canvas.Build(scan, inputs, ui::SinTable().data(), ui::CosTable().data(), background, kColours);
 }
 
 // Every pixel of the picture that is not the background's lies in a tile.
@@ -66,15 +65,19 @@ TEST(TraceCanvas, PaintedOverScanAfterScanIsThePicturePaintedAfreshAtEveryPixelR
     const QImage background = Background(ratio);
     ui::CTraceCanvas reused;
     const T_Scan scans[] = {Scan(60, 100, 1998), Scan(90, 300, 1500), Scan(30, 50, 3), Scan(60, 100, 0)};
-    ui::T_TraceFrame previous;
+    std::shared_ptr<const ui::T_TraceFrame> previous;
     for (const T_Scan& scan : scans) {
-      const ui::T_TraceFrame frame = Frame(scan, background, reused);
+      // Every other frame is let go before the next is painted, as the
+      // scan view does; the others are still held.
+      const bool holdPrevious = scan.distances.size() % 2 == 0;
+      if (!holdPrevious) previous.reset();
+      const std::shared_ptr<const ui::T_TraceFrame> frame = Frame(scan, background, reused);
       ui::CTraceCanvas fresh;
-      EXPECT_EQ(frame.picture, Frame(scan, background, fresh).picture) << scan.distances.size() << " points";
-      EXPECT_EQ(frame.picture.devicePixelRatio(), ratio);
-      ExpectChangesInsideTheTiles(frame, background);
-      if (!previous.picture.isNull()) {
-        EXPECT_NE(previous.picture, frame.picture) << "a picture handed out keeps its pixels";
+      EXPECT_EQ(frame->picture, Frame(scan, background, fresh)->picture) << scan.distances.size() << " points";
+      EXPECT_EQ(frame->picture.devicePixelRatio(), ratio);
+      ExpectChangesInsideTheTiles(*frame, background);
+      if (previous) {
+        EXPECT_NE(previous->picture, frame->picture) << "a picture still held keeps its pixels";
       }
       previous = frame;
     }
@@ -90,18 +93,18 @@ TEST(TraceCanvas, ATraceIsOneLogicalPixelWideInItsColourWithTheWidthOverTheDista
     T_Scan scan;
     scan.distances.assign(1998, 60.0);
     scan.widths.assign(1998, 200.0);
-    const ui::T_TraceFrame same = Frame(scan, background, canvas);
-    const ui::T_PlotPoint p = same.distPoints[250];
-    EXPECT_EQ(same.picture.pixel(QPoint(p.x, p.y) * ratio), kColours.width);
+    const auto same = Frame(scan, background, canvas);
+    const ui::T_PlotPoint p = same->distPoints[250];
+    EXPECT_EQ(same->picture.pixel(QPoint(p.x, p.y) * ratio), kColours.width);
     scan.widths.assign(1998, 100.0);
-    const ui::T_TraceFrame apart = Frame(scan, background, canvas);
-    const ui::T_PlotPoint d = apart.distPoints[0];  // straight below the centre
+    const auto apart = Frame(scan, background, canvas);
+    const ui::T_PlotPoint d = apart->distPoints[0];  // straight below the centre
     for (int dx = 0; dx < ratio; ++dx) {
       for (int dy = 0; dy < ratio; ++dy) {
-        EXPECT_EQ(apart.picture.pixel(d.x * ratio + dx, d.y * ratio + dy), kColours.dist);
+        EXPECT_EQ(apart->picture.pixel(d.x * ratio + dx, d.y * ratio + dy), kColours.dist);
       }
     }
-    EXPECT_EQ(apart.picture.pixel(d.x * ratio, (d.y + 1) * ratio + 1), background.pixel(0, 0)) << "one pixel wide";
+    EXPECT_EQ(apart->picture.pixel(d.x * ratio, (d.y + 1) * ratio + 1), background.pixel(0, 0)) << "one pixel wide";
   }
 }
 
