@@ -2,18 +2,20 @@
 # Runs the client on the virtual sensor under Xvfb, takes a picture of both
 # windows once scans are being drawn, and checks it for the red and green
 # traces, filled bars and the control panel's status line showing the stream.
-# Usage: scripts/screenshot.sh [skarv-client] [skarv-screen-grab] [output.png]
+# Usage: scripts/screenshot.sh [skarv-client] [skarv-screen-grab] [output.png] [depth]
+# depth: the virtual screen's bits per pixel, 24 (the default) or 16.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 client="${1:-$root/build/skarv-client}"
 grab="${2:-$root/build/tests/tools/skarv-screen-grab}"
 output="${3:-$root/build/client-screenshot.png}"
+depth="${4:-24}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 export CLIENT="$client" GRAB="$grab" OUTPUT="$output" WORK="$work"
-xvfb-run -a -s "-screen 0 2400x1200x24" bash -c '
+xvfb-run -a -s "-screen 0 2400x1200x$depth" bash -c '
   export QT_QPA_PLATFORM=xcb  # the X display, even where tests draw off-screen
   cd "$WORK"
   "$CLIENT" --simulate > client.log 2>&1 &
@@ -36,4 +38,4 @@ xvfb-run -a -s "-screen 0 2400x1200x24" bash -c '
   grep -q "Thread Done. Clean up" client.log || { echo "client did not end in order"; tail -20 client.log; exit 1; }
   exit $status
 '
-echo "screenshot: $output"
+echo "screenshot at $depth bits: $output"

@@ -14,8 +14,9 @@ packages=(
   umockdev
   libumockdev-dev
   qt6-base-dev
-  libxcb1-dev
   qt6-qpa-plugins
+  qt6-wayland
+  weston
   xvfb
   xauth
   clang

@@ -21,8 +21,8 @@ QStyle* SameKindAsTheApplications() {
   return style;  // nullptr: QProxyStyle takes the default style
 }
 
-}  // namespace
-
+// The colour of what lies behind a box: its parent's background, or for a
+// box on its own, the window colour of `own`, its palette.
 QColor ColourBehind(const QWidget* box, const QPalette& own) {
   if (box && box->parentWidget()) {
     const QWidget* parent = box->parentWidget();
@@ -30,6 +30,8 @@ QColor ColourBehind(const QWidget* box, const QPalette& own) {
   }
   return own.color(QPalette::Window);
 }
+
+}  // namespace
 
 CFrameCacheStyle::CFrameCacheStyle() : QProxyStyle(SameKindAsTheApplications()) {}
 

@@ -17,14 +17,9 @@
 #include <map>
 #include <tuple>
 
-class QPalette;
 class QWidget;
 
 namespace ui {
-
-// The colour of what lies behind a box: its parent's background, or for a
-// box on its own, the window colour of `own`, its palette.
-QColor ColourBehind(const QWidget* box, const QPalette& own);
 
 class CFrameCacheStyle : public QProxyStyle {
  public:

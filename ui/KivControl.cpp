@@ -12,7 +12,6 @@
 #include <QWindow>
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <iterator>
 #include <utility>
 #include <vector>
@@ -20,9 +19,7 @@
 #include "CommandTable.h"
 #include "FontFit.h"
 #include "FrameCacheStyle.h"
-#include "ObscuredWatch.h"
 #include "SkarvIO.h"
-#include "ValueBox.h"
 #include "ValueFormat.h"
 
 namespace {
@@ -44,36 +41,30 @@ constexpr int kTypedReadingLength = 6;
 // shows empty rather than as a busy indicator.
 class CPanelBar : public QProgressBar {
  public:
-  explicit CPanelBar(QWidget* parent) : QProgressBar(parent) {
-    // The bar draws no text. With a hidden text, Qt's setValue works out a
-    // style option, a metric and the groove's rectangle at every change to
-    // decide on a repaint, which SetBarValue has turned off and does itself;
-    // a shown text whose format holds the value settles that at once.
-    setFormat(QStringLiteral("%v"));
-    setTextVisible(true);
-  }
-
-  // How many pixels of `bar`'s inside are filled at `value`.
-  static int Filled(const QProgressBar& bar, int value) {
-    const int span = bar.maximum() - bar.minimum();
-    if (span <= 0 || value <= bar.minimum()) {
-      return 0;
-    }
-    const int inner = bar.width() - 2;
-    return static_cast<int>(static_cast<int64_t>(inner) * (value - bar.minimum()) / span);
-  }
+  explicit CPanelBar(QWidget* parent) : QProgressBar(parent) { setTextVisible(false); }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     const QRect frame = rect().adjusted(0, 0, -1, -1);
     painter.fillRect(rect(), palette().base());
-    const int filled = Filled(*this, value());
+    const int filled = Filled();
     if (filled > 0) {
       painter.fillRect(QRect(frame.left() + 1, frame.top() + 1, filled, frame.height() - 1), palette().highlight());
     }
     painter.setPen(palette().color(QPalette::Mid));
     painter.drawRect(frame);
+  }
+
+ private:
+  // How many pixels of the bar's inside are filled.
+  int Filled() const {
+    const int span = maximum() - minimum();
+    if (span <= 0 || value() <= minimum()) {
+      return 0;
+    }
+    const int inner = width() - 2;
+    return static_cast<int>(static_cast<int64_t>(inner) * (value() - minimum()) / span);
   }
 };
 
@@ -87,24 +78,16 @@ void SetCaption(QPushButton* button, const char* text, const QColor& colour) {
 
 QString TwoDecimals(double value) { return QString::fromStdString(ui::FormatF2(value)); }
 
-// A progress bar repaints at once, on its own, whenever its value changes;
-// here only the pixels whose fill changes are marked, none while the fill
-// still ends in the same pixel, so that a refresh paints every bar and box
-// that changed together, once, and no more of a bar than changed.
+// A progress bar may repaint at once, on its own, when its value changes.
+// With its updates off while the value is set, turning them on again marks
+// the bar for the refresh's one paint of every bar and box that changed.
 void SetBarValue(QProgressBar* bar, int value) {
   if (bar->value() == value) {
     return;
   }
-  const int before = CPanelBar::Filled(*bar, bar->value());
-  // Set directly rather than through setUpdatesEnabled, which would mark
-  // the whole bar when updates are turned back on.
-  bar->setAttribute(Qt::WA_UpdatesDisabled, true);
+  bar->setUpdatesEnabled(false);
   bar->setValue(value);
-  bar->setAttribute(Qt::WA_UpdatesDisabled, false);
-  const int after = CPanelBar::Filled(*bar, bar->value());
-  if (after != before) {
-    bar->update(1 + std::min(before, after), 1, std::abs(after - before), bar->height() - 2);
-  }
+  bar->setUpdatesEnabled(true);
 }
 
 void ShowOnBar(QProgressBar* bar, double reading) { SetBarValue(bar, ui::BarValue(reading, bar->maximum())); }
@@ -173,7 +156,7 @@ void KivControl::BuildControls() {
     return widget;
   };
   auto box = [&](const char* name, const char* text, int x, int y, int w, int h) {
-    auto* widget = new ui::CValueBox(QString::fromLatin1(text), this);
+    auto* widget = new QLineEdit(QString::fromLatin1(text), this);
     place(widget, name);
     ui::FitBox(widget, at(x, y, w, h));
     return widget;
@@ -363,15 +346,15 @@ bool KivControl::BeingEdited(QLineEdit* box) {
 
 void KivControl::EndEdit(QLineEdit* box) { mEditedBoxes.erase(box); }
 
-void KivControl::ShowText(ui::CValueBox* box, const QString& text) {
-  if (box->Value() != text && !BeingEdited(box)) {
-    box->ShowValue(text);
+void KivControl::ShowText(QLineEdit* box, const QString& text) {
+  if (box->text() != text && !BeingEdited(box)) {
+    box->setText(text);
   }
 }
 
 // The maximum length bounds only what the operator types: a longer value
 // that the panel writes is shown in full.
-void KivControl::ShowText(ui::CValueBox* box, const QString& text, int typedLength) {
+void KivControl::ShowText(QLineEdit* box, const QString& text, int typedLength) {
   if (BeingEdited(box)) {
     return;
   }
@@ -391,25 +374,27 @@ void KivControl::ConnectButtons() {
   connect(ButtonSaveFile, &QPushButton::clicked, this, &KivControl::ButtonSaveFile_Click);
   connect(ButtonUpdateAllParameters, &QPushButton::clicked, this, &KivControl::ButtonRestoreParams_Click);
   connect(ButtonSaveParams, &QPushButton::clicked, this, &KivControl::ButtonSaveParams_Click);
+  connect(ButtonSetFarGain, &QPushButton::clicked, this, &KivControl::ButtonSetFarGain_Click);
+  connect(ButtonSetCloseGain, &QPushButton::clicked, this, &KivControl::ButtonSetCloseGain_Click);
+  connect(ButtonSetThreshold, &QPushButton::clicked, this, &KivControl::ButtonSetThreshold_Click);
+  connect(ButtonSetAPDVoltage, &QPushButton::clicked, this, &KivControl::ButtonSetAPDVoltage_Click);
+  connect(ButtonSetScanRate, &QPushButton::clicked, this, &KivControl::ButtonSetScanRate_Click);
+  connect(ButtonSetCalDistGain, &QPushButton::clicked, this, &KivControl::ButtonSetCalDistGain_Click);
+  connect(ButtonSetCalWidthGain, &QPushButton::clicked, this, &KivControl::ButtonSetCalWidthGain_Click);
+  connect(ButtonSetCalOffset, &QPushButton::clicked, this, &KivControl::ButtonSetCalOffset_Click);
   ConnectSettings();
 }
 
 void KivControl::ConnectSettings() {
-  // The boxes of no setting only display: commands read the others' text.
-  for (ui::CValueBox* box : findChildren<ui::CValueBox*>()) {
-    box->SetDisplayOnly(true);
-  }
   for (const T_Command& command : kCommands) {
     if (!command.Box) {
-      continue;  // the laser toggle, Restore and Save are wired above
+      continue;  // the laser toggle, Restore and Save read no box
     }
     auto* button = findChild<QPushButton*>(QString::fromLatin1(command.Button));
-    auto* box = findChild<ui::CValueBox*>(QString::fromLatin1(command.Box));
+    auto* box = findChild<QLineEdit*>(QString::fromLatin1(command.Box));
     Q_ASSERT(button && box);
-    box->SetDisplayOnly(false);
     mSettings.push_back({&command, button, box});
     mSendingButtons[box] = button;
-    connect(button, &QPushButton::clicked, this, [this, &command] { Setting_Click(command); });
     // Enter in a setting's box presses the button that sends it.
     connect(box, &QLineEdit::returnPressed, button, &QPushButton::click);
     // Any change of the text withdraws the mark: it is no longer what was refused.
@@ -437,23 +422,18 @@ void KivControl::ButtonSaveParams_Click() {
   PostToController([](CSkarvIO& io) { io.SaveParams(); });
 }
 
-void KivControl::ButtonSetFarGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetFarGain>); }
-void KivControl::ButtonSetCloseGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCloseGain>); }
-void KivControl::ButtonSetThreshold_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetThreshold>); }
-void KivControl::ButtonSetAPDVoltage_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetAPDVoltage>); }
-void KivControl::ButtonSetScanRate_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetRotationRate>); }
-void KivControl::ButtonSetCalDistGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCalDistGain>); }
-void KivControl::ButtonSetCalWidthGain_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCalWidthGain>); }
-void KivControl::ButtonSetCalOffset_Click() { Setting_Click(kCommandOf<&CSkarvIO::SetCalOffset>); }
-
-void KivControl::Setting_Click(const T_Command& command) {
-  for (const T_SettingControls& setting : mSettings) {
-    if (setting.Command == &command) {
-      SendSetting(command, setting.Box);
-      return;
-    }
-  }
+void KivControl::ButtonSetFarGain_Click() { SendSetting(kCommandOf<&CSkarvIO::SetFarGain>, ValBoxFarGain); }
+void KivControl::ButtonSetCloseGain_Click() { SendSetting(kCommandOf<&CSkarvIO::SetCloseGain>, ValBoxCloseGain); }
+void KivControl::ButtonSetThreshold_Click() { SendSetting(kCommandOf<&CSkarvIO::SetThreshold>, ValBoxThreshold); }
+void KivControl::ButtonSetAPDVoltage_Click() { SendSetting(kCommandOf<&CSkarvIO::SetAPDVoltage>, ValBoxAPDVoltage); }
+void KivControl::ButtonSetScanRate_Click() { SendSetting(kCommandOf<&CSkarvIO::SetRotationRate>, ValBoxRotTime); }
+void KivControl::ButtonSetCalDistGain_Click() {
+  SendSetting(kCommandOf<&CSkarvIO::SetCalDistGain>, ValBoxCalDistGain);
 }
+void KivControl::ButtonSetCalWidthGain_Click() {
+  SendSetting(kCommandOf<&CSkarvIO::SetCalWidthGain>, ValBoxCalWidthGain);
+}
+void KivControl::ButtonSetCalOffset_Click() { SendSetting(kCommandOf<&CSkarvIO::SetCalOffset>, ValBoxCalOffset); }
 
 void KivControl::SendSetting(const T_Command& command, QLineEdit* box) {
   const std::optional<int32_t> value = ConvStringToInt32(box);
@@ -500,7 +480,8 @@ void KivControl::ControlTimer_Tick(const T_Snapshot& snapshot) {
   }
 }
 
-// A panel that is shown but not on the screen (minimised or covered) keeps
+// A panel that is shown but not on the screen (minimised, or not exposed as
+// where the window system reports it covered) keeps
 // only the newest snapshot, and shows it at the first tick after it is
 // back; a fresh parameter block among those it skipped is carried over, as
 // the setting boxes show only fresh ones.
@@ -511,7 +492,7 @@ void KivControl::ApplySnapshot(const T_Snapshot& snapshot) {
     std::copy(std::begin(*mSkippedParams), std::end(*mSkippedParams), std::begin(merged.Settings));
   }
   const QWindow* window = windowHandle();
-  if (isVisible() && window && (!window->isExposed() || mObscured)) {
+  if (isVisible() && window && (!window->isExposed() || isMinimized())) {
     if (merged.ParamsFresh) {
       mSkippedParams.emplace();
       std::copy(std::begin(merged.Settings), std::end(merged.Settings), mSkippedParams->begin());
@@ -542,7 +523,7 @@ void KivControl::ShowReadings(const T_Snapshot& snapshot) {
   ShowText(ValBoxSupplyVoltage, TwoDecimals(snapshot.SupplyVoltage));
   ShowText(ValBoxRotTime, QString::number(snapshot.CurRotTime));
   ShowOnBar(BarCurRotTime, snapshot.CurRotTime);
-  ui::CValueBox* const imuBoxes[] = {ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
+  QLineEdit* const imuBoxes[] = {ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
                                      ValBoxGyroZ,  ValBoxMagnX,  ValBoxMagnY,  ValBoxMagnZ};
   const int32_t imuValues[] = {snapshot.Accel[0], snapshot.Accel[1], snapshot.Accel[2],
                                snapshot.Gyro[0],  snapshot.Gyro[1],  snapshot.Gyro[2],
@@ -553,7 +534,7 @@ void KivControl::ShowReadings(const T_Snapshot& snapshot) {
 }
 
 void KivControl::ShowNoReadings() {
-  for (ui::CValueBox* box : {ValBoxFilteredDistance, ValBoxStdDev, ValBoxCurDistance, ValBoxWidth, ValBoxCycleTime,
+  for (QLineEdit* box : {ValBoxFilteredDistance, ValBoxStdDev, ValBoxCurDistance, ValBoxWidth, ValBoxCycleTime,
                              ValBoxTemperature, ValBoxTemperatureIMU, ValBoxLaserPower, ValBoxSupplyVoltage,
                              ValBoxRotTime, ValBoxAccelX, ValBoxAccelY, ValBoxAccelZ, ValBoxGyroX, ValBoxGyroY,
                              ValBoxGyroZ, ValBoxMagnX, ValBoxMagnY, ValBoxMagnZ}) {
@@ -614,14 +595,6 @@ void KivControl::SetButtons(const T_Snapshot& snapshot) {
       SetCaption(ButtonLaserState, "Laser Is Off", Qt::black);
     }
     mPrevLaserOnState = snapshot.LaserOn;
-  }
-}
-
-void KivControl::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  if (!mObscuredWatched) {
-    mObscuredWatched = true;
-    ui::WatchObscured(this, [this](bool obscured) { mObscured = obscured; });
   }
 }
 

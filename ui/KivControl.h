@@ -31,7 +31,6 @@
 #include "PanelPoller.h"
 #include "SharedWake.h"
 #include "StatusText.h"
-#include "ValueBox.h"
 
 class CSkarvIO;
 class QCloseEvent;
@@ -77,56 +76,56 @@ class KivControl : public QWidget {
   QLabel* LabelStandardDev;
   QLabel* LabelCurentDistance;
   QLabel* LabelWidth;
-  ui::CValueBox* ValBoxFilteredDistance;
+  QLineEdit* ValBoxFilteredDistance;
   QProgressBar* BarFilteredDistance;
   QPushButton* ButtonUpdateAllParameters;
   QLabel* LabelTemperature;
   QPushButton* ButtonSaveFile;
-  ui::CValueBox* ValBoxStdDev;
+  QLineEdit* ValBoxStdDev;
   QProgressBar* BarStdDev;
   QPushButton* ButtonSetFarGain;
-  ui::CValueBox* ValBoxFarGain;
+  QLineEdit* ValBoxFarGain;
   QPushButton* ButtonSetCloseGain;
-  ui::CValueBox* ValBoxCloseGain;
+  QLineEdit* ValBoxCloseGain;
   QPushButton* ButtonSetThreshold;
-  ui::CValueBox* ValBoxThreshold;
+  QLineEdit* ValBoxThreshold;
   QPushButton* ButtonSetAPDVoltage;
-  ui::CValueBox* ValBoxAPDVoltage;
-  ui::CValueBox* ValBoxCurDistance;
+  QLineEdit* ValBoxAPDVoltage;
+  QLineEdit* ValBoxCurDistance;
   QProgressBar* BarCurDistance;
-  ui::CValueBox* ValBoxWidth;
+  QLineEdit* ValBoxWidth;
   QProgressBar* BarWidth;
-  ui::CValueBox* ValBoxRotTime;
+  QLineEdit* ValBoxRotTime;
   QProgressBar* BarCurRotTime;
-  ui::CValueBox* ValBoxTemperature;
+  QLineEdit* ValBoxTemperature;
   QProgressBar* BarTemperature;
   QLabel* LabelCycleTime;
-  ui::CValueBox* ValBoxCycleTime;
+  QLineEdit* ValBoxCycleTime;
   QProgressBar* BarCycleTime;
-  ui::CValueBox* ValBoxTemperatureIMU;
+  QLineEdit* ValBoxTemperatureIMU;
   QLabel* LabelLaserPower;
-  ui::CValueBox* ValBoxLaserPower;
+  QLineEdit* ValBoxLaserPower;
   QLabel* LabelSupplyVoltage;
-  ui::CValueBox* ValBoxSupplyVoltage;
+  QLineEdit* ValBoxSupplyVoltage;
   QLabel* LabelAcceleromenter;
-  ui::CValueBox* ValBoxAccelX;
-  ui::CValueBox* ValBoxAccelY;
-  ui::CValueBox* ValBoxAccelZ;
+  QLineEdit* ValBoxAccelX;
+  QLineEdit* ValBoxAccelY;
+  QLineEdit* ValBoxAccelZ;
   QLabel* LabelGyroscope;
-  ui::CValueBox* ValBoxGyroX;
-  ui::CValueBox* ValBoxGyroY;
-  ui::CValueBox* ValBoxGyroZ;
+  QLineEdit* ValBoxGyroX;
+  QLineEdit* ValBoxGyroY;
+  QLineEdit* ValBoxGyroZ;
   QLabel* labelMagnetometer;
-  ui::CValueBox* ValBoxMagnX;
-  ui::CValueBox* ValBoxMagnY;
-  ui::CValueBox* ValBoxMagnZ;
+  QLineEdit* ValBoxMagnX;
+  QLineEdit* ValBoxMagnY;
+  QLineEdit* ValBoxMagnZ;
   QPushButton* ButtonSetScanRate;
   QPushButton* ButtonSetCalDistGain;
-  ui::CValueBox* ValBoxCalDistGain;
+  QLineEdit* ValBoxCalDistGain;
   QPushButton* ButtonSetCalWidthGain;
-  ui::CValueBox* ValBoxCalWidthGain;
+  QLineEdit* ValBoxCalWidthGain;
   QPushButton* ButtonSetCalOffset;
-  ui::CValueBox* ValBoxCalOffset;
+  QLineEdit* ValBoxCalOffset;
   QPushButton* ButtonSaveParams;
   QLabel* label1;
   QLabel* TextFileName;
@@ -158,7 +157,6 @@ class KivControl : public QWidget {
   void SendSetting(const T_Command& command, QLineEdit* box);
 
   void closeEvent(QCloseEvent* event) override;
-  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildControls();
@@ -167,8 +165,7 @@ class KivControl : public QWidget {
   // snapshot to the GUI thread.
   void ControlTimer_Tick(const T_Snapshot& snapshot);
   void ApplySnapshot(const T_Snapshot& snapshot);
-  // The buttons' handlers. Each setting's button is wired from the command
-  // table to Setting_Click, which its named handler also calls.
+  // The buttons' handlers; each setting's handler sends its box's value.
   void LaserStateControl_Click();
   void ButtonSaveFile_Click();
   void ButtonRestoreParams_Click();
@@ -181,11 +178,11 @@ class KivControl : public QWidget {
   void ButtonSetCalDistGain_Click();
   void ButtonSetCalWidthGain_Click();
   void ButtonSetCalOffset_Click();
-  void Setting_Click(const T_Command& command);
   // Runs `operation` on the controller, on the worker thread.
   void PostToController(std::function<void(CSkarvIO&)> operation);
   // Finds each setting's button and box by their object names in the
-  // command table and connects them.
+  // command table: a fresh parameter block is shown in the boxes, and Enter
+  // in a box presses its button.
   void ConnectSettings();
   void BuildStatusArea();
   void ShowReadings(const T_Snapshot& snapshot);
@@ -194,8 +191,8 @@ class KivControl : public QWidget {
   // Shows `text` on the message line; `about` is the box it refers to, if any.
   void ShowMessage(const QString& text, const QLineEdit* about);
   // Writes a box unless the operator is editing it.
-  void ShowText(ui::CValueBox* box, const QString& text);
-  void ShowText(ui::CValueBox* box, const QString& text, int typedLength);
+  void ShowText(QLineEdit* box, const QString& text);
+  void ShowText(QLineEdit* box, const QString& text, int typedLength);
   bool BeingEdited(QLineEdit* box);
   void EndEdit(QLineEdit* box);
 
@@ -215,9 +212,6 @@ class KivControl : public QWidget {
   // The settings of a fresh parameter block that arrived while the panel
   // was off the screen.
   std::optional<std::array<uint16_t, 7>> mSkippedParams;
-  // The X server reports the window fully covered.
-  bool mObscured = false;
-  bool mObscuredWatched = false;
   // Each setting box and the button that sends it.
   std::unordered_map<const QLineEdit*, const QPushButton*> mSendingButtons;
   // The boxes typed into since the panel last wrote them. A set rather than
@@ -227,7 +221,7 @@ class KivControl : public QWidget {
   struct T_SettingControls {
     const T_Command* Command;
     QPushButton* Button;
-    ui::CValueBox* Box;
+    QLineEdit* Box;
   };
   std::vector<T_SettingControls> mSettings;
   // The 100 ms refresh, on the worker thread that also runs the commands.

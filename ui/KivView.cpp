@@ -13,10 +13,8 @@
 #include <cmath>
 
 #include "FontFit.h"
-#include "ObscuredWatch.h"
 #include "ScanReadout.h"
 #include "SkarvIO.h"
-#include "StraightCopy.h"
 #include "ValueFormat.h"
 
 namespace {
@@ -59,13 +57,6 @@ class CPlotArea : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override {
-    // Straight into the backing store where it can, without a painter.
-    QPoint offset;
-    QPaintDevice* device = redirected(&offset);
-    QPoint origin;
-    if (mView->PaintPlot(ui::StraightTarget(device, offset, origin), origin, event->region())) {
-      return;
-    }
     QPainter painter(this);
     mView->PaintPlot(painter, event->region());
   }
@@ -108,6 +99,7 @@ KivView::KivView()
   mCosAng = ui::CosTable();
   mDistDrawingPen = QPen(kDistanceColour, 1, Qt::SolidLine);
   mWidthDrawingPen = QPen(kWidthColour, 1, Qt::SolidLine);
+  mTraceColours = {mDistDrawingPen.color().rgb(), mWidthDrawingPen.color().rgb()};
   mFrame = std::make_shared<const ui::T_TraceFrame>();
   UpdatePlotRegion();
 }
@@ -193,51 +185,65 @@ void KivView::PlotChanged(bool background) {
     mBackgroundValid = false;
   }
   UpdateReadout();
-  const bool exposed = !mObscured && PlotExposed();
+  const bool exposed = PlotExposed();
   mFramesWanted.store(exposed, std::memory_order_relaxed);
-  if (mObscured) {
-    return;  // uncovering exposes the plot, which is then painted afresh
-  }
-  if (mBackgroundValid && exposed) {
-    // Painted now rather than on a posted update request: a scan arrives on
-    // a wake-up of its own anyway, and posting would only wake the loop again.
-    BuildPoints();
-    mPlotArea->repaint(mPlotPainter.Request(mBackground, *mFrame, QRegion(oldMarks) + MarkRect()));
-    mPlotPainter.EndRequest();
-  } else {
+  if (!exposed) {
+    mShownFrame.reset();
     mPlotArea->update();
+    return;
   }
+  const std::shared_ptr<const ui::T_TraceFrame> shown = std::move(mShownFrame);
+  BuildPoints();
+  QRegion changed(mPlotArea->rect());
+  if (shown && shown->inputs.backgroundVersion == mFrame->inputs.backgroundVersion) {
+    changed &= TileRegion(*shown) + TileRegion(*mFrame) + oldMarks + MarkRect();
+  }
+  mShownFrame = mFrame;
+  // Painted now rather than on a posted update request: a scan arrives on
+  // a wake-up of its own anyway, and posting would only wake the loop again.
+  mPlotArea->repaint(changed);
+}
+
+QRegion KivView::TileRegion(const ui::T_TraceFrame& frame) const {
+  std::vector<QRect> rects;
+  for (const ui::T_PixelRect& tile : frame.tiles.Rects()) {
+    rects.emplace_back(tile.left, tile.top, tile.width, tile.height);
+  }
+  QRegion region;
+  region.setRects(rects.data(), static_cast<int>(rects.size()));
+  return region;
 }
 
 bool KivView::PlotExposed() const {
-  const QWindow* window = windowHandle();
-  return mPlotArea->isVisible() && window && window->isExposed();
+  const QWindow* handle = window()->windowHandle();
+  return mPlotArea->isVisible() && !window()->isMinimized() && handle && handle->isExposed();
 }
 
 // Runs on the data path's thread for each completed scan of more than two
-// points. While the plot is on the screen the scan's frame is worked out
-// here, so that the GUI thread has only its pixels to store; otherwise the
+// points. While the plot is on the screen the scan's frame and picture are
+// worked out here, so that the GUI thread only copies the tiles that
+// changed to the screen; otherwise the
 // GUI thread works it out if and when the scan is painted, so a scan that
 // is never seen (a minimised window) costs nothing more. The window
 // outlives the data path, which is stopped before the window goes.
 void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
-  std::shared_ptr<ui::T_TraceFrame> frame;
+  std::shared_ptr<const ui::T_TraceFrame> frame;
   if (mFramesWanted.load(std::memory_order_relaxed)) {
     T_FrameSource source;
     {
       std::lock_guard<std::mutex> lock(mFrameSourceLock);
       source = mFrameSource;
     }
-    const bool backgroundFits = source.background && source.background->width() == source.width &&
-                                source.background->height() == source.height;
-    if (source.distLimit && source.widthLimit && backgroundFits) {
+    if (source.distLimit && source.widthLimit && !source.background.isNull()) {
       const ui::T_TraceInputs inputs{source.width,           source.height,         source.region,
                                      source.distLimit->load(), source.widthLimit->load(), source.backgroundVersion};
-      frame = std::make_shared<ui::T_TraceFrame>();
       // The constant tables mSinAng and mCosAng are copied from, not those
       // two: a window being built on the GUI thread may be writing them.
-      ui::BuildTraceFrame(*scan, inputs, ui::SinTable().data(), ui::CosTable().data(),
-                          reinterpret_cast<const uint32_t*>(source.background->constBits()), *frame);
+      ui::CTraceCanvas& canvas = mWorkerCanvases[mNextWorkerCanvas];
+      mNextWorkerCanvas = 1 - mNextWorkerCanvas;
+      frame = canvas.Build(*scan, inputs, ui::SinTable().data(), ui::CosTable().data(), source.background,
+                           mTraceColours);
+      mFramesPainted.fetch_add(1, std::memory_order_release);
     }
   }
   if (mSharedWake) {
@@ -246,6 +252,7 @@ void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
   QMetaObject::invokeMethod(
       this,
       [this, scan = std::move(scan), frame = std::move(frame)] {
+        mFramesPainted.load(std::memory_order_acquire);
         ShowScan(scan, frame);
         if (mSharedWake) {
           mSharedWake->RunKept();
@@ -272,7 +279,7 @@ ui::T_TraceInputs KivView::CurrentInputs() const {
 void KivView::PublishInputs() {
   std::lock_guard<std::mutex> lock(mFrameSourceLock);
   mFrameSource = {mPlotArea->width(), mPlotArea->height(), PlotRegion(), mPlotDistPtr,
-                  mPlotWidthPtr,      mBackground,         mBackgroundVersion};
+                  mPlotWidthPtr,      mBackground,        mBackgroundVersion};
 }
 
 void KivView::UpdatePlotRegion() {
@@ -297,28 +304,26 @@ void KivView::BuildPoints() {
     mFrame = mOfferedFrame;
     return;
   }
-  auto frame = std::make_shared<ui::T_TraceFrame>();
-  if (mLastScan && mPlotDistPtr && mPlotWidthPtr) {
-    ui::BuildTraceFrame(*mLastScan, inputs, mSinAng.data(), mCosAng.data(),
-                        reinterpret_cast<const uint32_t*>(mBackground->constBits()), *frame);
-  } else {
-    frame->inputs = inputs;
-  }
-  mFrame = std::move(frame);
+  static const T_Scan kNoScan;
+  const T_Scan& scan = mLastScan && mPlotDistPtr && mPlotWidthPtr ? *mLastScan : kNoScan;
+  mFrame = mCanvas.Build(scan, inputs, mSinAng.data(), mCosAng.data(), mBackground, mTraceColours);
 }
 
 void KivView::EnsureBackground() {
   const QSize size = mPlotArea->size();
-  if (!mBackgroundValid || !mBackground || mBackground->size() != size) {
-    BuildBackground(size);
+  const qreal ratio = mPlotArea->devicePixelRatioF();
+  if (!mBackgroundValid || mBackground.deviceIndependentSize().toSize() != size ||
+      mBackground.devicePixelRatio() != ratio) {
+    BuildBackground(size, ratio);
   }
 }
 
 // The rings at a quarter to the whole of the full-scale distance, the axes
 // through the centre, and each ring's distance where it crosses the axis
 // along the plot's longer side, so that every label is on the plot.
-void KivView::BuildBackground(const QSize& size) {
-  QImage background(size, QImage::Format_RGB32);  // a stride of its width
+void KivView::BuildBackground(const QSize& size, qreal ratio) {
+  QImage background(size * ratio, QImage::Format_RGB32);
+  background.setDevicePixelRatio(ratio);
   background.fill(Qt::white);
   const int32_t limit = mPlotDistPtr ? mPlotDistPtr->load() : kMinimumLimit;
   mPaintedRings = ui::ComputeRangeRings(limit, mPlotScale);
@@ -346,14 +351,10 @@ void KivView::BuildBackground(const QSize& size) {
     }
   }
   painter.end();
-  mBackground = std::make_shared<const QImage>(std::move(background));
+  mBackground = std::move(background);
   ++mBackgroundVersion;
   mBackgroundValid = true;
   PublishInputs();
-}
-
-ui::T_TraceColours KivView::TraceColours() const {
-  return {mDistDrawingPen.color().rgb(), mWidthDrawingPen.color().rgb()};
 }
 
 QRect KivView::MarkRect() const {
@@ -368,16 +369,19 @@ QRect KivView::MarkRect() const {
   return marks;
 }
 
-bool KivView::PaintPlot(QImage* target, QPoint origin, const QRegion& region) {
-  BuildPoints();
-  // The read-out's marks are drawn with a painter.
-  return MarkRect().isNull() && mPlotPainter.PaintStraight(target, origin, region, mBackground, mFrame,
-                                                           TraceColours(), QRect());
-}
-
 void KivView::PaintPlot(QPainter& painter, const QRegion& region) {
   BuildPoints();
-  mPlotPainter.Paint(painter, region, mBackground, mFrame, TraceColours(), MarkRect());
+  if (mFrame != mShownFrame) {
+    mShownFrame.reset();  // the rest of the plot may show another scan
+  }
+  // The picture rectangle by rectangle: each copy then covers only the
+  // rows and columns of its own rectangle.
+  const QImage& picture = mFrame->picture;
+  const qreal ratio = picture.devicePixelRatio();
+  for (const QRect& rect : region) {
+    painter.drawImage(QRectF(rect), picture,
+                      QRectF(rect.x() * ratio, rect.y() * ratio, rect.width() * ratio, rect.height() * ratio));
+  }
   if (mReadoutIndex >= 0 && mReadoutIndex < static_cast<int>(mFrame->distPoints.size())) {
     painter.setPen(QPen(kMarkColour, 2));
     for (const auto* points : {&mFrame->distPoints, &mFrame->widthPoints}) {
@@ -461,15 +465,27 @@ void KivView::PlaceControls() {
 
 void KivView::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!mObscuredWatched) {
-    mObscuredWatched = true;
-    ui::WatchObscured(this, [this](bool obscured) {
-      mObscured = obscured;
-      if (!obscured) {
-        PlotChanged(false);
-      }
-    });
+  QWindow* handle = window()->windowHandle();
+  if (handle && handle != mWatchedWindow) {
+    handle->installEventFilter(this);
+    mWatchedWindow = handle;
   }
+}
+
+bool KivView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == mWatchedWindow && event->type() == QEvent::Expose) {
+    // Looked at once Qt has taken the new state in: a plot that comes on
+    // the screen is painted whole, one that leaves it stops its frames.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (PlotExposed() != mFramesWanted.load(std::memory_order_relaxed)) {
+            PlotChanged(false);
+          }
+        },
+        Qt::QueuedConnection);
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void KivView::closeEvent(QCloseEvent* event) {

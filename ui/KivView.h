@@ -6,12 +6,19 @@
 // the controller every 10 ms, and subscribes to its completed scans: each
 // one is handed to the GUI thread, kept, and painted whenever the window is
 // exposed. The wheel over the plot zooms by changing the Max Distance box.
+//
+// A new scan's picture is painted on the data path's thread, and the GUI
+// thread copies only the tiles its traces and the last shown ones touch;
+// the rings and labels are drawn once per size and limit. While the window
+// is not exposed (minimised, hidden, or reported covered) nothing is worked
+// out or painted until it shows again.
 
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPen>
 #include <QPoint>
+#include <QPointer>
 #include <QRegion>
 #include <QWidget>
 #include <array>
@@ -24,7 +31,6 @@
 
 #include "DataPath.h"
 #include "PlotGeometry.h"
-#include "PlotPainter.h"
 #include "RangeRings.h"
 #include "SharedWake.h"
 #include "TraceFrame.h"
@@ -76,15 +82,11 @@ class KivView : public QWidget {
   // What a frame for the plot as it is now depends on, and the background
   // its traces lie on.
   ui::T_TraceInputs CurrentInputs() const;
-  const std::shared_ptr<const QImage>& Background() const { return mBackground; }
+  const QImage& Background() const { return mBackground; }
 
   // Paints `region` of the plot area: white with the range rings and axes,
   // the last scan's two traces over them, and a mark on the point read out.
   void PaintPlot(QPainter& painter, const QRegion& region);
-  // The same straight onto the image a paint event paints on, with the
-  // plot's origin at `origin` in it; false, with nothing painted, where that
-  // needs a painter.
-  bool PaintPlot(QImage* target, QPoint origin, const QRegion& region);
 
   // The plot area's pointer events: the read-out follows the pointer and is
   // cleared when it leaves; each wheel step (120 units of angle) zooms.
@@ -107,6 +109,9 @@ class KivView : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // Follows the window's expose events: what changed while it was not
+  // exposed is painted once it is.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // The data path's scan subscriber: runs on its thread and hands the scan
@@ -123,11 +128,11 @@ class KivView : public QWidget {
   void BuildPoints();
   // Hands the plot's size, region and limits to the data path's thread.
   void PublishInputs();
-  void BuildBackground(const QSize& size);
+  void BuildBackground(const QSize& size, qreal ratio);
   void EnsureBackground();
   bool PlotExposed() const;
+  QRegion TileRegion(const ui::T_TraceFrame& frame) const;
   QRect MarkRect() const;
-  ui::T_TraceColours TraceColours() const;
   void UpdateReadout();
 
   CSkarvIO* mSkarvIO = nullptr;
@@ -140,19 +145,34 @@ class KivView : public QWidget {
   std::atomic<int32_t>* mPlotWidthPtr = nullptr;
   QPen mDistDrawingPen;
   QPen mWidthDrawingPen;
+  // The pens' colours, for the pictures the data path's thread paints.
+  ui::T_TraceColours mTraceColours;
   std::shared_ptr<const T_Scan> mLastScan;
   // The frame that came with the last scan, and the last scan's frame for
   // the current size and limits (its points are what the read-out looks at).
   std::shared_ptr<const ui::T_TraceFrame> mOfferedFrame;
   std::shared_ptr<const ui::T_TraceFrame> mFrame;
   bool mPointsValid = false;
-  // White with the rings, axes and labels, redrawn only when the size or
-  // the full-scale distance changes, and never changed once drawn (the
-  // data path's thread reads it).
-  std::shared_ptr<const QImage> mBackground;
+  // The frame whose picture the screen shows, known while each change has
+  // repainted every tile it touched; none when not known.
+  std::shared_ptr<const ui::T_TraceFrame> mShownFrame;
+  // White with the rings, axes and labels, at the screen's pixel ratio,
+  // redrawn only when the size, the ratio or the full-scale distance
+  // changes; the data path's thread paints its frames over it.
+  QImage mBackground;
   uint64_t mBackgroundVersion = 0;
   bool mBackgroundValid = false;
-  ui::CPlotPainter mPlotPainter;
+  // The GUI thread's canvas, for frames the data path's thread has not
+  // worked out, and the data path thread's two, taken in turn so that the
+  // one painted on is seldom the one whose picture the GUI thread holds.
+  ui::CTraceCanvas mCanvas;
+  ui::CTraceCanvas mWorkerCanvases[2];
+  int mNextWorkerCanvas = 0;
+  // Counts the pictures the data path's thread has painted. Qt's event
+  // queue already puts a picture's pixels before the GUI thread's reading
+  // of them; this count says so where a thread checker sees it, as Qt's
+  // own locks are not visible to one.
+  std::atomic<uint64_t> mFramesPainted{0};
   // What the data path's thread reads to work out each scan's frame, and
   // whether it should: only while the plot is on the screen.
   struct T_FrameSource {
@@ -161,7 +181,7 @@ class KivView : public QWidget {
     ui::T_PlotRegion region;
     std::atomic<int32_t>* distLimit = nullptr;
     std::atomic<int32_t>* widthLimit = nullptr;
-    std::shared_ptr<const QImage> background;
+    QImage background;
     uint64_t backgroundVersion = 0;
   };
   std::mutex mFrameSourceLock;
@@ -170,9 +190,8 @@ class KivView : public QWidget {
   ui::T_RangeRings mPaintedRings;
   // How much the layout grew for the font (1 for the desktop's usual one).
   double mLayoutScale = 1.0;
-  // The X server reports the window fully covered: nothing is painted.
-  bool mObscured = false;
-  bool mObscuredWatched = false;
+  // The window whose expose events are followed.
+  QPointer<QObject> mWatchedWindow;
   bool mPointerInside = false;
   QPoint mPointer;
   int mReadoutIndex = -1;  // the scan point read out, -1 for none

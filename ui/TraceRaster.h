@@ -1,9 +1,7 @@
 #pragma once
-// The scan view's traces as lists of pixels in a 32-bit pixel buffer: the
-// pixels each trace covers, the background's colours under them (which
-// take the trace out again) and the tiles they touch, so that a new scan
-// repaints (and sends to the display) only the parts of the plot around
-// the old and the new traces.
+// The scan view's traces as pixels: Bresenham's line, and the square tiles
+// the pixels lie in, so that a new scan repaints (and sends to the display)
+// only the tiles of the old and the new traces rather than the whole plot.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,13 +11,6 @@
 
 namespace ui {
 
-struct T_PixelBuffer {
-  uint32_t* pixels = nullptr;
-  int width = 0;
-  int height = 0;
-  int stride = 0;  // pixels from one row to the next, at least the width
-};
-
 struct T_PixelRect {
   int left = 0;
   int top = 0;
@@ -27,36 +18,21 @@ struct T_PixelRect {
   int height = 0;
 };
 
-// The pixels drawn on, by their index in the buffer.
-using T_DrawnPixels = std::vector<uint32_t>;
-
-class CTileMask;
-
-// The pixels that join each point to the next with a one-pixel line (both
-// ends included), by their index in an area of `width` × `height` pixels,
-// `width` to a row, added to `drawn`, and the tiles they lie in marked in
-// `tiles` (cleared for an area of that size); pixels outside the area are
-// left out.
-void TracePixels(int width, int height, const std::vector<T_PlotPoint>& points, T_DrawnPixels& drawn,
-                 CTileMask& tiles);
-
-// Sets the pixels `drawn` names to `colour`; the buffer's width and height
-// are those of the area the pixels were traced for, its stride any not
-// below the width.
-void PaintPixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, uint32_t colour);
-
 // Square tiles over a plot area, marked where a polyline passes. Each run of
-// marked tiles in a row becomes one rectangle to repaint, which the X
-// server is sent as one image each: 32-pixel tiles give about half the
-// rectangles of 16-pixel ones, for twice the pixels, which are cheap to copy.
+// marked tiles in a row becomes one rectangle to repaint: 32-pixel tiles
+// give about half the rectangles of 16-pixel ones, for twice the pixels.
 class CTileMask {
  public:
   static constexpr int kTile = 32;
 
   // Unmarks every tile of an area of `width` × `height` pixels.
   void Clear(int width, int height);
-  // Marks the tile that holds pixel (x, y), which lies inside the area.
-  void MarkPixel(int x, int y) { mMarks[static_cast<size_t>(y / kTile) * mColumns + x / kTile] = 1; }
+  // Marks the tile that holds pixel (x, y), when it lies inside the area.
+  void MarkPixel(int x, int y) {
+    if (x >= 0 && y >= 0 && x < mWidth && y < mHeight) {
+      mMarks[static_cast<size_t>(y / kTile) * mColumns + x / kTile] = 1;
+    }
+  }
   // Marks every tile `other` marks (an area of the same size).
   void Add(const CTileMask& other);
   // The marked tiles as rectangles clipped to the area: row by row from the
@@ -71,13 +47,30 @@ class CTileMask {
   std::vector<uint8_t> mMarks;
 };
 
-// The colours of an image of the traced area's size at the pixels `drawn`
-// names, in the same order.
-void SamplePixels(const uint32_t* image, const T_DrawnPixels& drawn, std::vector<uint32_t>& colours);
-
-// Puts back at each pixel `drawn` names the colour `colours` holds for it
-// (as SamplePixels took them from the background before the trace was
-// painted); the buffer as for PaintPixels.
-void RestorePixels(const T_PixelBuffer& buffer, const T_DrawnPixels& drawn, const std::vector<uint32_t>& colours);
+// Calls plot(x, y) for each pixel of the one-pixel line from (x0, y0) to
+// (x1, y1), both ends included, by Bresenham's rule, in all octants.
+template <typename Plot>
+void WalkLine(int x0, int y0, int x1, int y1, Plot plot) {
+  const int dx = x1 > x0 ? x1 - x0 : x0 - x1;
+  const int dy = y1 > y0 ? y0 - y1 : y1 - y0;  // minus the vertical extent
+  const int sx = x0 < x1 ? 1 : -1;
+  const int sy = y0 < y1 ? 1 : -1;
+  int error = dx + dy;
+  while (true) {
+    plot(x0, y0);
+    if (x0 == x1 && y0 == y1) {
+      return;
+    }
+    const int doubled = 2 * error;
+    if (doubled >= dy) {
+      error += dy;
+      x0 += sx;
+    }
+    if (doubled <= dx) {
+      error += dx;
+      y0 += sy;
+    }
+  }
+}
 
 }  // namespace ui

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,8 +64,10 @@ CClientProcess::CClientProcess(const T_Setup& setup) {
   if (pipe2(output, O_CLOEXEC) != 0) return;
   const int errors = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const pid_t parent = getpid();
   mPid = fork();
   if (mPid == 0) {
+    if (setup.endsWithTest && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)) _exit(126);
     if (dup2(nothing, 0) < 0 || dup2(output[1], 1) < 0 || dup2(errors, 2) < 0 || chdir(workDir.c_str()) != 0) _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
@@ -108,6 +111,17 @@ bool CClientProcess::WaitForOutput(const std::string& text, std::chrono::seconds
     ReadAvailable(50);
   }
   return true;
+}
+
+bool CClientProcess::RunsFor(std::chrono::seconds span) {
+  // Each read waits up to 50 ms or takes up to 4 kB: the count bounds the
+  // loop as well as the time, far above what the span needs.
+  const auto end = std::chrono::steady_clock::now() + span;
+  for (int64_t reads = 0; reads < 1000 * span.count() && std::chrono::steady_clock::now() < end; ++reads) {
+    if (!Running()) return false;
+    ReadAvailable(50);
+  }
+  return Running();
 }
 
 void CClientProcess::CloseOutput() {

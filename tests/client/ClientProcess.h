@@ -23,6 +23,9 @@ class CClientProcess {
     // ("NAME=value").
     std::vector<std::string> unset;
     std::vector<std::string> set;
+    // Killed by the system when the test's process ends, however it ends
+    // (for a helper such as a display server that must not outlive it).
+    bool endsWithTest = false;
   };
 
   explicit CClientProcess(const T_Setup& setup);
@@ -38,6 +41,8 @@ class CClientProcess {
   // Reads standard output until it holds `text` (true), the client ends or
   // the time is up (false).
   bool WaitForOutput(const std::string& text, std::chrono::seconds timeout);
+  // Reads standard output for `span`; false when the program ends before.
+  bool RunsFor(std::chrono::seconds span);
   // Closes the test's end of the output pipe: every later write of the
   // client to its standard output fails.
   void CloseOutput();

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <thread>
 
+#include "ClientExit.h"
 #include "ClientProcess.h"
 
 namespace {
@@ -23,31 +23,13 @@ CClientProcess::T_Setup Simulated() {
   return setup;
 }
 
-void ExpectCleanExit(CClientProcess& client) {
-  int status = -1;
-  ASSERT_TRUE(client.WaitForExit(seconds(60), status)) << "still running";
-  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  // The port's clean-up ran: the program came to the end of its exit processing.
-  EXPECT_NE(client.Errors().find("Clean Port.\n"), std::string::npos) << client.Errors();
-}
-
 TEST(ClientSignal, HangUpEndsTheClientInOrder) {
   CClientProcess client(Simulated());
   ASSERT_TRUE(client.Started());
   ASSERT_TRUE(client.WaitForOutput("SkarvIO dataLength", seconds(60))) << client.Output() << client.Errors();
   client.Signal(SIGHUP);
   ExpectCleanExit(client);
-  // Both workers stop, in either order, before the main thread's clean-up.
-  const std::string& out = client.Output();
-  const size_t running = out.find("SkarvIO dataLength");
-  const size_t cleanUp = out.find("Thread Done. Clean up...\n", running);
-  ASSERT_NE(cleanUp, std::string::npos) << out;
-  for (const char* line : {"View Thread Done....\n", "Control Thread Done....\n"}) {
-    const size_t found = out.find(line, running);
-    EXPECT_LT(found, cleanUp) << line << "\n" << out;
-  }
-  EXPECT_NE(out.find("Removed cleanup start \n", cleanUp), std::string::npos) << out;
+  ExpectShutdownInOrder(client.Output(), "SkarvIO dataLength");
 }
 
 TEST(ClientSignal, ClosedStandardOutputNeitherEndsNorStopsTheClient) {

@@ -3,6 +3,8 @@
 // range rings, the mark of the point read out under the pointer (the tool
 // first puts the pointer on the distance trace), the control panel's filled
 // bars and its status line's background while the sensor streams.
+// On a screen of fewer than 24 bits a colour is matched as the screen's
+// depth can show it.
 // Usage: skarv-screen-grab OUTPUT.png
 // Exits 0 when all are there, 1 otherwise; prints the pixel counts.
 
@@ -14,8 +16,19 @@
 #include <QScreen>
 #include <QThread>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
+
+// How far a channel may be from the colour asked for: a 16-bit screen keeps
+// 5 bits of red and blue and 6 of green.
+int gTolerance = 0;
+
+bool Matches(QRgb pixel, QRgb colour) {
+  return std::abs(qRed(pixel) - qRed(colour)) <= gTolerance &&
+         std::abs(qGreen(pixel) - qGreen(colour)) <= gTolerance &&
+         std::abs(qBlue(pixel) - qBlue(colour)) <= gTolerance;
+}
 
 // Pixels of the style's progress bar chunk: clearly blue.
 int CountBarPixels(const QImage& image) {
@@ -34,7 +47,7 @@ int Count(const QImage& image, QRgb colour) {
   for (int y = 0; y < image.height(); ++y) {
     const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
     for (int x = 0; x < image.width(); ++x) {
-      if ((line[x] & 0xFFFFFF) == (colour & 0xFFFFFF)) ++count;
+      if (Matches(line[x], colour)) ++count;
     }
   }
   return count;
@@ -47,7 +60,7 @@ QPoint PointOnTrace(const QImage& image, QRgb ring, QRgb trace) {
   for (int y = 0; y < image.height(); ++y) {
     const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
     for (int x = 0; x < image.width(); ++x) {
-      if ((line[x] & 0xFFFFFF) == (ring & 0xFFFFFF)) plot |= QRect(x, y, 1, 1);
+      if (Matches(line[x], ring)) plot |= QRect(x, y, 1, 1);
     }
   }
   const QPoint centre = plot.center();
@@ -55,7 +68,7 @@ QPoint PointOnTrace(const QImage& image, QRgb ring, QRgb trace) {
   for (int y = plot.top(); y <= plot.bottom(); ++y) {
     const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
     for (int x = plot.left(); x <= plot.right(); ++x) {
-      if ((line[x] & 0xFFFFFF) == (trace & 0xFFFFFF) &&
+      if (Matches(line[x], trace) &&
           (best.x() < 0 || (QPoint(x, y) - centre).manhattanLength() < (best - centre).manhattanLength())) {
         best = QPoint(x, y);
       }
@@ -77,6 +90,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no screen\n");
     return 2;
   }
+  if (screen->depth() < 24) {
+    gTolerance = 8;
+  }
   const QRgb ringGrey = qRgb(0xD3, 0xD3, 0xD3);
   const QImage before = screen->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
   const QPoint onTrace = PointOnTrace(before, ringGrey, qRgb(255, 0, 0));
@@ -97,7 +113,8 @@ int main(int argc, char** argv) {
   const int status = Count(image, qRgb(0xDF, 0xF3, 0xDF));
   const int rings = Count(image, ringGrey);
   const int mark = Count(image, qRgb(0xFF, 0x8C, 0x00));
-  std::printf("red %d, green %d, bar %d, streaming status %d, range rings %d, read-out mark %d pixels in %dx%d\n",
-              red, green, bars, status, rings, mark, image.width(), image.height());
+  std::printf(
+      "red %d, green %d, bar %d, streaming status %d, range rings %d, read-out mark %d pixels in %dx%d at %d bits\n",
+      red, green, bars, status, rings, mark, image.width(), image.height(), screen->depth());
   return red > 500 && green > 500 && bars > 500 && status > 5000 && rings > 1000 && mark > 10 ? 0 : 1;
 }

@@ -294,11 +294,10 @@ TEST_F(KivViewTest, AFrameWorkedOutElsewhereIsTakenOnlyWhileItsSizeAndLimitsHold
   auto other = std::make_shared<KivView::T_Scan>();
   other->distances.assign(1500, 90.0);
   other->widths.assign(1500, 300.0);
+  ui::CTraceCanvas canvas;
   auto frameOf = [&](const KivView::T_Scan& s, ui::T_TraceInputs inputs) {
-    auto frame = std::make_shared<ui::T_TraceFrame>();
-    ui::BuildTraceFrame(s, inputs, ui::SinTable().data(), ui::CosTable().data(),
-                        reinterpret_cast<const uint32_t*>(view->Background()->constBits()), *frame);
-    return frame;
+    return canvas.Build(s, inputs, ui::SinTable().data(), ui::CosTable().data(), view->Background(),
+                        {qRgb(255, 0, 0), qRgb(0, 128, 0)});
   };
   auto picture = [&] { return view->PlotArea()->grab().toImage(); };
 
