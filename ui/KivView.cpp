@@ -222,10 +222,10 @@ bool KivView::PlotExposed() const {
 // Runs on the data path's thread for each completed scan of more than two
 // points. While the plot is on the screen the scan's frame and picture are
 // worked out here, so that the GUI thread only copies the tiles that
-// changed to the screen; otherwise the
-// GUI thread works it out if and when the scan is painted, so a scan that
-// is never seen (a minimised window) costs nothing more. The window
-// outlives the data path, which is stopped before the window goes.
+// changed to the screen; otherwise the GUI thread works them out if and
+// when the scan is painted, so a scan that is never seen (a minimised
+// window) costs nothing more. The window outlives the data path, which is
+// stopped before the window goes.
 void KivView::IsocEvents_Tick(std::shared_ptr<const T_Scan> scan) {
   std::shared_ptr<const ui::T_TraceFrame> frame;
   if (mFramesWanted.load(std::memory_order_relaxed)) {

@@ -12,15 +12,6 @@ void CTileMask::Clear(int width, int height) {
   mMarks.assign(static_cast<size_t>(mColumns) * mRows, 0);
 }
 
-void CTileMask::Add(const CTileMask& other) {
-  if (other.mMarks.size() != mMarks.size()) {
-    return;
-  }
-  for (size_t i = 0; i < mMarks.size(); ++i) {
-    mMarks[i] |= other.mMarks[i];
-  }
-}
-
 std::vector<T_PixelRect> CTileMask::Rects() const {
   std::vector<T_PixelRect> rects;
   for (int row = 0; row < mRows; ++row) {

@@ -33,8 +33,6 @@ class CTileMask {
       mMarks[static_cast<size_t>(y / kTile) * mColumns + x / kTile] = 1;
     }
   }
-  // Marks every tile `other` marks (an area of the same size).
-  void Add(const CTileMask& other);
   // The marked tiles as rectangles clipped to the area: row by row from the
   // top, left to right, neighbours in a row joined into one.
   std::vector<T_PixelRect> Rects() const;
