@@ -74,7 +74,10 @@ uint32_t CVirtualUsbBackend::Open(const KLST_DEVINFO& deviceInfo, std::unique_pt
   }
   for (const sim::BusConnection& connection : mBus->Connections()) {
     if (std::string(DeviceInfo(connection).DevicePath) == deviceInfo.DevicePath) {
-      device = std::make_unique<CVirtualUsbDevice>(mBus, connection);
+      if (!mClaims->Claim(connection.id)) {
+        return kErrorBusy;
+      }
+      device = std::make_unique<CVirtualUsbDevice>(mBus, connection, mClaims);
       return kErrorSuccess;
     }
   }

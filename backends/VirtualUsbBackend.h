@@ -7,6 +7,7 @@
 
 #include "UsbBackend.h"
 #include "VirtualBus.h"
+#include "VirtualUsbDevice.h"
 
 class CVirtualUsbBackend final : public CUsbBackend {
  public:
@@ -30,6 +31,8 @@ class CVirtualUsbBackend final : public CUsbBackend {
 
  private:
   std::shared_ptr<sim::CVirtualBus> mBus;
+  // A device is open once at a time: another open finds it busy.
+  std::shared_ptr<CVirtualClaims> mClaims = std::make_shared<CVirtualClaims>();
   int mListener = 0;
   std::mutex mRefusalMutex;
   unsigned mRefusedOpens = 0;

@@ -32,8 +32,24 @@ CTransferState& StateOf(CUsbTransfer& transfer) {
 
 }  // namespace
 
-CVirtualUsbDevice::CVirtualUsbDevice(std::shared_ptr<sim::CVirtualBus> bus, const sim::BusConnection& connection)
-    : mBus(std::move(bus)), mConnection(connection.id), mDescription(connection.device->Description()) {}
+bool CVirtualClaims::Claim(uint32_t connection) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mHeld.insert(connection).second;
+}
+
+void CVirtualClaims::Release(uint32_t connection) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  mHeld.erase(connection);
+}
+
+CVirtualUsbDevice::CVirtualUsbDevice(std::shared_ptr<sim::CVirtualBus> bus, const sim::BusConnection& connection,
+                                     std::shared_ptr<CVirtualClaims> claims)
+    : mBus(std::move(bus)),
+      mConnection(connection.id),
+      mClaims(std::move(claims)),
+      mDescription(connection.device->Description()) {}
+
+CVirtualUsbDevice::~CVirtualUsbDevice() { mClaims->Release(mConnection); }
 
 bool CVirtualUsbDevice::MatchesInterface(uint8_t numberOrIndex, bool isIndex) const {
   return isIndex ? numberOrIndex == 0 : numberOrIndex == mDescription.interfaceNumber;

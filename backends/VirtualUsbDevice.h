@@ -2,15 +2,34 @@
 // An open device on the virtual bus. It stays bound to the connection it was
 // opened on: once that device is unplugged, every operation reports
 // kErrorDeviceNotConnected, even after the device is plugged in again.
+// While it is open it holds its connection's claim, so that a second open of
+// the same device is refused as busy, as the kernel refuses a second program
+// the interface another has claimed.
 
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "UsbBackend.h"
 #include "VirtualBus.h"
 
+// The connections held by open devices.
+class CVirtualClaims {
+ public:
+  bool Claim(uint32_t connection);  // false when it is held already
+  void Release(uint32_t connection);
+
+ private:
+  std::mutex mMutex;
+  std::set<uint32_t> mHeld;
+};
+
 class CVirtualUsbDevice final : public CUsbDevice {
  public:
-  CVirtualUsbDevice(std::shared_ptr<sim::CVirtualBus> bus, const sim::BusConnection& connection);
+  // The connection must have been claimed in `claims`; the device releases it.
+  CVirtualUsbDevice(std::shared_ptr<sim::CVirtualBus> bus, const sim::BusConnection& connection,
+                    std::shared_ptr<CVirtualClaims> claims);
+  ~CVirtualUsbDevice() override;
 
   uint32_t SelectInterface(uint8_t numberOrIndex, bool isIndex) override;
   uint32_t QueryInterfaceSettings(uint8_t altSettingIndex, USB_INTERFACE_DESCRIPTOR& descriptor) override;
@@ -28,5 +47,6 @@ class CVirtualUsbDevice final : public CUsbDevice {
 
   std::shared_ptr<sim::CVirtualBus> mBus;
   uint32_t mConnection;
+  std::shared_ptr<CVirtualClaims> mClaims;
   sim::DeviceDescription mDescription;
 };

@@ -2,17 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
 
 #include "Diagnostics.h"
 #include "GeneralException.h"
 
 CClassMutex CUSBPort::mAddedRemovedLock;
-int CUSBPort::mDeviceAddedCount = 0;
-char CUSBPort::mRemovedDevicePath[CUSBPort::kPathLength] = {};
-std::atomic<bool> CUSBPort::mRemovalPending{false};
-char CUSBPort::mOpenDevicePath[CUSBPort::kPathLength] = {};
-std::atomic<bool> CUSBPort::mOpenDeviceRemoved{false};
 
 namespace {
 
@@ -36,15 +32,24 @@ class CPortLock {
   const bool mHeld;
 };
 
-void ClearRemovedPath() {
-  CUSBPort::mRemovedDevicePath[0] = '\0';
-  CUSBPort::mRemovalPending = false;
+void ClearRemovedPath(CUSBPort& port) {
+  port.mRemovedDevicePath[0] = '\0';
+  port.mRemovalPending = false;
 }
 
 // Called with the lock held, whenever the open device changes.
-void SetOpenDevicePath(const char* path) {
-  std::snprintf(CUSBPort::mOpenDevicePath, CUSBPort::kPathLength, "%s", path);
-  CUSBPort::mOpenDeviceRemoved = false;
+void SetOpenDevicePath(CUSBPort& port, const char* path) {
+  std::snprintf(port.mOpenDevicePath, CUSBPort::kPathLength, "%s", path);
+  port.mOpenDeviceRemoved = false;
+}
+
+// The ports by their hot-plug monitors, under the class-wide lock: the one
+// callback of every monitor hands each notice to its own port. Never
+// destroyed, so that a port that is itself a static object (the client's
+// controller) still finds it when it goes.
+std::map<KHOT_HANDLE, CUSBPort*>& Monitors() {
+  static auto* monitors = new std::map<KHOT_HANDLE, CUSBPort*>;
+  return *monitors;
 }
 
 }  // namespace
@@ -70,10 +75,7 @@ const char* OpenFailureHint(uint32_t error) {
 CUSBPort::~CUSBPort() {
   // Stop the monitor first, so that no notification arrives while the
   // device is cleaned up.
-  if (mHotMonitor) {
-    HotK_Free(mHotMonitor);
-    mHotMonitor = nullptr;
-  }
+  StopMonitor();
   // A port that holds nothing (the program only printed its usage, or its
   // sensor's removal was cleaned up already) has nothing to clean up, and
   // says nothing: a run says "Clean Port." once for each clean-up it needed.
@@ -97,13 +99,31 @@ bool CUSBPort::HoldsDevice() const {
 
 void CUSBPort::AddPipe(CUSBPipe* usbPipePtr) { mPipeList.push_back(usbPipePtr); }
 
+void CUSBPort::StopMonitor() {
+  if (!mHotMonitor) {
+    return;
+  }
+  // Without the lock: HotK_Free waits for a callback in progress, which may
+  // be waiting for the lock.
+  HotK_Free(mHotMonitor);
+  CPortLock lock;
+  Monitors().erase(mHotMonitor);
+  mHotMonitor = nullptr;
+}
+
+
 void CUSBPort::Initialize(int vendorID, int productID) {
+  StopMonitor();
   mVendorID = vendorID;
   mProductID = productID;
-  mDeviceAddedCount = 0;
+  mAddedRemovedLock.Initialize();
+  {
+    CPortLock lock;
+    mDeviceAddedCount = 0;
+    mArrivals.clear();
+  }
   mUSBHandle = nullptr;
   mDeviceInfo = nullptr;
-  mAddedRemovedLock.Initialize();
 
   KHOT_PARAMS params{};
   params.OnHotPlug = DeviceAdded;
@@ -128,7 +148,17 @@ void CUSBPort::Initialize(int vendorID, int productID) {
     firstAttempt = e;
   }
 
-  if (!HotK_Init(&mHotMonitor, &params)) {
+  bool monitoring;
+  {
+    // The monitor's first notices wait for this lock, and so find the port
+    // registered.
+    CPortLock lock;
+    monitoring = HotK_Init(&mHotMonitor, &params);
+    if (monitoring) {
+      Monitors()[mHotMonitor] = this;
+    }
+  }
+  if (!monitoring) {
     const uint32_t error = GetLastError();
     DiagPrintf(EDiagLevel::eAlways, "HotK_Init failed. ErrorCode: %08Xh\n", error);
     if (firstAttempt) {
@@ -149,25 +179,16 @@ void CUSBPort::AttachOrRemoveDevice() {
       return;
     }
     mDeviceAddedCount = 0;
+    mArrivals.clear();
     DiagPrintf(EDiagLevel::eAlways, "Adding device.\n");
-    if (!USBGetDevice(&mDeviceList, &mDeviceInfo, mVendorID, mProductID)) {
-      return;
+    mPassedOver.clear();
+    try {
+      OpenCandidate();
+    } catch (...) {
+      mPassedOver.clear();
+      throw;
     }
-    KUSB_HANDLE handle = nullptr;
-    if (!UsbK_Init(&handle, mDeviceInfo)) {
-      const uint32_t error = GetLastError();
-      DiagPrintf(EDiagLevel::eAlways, "UsbK_Init failed. ErrorCode: %08Xh\n", error);
-      DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, OpenFailureHint(error));
-      LstK_Free(mDeviceList);
-      mDeviceList = nullptr;
-      mDeviceInfo = nullptr;
-      mUSBHandle = nullptr;
-      throw GeneralException("UsbK_Init failed.", static_cast<int32_t>(error));
-    }
-    mUSBHandle = handle;
-    FindInterfaces();
-    SetOpenDevicePath(mDeviceInfo->DevicePath);
-    DiagPrintf(EDiagLevel::eAlways, "Device opened successfully!\n");
+    mPassedOver.clear();
     return;
   }
 
@@ -181,14 +202,56 @@ void CUSBPort::AttachOrRemoveDevice() {
                     (mDeviceInfo && std::strncmp(mRemovedDevicePath, mDeviceInfo->DevicePath, kPathLength) == 0);
   // The notice is acted on once: for our device by cleaning up, for any
   // other device by dropping it.
-  ClearRemovedPath();
+  ClearRemovedPath(*this);
   if (ours) {
     CleanPort();
   }
 }
 
+void CUSBPort::OpenCandidate() {
+  for (;;) {
+    if (!USBGetDevice(&mDeviceList, &mDeviceInfo, mVendorID, mProductID)) {
+      return;
+    }
+    KUSB_HANDLE handle = nullptr;
+    if (UsbK_Init(&handle, mDeviceInfo)) {
+      mUSBHandle = handle;
+      break;
+    }
+    const uint32_t error = GetLastError();
+    // Without a choice, a sensor another program holds is not this one's:
+    // the next one is tried, as long as there is one.
+    if (mChoice.Any() && error == kErrorBusy && mCandidatesLeft > 0) {
+      DiagPrintf(EDiagLevel::eAlways, "%s is busy (claimed by another program); trying the next sensor.\n",
+                 SensorName(*mDeviceInfo).c_str());
+      mPassedOver.insert(mDeviceInfo->DevicePath);
+      LstK_Free(mDeviceList);
+      mDeviceList = nullptr;
+      mDeviceInfo = nullptr;
+      continue;
+    }
+    DiagPrintf(EDiagLevel::eAlways, "UsbK_Init failed. ErrorCode: %08Xh\n", error);
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, OpenFailureHint(error));
+    LstK_Free(mDeviceList);
+    mDeviceList = nullptr;
+    mDeviceInfo = nullptr;
+    mUSBHandle = nullptr;
+    throw GeneralException("UsbK_Init failed.", static_cast<int32_t>(error));
+  }
+  FindInterfaces();
+  SetOpenDevicePath(*this, mDeviceInfo->DevicePath);
+  DiagPrintf(EDiagLevel::eAlways, "Device opened successfully!\n");
+  if (mChoice.Any() && mCandidatesLeft > 0) {
+    DiagPrintf(EDiagLevel::eAlways,
+               "%u sensors are attached; this program took the first free one, %s. Choose one with --serial "
+               "SERIAL or --usb-path BUS-PORT (--list shows them).\n",
+               mCandidatesLeft + 1, SensorName(*mDeviceInfo).c_str());
+  }
+}
+
 bool CUSBPort::USBGetDevice(KLST_HANDLE* DeviceList, KLST_DEVINFO_HANDLE* DeviceInfo, int theVid, int thePid) {
   *DeviceInfo = nullptr;
+  mCandidatesLeft = 0;
   if (!LstK_Init(DeviceList, 0)) {
     throw GeneralException("Error initializing device list.", static_cast<int32_t>(GetLastError()));
   }
@@ -201,13 +264,33 @@ bool CUSBPort::USBGetDevice(KLST_HANDLE* DeviceList, KLST_DEVINFO_HANDLE* Device
     return false;
   }
   DiagPrintf(EDiagLevel::eAlways, "Looking for device vid/pid %04X/%04X..\n", theVid, thePid);
-  if (LstK_FindByVidPid(*DeviceList, theVid, thePid, DeviceInfo)) {
+  // The first sensor the choice takes and this attempt has not passed over;
+  // the other sensors present, for what is said about them.
+  std::string others;
+  KLST_DEVINFO_HANDLE entry = nullptr;
+  LstK_MoveReset(*DeviceList);
+  while (LstK_MoveNext(*DeviceList, &entry)) {
+    if (entry->Common.Vid != theVid || entry->Common.Pid != thePid) {
+      continue;
+    }
+    const bool candidate = mChoice.Accepts(*entry) && mPassedOver.count(entry->DevicePath) == 0;
+    if (candidate && !*DeviceInfo) {
+      *DeviceInfo = entry;
+      continue;
+    }
+    mCandidatesLeft += candidate ? 1 : 0;
+    others += (others.empty() ? "" : ", ") + SensorName(*entry);
+  }
+  if (*DeviceInfo) {
     const KLST_DEVINFO& info = **DeviceInfo;
     DiagPrintf(EDiagLevel::eAlways, "Using %04X:%04X (%s): %s - %s\n", info.Common.Vid, info.Common.Pid,
                info.Common.InstanceID, info.DeviceDesc, info.Mfg);
     return true;
   }
-  *DeviceInfo = nullptr;
+  if (!mChoice.Any() && !others.empty()) {
+    DiagPrintf(EDiagLevel::eAlways, "No sensor with %s is attached (attached: %s); waiting for it.\n",
+               mChoice.Describe().c_str(), others.c_str());
+  }
   LstK_Free(*DeviceList);
   *DeviceList = nullptr;
   return false;
@@ -252,7 +335,7 @@ void CUSBPort::FindInterfaces() {
 
 void CUSBPort::CleanInterface() {
   CPortLock lock;
-  SetOpenDevicePath("");
+  SetOpenDevicePath(*this, "");
   // The device stays unusable after a failed binding; closing it here (and
   // letting go of its list) lets the next arrival open it afresh instead of
   // finding it still held.
@@ -269,7 +352,7 @@ void CUSBPort::CleanInterface() {
 
 void CUSBPort::CleanPort() {
   CPortLock lock;
-  SetOpenDevicePath("");
+  SetOpenDevicePath(*this, "");
   DiagErrorPrintf("Clean Port.\n");
   DiagPrintf(EDiagLevel::eAlways, "Removed cleanup start \n");
   for (CUSBPipe* pipe : mPipeList) {
@@ -286,27 +369,47 @@ void CUSBPort::CleanPort() {
   DiagPrintf(EDiagLevel::eAlways, "Cleanup interface done \n");
 }
 
-void DeviceAdded(KHOT_HANDLE /*handle*/, KLST_DEVINFO_HANDLE DeviceInfo, KLST_SYNC_FLAG NotificationType) {
-  if (!DeviceInfo) {
+void CUSBPort::NoteHotplug(const KLST_DEVINFO& device, bool arrival) {
+  const char* change = arrival ? "ARRIVAL" : "REMOVAL";
+  const bool sensor = device.Common.Vid == mVendorID && device.Common.Pid == mProductID;
+  // Another sensor than the chosen one comes and goes without changing
+  // anything here, even when it is in the place where the chosen one was.
+  if (sensor && !mChoice.Any() && !mChoice.Accepts(device)) {
+    DiagPrintf(EDiagLevel::eAlways, "[%s] %s: not the chosen sensor (%s); left alone.\n", change,
+               SensorName(device).c_str(), mChoice.Describe().c_str());
     return;
   }
-  const bool arrival = NotificationType == KLST_SYNC_FLAG_ADDED;
   DiagPrintf(
       EDiagLevel::eAlways,
       "\n[%s] %s (%s) [%s]\n  InstanceID          : %s\n  DeviceInterfaceGUID : %s\n  DevicePath          : %s\n  \n",
-      arrival ? "ARRIVAL" : "REMOVAL", DeviceInfo->DeviceDesc, DeviceInfo->Mfg, DeviceInfo->Service,
-      DeviceInfo->DeviceID, DeviceInfo->DeviceInterfaceGUID, DeviceInfo->DevicePath);
-  CPortLock lock;
+      change, device.DeviceDesc, device.Mfg, device.Service, device.DeviceID, device.DeviceInterfaceGUID,
+      device.DevicePath);
   if (arrival) {
-    ++CUSBPort::mDeviceAddedCount;
-    ClearRemovedPath();
-  } else {
-    std::snprintf(CUSBPort::mRemovedDevicePath, CUSBPort::kPathLength, "%s", DeviceInfo->DevicePath);
-    CUSBPort::mRemovalPending = CUSBPort::mRemovedDevicePath[0] != '\0';
-    CUSBPort::mDeviceAddedCount = 0;
-    if (CUSBPort::mOpenDevicePath[0] != '\0' &&
-        std::strncmp(CUSBPort::mOpenDevicePath, DeviceInfo->DevicePath, CUSBPort::kPathLength) == 0) {
-      CUSBPort::mOpenDeviceRemoved = true;
-    }
+    ++mDeviceAddedCount;
+    mArrivals.insert(device.DevicePath);
+    ClearRemovedPath(*this);
+    return;
+  }
+  std::snprintf(mRemovedDevicePath, kPathLength, "%s", device.DevicePath);
+  mRemovalPending = mRemovedDevicePath[0] != '\0';
+  // A device that leaves takes back its own arrival; the arrival of another
+  // one still waiting is kept.
+  mArrivals.erase(device.DevicePath);
+  if (mArrivals.empty()) {
+    mDeviceAddedCount = 0;
+  }
+  if (mOpenDevicePath[0] != '\0' && std::strncmp(mOpenDevicePath, device.DevicePath, kPathLength) == 0) {
+    mOpenDeviceRemoved = true;
+  }
+}
+
+void DeviceAdded(KHOT_HANDLE handle, KLST_DEVINFO_HANDLE DeviceInfo, KLST_SYNC_FLAG NotificationType) {
+  if (!DeviceInfo) {
+    return;
+  }
+  CPortLock lock;
+  auto port = Monitors().find(handle);
+  if (port != Monitors().end()) {
+    port->second->NoteHotplug(*DeviceInfo, NotificationType == KLST_SYNC_FLAG_ADDED);
   }
 }

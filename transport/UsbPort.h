@@ -1,19 +1,32 @@
 #pragma once
-// The one sensor on the bus: found by vendor and product in the library's
-// device list, opened with its interface and alternate setting selected, and
-// its registered pipes bound to the endpoints whose addresses they carry.
+// One sensor on the bus: found by vendor and product in the library's device
+// list, opened with its interface and alternate setting selected, and its
+// registered pipes bound to the endpoints whose addresses they carry.
 // Arrivals and removals reported by the hot-plug monitor are only recorded by
 // the callback (DeviceAdded, on the library's notification thread); the
 // owner's periodic AttachOrRemoveDevice acts on them on the owner's thread.
 //
-// Lock order: mAddedRemovedLock (held across a whole attach attempt or
-// removal clean-up, including the pipes' Attach and Detach), then a pipe's own
-// lock. A thread holding a pipe lock never takes mAddedRemovedLock.
+// Several sensors may share the bus. A port given a choice (Choose) opens
+// only the sensor it accepts and leaves every other one alone, noting its
+// arrivals and removals in one line. Without a choice it opens the first
+// sensor that is free: one that another program (or another port of this
+// one) has claimed is passed over for the next. Each port keeps its own
+// pending arrivals and removals, so that two ports in one process (two
+// controllers, each with its sensor) do not take each other's notices.
+//
+// Lock order: mAddedRemovedLock (class-wide; held across a whole attach
+// attempt or removal clean-up, including the pipes' Attach and Detach), then
+// a pipe's own lock. A thread holding a pipe lock never takes
+// mAddedRemovedLock.
 
 #include <atomic>
 #include <vector>
 
+#include <set>
+#include <string>
+
 #include "ClassMutex.h"
+#include "SensorChoice.h"
 #include "UsbPipe.h"
 
 class CUSBPort {
@@ -26,6 +39,9 @@ class CUSBPort {
   CUSBPort& operator=(const CUSBPort&) = delete;
 
   void AddPipe(CUSBPipe* usbPipePtr);
+  // Which sensor to open, before Initialize; none chosen: the first free one.
+  void Choose(const T_SensorChoice& choice) { mChoice = choice; }
+  const T_SensorChoice& Choice() const { return mChoice; }
   void Initialize(int vendorID, int productID);
   void AttachOrRemoveDevice();
   bool USBGetDevice(KLST_HANDLE* DeviceList, KLST_DEVINFO_HANDLE* DeviceInfo, int theVid, int thePid);
@@ -43,24 +59,43 @@ class CUSBPort {
   USB_INTERFACE_DESCRIPTOR mInterfaceDescriptor{};
   uint8_t mAltSettingNumber = 0;
 
-  // Class-wide pending state, shared with the hot-plug callback.
+  // Guards every port's pending state, shared with the hot-plug callback.
   static CClassMutex mAddedRemovedLock;
-  static int mDeviceAddedCount;
-  static char mRemovedDevicePath[kPathLength];
+
+  // This port's pending state, under mAddedRemovedLock. mDeviceAddedCount
+  // counts the arrivals not yet acted on: the first attempt of Initialize,
+  // and each device that arrived and has not left since (a removal takes
+  // back only its own device's arrival, so one sensor leaving does not
+  // cancel another's).
+  int mDeviceAddedCount = 0;
+  char mRemovedDevicePath[kPathLength] = {};
   // Mirrors "mRemovedDevicePath is not empty", for the look without the lock.
-  static std::atomic<bool> mRemovalPending;
-  // The path of the device this process has open, and whether a removal of
-  // it has been reported. Unlike the pending path, which a later arrival
+  std::atomic<bool> mRemovalPending{false};
+  // The path of the device this port has open, and whether a removal of it
+  // has been reported. Unlike the pending path, which a later arrival
   // empties, this stays set until the clean-up: a device unplugged and
   // plugged back before the owner's next update is still cleaned up (and
   // then opened anew) instead of being kept on a dead handle.
-  static char mOpenDevicePath[kPathLength];
-  static std::atomic<bool> mOpenDeviceRemoved;
+  char mOpenDevicePath[kPathLength] = {};
+  std::atomic<bool> mOpenDeviceRemoved{false};
+
+  // The hot-plug callback's work for this port, with mAddedRemovedLock held.
+  void NoteHotplug(const KLST_DEVINFO& device, bool arrival);
 
  private:
   // A device handle, a device list or an attached pipe is held.
   bool HoldsDevice() const;
+  // A sensor of this port's vendor and product that the choice takes.
+  void OpenCandidate();
+  void StopMonitor();
 
+  T_SensorChoice mChoice;
+  // Device paths found busy in the attempt under way, passed over for the next.
+  std::set<std::string> mPassedOver;
+  // Sensors the attempt under way could take after the one it found.
+  unsigned mCandidatesLeft = 0;
+  // The paths of the devices whose arrivals are pending.
+  std::set<std::string> mArrivals;
   KHOT_HANDLE mHotMonitor = nullptr;
 };
 

@@ -55,6 +55,32 @@ bool LstK_FindByVidPid(KLST_HANDLE deviceList, int vid, int pid, KLST_DEVINFO_HA
   return Core::Fail(kErrorNoMoreItems);
 }
 
+bool LstK_MoveNext(KLST_HANDLE deviceList, KLST_DEVINFO_HANDLE* deviceInfo) {
+  Core& core = Core::Instance();
+  std::lock_guard<std::mutex> lock(core.mMutex);
+  auto list = Core::Find(core.mLists, deviceList);
+  if (!list || !deviceInfo) {
+    return Core::Fail(kErrorInvalidParameter);
+  }
+  if (list->mNext >= list->mEntries.size()) {
+    *deviceInfo = nullptr;
+    return Core::Fail(kErrorNoMoreItems);
+  }
+  *deviceInfo = &list->mEntries[list->mNext++];
+  return Core::Succeed();
+}
+
+bool LstK_MoveReset(KLST_HANDLE deviceList) {
+  Core& core = Core::Instance();
+  std::lock_guard<std::mutex> lock(core.mMutex);
+  auto list = Core::Find(core.mLists, deviceList);
+  if (!list) {
+    return Core::Fail(kErrorInvalidParameter);
+  }
+  list->mNext = 0;
+  return Core::Succeed();
+}
+
 bool LstK_Free(KLST_HANDLE deviceList) {
   Core& core = Core::Instance();
   std::lock_guard<std::mutex> lock(core.mMutex);

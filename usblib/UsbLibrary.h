@@ -36,6 +36,10 @@ bool UsbLib_FlushHotplug(int timeoutMs = 5000);
 bool LstK_Init(KLST_HANDLE* deviceList, unsigned flags);
 bool LstK_Count(KLST_HANDLE deviceList, unsigned* count);
 bool LstK_FindByVidPid(KLST_HANDLE deviceList, int vid, int pid, KLST_DEVINFO_HANDLE* deviceInfo);
+// Walks the list: each call hands out the next entry, and fails with
+// kErrorNoMoreItems past the last; LstK_MoveReset goes back to the start.
+bool LstK_MoveNext(KLST_HANDLE deviceList, KLST_DEVINFO_HANDLE* deviceInfo);
+bool LstK_MoveReset(KLST_HANDLE deviceList);
 bool LstK_Free(KLST_HANDLE deviceList);
 
 // Device handle and interface.

@@ -47,6 +47,7 @@ class COpenDevice {
 class CDeviceList {
  public:
   std::vector<KLST_DEVINFO> mEntries;
+  size_t mNext = 0;  // the entry LstK_MoveNext hands out next
 };
 
 class CUsbLibraryCore {

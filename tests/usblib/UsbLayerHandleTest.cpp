@@ -170,9 +170,10 @@ TEST_F(UsbLayerHandleTest, UsbInitRejectsEntriesNotInALiveList) {
 }
 
 TEST_F(UsbLayerHandleTest, DeviceCallsRejectBadHandles) {
-  KUSB_HANDLE live = OpenSensor();
+  // The device is open once at a time: the stale handle's open goes first.
   KUSB_HANDLE freed = OpenSensor();
   ASSERT_TRUE(UsbK_Free(freed));
+  KUSB_HANDLE live = OpenSensor();
   KOVL_POOL_HANDLE pool = NewPool(live, 1);
   KOVL_HANDLE overlapped = Acquire(pool);
   PKISO_CONTEXT context = NewIsoContext();
