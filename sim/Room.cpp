@@ -14,10 +14,29 @@ double Cross(T_Point a, T_Point b) { return a.x * b.y - a.y * b.x; }
 
 }  // namespace
 
-CRoom::CRoom()
-    : CRoom({{-60.0, -45.0}, {95.0, -40.0}, {100.0, 30.0}, {60.0, 70.0}, {-50.0, 75.0}, {-70.0, 10.0}}) {
-  AddPillar({35.0, 25.0}, 7.0);
-  AddBox({-30.0, -28.0}, {-18.0, -16.0});
+CRoom::CRoom() : CRoom(Variant(0)) {}
+
+CRoom CRoom::Variant(unsigned variant) {
+  // Turned by about 47 degrees a variant, and up to a fifth smaller: every
+  // distance stays within the sensor's range.
+  const double turn = 0.83 * variant;
+  const double scale = 1.0 - 0.06 * (variant % 4);
+  const auto place = [&](T_Point p) {
+    return T_Point{scale * (p.x * std::cos(turn) - p.y * std::sin(turn)),
+                   scale * (p.x * std::sin(turn) + p.y * std::cos(turn))};
+  };
+  std::vector<T_Point> walls;
+  for (T_Point corner :
+       {T_Point{-60.0, -45.0}, {95.0, -40.0}, {100.0, 30.0}, {60.0, 70.0}, {-50.0, 75.0}, {-70.0, 10.0}}) {
+    walls.push_back(place(corner));
+  }
+  CRoom room(walls);
+  room.AddPillar(place({35.0, 25.0}), 7.0 * scale);
+  // The box keeps its sides along the axes: its corners turn about its centre.
+  const T_Point centre = place({-24.0, -22.0});
+  const double half = 6.0 * scale;
+  room.AddBox({centre.x - half, centre.y - half}, {centre.x + half, centre.y + half});
+  return room;
 }
 
 CRoom::CRoom(const std::vector<T_Point>& walls) { AddPolygon(walls); }

@@ -24,6 +24,10 @@ class CRoom {
   // The demo room: six walls of an irregular hexagon with the sensor off its
   // centre, a pillar and a box; every distance lies between about 24 and 105.
   CRoom();
+  // The demo room turned by a different angle and drawn a little smaller for
+  // each `variant` (0: the demo room itself), with its pillar and box moved
+  // along: each of several virtual sensors stands in a room of its own.
+  static CRoom Variant(unsigned variant);
   // A room with the given walls (a closed polygon around the origin) and
   // nothing inside.
   explicit CRoom(const std::vector<T_Point>& walls);

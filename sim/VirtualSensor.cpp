@@ -25,8 +25,8 @@ constexpr uint64_t kStrayOneIn = 500;
 
 }  // namespace
 
-CVirtualSensor::CVirtualSensor(uint32_t seed, const char* serialNumber)
-    : mDescription(SensorDescription(serialNumber, "Skarv laser range sensor")), mSeed(seed) {
+CVirtualSensor::CVirtualSensor(uint32_t seed, const char* serialNumber, const CRoom& room)
+    : mDescription(SensorDescription(serialNumber, "Skarv laser range sensor")), mRoom(room), mSeed(seed) {
   for (unsigned i = 0; i < kSamplesPerRotation; ++i) {
     const double angle = 2.0 * std::numbers::pi * i / kSamplesPerRotation;
     mRoomDistance[i] = static_cast<uint16_t>(std::lround(mRoom.DistanceAt(angle) * 10.0));

@@ -59,7 +59,8 @@ class CVirtualSensor : public CVirtualDevice {
   // Factory settings, Values[0] to Values[7].
   static constexpr std::array<uint16_t, 8> kDefaultValues = CCommandResponder::kDefaultValues;
 
-  explicit CVirtualSensor(uint32_t seed = 1, const char* serialNumber = "SKV00001");
+  // `seed` drives the noise; `room` is what the sensor sees around it.
+  explicit CVirtualSensor(uint32_t seed = 1, const char* serialNumber = "SKV00001", const CRoom& room = CRoom());
 
   // CVirtualDevice
   const DeviceDescription& Description() const override;
