@@ -10,6 +10,10 @@ std::vector<T_CommandOption> ClientOptionTable(T_ClientOptions& options) {
                    "play the recording FILE (a SkarvData-<n>.csv) back as the sensor, at its\n"
                    "recorded pace; at its end the sensor is unplugged"),
       LoopOption(options, "with --replay: start the recording again at its end"),
+      SensorsOption(options),
+      SerialOption(options),
+      UsbPathOption(options),
+      ListOption(options),
       QuietOption(options,
                   "leave out the diagnostic lines printed on every update and every scan;\n"
                   "start-up, hot-plug, commands, errors and skipped records still show"),
@@ -21,7 +25,8 @@ std::vector<T_CommandOption> ClientOptionTable(T_ClientOptions& options) {
 
 const T_ProgramCommandLine<T_ClientOptions> kClientCommandLine{
     ClientOptionTable, 14,
-    " [--simulate | --replay FILE [--loop]] [--quiet]\n"
+    " [--simulate [--sensors N] | --replay FILE [--loop]]\n"
+    "       [--serial SERIAL | --usb-path BUS-PORT] [--quiet] [--list]\n"
     "Shows the Skarv laser range sensor's latest rotation and every measurement, sends it its\n"
     "settings and records every sample to SkarvData-<n>.csv in the working directory.\n"
     "\n",

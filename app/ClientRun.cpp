@@ -39,6 +39,7 @@ int RunClient(QApplication& app, CSkarvIO& io, CStopRequest& stop,
   control.SetSharedWake(&sharedWake);
   control.SetMaxDistPtr(&plotLimits.Distance);
   control.SetMaxWidthPtr(&plotLimits.Width);
+  control.SetOnSerialShown([&view](const std::string& serial) { view.ShowSensorSerial(serial); });
 
   bool controlClosedFirst = false;
   bool closed = false;

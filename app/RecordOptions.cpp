@@ -12,6 +12,10 @@ std::vector<T_CommandOption> RecordOptionTable(T_RecordOptions& options) {
                    "0 plays it as fast as the data path takes the records")
           .Needing("--replay"),
       LoopOption(options, "start the replay again at the end of the file"),
+      SensorsOption(options),
+      SerialOption(options),
+      UsbPathOption(options),
+      ListOption(options),
       NumberOption("--duration", options.duration, 0.0, EBound::eAbove, "a number of seconds above 0", "SECONDS",
                    "stop in order once the recording has run that long\n"
                    "(default: until Ctrl-C, SIGTERM or SIGHUP)"),
@@ -28,8 +32,9 @@ std::vector<T_CommandOption> RecordOptionTable(T_RecordOptions& options) {
 
 const T_ProgramCommandLine<T_RecordOptions> kRecordCommandLine{
     RecordOptionTable, 22,
-    " [--simulate | --replay FILE [--speed FACTOR] [--loop]] [--duration SECONDS]\n"
-    "       [--output-dir DIR] [--wait SECONDS] [--quiet]\n"
+    " [--simulate [--sensors N] | --replay FILE [--speed FACTOR] [--loop]]\n"
+    "       [--serial SERIAL | --usb-path BUS-PORT] [--duration SECONDS] [--output-dir DIR]\n"
+    "       [--wait SECONDS] [--quiet] [--list]\n"
     "Records every sample of the Skarv laser range sensor to SkarvData-<n>.csv, without windows:\n"
     "recording starts as soon as the sensor streams.\n"
     "\n",

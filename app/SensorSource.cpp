@@ -4,6 +4,7 @@
 
 #include "Diagnostics.h"
 #include "LibusbBackend.h"
+#include "SkarvIO.h"
 #include "UsbLibrary.h"
 
 playback::CPlaybackDriver* T_SensorSource::Playback() const {
@@ -33,8 +34,9 @@ ESourceFailure OpenSensorSource(const T_SourceChoice& choice, CSkarvIO& io, T_Se
     return UseReplay(choice.replay, io, source.replay, why, interruptFd) ? ESourceFailure::eNone
                                                                           : ESourceFailure::eReplay;
   }
+  io.ChooseSensor(choice.sensor);
   if (choice.simulate) {
-    source.simulation = UseVirtualSensor();
+    source.simulation = UseVirtualSensor(choice.virtualSensors);
     return ESourceFailure::eNone;
   }
   auto backend = std::make_shared<CLibusbBackend>();

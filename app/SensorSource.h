@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ReplaySetup.h"
+#include "SensorChoice.h"
 #include "SubscribeSetup.h"
 #include "VirtualSensorSetup.h"
 
@@ -17,6 +18,10 @@ struct T_SourceChoice {
   std::string subscribeNs;
   T_ReplayOptions replay;  // a replay when its file is given
   bool simulate = false;
+  unsigned virtualSensors = 1;  // with simulate
+  // Which sensor of several: of the bus (live or virtual), or, by serial
+  // number, the publisher a subscription follows.
+  T_SensorChoice sensor;
 };
 
 struct T_SensorSource {

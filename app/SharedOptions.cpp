@@ -14,6 +14,31 @@ T_CommandOption LoopOption(T_SharedOptions& options, std::string description) {
   return FlagOption("--loop", options.loop, std::move(description)).Needing("--replay");
 }
 
+T_CommandOption SensorsOption(T_SharedOptions& options) {
+  return CountOption("--sensors", options.sensors, 1, 8, "a whole number from 1 to 8", "N",
+                     "with --simulate: N virtual sensors, serial numbers SKV00001 to\n"
+                     "SKV0000N (default 1)")
+      .Needing("--simulate");
+}
+
+T_CommandOption SerialOption(T_SharedOptions& options) {
+  return TextOption("--serial", options.sensor.serial, "a serial number", "SERIAL",
+                    "open only the sensor with this serial number, now or when it\n"
+                    "arrives; with --subscribe, follow only that sensor's publisher");
+}
+
+T_CommandOption UsbPathOption(T_SharedOptions& options) {
+  return TextOption("--usb-path", options.sensor.usbPath, "a USB path such as 1-2 or 3-1.4", "BUS-PORT",
+                    "open only the sensor plugged in at this place on the bus");
+}
+
+T_CommandOption ListOption(T_SharedOptions& options) {
+  return FlagOption("--list", options.list,
+                    "list the attached sensors (with --simulate, the virtual ones):\n"
+                    "serial number, USB path, product, maker, and whether this user\n"
+                    "can open it; then end");
+}
+
 T_CommandOption QuietOption(T_SharedOptions& options, std::string description) {
   return FlagOption("--quiet", options.quiet, std::move(description));
 }
@@ -37,6 +62,10 @@ void ParseSharedCommandLine(const std::vector<std::string>& arguments, std::vect
     options.error = "--simulate and --replay cannot be used together";
   } else if (options.dds.subscribe && (options.simulate || !options.replay.empty())) {
     options.error = "--subscribe takes the place of --simulate and --replay";
+  } else if (!options.replay.empty() && (options.list || !options.sensor.Any())) {
+    options.error = "--list, --serial and --usb-path choose among attached sensors, not a recording";
+  } else if (options.dds.subscribe && (options.list || !options.sensor.usbPath.empty())) {
+    options.error = "--list and --usb-path choose among attached sensors; with --subscribe, choose by --serial";
   }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The command line both programs share: where the sensor comes from
-// (--simulate, --replay FILE with --loop), --quiet, --help, and the DDS front
-// end's options. Each shared option is declared once, here (the DDS ones in
+// (--simulate with --sensors N, --replay FILE with --loop), which of several
+// sensors (--serial, --usb-path, and --list to see them), --quiet, --help,
+// and the DDS front end's options. Each shared option is declared once, here (the DDS ones in
 // dds/); a program lists them in its own table with its own words for the
 // usage text.
 
@@ -12,11 +13,15 @@
 
 #include "CommandLine.h"
 #include "DdsOptions.h"
+#include "SensorChoice.h"
 
 struct T_SharedOptions {
   bool simulate = false;  // run against the built-in virtual sensor
   std::string replay;     // play this recording back as the sensor (empty: none)
   bool loop = false;      // start the recording again at its end
+  unsigned sensors = 1;   // virtual sensors on the bus, with --simulate
+  T_SensorChoice sensor;  // which sensor to open (--serial, --usb-path)
+  bool list = false;      // list the attached sensors and end
   bool quiet = false;     // leave out the diagnostic lines of every update and scan
   bool help = false;
   skarvdds::T_DdsOptions dds;
@@ -27,6 +32,11 @@ struct T_SharedOptions {
 T_CommandOption SimulateOption(T_SharedOptions& options, std::string description);
 T_CommandOption ReplayOption(T_SharedOptions& options, std::string description);
 T_CommandOption LoopOption(T_SharedOptions& options, std::string description);
+// The choice among several sensors: --sensors, --serial, --usb-path, --list.
+T_CommandOption SensorsOption(T_SharedOptions& options);
+T_CommandOption SerialOption(T_SharedOptions& options);
+T_CommandOption UsbPathOption(T_SharedOptions& options);
+T_CommandOption ListOption(T_SharedOptions& options);
 T_CommandOption QuietOption(T_SharedOptions& options, std::string description);
 T_CommandOption HelpOption(T_SharedOptions& options, std::string description);
 

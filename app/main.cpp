@@ -12,6 +12,7 @@
 #include "DdsFrontEnd.h"
 #include "Diagnostics.h"
 #include "DisplayCheck.h"
+#include "SensorListing.h"
 #include "SensorSource.h"
 #include "SkarvIO.h"
 #include "StopRequest.h"
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
   const T_ClientOptions options = kClientCommandLine.Parse(argc, argv);
   if (const std::optional<int> status = UsageExit(program, options, kClientCommandLine.Usage(program))) {
     return *status;
+  }
+  if (options.list) {
+    return ListSensors(program, options.simulate, options.sensors);
   }
   CDdsFrontEnd dds(options.dds);
   if (!DisplayAvailable(DisplayEnvironmentOfProcess())) {
@@ -46,7 +50,7 @@ int main(int argc, char** argv) {
   stop.CatchSignals();
   T_SensorSource source;
   T_SourceChoice choice{dds.Options().subscribe, dds.Options().subscribeNs, {options.replay, 1.0, options.loop},
-                        options.simulate};
+                        options.simulate, options.sensors, options.sensor};
   if (std::string why; OpenSensorSource(choice, gSkarvIO, source, why, stop.InterruptFd()) != ESourceFailure::eNone) {
     // Refused before anything starts.
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, why + "\n");

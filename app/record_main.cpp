@@ -17,6 +17,7 @@
 #include "RecordOptions.h"
 #include "Recorder.h"
 #include "RecorderClock.h"
+#include "SensorListing.h"
 #include "SensorSource.h"
 #include "SkarvIO.h"
 #include "StopRequest.h"
@@ -49,6 +50,9 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = UsageExit(program, options, kRecordCommandLine.Usage(program))) {
     return *status;
   }
+  if (options.list) {
+    return ListSensors(program, options.simulate, options.sensors);
+  }
   CDdsFrontEnd dds(options.dds);
   // Diagnostics reach the terminal in the order printed; the chatty
   // per-update lines go out in batches, a tenth of a second apart at most.
@@ -62,7 +66,8 @@ int main(int argc, char** argv) {
 
   T_SensorSource source;
   T_SourceChoice choice{dds.Options().subscribe, dds.Options().subscribeNs,
-                        {options.replay, options.speed, options.loop}, options.simulate};
+                        {options.replay, options.speed, options.loop}, options.simulate, options.sensors,
+                        options.sensor};
   std::string why;
   if (const ESourceFailure failure = OpenSensorSource(choice, gSkarvIO, source, why, stop.InterruptFd());
       failure != ESourceFailure::eNone) {
@@ -84,6 +89,9 @@ int main(int argc, char** argv) {
   settings.program = program;
   if (dds.Options().subscribe) {
     settings.awaited = "publisher of " + skarvdds::TopicName(dds.Options().subscribeNs, "records");
+  }
+  if (!options.sensor.Any()) {
+    settings.awaited += " with " + options.sensor.Describe();
   }
 
   CDataPath dataPath(gSkarvIO);

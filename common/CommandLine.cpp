@@ -69,6 +69,20 @@ T_CommandOption NumberOption(std::string name, double& target, double minimum, E
           std::move(valueName), std::move(description)};
 }
 
+T_CommandOption CountOption(std::string name, unsigned& target, unsigned minimum, unsigned maximum, std::string need,
+                            std::string valueName, std::string description) {
+  return {std::move(name), EOptionValue::eRequired,
+          [&target, minimum, maximum, need = std::move(need)](const std::string& value) {
+            double number = 0.0;
+            if (!ReadNumber(value, number) || number < minimum || number > maximum || number != std::floor(number)) {
+              return need;
+            }
+            target = static_cast<unsigned>(number);
+            return std::string();
+          },
+          std::move(valueName), std::move(description)};
+}
+
 std::string ParseCommandLine(const std::vector<std::string>& arguments, const std::vector<T_CommandOption>& table) {
   const auto find = [&table](const std::string& name) {
     return std::find_if(table.begin(), table.end(), [&name](const T_CommandOption& option) {

@@ -46,6 +46,10 @@ enum class EBound { eAtLeast, eAbove };
 T_CommandOption NumberOption(std::string name, double& target, double minimum, EBound bound, std::string need,
                              std::string valueName, std::string description);
 
+// A whole number from `minimum` to `maximum`; `need` says so.
+T_CommandOption CountOption(std::string name, unsigned& target, unsigned minimum, unsigned maximum, std::string need,
+                            std::string valueName, std::string description);
+
 // Walks `arguments` against `table`, each option taking its value as it
 // comes; then checks that every option given has the one it needs. Returns
 // the first usage error, "" when the whole command line is usable.

@@ -29,7 +29,8 @@ std::string CProgressLine::Update(const T_DeviceStatus& status, double seconds) 
   char text[256];
   std::snprintf(text, sizeof text, "%s | %" PRIu64 " records | %.0f/s | %" PRIu64 " gaps | ", state,
                 status.RecordsRecorded, rate, status.Gaps);
-  return text + file;
+  const std::string sensor = status.SensorOpen && !status.Serial.empty() ? status.Serial + ": " : "";
+  return sensor + text + file;
 }
 
 std::string FormatSize(uint64_t bytes) {
@@ -44,12 +45,15 @@ std::string FormatSize(uint64_t bytes) {
   return text;
 }
 
-std::string FormatSummary(const T_DeviceStatus& status, double seconds) {
+std::string FormatSummary(const T_DeviceStatus& status, double seconds, const std::string& serial) {
   char text[160];
   std::snprintf(text, sizeof text, "Summary: %" PRIu32 " file%s written, %" PRIu64 " records, %" PRIu64
                 " gaps, %.1f s", status.FilesWritten, status.FilesWritten == 1 ? "" : "s", status.RecordsRecorded,
                 status.Gaps, seconds);
   std::string summary = text;
+  if (!serial.empty()) {
+    summary += ", sensor " + serial;
+  }
   if (status.FilesWritten > 0) {
     summary += " (last file " + status.FileName + ")";
   }

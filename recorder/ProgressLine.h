@@ -10,7 +10,8 @@
 class CProgressLine {
  public:
   // The line for a reading of the controller taken `seconds` after the
-  // start: sensor state, records, records per second since the previous
+  // start: sensor state (after the sensor's serial number, while it is
+  // open), records, records per second since the previous
   // reading, gaps, and the recording's name and size. No line end.
   std::string Update(const T_DeviceStatus& status, double seconds);
 
@@ -24,6 +25,7 @@ class CProgressLine {
 // "5.2 MB", "812.4 kB", "95 B".
 std::string FormatSize(uint64_t bytes);
 
-// The closing line: files written (and the last one's name), records, gaps
-// and how long the recording ran.
-std::string FormatSummary(const T_DeviceStatus& status, double seconds);
+// The closing line: files written (and the last one's name), records, gaps,
+// how long the recording ran and the serial number of the sensor recorded
+// (left out when empty: no sensor was found).
+std::string FormatSummary(const T_DeviceStatus& status, double seconds, const std::string& serial);

@@ -100,6 +100,9 @@ int CRecorder::Run() {
       break;
     }
     sensorSeen = sensorSeen || status.SensorOpen;
+    if (status.SensorOpen && !status.Serial.empty()) {
+      mSensorSerial = status.Serial;
+    }
     if (!sensorSeen && mSettings.waitSeconds >= 0.0 && now >= mSettings.waitSeconds) {
       failure = "no " + mSettings.awaited + " within " + FormatSeconds(mSettings.waitSeconds) + " s" +
                 (status.LastError.empty() ? "" : ": " + status.LastError);
@@ -136,7 +139,7 @@ int CRecorder::Run() {
   if (failure.empty() && mFinal.RecordingFailures > failuresBefore) {
     failure = "recording failed: " + mFinal.LastError;
   }
-  std::string text = FormatSummary(mFinal, mRecordedSeconds);
+  std::string text = FormatSummary(mFinal, mRecordedSeconds, mFinal.SensorOpen && !mFinal.Serial.empty() ? mFinal.Serial : mSensorSerial);
   if (mSource.summary) {
     if (const std::string line = mSource.summary(); !line.empty()) {
       text += line + "\n";

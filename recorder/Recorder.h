@@ -101,5 +101,6 @@ class CRecorder {
   CProgressLine mProgress;
   std::unique_ptr<CStatusLine> mStatusLine;
   T_DeviceStatus mFinal;
+  std::string mSensorSerial;  // of the sensor open at the last reading that found one
   double mRecordedSeconds = 0.0;
 };

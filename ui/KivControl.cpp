@@ -287,6 +287,13 @@ void KivControl::BuildStatusArea() {
 void KivControl::ShowStatus(const T_Snapshot& snapshot) {
   mStatusText.Update(snapshot.Status, snapshot.TakenAt);
   LabelStatus->setText(QString::fromStdString(mStatusText.SensorLine()));
+  if (snapshot.Status.Serial != mShownSerial) {
+    mShownSerial = snapshot.Status.Serial;
+    setWindowTitle(QString::fromStdString(ui::WindowTitle("", mShownSerial)));
+    if (mOnSerialShown) {
+      mOnSerialShown(mShownSerial);
+    }
+  }
   // The background tells the state at a glance: green while records flow,
   // amber while there is no sensor or its records have stopped.
   QColor background = palette().color(QPalette::Window);

@@ -70,6 +70,9 @@ class KivControl : public QWidget {
 
   // Called when the operator closes the window.
   void SetOnClose(std::function<void()> onClose);
+  // Called on the GUI thread with the serial number of the sensor open
+  // whenever it changes ("" once none is), after the panel's own title took it.
+  void SetOnSerialShown(std::function<void(const std::string&)> onSerial) { mOnSerialShown = std::move(onSerial); }
 
   QPushButton* ButtonLaserState;
   QLabel* LabelFilteredDistance;
@@ -209,6 +212,8 @@ class KivControl : public QWidget {
   bool mLaserNeutral = false;
   ui::CStatusText mStatusText;
   uint32_t mShownErrorNumber = 0;
+  std::string mShownSerial;
+  std::function<void(const std::string&)> mOnSerialShown;
   // The settings of a fresh parameter block that arrived while the panel
   // was off the screen.
   std::optional<std::array<uint16_t, 7>> mSkippedParams;

@@ -15,6 +15,7 @@
 #include "FontFit.h"
 #include "ScanReadout.h"
 #include "SkarvIO.h"
+#include "StatusText.h"
 #include "ValueFormat.h"
 
 namespace {
@@ -131,6 +132,10 @@ void KivView::SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr) {
 }
 
 void KivView::SetOnClose(std::function<void()> onClose) { mOnClose = std::move(onClose); }
+
+void KivView::ShowSensorSerial(const std::string& serial) {
+  setWindowTitle(QString::fromStdString(ui::WindowTitle("KivView", serial)));
+}
 
 void KivView::Start() {
   if (IsocEvents) {

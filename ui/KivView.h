@@ -59,6 +59,8 @@ class KivView : public QWidget {
   void SetMaxDistPtr(std::atomic<int32_t>* theDistPtr);
   void SetMaxWidthPtr(std::atomic<int32_t>* theWidthPtr);
   void SetOnClose(std::function<void()> onClose);
+  // The title names the sensor open ("" for none); GUI thread.
+  void ShowSensorSerial(const std::string& serial);
   // Not owned; set before Start. Each scan's wake-up of the GUI thread also
   // runs what other threads have left there.
   void SetSharedWake(ui::CSharedWake* wake) { mSharedWake = wake; }

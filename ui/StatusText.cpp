@@ -56,6 +56,13 @@ void CStatusText::Update(const T_DeviceStatus& status, Clock::time_point now) {
   Compose(status, now);
 }
 
+std::string WindowTitle(const std::string& name, const std::string& serial) {
+  if (serial.empty() || name.empty()) {
+    return name + serial;
+  }
+  return name + " - " + serial;
+}
+
 void CStatusText::Compose(const T_DeviceStatus& status, Clock::time_point now) {
   const std::string kind = status.Remote ? "Remote sensor" : "Sensor";
   const std::string sensor = status.Serial.empty() ? kind : kind + " " + status.Serial;

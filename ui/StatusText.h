@@ -20,6 +20,11 @@ enum class eSensorState {
   kStalled,    // open, but no records for a second or more
 };
 
+// A window's title with the serial number of the sensor open ("KivView -
+// SKV00002"; the serial alone for a window without a name of its own), or
+// its name alone while no sensor is open.
+std::string WindowTitle(const std::string& name, const std::string& serial);
+
 class CStatusText {
  public:
   using Clock = std::chrono::steady_clock;

@@ -118,7 +118,7 @@ TEST(RecordProcess, ARemovedOutputFolderFailsTheRecording) {
   EXPECT_NE(recorder.Output().find(stopped + "\n"), std::string::npos) << recorder.Output();
   const std::string errors = recorder.Errors();
   EXPECT_EQ(errors.find("Summary: 0 files written, 0 records, 0 gaps, "), 0u) << errors;
-  EXPECT_NE(errors.find(" s\n" + std::string(SKARV_RECORD_PROGRAM) + ": recording failed: " + stopped + "\n"),
+  EXPECT_NE(errors.find(" s, sensor SKV00001\n" + std::string(SKARV_RECORD_PROGRAM) + ": recording failed: " + stopped + "\n"),
             std::string::npos)
       << errors;
 }

@@ -143,7 +143,7 @@ TEST_F(RecorderTest, RecordsEverySampleForTheDurationIntoTheOutputFolder) {
   EXPECT_FALSE(final.Recording);
   EXPECT_NE(output.find("Device opened successfully!\n"), std::string::npos) << output;
   EXPECT_EQ(errors, "Summary: 1 file written, " + std::to_string(final.RecordsRecorded) +
-                        " records, 0 gaps, 2.0 s (last file out/SkarvData-1.csv)\n");
+                        " records, 0 gaps, 2.0 s, sensor SKV00001 (last file out/SkarvData-1.csv)\n");
 }
 
 TEST_F(RecorderTest, AStopRequestEndsWithEveryProcessedRecordInTheFile) {
@@ -245,7 +245,7 @@ TEST_F(RecorderTest, AFullDiskEndsTheRecordingAndFails) {
   EXPECT_EQ(Occurrences(output, "Recording to small/SkarvData-2.csv stopped: No space left on device\n"), 1u) << output;
   EXPECT_EQ(Occurrences(output, "Removed small/SkarvData-2.csv: the file could not take its header line\n"), 1u)
       << output;
-  EXPECT_EQ(errors, "Summary: 0 files written, 0 records, 0 gaps, 0.0 s\nskarv-record: recording failed: Recording to "
+  EXPECT_EQ(errors, "Summary: 0 files written, 0 records, 0 gaps, 0.0 s, sensor SKV00001\nskarv-record: recording failed: Recording to "
                     "small/SkarvData-2.csv stopped: No space left on device (disk full)\n");
   EXPECT_EQ(ReadAll("small/SkarvData-1.csv"), text) << "the first run's file is left as it was";
 }
@@ -265,15 +265,16 @@ TEST_F(RecorderTest, TheProgressLineIsRefreshedEverySecondOfBusTimeAndGapsAreCou
   // end the line is erased and the summary takes its place.
   EXPECT_EQ(Occurrences(errors, "\r\033[K"), 5u) << errors;
   EXPECT_EQ(errors.find('\n'), errors.size() - 1) << errors;
-  EXPECT_NE(errors.find("\r\033[Ksensor open, no data yet | 0 records | 0/s | 0 gaps | SkarvData-1.csv 135 B"),
+  EXPECT_NE(errors.find("\r\033[KSKV00001: sensor open, no data yet | 0 records | 0/s | 0 gaps | SkarvData-1.csv 135 B"),
             std::string::npos)
       << errors;
   // Three seconds in: about 40 samples a millisecond, one gap so far.
-  const size_t third = errors.find("\r\033[Kstreaming", errors.find("\r\033[Kstreaming") + 1);
+  const size_t third =
+      errors.find("\r\033[KSKV00001: streaming", errors.find("\r\033[KSKV00001: streaming") + 1);
   ASSERT_NE(third, std::string::npos) << errors;
   unsigned long long records = 0, gaps = 0;
   double rate = 0.0, megabytes = 0.0;
-  ASSERT_EQ(std::sscanf(errors.c_str() + third, "\r\033[Kstreaming | %llu records | %lf/s | %llu gaps | SkarvData-1.csv %lf MB",
+  ASSERT_EQ(std::sscanf(errors.c_str() + third, "\r\033[KSKV00001: streaming | %llu records | %lf/s | %llu gaps | SkarvData-1.csv %lf MB",
                         &records, &rate, &gaps, &megabytes),
             4)
       << errors;
