@@ -211,6 +211,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ASSERT_TRUE(session);
+  EXPECT_EQ(session->Serial(), "SKV00001");
   while (fed.size() < records.size() && std::chrono::steady_clock::now() < feedDeadline) {
     kiv::T_RawRecord words;
     const auto result = session->Next(words);

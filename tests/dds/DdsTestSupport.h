@@ -136,6 +136,8 @@ class CBatchWriter {
     return dds_write(mWriter, &message);
   }
   dds_entity_t Handle() const { return mWriter; }
+  // The serial number of the next batches (another sensor behind this publisher).
+  void SetSerial(const std::string& serial) { mSerial = serial; }
 
  private:
   std::string mSerial;
