@@ -276,7 +276,7 @@ class DdsSubscriptionOnManualClock : public ::testing::Test {
     std::filesystem::current_path(dir);
     ASSERT_TRUE(participant.Open(error)) << error;
     io = std::make_unique<CSkarvIO>();
-    ASSERT_TRUE(UseSubscription(ns, *io, remote, error, sim::CVirtualBus::Clock::eManual)) << error;
+    ASSERT_TRUE(UseSubscription(ns, "", *io, remote, error, sim::CVirtualBus::Clock::eManual)) << error;
     path = std::make_unique<CDataPath>(*io);
     Quietly([&] {
       io->Initialize(10);
