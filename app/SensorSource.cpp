@@ -27,8 +27,8 @@ std::string T_SensorSource::Summary() const { return subscription.feed ? subscri
 ESourceFailure OpenSensorSource(const T_SourceChoice& choice, CSkarvIO& io, T_SensorSource& source, std::string& why,
                                 int interruptFd) {
   if (choice.subscribe) {
-    return UseSubscription(choice.subscribeNs, io, source.subscription, why) ? ESourceFailure::eNone
-                                                                            : ESourceFailure::eSubscribe;
+    return UseSubscription(choice.subscribeNs, "", io, source.subscription, why) ? ESourceFailure::eNone
+                                                                                : ESourceFailure::eSubscribe;
   }
   if (!choice.replay.file.empty()) {
     return UseReplay(choice.replay, io, source.replay, why, interruptFd) ? ESourceFailure::eNone

@@ -4,9 +4,9 @@
 #include "UsbLibrary.h"
 #include "VirtualUsbBackend.h"
 
-bool UseSubscription(const std::string& ns, CSkarvIO& io, T_SubscribeSetup& setup, std::string& why,
-                     sim::CVirtualBus::Clock clock) {
-  auto feed = std::make_shared<skarvdds::CRecordFeed>(ns);
+bool UseSubscription(const std::string& ns, const std::string& serial, CSkarvIO& io, T_SubscribeSetup& setup,
+                     std::string& why, sim::CVirtualBus::Clock clock) {
+  auto feed = std::make_shared<skarvdds::CRecordFeed>(ns, serial);
   if (!feed->Active()) {
     why = feed->Error();
     return false;
@@ -16,14 +16,18 @@ bool UseSubscription(const std::string& ns, CSkarvIO& io, T_SubscribeSetup& setu
   setup.bus->SetCatchUp(true);
   io.SetRemoteSensor(true);
   UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(setup.bus));
-  const std::string serial = ns.empty() ? "DDS" : ns;
+  const std::string unnamed = ns.empty() ? "DDS" : ns;
   setup.driver = std::make_unique<playback::CPlaybackDriver>(
       setup.bus, io,
-      [feed, serial]() -> std::shared_ptr<playback::CPlaybackSensor> {
+      [feed, unnamed]() -> std::shared_ptr<playback::CPlaybackSensor> {
         auto session = feed->TakeSession();
+        if (!session) {
+          return nullptr;
+        }
+        const std::string name = session->Serial().empty() ? unnamed : session->Serial();
         // Speed 0: each record goes out as soon as the host reads after it
         // arrived; the records keep the sensor's own times.
-        return session ? std::make_shared<playback::CPlaybackSensor>(std::move(session), 0.0, serial) : nullptr;
+        return std::make_shared<playback::CPlaybackSensor>(std::move(session), 0.0, name);
       },
       playback::CPlaybackDriver::EAfterSensor::eNext);
   setup.driver->Begin();

@@ -26,9 +26,12 @@ struct T_SubscribeSetup {
 };
 
 // Makes a bus on `clock` the USB library's backend, with a playback driver
-// that plugs in a sensor for each publisher under `ns` the feed follows.
-// False with `why` when DDS cannot start; nothing is set up then. A caller
-// on the wall clock starts the driver's thread once the controller is
-// initialised; one that steps a manual clock calls its Poll between steps.
-bool UseSubscription(const std::string& ns, CSkarvIO& io, T_SubscribeSetup& setup, std::string& why,
-                     sim::CVirtualBus::Clock clock = sim::CVirtualBus::Clock::eRealTime);
+// that plugs in a sensor for each publisher under `ns` the feed follows,
+// named by the serial number its records carry (by the namespace, or
+// "DDS", when they carry none). `serial`: the sensor to follow, empty for
+// any. False with `why` when DDS cannot start; nothing is set up then. A
+// caller on the wall clock starts the driver's thread once the controller
+// is initialised; one that steps a manual clock calls its Poll between
+// steps.
+bool UseSubscription(const std::string& ns, const std::string& serial, CSkarvIO& io, T_SubscribeSetup& setup,
+                     std::string& why, sim::CVirtualBus::Clock clock = sim::CVirtualBus::Clock::eRealTime);

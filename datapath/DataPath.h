@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "PeriodicWorker.h"
@@ -47,6 +48,12 @@ class CDataPath {
   void Start();
   void Stop();
   bool Running() const { return mWorker.Running(); }
+
+  // The serial number of the sensor the data path reads now (empty while
+  // none is open). It changes only inside an update, on the thread that
+  // steps the data path: read it there, as a subscriber does for the
+  // update's records.
+  const std::string& SensorSerial() const { return mIO.mSensorSerial; }
 
   // One step of the data path on the calling thread: what the worker runs
   // every tick. It updates the controller until every transfer completed so

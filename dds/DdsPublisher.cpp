@@ -216,11 +216,12 @@ void CDdsPublisher::Attach(CDataPath& path) {
   if (!Active()) {
     return;
   }
-  path.SubscribeRecords([this](std::span<const kiv::T_RawRecord> records) { OnRecords(records); });
+  path.SubscribeRecords(
+      [this, &path](std::span<const kiv::T_RawRecord> records) { OnRecords(records, path.SensorSerial()); });
   path.SubscribeScans([this](std::shared_ptr<const T_Scan> scan) { OnScan(std::move(scan)); });
 }
 
-void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records) {
+void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records, const std::string& serial) {
   if (!Active() || records.empty()) {
     return;
   }
@@ -232,6 +233,10 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records) {
   if (wantRecords) {
     job.hasRecords = true;
     job.batch = mNextBatch++;
+    if (*mSerial != serial) {
+      mSerial = std::make_shared<const std::string>(serial);
+    }
+    job.serial = mSerial;
     job.words = SpareWords();
     job.words.resize(records.size() * kWordsPerRecord);
     PackRecords(records, job.words);
@@ -373,6 +378,7 @@ void CDdsPublisher::Write(const T_Job& job) {
     batch.batch = job.batch;
     const uint32_t words = static_cast<uint32_t>(job.words.size());
     batch.words = dds_sequence_uint16{words, words, const_cast<uint16_t*>(job.words.data()), false};
+    batch.serial = const_cast<char*>(job.serial->c_str());
     const uint64_t n = job.Records();
     // A reader that falls behind makes the write wait for room; the data
     // path goes on meanwhile, its updates queued for this thread.

@@ -4,7 +4,8 @@
 //   imu, mag         sensor_msgs/Imu (no orientation), sensor_msgs/MagneticField
 //   imu/temperature  sensor_msgs/Temperature of the IMU
 //   temperature      sensor_msgs/Temperature of the laser
-//   records          skarv_msgs/RawRecordBatch, every record of each update as its words
+//   records          skarv_msgs/RawRecordBatch, every record of each update as its words,
+//                    with the serial number of the sensor they came from
 // The IMU topics go out at the IMU rate of sensor time (the records' DeltTime
 // summed), each from the record at that moment. ROS topics are reliable,
 // volatile, keep last 10; records keep all, so that a reliable reader that
@@ -86,8 +87,9 @@ class CDdsPublisher {
   // delivered, if anything, and leaves the domain. Once only.
   void Close(const std::function<bool()>& giveUp = {});
 
-  // The data path's subscribers, on its thread.
-  void OnRecords(std::span<const kiv::T_RawRecord> records);
+  // The data path's subscribers, on its thread. `serial`: the sensor the
+  // records came from (Attach hands on the data path's).
+  void OnRecords(std::span<const kiv::T_RawRecord> records, const std::string& serial = {});
   void OnScan(std::shared_ptr<const T_Scan> scan);
 
   // Waits until everything handed over so far has been written.
@@ -111,6 +113,7 @@ class CDdsPublisher {
     bool hasRecords = false;
     uint64_t batch = 0;
     std::vector<uint16_t> words;  // kWordsPerRecord a record
+    std::shared_ptr<const std::string> serial;  // of the sensor, with the records
     size_t Records() const;
     std::vector<T_ImuSample> imu;
     std::shared_ptr<const T_Scan> scan;
@@ -152,6 +155,9 @@ class CDdsPublisher {
   uint64_t mImuPeriodUnits = 1000;
   uint64_t mUnitsSinceImu = 0;
   uint64_t mNextBatch = 0;
+  // The serial number the last batch carried, shared by the jobs that carry
+  // it: copied again only when the sensor changes.
+  std::shared_ptr<const std::string> mSerial = std::make_shared<const std::string>();
 
   // The hand-over to the publisher's thread, under mQueueMutex. Each wait
   // has its own condition, told only when what it waits for may have come:

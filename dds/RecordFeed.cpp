@@ -34,7 +34,8 @@ void CFeedSession::EndIntake() {
   dds_set_guardcondition(mQueue->wake, true);
 }
 
-CRecordFeed::CRecordFeed(const std::string& ns) : mTopic(TopicName(ns, "records")) {
+CRecordFeed::CRecordFeed(const std::string& ns, const std::string& serial)
+    : mTopic(TopicName(ns, "records")), mWantedSerial(serial) {
   std::string error;
   if (!mParticipant.Open(error)) {
     mError = "DDS could not be started: " + error;
@@ -118,6 +119,8 @@ std::string CRecordFeed::Summary() const {
   count(RepeatedBatches(), "repeated batch dropped", "repeated batches dropped");
   count(RefusedBatches(), "batch refused", "batches refused");
   count(Restarts(), "restart of the publisher", "restarts of the publisher");
+  const std::string notWanted = " not sending sensor " + EscapedText(mWantedSerial) + " ignored";
+  count(OtherSensorPublishers(), ("publisher" + notWanted).c_str(), ("publishers" + notWanted).c_str());
   if (parts.empty()) {
     return {};
   }
@@ -246,9 +249,10 @@ void CRecordFeed::TakeOne(bool& taken) {
   dds_return_loan(mReader, samples, n);
 }
 
-void CRecordFeed::Follow(dds_instance_handle_t publisher) {
+void CRecordFeed::Follow(dds_instance_handle_t publisher, const std::string& serial) {
   mFollowed = publisher;
   mFollowedName = NameOf(publisher);
+  mFollowedSerial = serial;
   mFirstBatch = true;
   mLastRecordAt = std::chrono::steady_clock::now();
   mSession = std::make_shared<CFeedSession::T_Queue>();
@@ -257,9 +261,11 @@ void CRecordFeed::Follow(dds_instance_handle_t publisher) {
   ++mFollowedCount;
   {
     std::lock_guard lock(mMutex);
-    mPending.push_back(std::make_shared<CFeedSession>(mSession));
+    mPending.push_back(std::make_shared<CFeedSession>(mSession, EscapedText(serial)));
   }
-  DiagPrintf(EDiagLevel::eAlways, "Following the records of %s on %s.\n", mFollowedName.c_str(), mTopic.c_str());
+  const std::string sensor = serial.empty() ? "" : " (sensor " + EscapedText(serial) + ")";
+  DiagPrintf(EDiagLevel::eAlways, "Following the records of %s on %s%s.\n", mFollowedName.c_str(), mTopic.c_str(),
+             sensor.c_str());
 }
 
 void CRecordFeed::EndSession() {
@@ -290,9 +296,42 @@ bool CRecordFeed::FollowedIsGone() const {
   return !alive && std::chrono::steady_clock::now() - mLastRecordAt >= std::chrono::milliseconds(kGoneAfterMs);
 }
 
+bool CRecordFeed::FromSensorFollowed(const std::string& serial, dds_instance_handle_t publisher) {
+  const auto sensor = [](const std::string& text) {
+    return text.empty() ? std::string("no sensor's serial number") : "sensor " + EscapedText(text);
+  };
+  const bool followed = mSession && publisher == mFollowed;
+  if (mWantedSerial.empty() || serial == mWantedSerial) {
+    if (followed && serial != mFollowedSerial) {
+      // Another sensor behind the same publisher: its records are another
+      // stream, played by a sensor of its own.
+      DiagPrintf(EDiagLevel::eAlways, "%s now sends %s instead of %s: a new session begins.\n",
+                 mFollowedName.c_str(), sensor(serial).c_str(), sensor(mFollowedSerial).c_str());
+      EndSession();
+    }
+    return true;
+  }
+  if (followed) {
+    EndSession();
+  }
+  const bool first = mOtherSensorReported.insert(publisher).second;
+  if (first) {
+    ++mOtherSensors;
+  }
+  if (first || followed) {
+    DiagPrintf(EDiagLevel::eAlways, "%s sends %s, not %s: ignored.\n", NameOf(publisher).c_str(),
+               sensor(serial).c_str(), EscapedText(mWantedSerial).c_str());
+  }
+  return false;
+}
+
 void CRecordFeed::Accept(const skarv_msgs_msg_dds__RawRecordBatch_& batch, dds_instance_handle_t publisher) {
+  const std::string serial = batch.serial ? batch.serial : "";
+  if (!FromSensorFollowed(serial, publisher)) {
+    return;
+  }
   if (!mSession) {
-    Follow(publisher);
+    Follow(publisher, serial);
   } else if (publisher != mFollowed) {
     if (mIgnoredReported.insert(publisher).second) {
       DiagPrintf(EDiagLevel::eAlways, "Another publisher of %s, %s, is ignored while %s is followed.\n",
@@ -315,7 +354,7 @@ void CRecordFeed::Accept(const skarv_msgs_msg_dds__RawRecordBatch_& batch, dds_i
       DiagPrintf(EDiagLevel::eAlways, "%s has restarted (its batches are numbered from 0 again).\n",
                  mFollowedName.c_str());
       EndSession();
-      Follow(publisher);
+      Follow(publisher, serial);
     } else {
       ++mRepeated;
       if (!mRepeatReported) {

@@ -11,6 +11,12 @@
 // one is gone; then the next publisher that sends a batch is followed, in a
 // new session.
 //
+// A session is one sensor's: it takes the serial number of its first batch,
+// and a batch of the followed publisher that names another sensor ends it
+// and begins the next. A feed asked for one sensor's serial number follows
+// only batches that carry it: a publisher that sends another sensor's, or
+// none, is reported once and ignored while it does.
+//
 // Batches are checked, not taken on trust. A batch number the session has
 // had already is a repeat, and dropped; a number that jumps ahead is counted
 // as lost batches; a publisher whose numbers begin again at 0 has restarted,
@@ -58,13 +64,18 @@ class CFeedSession : public recording::CRecordSource {
     dds_entity_t wake = 0;  // the feed's guard condition
   };
 
-  explicit CFeedSession(std::shared_ptr<T_Queue> queue) : mQueue(std::move(queue)) {}
+  CFeedSession(std::shared_ptr<T_Queue> queue, std::string serial)
+      : mQueue(std::move(queue)), mSerial(std::move(serial)) {}
   EResult Next(kiv::T_RawRecord& out) override;
   // The feed takes nothing more in; what has reached the session is played.
   void EndIntake() override;
+  // The serial number of the sensor whose records these are, as its first
+  // batch carried it, made safe to print ("" when it carried none).
+  const std::string& Serial() const { return mSerial; }
 
  private:
   const std::shared_ptr<T_Queue> mQueue;
+  const std::string mSerial;
 };
 
 class CRecordFeed {
@@ -77,9 +88,10 @@ class CRecordFeed {
   // one update's (at most 5,120), and one batch must not break the bound.
   static constexpr uint32_t kMaxBatchRecords = 65536;
 
-  // Reads "records" under namespace `ns` (empty: no namespace). DDS that
+  // Reads "records" under namespace `ns` (empty: no namespace), following
+  // the sensor whose serial number is `serial` (empty: any). DDS that
   // cannot start leaves the feed inactive, with Error() saying why.
-  explicit CRecordFeed(const std::string& ns);
+  explicit CRecordFeed(const std::string& ns, const std::string& serial = "");
   ~CRecordFeed();
   CRecordFeed(const CRecordFeed&) = delete;
   CRecordFeed& operator=(const CRecordFeed&) = delete;
@@ -98,13 +110,15 @@ class CRecordFeed {
   uint32_t MatchedPublishers() const;
   // Counts since the start: records taken into sessions, batches that never
   // came (from the jumps in their numbers), repeated batches dropped,
-  // batches refused, restarts of the followed publisher, publishers followed.
+  // batches refused, restarts of the followed publisher, publishers followed,
+  // publishers ignored for sending another sensor's records (or none's).
   uint64_t RecordsReceived() const { return mReceived.load(); }
   uint64_t LostBatches() const { return mLostBatches.load(); }
   uint64_t RepeatedBatches() const { return mRepeated.load(); }
   uint64_t RefusedBatches() const { return mRefused.load(); }
   uint64_t Restarts() const { return mRestarts.load(); }
   uint64_t PublishersFollowed() const { return mFollowedCount.load(); }
+  uint64_t OtherSensorPublishers() const { return mOtherSensors.load(); }
   // The most records a session's queue has held.
   size_t PeakQueuedRecords() const { return mPeakQueued.load(); }
   // The faults counted, for a summary ("" when there were none).
@@ -120,12 +134,16 @@ class CRecordFeed {
   void TakeWhatIsHeld();
   void TakeOne(bool& taken);
   void Accept(const skarv_msgs_msg_dds__RawRecordBatch_& batch, dds_instance_handle_t publisher);
-  void Follow(dds_instance_handle_t publisher);
+  // False for a batch of a sensor this feed does not follow: the publisher
+  // is reported the first time, and a session of it ends.
+  bool FromSensorFollowed(const std::string& serial, dds_instance_handle_t publisher);
+  void Follow(dds_instance_handle_t publisher, const std::string& serial);
   void EndSession();
   bool FollowedIsGone() const;
   std::string NameOf(dds_instance_handle_t publisher) const;
 
   const std::string mTopic;
+  const std::string mWantedSerial;
   CDdsParticipant mParticipant;
   dds_entity_t mReader = 0;
   dds_entity_t mReadable = 0;  // the reader's condition: samples to take
@@ -145,10 +163,12 @@ class CRecordFeed {
   std::shared_ptr<CFeedSession::T_Queue> mSession;  // of the publisher followed, while it is
   dds_instance_handle_t mFollowed = 0;
   std::string mFollowedName;
+  std::string mFollowedSerial;
   bool mFirstBatch = true;
   uint64_t mNextBatch = 0;
   std::chrono::steady_clock::time_point mLastRecordAt;
   std::set<dds_instance_handle_t> mIgnoredReported;
+  std::set<dds_instance_handle_t> mOtherSensorReported;
   std::set<dds_instance_handle_t> mRefusalReported;
   bool mJumpReported = false;
   bool mRepeatReported = false;
@@ -159,6 +179,7 @@ class CRecordFeed {
   std::atomic<uint64_t> mRefused{0};
   std::atomic<uint64_t> mRestarts{0};
   std::atomic<uint64_t> mFollowedCount{0};
+  std::atomic<uint64_t> mOtherSensors{0};
   std::atomic<size_t> mPeakQueued{0};
   std::thread mThread;
 };

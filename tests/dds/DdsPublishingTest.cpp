@@ -175,6 +175,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
   ddstest::TakeAll<skarv_msgs_msg_dds__RawRecordBatch_>(reliable["records"], [&](const auto& batch) {
     EXPECT_EQ(batch.batch, nextBatch++);
     EXPECT_STREQ(batch.header.frame_id, "test_frame");
+    EXPECT_STREQ(batch.serial, "SKV00001") << "the virtual sensor's serial number";
     EXPECT_EQ(batch.words._length % skarvdds::kWordsPerRecord, 0u);
     skarvdds::AppendRecords({batch.words._buffer, batch.words._length}, records);
   });
@@ -210,6 +211,7 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ASSERT_TRUE(session);
+  EXPECT_EQ(session->Serial(), "SKV00001");
   while (fed.size() < records.size() && std::chrono::steady_clock::now() < feedDeadline) {
     kiv::T_RawRecord words;
     const auto result = session->Next(words);

@@ -1,7 +1,8 @@
 // --subscribe's source in this process: the records another process
 // publishes, played by the playback sensor to a controller that records
 // them, give the publisher's own recording byte for byte; the remote sensor
-// takes no commands and says so.
+// bears the publisher's sensor's serial number, takes no commands and says
+// so.
 
 #include <gtest/gtest.h>
 
@@ -54,7 +55,7 @@ TEST(DdsSubscribe, ARemoteSensorsRecordingIsThePublishersByteForByte) {
     T_SubscribeSetup remote;
     auto owned = std::make_unique<CSkarvIO>();
     CSkarvIO& controller = *owned;
-    ASSERT_TRUE(UseSubscription(ns, controller, remote, error, sim::CVirtualBus::Clock::eManual)) << error;
+    ASSERT_TRUE(UseSubscription(ns, "", controller, remote, error, sim::CVirtualBus::Clock::eManual)) << error;
     auto path = std::make_unique<CDataPath>(controller);
     Quietly([&] {
       controller.Initialize(10);
@@ -101,6 +102,7 @@ TEST(DdsSubscribe, ARemoteSensorsRecordingIsThePublishersByteForByte) {
     EXPECT_EQ(printed, "Command A not sent: the sensor is on another machine and takes no commands from here\n");
     const T_DeviceStatus status = controller.GetDeviceStatus();
     EXPECT_TRUE(status.Remote);
+    EXPECT_EQ(status.Serial, "SKV00001") << "the remote sensor by its own serial number";
     EXPECT_EQ(status.LastError, "Command A not sent: the sensor is on another machine and takes no commands from here");
     const auto connections = remote.bus->Connections();
     ASSERT_EQ(connections.size(), 1u);

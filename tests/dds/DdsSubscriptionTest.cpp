@@ -1,8 +1,10 @@
 // The subscription's side of DDS in this process, over the loopback
 // interface: a feed that checks what a hostile publisher sends and follows
-// one publisher at a time; one that falls behind a publisher at full speed
-// keeps its memory bounded by making the writer wait, and loses nothing; and
-// a subscriber that stood still catches up within 2 s of running again.
+// one publisher at a time; one asked for a sensor's serial number that
+// follows only that sensor's publisher; one that falls behind a publisher at
+// full speed keeps its memory bounded by making the writer wait, and loses
+// nothing; and a subscriber that stood still catches up within 2 s of
+// running again.
 
 #include <gtest/gtest.h>
 
@@ -146,6 +148,78 @@ TEST(DdsFeed, AHostilePublisherIsCheckedAndASecondOneIgnoredUntilTheFirstIsGone)
   EXPECT_EQ(Occurrences(printed, "Following the records of "), 3u);
 }
 
+TEST(DdsFeed, AFeedAskedForOneSensorFollowsOnlyThePublisherOfThatSensor) {
+  ddstest::UseLoopback(50);
+  const std::string ns = ddstest::UniqueNamespace("serials");
+  std::string error;
+  skarvdds::CDdsParticipant participant;
+  ASSERT_TRUE(participant.Open(error)) << error;
+  std::string printed;
+  {
+    const CDiagCapture capture;
+    skarvdds::CRecordFeed wanted(ns, "SKV00002");
+    skarvdds::CRecordFeed any(ns);
+    ASSERT_TRUE(wanted.Active() && any.Active());
+    ddstest::CBatchWriter first(ns, "publisher A", participant, "SKV00001");
+    ddstest::CBatchWriter second(ns, "publisher B", participant, "SKV00002");
+    ddstest::CBatchWriter unnamed(ns, "publisher C", participant);  // its batches name no sensor
+    ASSERT_TRUE(ddstest::WaitUntil([&] { return wanted.MatchedPublishers() == 3 && any.MatchedPublishers() == 3; },
+                                   seconds(30)));
+
+    first.Write(0, 0, 10);
+    ASSERT_TRUE(ddstest::WaitUntil([&] { return any.RecordsReceived() == 10; }, seconds(30)));
+    second.Write(0, 100, 10);
+    unnamed.Write(0, 200, 10);
+    first.Write(1, 10, 10);
+    second.Write(1, 110, 10);
+    ASSERT_TRUE(ddstest::WaitUntil([&] { return wanted.RecordsReceived() == 20 && any.RecordsReceived() == 20; },
+                                   seconds(30)));
+
+    // The feed asked for SKV00002 follows B alone, whichever sent first.
+    auto session = NextSession(wanted);
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->Serial(), "SKV00002");
+    EXPECT_EQ(Counts(*session, 20), Range(100, 20));
+    EXPECT_EQ(wanted.TakeSession(), nullptr);
+    EXPECT_EQ(wanted.PublishersFollowed(), 1u);
+    EXPECT_TRUE(ddstest::WaitUntil([&] { return wanted.OtherSensorPublishers() == 2; }, seconds(30)));
+    EXPECT_EQ(wanted.Summary(), "From rt/" + ns + "/records: 2 publishers not sending sensor SKV00002 ignored");
+
+    // The feed asked for none follows the first publisher, as ever.
+    auto followed = NextSession(any);
+    ASSERT_TRUE(followed);
+    EXPECT_EQ(followed->Serial(), "SKV00001");
+    EXPECT_EQ(Counts(*followed, 20), Range(0, 20));
+    EXPECT_EQ(any.TakeSession(), nullptr);
+    EXPECT_EQ(any.Summary(), "");
+
+    // Another sensor behind A: a new session for it; A stays ignored by the
+    // feed that wants SKV00002, without a second word.
+    first.SetSerial("SKV00003");
+    first.Write(2, 20, 10);
+    Result end = Result::eRecord;
+    EXPECT_EQ(Counts(*followed, 1, &end), std::vector<uint16_t>{});
+    EXPECT_EQ(end, Result::eEnd);
+    auto next = NextSession(any);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->Serial(), "SKV00003");
+    EXPECT_EQ(Counts(*next, 10), Range(20, 10));
+    EXPECT_EQ(wanted.PublishersFollowed(), 1u);
+    printed = capture.Text();
+  }
+  const std::string topic = "rt/" + ns + "/records";
+  EXPECT_EQ(Occurrences(printed, "publisher A sends sensor SKV00001, not SKV00002: ignored.\n"), 1u) << printed;
+  EXPECT_EQ(Occurrences(printed, "publisher C sends no sensor's serial number, not SKV00002: ignored.\n"), 1u);
+  EXPECT_EQ(Occurrences(printed, "publisher A sends"), 1u) << "once for a publisher";
+  EXPECT_EQ(Occurrences(printed, "Following the records of publisher B on " + topic + " (sensor SKV00002).\n"), 1u);
+  EXPECT_EQ(Occurrences(printed, "Another publisher of " + topic + ", publisher B, is ignored while publisher A"), 1u);
+  EXPECT_EQ(Occurrences(printed, "Another publisher of " + topic + ", publisher C, is ignored while publisher A"), 1u);
+  EXPECT_EQ(Occurrences(printed,
+                        "publisher A now sends sensor SKV00003 instead of sensor SKV00001: a new session begins.\n"),
+            1u);
+  EXPECT_EQ(Occurrences(printed, "Following the records of "), 3u);
+}
+
 TEST(DdsFeed, AFeedThatFallsBehindKeepsItsMemoryBoundedByMakingTheWriterWait) {
   ddstest::UseLoopback(50);
   const std::string ns = ddstest::UniqueNamespace("bounded");
@@ -202,7 +276,7 @@ class DdsSubscriptionOnManualClock : public ::testing::Test {
     std::filesystem::current_path(dir);
     ASSERT_TRUE(participant.Open(error)) << error;
     io = std::make_unique<CSkarvIO>();
-    ASSERT_TRUE(UseSubscription(ns, *io, remote, error, sim::CVirtualBus::Clock::eManual)) << error;
+    ASSERT_TRUE(UseSubscription(ns, "", *io, remote, error, sim::CVirtualBus::Clock::eManual)) << error;
     path = std::make_unique<CDataPath>(*io);
     Quietly([&] {
       io->Initialize(10);

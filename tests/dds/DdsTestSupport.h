@@ -87,10 +87,13 @@ class CHelperProcess {
 };
 
 // A test's own publisher of record batches on the records topic under a
-// namespace, named by its user data as the client's publisher is.
+// namespace, named by its user data as the client's publisher is, its
+// batches carrying `serial` as the sensor's serial number.
 class CBatchWriter {
  public:
-  CBatchWriter(const std::string& ns, const std::string& name, skarvdds::CDdsParticipant& participant) {
+  CBatchWriter(const std::string& ns, const std::string& name, skarvdds::CDdsParticipant& participant,
+               const std::string& serial = "")
+      : mSerial(serial) {
     std::string error;
     skarvdds::T_EndpointExtras extras;
     extras.userData = name;
@@ -129,11 +132,15 @@ class CBatchWriter {
     message.batch = batch;
     const uint32_t n = static_cast<uint32_t>(words.size());
     message.words = {n, n, words.data(), false};
+    message.serial = mSerial.data();
     return dds_write(mWriter, &message);
   }
   dds_entity_t Handle() const { return mWriter; }
+  // The serial number of the next batches (another sensor behind this publisher).
+  void SetSerial(const std::string& serial) { mSerial = serial; }
 
  private:
+  std::string mSerial;
   dds_entity_t mWriter = 0;
 };
 
