@@ -27,7 +27,7 @@ std::string T_SensorSource::Summary() const { return subscription.feed ? subscri
 ESourceFailure OpenSensorSource(const T_SourceChoice& choice, CSkarvIO& io, T_SensorSource& source, std::string& why,
                                 int interruptFd) {
   if (choice.subscribe) {
-    return UseSubscription(choice.subscribeNs, "", io, source.subscription, why) ? ESourceFailure::eNone
+    return UseSubscription(choice.subscribeNs, choice.sensor.serial, io, source.subscription, why) ? ESourceFailure::eNone
                                                                                 : ESourceFailure::eSubscribe;
   }
   if (!choice.replay.file.empty()) {

@@ -53,7 +53,7 @@ class CDataPath {
   // none is open). It changes only inside an update, on the thread that
   // steps the data path: read it there, as a subscriber does for the
   // update's records.
-  const std::string& SensorSerial() const { return mIO.mSensorSerial; }
+  const std::string& SensorSerial() const { return mIO.OpenSensorSerial(); }
 
   // One step of the data path on the calling thread: what the worker runs
   // every tick. It updates the controller until every transfer completed so

@@ -72,6 +72,9 @@ class CSkarvIO {
   CSkarvIO(const CSkarvIO&) = delete;
   CSkarvIO& operator=(const CSkarvIO&) = delete;
 
+  // Which of several sensors to open, before Initialize (none: the first
+  // free one).
+  void ChooseSensor(const T_SensorChoice& choice) { mPort.Choose(choice); }
   void Initialize(int msPerSample);
 
   // Getters, each under mMutex.
@@ -96,6 +99,9 @@ class CSkarvIO {
   int GetMagnX();
   int GetMagnY();
   int GetMagnZ();
+  // The serial number of the sensor open now ("" while none is), for the
+  // thread that runs the continuous update (which sets it) alone.
+  const std::string& OpenSensorSerial() const { return mSensorSerial; }
   // The state the status line shows, read in one piece under mMutex.
   T_DeviceStatus GetDeviceStatus();
   // Keeps `text` as the last error the operator is shown (any thread).

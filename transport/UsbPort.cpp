@@ -120,7 +120,6 @@ void CUSBPort::Initialize(int vendorID, int productID) {
   {
     CPortLock lock;
     mDeviceAddedCount = 0;
-    mArrivals.clear();
   }
   mUSBHandle = nullptr;
   mDeviceInfo = nullptr;
@@ -179,7 +178,6 @@ void CUSBPort::AttachOrRemoveDevice() {
       return;
     }
     mDeviceAddedCount = 0;
-    mArrivals.clear();
     DiagPrintf(EDiagLevel::eAlways, "Adding device.\n");
     mPassedOver.clear();
     try {
@@ -386,18 +384,12 @@ void CUSBPort::NoteHotplug(const KLST_DEVINFO& device, bool arrival) {
       device.DevicePath);
   if (arrival) {
     ++mDeviceAddedCount;
-    mArrivals.insert(device.DevicePath);
     ClearRemovedPath(*this);
     return;
   }
   std::snprintf(mRemovedDevicePath, kPathLength, "%s", device.DevicePath);
   mRemovalPending = mRemovedDevicePath[0] != '\0';
-  // A device that leaves takes back its own arrival; the arrival of another
-  // one still waiting is kept.
-  mArrivals.erase(device.DevicePath);
-  if (mArrivals.empty()) {
-    mDeviceAddedCount = 0;
-  }
+  mDeviceAddedCount = 0;
   if (mOpenDevicePath[0] != '\0' && std::strncmp(mOpenDevicePath, device.DevicePath, kPathLength) == 0) {
     mOpenDeviceRemoved = true;
   }

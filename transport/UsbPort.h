@@ -62,11 +62,9 @@ class CUSBPort {
   // Guards every port's pending state, shared with the hot-plug callback.
   static CClassMutex mAddedRemovedLock;
 
-  // This port's pending state, under mAddedRemovedLock. mDeviceAddedCount
-  // counts the arrivals not yet acted on: the first attempt of Initialize,
-  // and each device that arrived and has not left since (a removal takes
-  // back only its own device's arrival, so one sensor leaving does not
-  // cancel another's).
+  // This port's pending state, under mAddedRemovedLock: the arrivals not yet
+  // acted on (the first attempt of Initialize counts as one), the path of a
+  // removal not yet acted on.
   int mDeviceAddedCount = 0;
   char mRemovedDevicePath[kPathLength] = {};
   // Mirrors "mRemovedDevicePath is not empty", for the look without the lock.
@@ -94,8 +92,6 @@ class CUSBPort {
   std::set<std::string> mPassedOver;
   // Sensors the attempt under way could take after the one it found.
   unsigned mCandidatesLeft = 0;
-  // The paths of the devices whose arrivals are pending.
-  std::set<std::string> mArrivals;
   KHOT_HANDLE mHotMonitor = nullptr;
 };
 

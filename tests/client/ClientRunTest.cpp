@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ClientRun.h"
+#include "device/ChosenSensor.h"
 #include "StopRequest.h"
 #include "KivControl.h"
 #include "KivView.h"
@@ -110,6 +111,64 @@ TEST(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
   for (size_t i = 0; i < recorded.size(); ++i) {
     ASSERT_EQ(recorded[i], sentCounts[offset + i]) << "line " << i + 2;
   }
+  std::filesystem::current_path(previous);
+  std::filesystem::remove_all(pattern);
+}
+
+// Three virtual sensors, the second chosen: its scans reach the view, its
+// records the file, and both windows and the status line name it.
+TEST(Client, OfThreeVirtualSensorsShowsAndRecordsTheChosenOneAlone) {
+  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  int argc = 1;
+  char name[] = "test_client";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  char pattern[] = "/tmp/skarv-client-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(pattern);
+
+  T_VirtualSensorSetup simulation = UseVirtualSensor(3);
+  ASSERT_EQ(simulation.sensors.size(), 3u);
+  std::vector<const sim::CVirtualSensor*> sensors;
+  for (const auto& sensor : simulation.sensors) sensors.push_back(sensor.get());
+  auto io = std::make_unique<CSkarvIO>();
+  io->ChooseSensor({"SKV00002", ""});
+  std::vector<double> scanMedians;
+  const KivView::T_Scan* lastSeen = nullptr;
+  std::string viewTitle, controlTitle, statusLine;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  auto capture = std::make_unique<CDiagCapture>();
+  CStopRequest stop;
+  const int result = RunClient(app, *io, stop, [&](KivView& view, KivControl& control) {
+    control.ButtonSaveFile->click();
+    auto* poll = new QTimer(&view);
+    QObject::connect(poll, &QTimer::timeout, &view, [&, poll] {
+      const KivView::T_Scan* scan = view.LastScan().get();
+      if (scan && scan != lastSeen) {
+        lastSeen = scan;
+        scanMedians.push_back(Median(scan->distances));
+      }
+      if (scanMedians.size() >= 5 || std::chrono::steady_clock::now() > deadline) {
+        viewTitle = view.windowTitle().toStdString();
+        controlTitle = control.windowTitle().toStdString();
+        statusLine = control.LabelStatus->text().toStdString();
+        poll->stop();
+        view.close();
+      }
+    });
+    poll->start(200);
+  });
+  capture.reset();
+  io.reset();
+
+  EXPECT_EQ(result, 0);
+  ASSERT_FALSE(scanMedians.empty());
+  for (double median : scanMedians) EXPECT_EQ(ClosestSensor(median, sensors), 1u) << median;
+  EXPECT_EQ(ClosestSensor(MedianRecordedDistance("SkarvData-1.csv"), sensors), 1u);
+  EXPECT_EQ(viewTitle, "KivView - SKV00002");
+  EXPECT_EQ(controlTitle, "SKV00002");
+  EXPECT_NE(statusLine.find("SKV00002"), std::string::npos) << statusLine;
   std::filesystem::current_path(previous);
   std::filesystem::remove_all(pattern);
 }
