@@ -86,6 +86,14 @@ TEST(CommandLineOptions, BothProgramsTakeTheSharedOptionsInBothSpellings) {
       EXPECT_EQ(options.dds.subscribeNs, ns) << program.name << " " << arguments.front();
       EXPECT_TRUE(options.quiet) << program.name << " " << arguments.front();
     }
+    // The choice of one sensor among several.
+    const T_SharedOptions chosen = program.parse({"--simulate", "--sensors=3", "--serial", "SKV00002", "--usb-path=1-2.4"});
+    EXPECT_EQ(chosen.error, "") << program.name;
+    EXPECT_EQ(chosen.sensors, 3u);
+    EXPECT_EQ(chosen.sensor.serial, "SKV00002");
+    EXPECT_EQ(chosen.sensor.usbPath, "1-2.4");
+    EXPECT_TRUE(program.parse({"--list"}).list) << program.name;
+    EXPECT_EQ(program.parse({"--subscribe", "ns", "--serial", "SKV00002"}).sensor.serial, "SKV00002") << program.name;
     EXPECT_TRUE(program.parse({"--simulate", "-h"}).help) << program.name;
     EXPECT_TRUE(program.parse({"--help"}).help) << program.name;
     // A value is taken whole, even one that looks like an option.
@@ -133,6 +141,15 @@ TEST(CommandLineOptions, EveryUsageErrorReadsTheSameInBothPrograms) {
       {{"--simulate", "--replay", "a.csv"}, "--simulate and --replay cannot be used together"},
       {{"--subscribe", "--simulate"}, "--subscribe takes the place of --simulate and --replay"},
       {{"--replay=a.csv", "--subscribe", "ns"}, "--subscribe takes the place of --simulate and --replay"},
+      {{"--sensors", "2"}, "--sensors needs --simulate"},
+      {{"--simulate", "--sensors", "0"}, "option '--sensors' needs a whole number from 1 to 8, not '0'"},
+      {{"--simulate", "--sensors", "2.5"}, "option '--sensors' needs a whole number from 1 to 8, not '2.5'"},
+      {{"--simulate", "--sensors=-1"}, "option '--sensors' needs a whole number from 1 to 8, not '-1'"},
+      {{"--serial="}, "option '--serial' needs a serial number"},
+      {{"--replay", "a.csv", "--serial", "SKV00001"},
+       "--list, --serial and --usb-path choose among attached sensors, not a recording"},
+      {{"--subscribe", "--usb-path", "1-2"},
+       "--list and --usb-path choose among attached sensors; with --subscribe, choose by --serial"},
       // The first error in the command line is the one said.
       {{"--imu-rate", "0", "--fast"}, "option '--imu-rate' needs a positive number, not '0'"},
   };

@@ -58,6 +58,29 @@ void WaitForRecording(CClientProcess& recorder, const std::filesystem::path& fil
   }
 }
 
+// Of two virtual sensors the second, by its serial number: the summary
+// names it, and --list shows both.
+TEST(RecordProcess, RecordsTheChosenOfTwoVirtualSensorsAndListsThem) {
+  CClientProcess recorder(Recorder({"--simulate", "--sensors", "2", "--serial", "SKV00002", "--duration", "3"}));
+  EXPECT_EQ(ExitStatus(recorder), 0) << recorder.Errors();
+  EXPECT_NE(recorder.Errors().find(" s, sensor SKV00002 (last file SkarvData-1.csv)\n"), std::string::npos)
+      << recorder.Errors();
+  EXPECT_NE(recorder.Output().find("[ARRIVAL] SKV00001 at 1-1: not the chosen sensor (serial number SKV00002); "
+                                   "left alone.\n"),
+            std::string::npos);
+
+  CClientProcess list(Recorder({"--simulate", "--sensors=2", "--list"}));
+  EXPECT_EQ(ExitStatus(list), 0) << list.Errors();
+  EXPECT_EQ(list.Output(),
+            "SKV00001  1-1  Skarv laser range sensor  (Skarv Sensors)  free\n"
+            "SKV00002  1-2  Skarv laser range sensor  (Skarv Sensors)  free\n");
+  // No real sensor here: status 1, with the reason.
+  CClientProcess none(Recorder({"--list"}));
+  EXPECT_EQ(ExitStatus(none), 1);
+  EXPECT_EQ(none.Output(), "");
+  EXPECT_NE(none.Errors(), "");
+}
+
 // A usage error's status 2: tests/options.
 TEST(RecordProcess, HelpEndsWithStatus0) {
   CClientProcess help(Recorder({"--help"}));
