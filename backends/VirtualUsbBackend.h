@@ -32,7 +32,7 @@ class CVirtualUsbBackend final : public CUsbBackend {
  private:
   std::shared_ptr<sim::CVirtualBus> mBus;
   // A device is open once at a time: another open finds it busy.
-  std::shared_ptr<CVirtualClaims> mClaims = std::make_shared<CVirtualClaims>();
+  std::shared_ptr<CDeviceClaims> mClaims = std::make_shared<CDeviceClaims>();
   int mListener = 0;
   std::mutex mRefusalMutex;
   unsigned mRefusedOpens = 0;

@@ -32,18 +32,8 @@ CTransferState& StateOf(CUsbTransfer& transfer) {
 
 }  // namespace
 
-bool CVirtualClaims::Claim(uint32_t connection) {
-  std::lock_guard<std::mutex> lock(mMutex);
-  return mHeld.insert(connection).second;
-}
-
-void CVirtualClaims::Release(uint32_t connection) {
-  std::lock_guard<std::mutex> lock(mMutex);
-  mHeld.erase(connection);
-}
-
 CVirtualUsbDevice::CVirtualUsbDevice(std::shared_ptr<sim::CVirtualBus> bus, const sim::BusConnection& connection,
-                                     std::shared_ptr<CVirtualClaims> claims)
+                                     std::shared_ptr<CDeviceClaims> claims)
     : mBus(std::move(bus)),
       mConnection(connection.id),
       mClaims(std::move(claims)),

@@ -7,28 +7,16 @@
 // the interface another has claimed.
 
 #include <memory>
-#include <mutex>
-#include <set>
 
+#include "DeviceClaims.h"
 #include "UsbBackend.h"
 #include "VirtualBus.h"
-
-// The connections held by open devices.
-class CVirtualClaims {
- public:
-  bool Claim(uint32_t connection);  // false when it is held already
-  void Release(uint32_t connection);
-
- private:
-  std::mutex mMutex;
-  std::set<uint32_t> mHeld;
-};
 
 class CVirtualUsbDevice final : public CUsbDevice {
  public:
   // The connection must have been claimed in `claims`; the device releases it.
   CVirtualUsbDevice(std::shared_ptr<sim::CVirtualBus> bus, const sim::BusConnection& connection,
-                    std::shared_ptr<CVirtualClaims> claims);
+                    std::shared_ptr<CDeviceClaims> claims);
   ~CVirtualUsbDevice() override;
 
   uint32_t SelectInterface(uint8_t numberOrIndex, bool isIndex) override;
@@ -47,6 +35,6 @@ class CVirtualUsbDevice final : public CUsbDevice {
 
   std::shared_ptr<sim::CVirtualBus> mBus;
   uint32_t mConnection;
-  std::shared_ptr<CVirtualClaims> mClaims;
+  std::shared_ptr<CDeviceClaims> mClaims;
   sim::DeviceDescription mDescription;
 };
