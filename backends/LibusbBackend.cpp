@@ -199,6 +199,9 @@ class CLibusbContext final : public CLibusbSession, public std::enable_shared_fr
     Copy(strings.SerialNumber, info.SerialNumber);
   }
 
+  // The devices open through this context, each open once at a time.
+  const std::shared_ptr<CDeviceClaims>& Claims() const { return mClaims; }
+
   // A flag raised when `device` is reported removed.
   std::shared_ptr<std::atomic<bool>> WatchRemoval(libusb_device* device) {
     auto gone = std::make_shared<std::atomic<bool>>(false);
@@ -283,6 +286,7 @@ class CLibusbContext final : public CLibusbSession, public std::enable_shared_fr
   };
 
   std::shared_ptr<EventLoop> mLoop;
+  std::shared_ptr<CDeviceClaims> mClaims = std::make_shared<CDeviceClaims>();
   std::thread mThread;
   bool mHotplugRegistered = false;
   libusb_hotplug_callback_handle mHotplug = 0;
@@ -329,7 +333,7 @@ uint32_t CLibusbBackend::Open(const KLST_DEVINFO& deviceInfo, std::unique_ptr<CU
     if (DevicePath(candidate) == deviceInfo.DevicePath) {
       // Watched before opening, so that a removal during the open is not missed.
       auto gone = mContext->WatchRemoval(candidate);
-      return CLibusbDevice::Open(candidate, mContext, std::move(gone), device);
+      return CLibusbDevice::Open(candidate, mContext, std::move(gone), mContext->Claims(), device);
     }
   }
   return kErrorDeviceNotConnected;

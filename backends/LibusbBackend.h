@@ -17,6 +17,10 @@
 // Device paths have the form "usb:<bus>-<port>.<port>...", naming the place on
 // the bus, so the arrival and the removal of a device, and a device plugged
 // into the same port again, carry the same path.
+//
+// A device is open through one backend once at a time: another Open of it
+// (another port of this process) fails with kErrorBusy, as another program's
+// would.
 
 #include <memory>
 

@@ -92,10 +92,19 @@ uint32_t CLibusbDevice::ErrorCode(int libusbError) {
 }
 
 uint32_t CLibusbDevice::Open(libusb_device* device, std::shared_ptr<CLibusbSession> session,
-                             std::shared_ptr<std::atomic<bool>> gone, std::unique_ptr<CUsbDevice>& opened) {
+                             std::shared_ptr<std::atomic<bool>> gone, std::shared_ptr<CDeviceClaims> claims,
+                             std::unique_ptr<CUsbDevice>& opened) {
+  // A device is known by its bus and address while it is plugged in: the
+  // same device plugged in again has a new address, and is free.
+  const uint32_t claim =
+      static_cast<uint32_t>(libusb_get_bus_number(device)) << 8 | libusb_get_device_address(device);
+  if (!claims->Claim(claim)) {
+    return kErrorBusy;
+  }
   libusb_device_handle* handle = nullptr;
   int result = libusb_open(device, &handle);
   if (result != LIBUSB_SUCCESS) {
+    claims->Release(claim);
     return result == LIBUSB_ERROR_NOT_FOUND ? kErrorDeviceNotConnected : ErrorCode(result);
   }
   // A kernel driver bound to the interface gives way while we hold it; where
@@ -112,28 +121,35 @@ uint32_t CLibusbDevice::Open(libusb_device* device, std::shared_ptr<CLibusbSessi
   if (result != LIBUSB_SUCCESS) {
     libusb_free_config_descriptor(config);
     libusb_close(handle);
+    claims->Release(claim);
     return ErrorCode(result);
   }
-  opened.reset(new CLibusbDevice(std::move(session), handle, config, std::move(gone)));
+  opened.reset(new CLibusbDevice(std::move(session), handle, config, std::move(gone), std::move(claims), claim));
   return kErrorSuccess;
 }
 
 CLibusbDevice::CLibusbDevice(std::shared_ptr<CLibusbSession> session, libusb_device_handle* handle,
-                             libusb_config_descriptor* config, std::shared_ptr<std::atomic<bool>> gone)
+                             libusb_config_descriptor* config, std::shared_ptr<std::atomic<bool>> gone,
+                             std::shared_ptr<CDeviceClaims> claims, uint32_t claim)
     : mSession(std::move(session)),
       mHandle(handle),
       mConfig(config),
       mInterface(config->interface[0]),
       mId(gNextDeviceId++),
       mGone(std::move(gone)),
+      mClaims(std::move(claims)),
+      mClaim(claim),
       mAltSetting(config->interface[0].altsetting[0].bAlternateSetting),
       mOpened(std::chrono::steady_clock::now()) {}
 
 CLibusbDevice::~CLibusbDevice() {
-  auto close = [handle = mHandle, config = mConfig, number = mInterface.altsetting[0].bInterfaceNumber] {
+  auto close = [handle = mHandle, config = mConfig, number = mInterface.altsetting[0].bInterfaceNumber,
+                claims = mClaims, claim = mClaim] {
     libusb_release_interface(handle, number);
     libusb_free_config_descriptor(config);
     libusb_close(handle);
+    // Free for another port only once the kernel has let go of it too.
+    claims->Release(claim);
   };
   if (mSession->OnEventThread()) {
     // Inside a completion libusb still holds the locks that closing takes;

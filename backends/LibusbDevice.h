@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+#include "DeviceClaims.h"
 #include "UsbBackend.h"
 
 // What a device needs of the libusb context it was opened in.
@@ -35,9 +36,13 @@ class CLibusbDevice final : public CUsbDevice {
  public:
   // Opens `device` and claims its first interface. `session` is kept alive
   // as long as the device; `gone` is the flag through which the owner of the
-  // session reports the device's removal.
+  // session reports the device's removal. The device is held in `claims`
+  // while it is open: one that is held already is refused with kErrorBusy
+  // before the kernel is asked (which refuses a second claim of one process
+  // only on some systems).
   static uint32_t Open(libusb_device* device, std::shared_ptr<CLibusbSession> session,
-                       std::shared_ptr<std::atomic<bool>> gone, std::unique_ptr<CUsbDevice>& opened);
+                       std::shared_ptr<std::atomic<bool>> gone, std::shared_ptr<CDeviceClaims> claims,
+                       std::unique_ptr<CUsbDevice>& opened);
   // Closes the device; from the event thread (the last completion let go of
   // it), the handle is closed once the current round of events is over.
   ~CLibusbDevice() override;
@@ -59,7 +64,7 @@ class CLibusbDevice final : public CUsbDevice {
 
  private:
   CLibusbDevice(std::shared_ptr<CLibusbSession> session, libusb_device_handle* handle, libusb_config_descriptor* config,
-                std::shared_ptr<std::atomic<bool>> gone);
+                std::shared_ptr<std::atomic<bool>> gone, std::shared_ptr<CDeviceClaims> claims, uint32_t claim);
 
   bool Gone() const { return mGone->load(); }
   // Maps a libusb result, noting a device that is no longer there.
@@ -75,6 +80,8 @@ class CLibusbDevice final : public CUsbDevice {
   const libusb_interface& mInterface;
   const uint64_t mId;  // tells this device's transfers from those filled by a device closed before
   std::shared_ptr<std::atomic<bool>> mGone;
+  std::shared_ptr<CDeviceClaims> mClaims;
+  const uint32_t mClaim;  // released once the handle is closed
   std::atomic<uint8_t> mAltSetting;
   const std::chrono::steady_clock::time_point mOpened;
 };
