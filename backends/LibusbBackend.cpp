@@ -2,9 +2,11 @@
 
 #include <libusb.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -56,20 +58,32 @@ void Copy(char (&field)[N], const char* text) {
   std::snprintf(field, N, "%s", text);
 }
 
+// The device's place on the bus: its bus number, then the ports from the
+// root hub down (none for a root hub).
+std::vector<uint8_t> Place(libusb_device* device) {
+  uint8_t ports[8];
+  const int count = libusb_get_port_numbers(device, ports, sizeof ports);
+  std::vector<uint8_t> place(1 + static_cast<size_t>(count > 0 ? count : 0));
+  place[0] = libusb_get_bus_number(device);
+  for (size_t i = 1; i < place.size(); ++i) {
+    place[i] = ports[i - 1];
+  }
+  return place;
+}
+
 // "<bus>-<port>.<port>...", the device's place on the bus ("<bus>-0" for a
 // root hub).
 std::string Location(libusb_device* device) {
-  uint8_t ports[8];
-  const int count = libusb_get_port_numbers(device, ports, sizeof ports);
-  std::string location = std::to_string(libusb_get_bus_number(device)) + "-";
-  if (count <= 0) {
+  const std::vector<uint8_t> place = Place(device);
+  std::string location = std::to_string(place[0]) + "-";
+  if (place.size() == 1) {
     return location + "0";
   }
-  for (int i = 0; i < count; ++i) {
-    if (i > 0) {
+  for (size_t i = 1; i < place.size(); ++i) {
+    if (i > 1) {
       location += '.';
     }
-    location += std::to_string(ports[i]);
+    location += std::to_string(place[i]);
   }
   return location;
 }
@@ -110,17 +124,39 @@ void ReadString(libusb_device_handle* handle, uint8_t index, char (&field)[N]) {
   }
 }
 
-// The manufacturer, product and serial number strings, where the device lets
-// itself be opened.
-void ReadStrings(libusb_device* device, const libusb_device_descriptor& descriptor, KLST_DEVINFO& info) {
-  libusb_device_handle* handle = nullptr;
-  if (libusb_open(device, &handle) != LIBUSB_SUCCESS) {
+// A string the kernel read from the device at enumeration, from its sysfs
+// attribute (/sys/bus/usb/devices/<bus>-<ports>/<name>), which any user may
+// read; left as it is when there is none. Characters outside printable ASCII
+// become '?', as in the strings read from the device.
+template <size_t N>
+void ReadSysfsString(const std::string& location, const char* name, char (&field)[N]) {
+  std::ifstream file("/sys/bus/usb/devices/" + location + "/" + name);
+  std::string text;
+  if (!std::getline(file, text) || text.empty()) {
     return;
   }
-  ReadString(handle, descriptor.iManufacturer, info.Mfg);
-  ReadString(handle, descriptor.iProduct, info.DeviceDesc);
-  ReadString(handle, descriptor.iSerialNumber, info.SerialNumber);
-  libusb_close(handle);
+  for (char& c : text) {
+    if (c < 0x20 || c > 0x7E) c = '?';
+  }
+  Copy(field, text.c_str());
+}
+
+// The manufacturer, product and serial number strings, asked of the device
+// where it lets itself be opened; otherwise (no permission, say) those the
+// kernel keeps in sysfs, so that a sensor this user may not open is still
+// named by its serial number.
+void ReadStrings(libusb_device* device, const libusb_device_descriptor& descriptor, KLST_DEVINFO& info) {
+  libusb_device_handle* handle = nullptr;
+  if (libusb_open(device, &handle) == LIBUSB_SUCCESS) {
+    ReadString(handle, descriptor.iManufacturer, info.Mfg);
+    ReadString(handle, descriptor.iProduct, info.DeviceDesc);
+    ReadString(handle, descriptor.iSerialNumber, info.SerialNumber);
+    libusb_close(handle);
+  }
+  const std::string location = Location(device);
+  if (!info.Mfg[0] && descriptor.iManufacturer != 0) ReadSysfsString(location, "manufacturer", info.Mfg);
+  if (!info.DeviceDesc[0] && descriptor.iProduct != 0) ReadSysfsString(location, "product", info.DeviceDesc);
+  if (!info.SerialNumber[0] && descriptor.iSerialNumber != 0) ReadSysfsString(location, "serial", info.SerialNumber);
 }
 
 // libusb's device list, released with the object.
@@ -313,14 +349,22 @@ uint32_t CLibusbBackend::ListDevices(std::vector<KLST_DEVINFO>& devices) {
   if (!mContext) return kErrorDeviceNotConnected;
   CDeviceList list(mContext->Get());
   if (list.Error()) return CLibusbDevice::ErrorCode(list.Error());
+  // In the order of their places on the bus (libusb's own order is that of
+  // their arrival, newest first): the first sensor of several is the same
+  // from one run to the next.
+  std::vector<std::pair<std::vector<uint8_t>, KLST_DEVINFO>> found;
   for (libusb_device* device : list) {
     KLST_DEVINFO info;
     libusb_device_descriptor descriptor;
     if (Describe(device, info, descriptor)) {
       ReadStrings(device, descriptor, info);
       mContext->RememberStrings(info);
-      devices.push_back(info);
+      found.emplace_back(Place(device), info);
     }
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& entry : found) {
+    devices.push_back(entry.second);
   }
   return kErrorSuccess;
 }

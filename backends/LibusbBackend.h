@@ -16,7 +16,11 @@
 //
 // Device paths have the form "usb:<bus>-<port>.<port>...", naming the place on
 // the bus, so the arrival and the removal of a device, and a device plugged
-// into the same port again, carry the same path.
+// into the same port again, carry the same path. List entries and arrival
+// notices carry the manufacturer, product and serial number strings, read
+// from the device (opened briefly) or, where this user may not open it, from
+// sysfs; a removal notice carries those of the device's arrival or listing.
+// ListDevices gives the devices in the order of their places on the bus.
 //
 // A device is open through one backend once at a time: another Open of it
 // (another port of this process) fails with kErrorBusy, as another program's
