@@ -147,7 +147,8 @@ TEST(Client, OfThreeVirtualSensorsShowsAndRecordsTheChosenOneAlone) {
       const KivView::T_Scan* scan = view.LastScan().get();
       if (scan && scan != lastSeen) {
         lastSeen = scan;
-        scanMedians.push_back(Median(scan->distances));
+        std::vector<double> distances = scan->distances;
+        scanMedians.push_back(Median(distances));
       }
       if (scanMedians.size() >= 5 || std::chrono::steady_clock::now() > deadline) {
         viewTitle = view.windowTitle().toStdString();

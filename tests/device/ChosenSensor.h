@@ -13,9 +13,10 @@
 
 #include "VirtualSensor.h"
 
-inline double Median(std::vector<double> values) {
+// Sorts `values` on the way.
+inline double Median(std::vector<double>& values) {
   if (values.empty()) return 0.0;
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  std::sort(values.begin(), values.end());
   return values[values.size() / 2];
 }
 

@@ -19,12 +19,12 @@ class SensorChoice : public VirtualSensorFixture {
  protected:
   void SetUp() override {
     VirtualSensorFixture::SetUp();  // SKV00001 in port 1
+    sensors.push_back(sensor);
     for (unsigned i = 1; i < 3; ++i) {
       const std::string serial = "SKV0000" + std::to_string(i + 1);
       sensors.push_back(std::make_shared<sim::CVirtualSensor>(i + 1, serial.c_str(), sim::CRoom::Variant(i)));
       bus->Plug(sensors.back());
     }
-    sensors.insert(sensors.begin(), sensor);
     char pattern[] = "/tmp/skarv-choice-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     workDir = pattern;
