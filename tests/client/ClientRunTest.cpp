@@ -30,17 +30,34 @@ namespace {
 using SorvaneClient::KivControl;
 using SorvaneClient::KivView;
 
-TEST(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
-  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-  int argc = 1;
-  char name[] = "test_client";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
+// An off-screen application, and a fresh working directory for the
+// recording, for each test.
+class Client : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+    app = std::make_unique<QApplication>(argc, argv);
+    char pattern[] = "/tmp/skarv-client-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    workDir = pattern;
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(workDir);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(workDir);
+    app.reset();
+  }
 
-  char pattern[] = "/tmp/skarv-client-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(pattern);
+  int argc = 1;
+  char name[12] = "test_client";
+  char* argv[2] = {name, nullptr};
+  std::unique_ptr<QApplication> app;
+  std::filesystem::path workDir;
+  std::filesystem::path previous;
+};
+
+TEST_F(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
 
   T_VirtualSensorSetup simulation = UseVirtualSensor();
   std::mutex sentMutex;
@@ -58,7 +75,7 @@ TEST(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
   auto capture = std::make_unique<CDiagCapture>();
   CStopRequest stop;
   stop.CatchSignals();
-  const int result = RunClient(app, *io, stop, [&](KivView& view, KivControl& control) {
+  const int result = RunClient(*app, *io, stop, [&](KivView& view, KivControl& control) {
     auto* poll = new QTimer(&view);
     QObject::connect(poll, &QTimer::timeout, &view, [&, poll] {
       if (!recordingAsked) {
@@ -111,22 +128,11 @@ TEST(Client, RunsOnTheVirtualSensorPlotsRecordsAndEndsInOrder) {
   for (size_t i = 0; i < recorded.size(); ++i) {
     ASSERT_EQ(recorded[i], sentCounts[offset + i]) << "line " << i + 2;
   }
-  std::filesystem::current_path(previous);
-  std::filesystem::remove_all(pattern);
 }
 
 // Three virtual sensors, the second chosen: its scans reach the view, its
 // records the file, and both windows and the status line name it.
-TEST(Client, OfThreeVirtualSensorsShowsAndRecordsTheChosenOneAlone) {
-  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-  int argc = 1;
-  char name[] = "test_client";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  char pattern[] = "/tmp/skarv-client-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(pattern);
+TEST_F(Client, OfThreeVirtualSensorsShowsAndRecordsTheChosenOneAlone) {
 
   T_VirtualSensorSetup simulation = UseVirtualSensor(3);
   ASSERT_EQ(simulation.sensors.size(), 3u);
@@ -140,7 +146,7 @@ TEST(Client, OfThreeVirtualSensorsShowsAndRecordsTheChosenOneAlone) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   auto capture = std::make_unique<CDiagCapture>();
   CStopRequest stop;
-  const int result = RunClient(app, *io, stop, [&](KivView& view, KivControl& control) {
+  const int result = RunClient(*app, *io, stop, [&](KivView& view, KivControl& control) {
     control.ButtonSaveFile->click();
     auto* poll = new QTimer(&view);
     QObject::connect(poll, &QTimer::timeout, &view, [&, poll] {
@@ -170,8 +176,6 @@ TEST(Client, OfThreeVirtualSensorsShowsAndRecordsTheChosenOneAlone) {
   EXPECT_EQ(viewTitle, "KivView - SKV00002");
   EXPECT_EQ(controlTitle, "SKV00002");
   EXPECT_NE(statusLine.find("SKV00002"), std::string::npos) << statusLine;
-  std::filesystem::current_path(previous);
-  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace

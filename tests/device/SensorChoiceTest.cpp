@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ChosenSensor.h"
+#include "Controllers.h"
 #include "SkarvIO.h"
 #include "TestSupport.h"
 #include "backends/VirtualSensorFixture.h"
@@ -33,21 +34,14 @@ class SensorChoice : public VirtualSensorFixture {
   }
 
   void TearDown() override {
-    Quietly([&] { controllers.clear(); });
+    controllers.Clear();
     VirtualSensorFixture::TearDown();
     std::filesystem::current_path(previousDir);
     std::filesystem::remove_all(workDir);
   }
 
   CSkarvIO& AddController(const T_SensorChoice& choice, std::string& printed) {
-    controllers.push_back(std::make_unique<CSkarvIO>());
-    CSkarvIO& io = *controllers.back();
-    io.ChooseSensor(choice);
-    printed = Quietly([&] {
-      io.Initialize(10);
-      ASSERT_TRUE(UsbLib_FlushHotplug());
-    });
-    return io;
+    return controllers.Add(choice, printed);
   }
 
   // Every controller updated every 10 ms of bus time; what they printed.
@@ -55,7 +49,7 @@ class SensorChoice : public VirtualSensorFixture {
     return Quietly([&] {
       for (uint32_t t = 0; t < ms; t += 10) {
         bus->Advance(10);
-        for (auto& io : controllers) io->UpdateContiniousData();
+        controllers.UpdateAll();
       }
     });
   }
@@ -76,7 +70,7 @@ class SensorChoice : public VirtualSensorFixture {
   }
 
   std::vector<std::shared_ptr<sim::CVirtualSensor>> sensors;
-  std::vector<std::unique_ptr<CSkarvIO>> controllers;
+  CControllers controllers;
   std::filesystem::path workDir;
   std::filesystem::path previousDir;
 };

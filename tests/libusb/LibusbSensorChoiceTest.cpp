@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "AttachedSensors.h"
+#include "device/Controllers.h"
 #include "LibusbBackend.h"
 #include "PermissionsHonoured.h"
 #include "SensorTestbed.h"
@@ -43,21 +44,14 @@ class LibusbSensorChoice : public ::testing::Test {
   }
 
   void TearDown() override {
-    Quietly([&] { controllers.clear(); });
+    controllers.Clear();
     UsbLib_SetBackend(nullptr);
     testbed.reset();
     honoured.reset();
   }
 
   CSkarvIO& AddController(const T_SensorChoice& choice, std::string& printed) {
-    controllers.push_back(std::make_unique<CSkarvIO>());
-    CSkarvIO& io = *controllers.back();
-    io.ChooseSensor(choice);
-    printed = Quietly([&] {
-      io.Initialize(10);
-      EXPECT_TRUE(UsbLib_FlushHotplug());
-    });
-    return io;
+    return controllers.Add(choice, printed);
   }
 
   // Takes `step`, then updates every controller every 10 ms until `done`
@@ -70,7 +64,7 @@ class LibusbSensorChoice : public ::testing::Test {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     auto next = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() < deadline) {
-      for (auto& io : controllers) io->UpdateContiniousData();
+      controllers.UpdateAll();
       UsbLib_FlushHotplug();
       if (done(capture.Text())) break;
       next += 10ms;
@@ -86,7 +80,7 @@ class LibusbSensorChoice : public ::testing::Test {
 
   std::unique_ptr<CSensorTestbed> testbed;
   std::optional<CPermissionsHonoured> honoured;
-  std::vector<std::unique_ptr<CSkarvIO>> controllers;
+  CControllers controllers;
 };
 
 TEST_F(LibusbSensorChoice, TheSensorChosenBySerialNumberIsTheOneOpenedAgainAndTheOtherIsLeftAlone) {
