@@ -101,7 +101,7 @@ dds_entity_t CDdsParticipant::CreateWriter(const dds_topic_descriptor_t& descrip
   if (topicHandle <= 0) {
     return 0;
   }
-  const auto qos = Qos(true, depth, extras);
+  const auto qos = Qos(!extras.bestEffort, depth, extras);
   const dds_entity_t writer = dds_create_writer(mHandle, topicHandle, qos.get(), extras.listener);
   if (writer < 0) {
     error = "no writer on " + topic + " (" + Reason(writer) + ")";

@@ -15,6 +15,8 @@ namespace skarvdds {
 // (kKeepAll): its writer waits for a reader that falls behind instead of
 // dropping records that reader has not acknowledged.
 inline constexpr int32_t kRosHistoryDepth = 10;
+// ROS 2's sensor-data profile: best effort, keep last 5.
+inline constexpr int32_t kSensorDataHistoryDepth = 5;
 inline constexpr int32_t kKeepAll = 0;
 // How long a write may wait for room in a keep-all history before it reports
 // a time-out (and is tried again).
@@ -32,6 +34,8 @@ struct T_EndpointExtras {
   // A writer's liveliness lease: readers learn within about this long that
   // a writer whose process died is gone. 0: DDS's default (infinite).
   int64_t livelinessMs = 0;
+  // A writer that sends best effort rather than reliably.
+  bool bestEffort = false;
   // A writer's user data: who publishes, for readers to name it.
   std::string userData;
   // A keep-all reader's bound on the samples it holds: past it, a reliable

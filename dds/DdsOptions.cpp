@@ -35,6 +35,19 @@ std::vector<T_CommandOption> DdsOptionTable(T_DdsOptions& options) {
            },
        .valueName = "NS",
        .description = "publish under rt/NS/ (ROS 2 namespace /NS)"},
+      {.name = "--qos",
+       .value = EOptionValue::eRequired,
+       .take =
+           [&options](const std::string& profile) {
+             if (profile != "reliable" && profile != "sensor-data") {
+               return std::string("reliable or sensor-data");
+             }
+             options.sensorDataQos = profile == "sensor-data";
+             return std::string();
+           },
+       .valueName = "PROFILE",
+       .description = "QoS of the ROS topics: reliable (keep last 10, the default) or\n"
+                      "sensor-data (best effort, keep last 5); records stay reliable"},
       TextOption("--frame-id", options.frameId, "a name", "ID", "frame of every message (default skarv)"),
       scale("--range-scale", options.rangeScale, "M", "metres per distance unit of the sensor (default 0.01)"),
       scale("--imu-rate", options.imuRate, "HZ",

@@ -15,6 +15,10 @@ struct T_DdsOptions {
   bool publish = false;
   std::string ns;                // topics under "rt/<ns>/" when not empty
   std::string frameId = "skarv";
+  // The ROS topics' QoS: reliable, keep last 10 (ROS 2's default profile), or
+  // best effort, keep last 5 (its sensor-data profile). Records stay
+  // reliable and keep all either way.
+  bool sensorDataQos = false;
   // Metres per distance unit of the sensor. The protocol does not fix the
   // unit; by default a distance of 100 is taken to be one metre.
   double rangeScale = 0.01;

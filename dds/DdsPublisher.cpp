@@ -139,14 +139,17 @@ bool CDdsPublisher::CreateWriters(std::string& error) {
     const char* name;
     int32_t depth;
   };
+  const int32_t ros = mOptions.sensorDataQos ? kSensorDataHistoryDepth : kRosHistoryDepth;
   const T_Wanted wanted[eTopicCount] = {
-      {&sensor_msgs_msg_dds__LaserScan__desc, "scan", kRosHistoryDepth},
-      {&sensor_msgs_msg_dds__Imu__desc, "imu", kRosHistoryDepth},
-      {&sensor_msgs_msg_dds__MagneticField__desc, "mag", kRosHistoryDepth},
-      {&sensor_msgs_msg_dds__Temperature__desc, "imu/temperature", kRosHistoryDepth},
-      {&sensor_msgs_msg_dds__Temperature__desc, "temperature", kRosHistoryDepth},
+      {&sensor_msgs_msg_dds__LaserScan__desc, "scan", ros},
+      {&sensor_msgs_msg_dds__Imu__desc, "imu", ros},
+      {&sensor_msgs_msg_dds__MagneticField__desc, "mag", ros},
+      {&sensor_msgs_msg_dds__Temperature__desc, "imu/temperature", ros},
+      {&sensor_msgs_msg_dds__Temperature__desc, "temperature", ros},
       {&skarv_msgs_msg_dds__RawRecordBatch__desc, "records", kKeepAll},
   };
+  DiagPrintf(EDiagLevel::eAlways, "DDS QoS: scan, imu, mag, imu/temperature and temperature %s, keep last %d; "
+             "records reliable, keep all.\n", mOptions.sensorDataQos ? "best effort" : "reliable", ros);
   for (int topic = 0; topic < eTopicCount; ++topic) {
     const T_Wanted& w = wanted[topic];
     dds_listener_t* listener = dds_create_listener(&mMatched[topic]);
@@ -156,6 +159,8 @@ bool CDdsPublisher::CreateWriters(std::string& error) {
     if (topic == eRecords) {
       extras.livelinessMs = kLivelinessMs;
       extras.userData = PublisherName();
+    } else {
+      extras.bestEffort = mOptions.sensorDataQos;
     }
     mWriters[topic] = mParticipant.CreateWriter(*w.type, TopicName(mOptions.ns, w.name), w.depth, error, extras);
     dds_delete_listener(listener);

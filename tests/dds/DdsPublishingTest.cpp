@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "DdsEntities.h"
+#include "DdsPublisher.h"
+#include "DiagCapture.h"
 #include "DdsTestSupport.h"
 #include "RecordFeed.h"
 #include "RecordSamples.h"
@@ -363,6 +365,44 @@ TEST(DdsRecordFeed, DdsThatCannotStartEndsTheFeedWithTheReason) {
   setenv("ROS_DOMAIN_ID", "232", 1);
   skarvdds::CRecordFeed highest("nowhere");
   EXPECT_TRUE(highest.Active()) << highest.Error();
+}
+
+// ROS 2's sensor-data profile: the ROS topics go best effort, so a reliable
+// reader finds them incompatible and a best-effort one matches; the records
+// stay reliable. The choice is said once at the start.
+TEST_F(DdsPublishing, TheSensorDataProfileSendsTheRosTopicsBestEffortAndTheRecordsReliably) {
+  skarvdds::T_DdsOptions options;
+  options.publish = true;
+  options.ns = ns;
+  options.sensorDataQos = true;
+  CDiagCapture capture;
+  skarvdds::CDdsPublisher publisher(options);
+  ASSERT_TRUE(publisher.Active());
+  EXPECT_NE(capture.Text().find("DDS QoS: scan, imu, mag, imu/temperature and temperature best effort, keep last 5; "
+                                "records reliable, keep all.\n"),
+            std::string::npos)
+      << capture.Text();
+  const dds_entity_t reliableScan = Reader(sensor_msgs_msg_dds__LaserScan__desc, "scan", true);
+  const dds_entity_t bestEffortScan = Reader(sensor_msgs_msg_dds__LaserScan__desc, "scan", false);
+  const dds_entity_t records = Reader(skarv_msgs_msg_dds__RawRecordBatch__desc, "records", true);
+  const auto matched = [](dds_entity_t reader) {
+    dds_subscription_matched_status_t status{};
+    return dds_get_subscription_matched_status(reader, &status) == DDS_RETCODE_OK ? status.current_count : 0u;
+  };
+  const auto incompatible = [](dds_entity_t reader) {
+    dds_requested_incompatible_qos_status_t status{};
+    return dds_get_requested_incompatible_qos_status(reader, &status) == DDS_RETCODE_OK ? status.total_count : 0u;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while ((matched(bestEffortScan) == 0 || matched(records) == 0 || incompatible(reliableScan) == 0) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(matched(bestEffortScan), 1u);
+  EXPECT_EQ(matched(records), 1u);
+  EXPECT_GE(incompatible(reliableScan), 1u);
+  EXPECT_EQ(matched(reliableScan), 0u);
+  publisher.Close();
 }
 
 }  // namespace

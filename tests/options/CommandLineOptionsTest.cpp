@@ -51,6 +51,7 @@ TEST(CommandLineOptions, BothProgramsTakeTheSharedOptionsInBothSpellings) {
                                               {"--publish", ""},
                                               {"--namespace", "/robot1/"},
                                               {"--frame-id", "laser"},
+                                              {"--qos", "sensor-data"},
                                               {"--range-scale", "0.001"},
                                               {"--imu-rate", "+250"},
                                               {"--mag-scale", "1e-7"},
@@ -68,6 +69,7 @@ TEST(CommandLineOptions, BothProgramsTakeTheSharedOptionsInBothSpellings) {
       EXPECT_TRUE(options.dds.publish);
       EXPECT_EQ(options.dds.ns, "robot1");
       EXPECT_EQ(options.dds.frameId, "laser");
+      EXPECT_TRUE(options.dds.sensorDataQos);
       EXPECT_EQ(options.dds.rangeScale, 0.001);
       EXPECT_EQ(options.dds.imuRate, 250.0);
       EXPECT_EQ(options.dds.magScale, 1e-7);
@@ -131,6 +133,7 @@ TEST(CommandLineOptions, EveryUsageErrorReadsTheSameInBothPrograms) {
       {{"--replay="}, "option '--replay' needs a file name"},
       {{"--quiet", "--namespace"}, "option '--namespace' needs a value"},
       {{"--frame-id", ""}, "option '--frame-id' needs a name"},
+      {{"--qos", "best-effort"}, "option '--qos' needs reliable or sensor-data, not 'best-effort'"},
       {{"--imu-rate", "0"}, "option '--imu-rate' needs a positive number, not '0'"},
       {{"--range-scale=-1"}, "option '--range-scale' needs a positive number, not '-1'"},
       {{"--range-scale", "1m"}, "option '--range-scale' needs a positive number, not '1m'"},
