@@ -12,12 +12,13 @@ namespace {
 constexpr uint64_t kTimeUnitsPerMinute = 60'000ULL * CVirtualSensor::kTimeUnitsPerMs;
 
 // Header readings around which the noise plays. The supply reads 12.0 V
-// (raw * 0.0022711 + 1.06) and the laser 35 degrees C (raw * 0.01162 - 27).
+// (raw * 0.0022711 + 1.06), the laser 35 degrees C (raw * 0.01162 - 27) and
+// the IMU 35 degrees C too (signed raw * 0.0052941 + 95).
 constexpr int kSupplyRaw = 4817;
 constexpr int kLaserTemperatureRaw = 5336;
 constexpr int kLaserPowerOn = 1800;
 constexpr int kGravity = 16384;  // accelerometer reading of 1 g
-constexpr int kImuTemperatureRaw = 1250;
+constexpr int kImuTemperatureRaw = -11333;
 constexpr int kMagneticField[3] = {220, -95, -410};
 
 // One sample in this many is a stray reflection outside the valid range.

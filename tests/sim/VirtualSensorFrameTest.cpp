@@ -25,6 +25,7 @@ TEST(VirtualSensorFrame, HeaderCarriesPlausibleReadings) {
   EXPECT_EQ(frame[7], 0x00);
   EXPECT_NEAR(static_cast<int16_t>(Word(frame, 8)), 0, 24);    // AccelX, signed
   EXPECT_NEAR(static_cast<int16_t>(Word(frame, 12)), 16384, 24);
+  EXPECT_NEAR(static_cast<int16_t>(Word(frame, 14)) * 0.005294086505373498 + 95.0, 35.0, 0.1);  // IMU temperature
   EXPECT_NEAR(static_cast<int16_t>(Word(frame, 24)), -95, 4);  // MagY
   EXPECT_EQ(NextFrame(sensor)[7], 0x01);
 
