@@ -111,7 +111,6 @@ void CUSBPort::StopMonitor() {
   mHotMonitor = nullptr;
 }
 
-
 void CUSBPort::Initialize(int vendorID, int productID) {
   StopMonitor();
   mVendorID = vendorID;
@@ -179,14 +178,7 @@ void CUSBPort::AttachOrRemoveDevice() {
     }
     mDeviceAddedCount = 0;
     DiagPrintf(EDiagLevel::eAlways, "Adding device.\n");
-    mPassedOver.clear();
-    try {
-      OpenCandidate();
-    } catch (...) {
-      mPassedOver.clear();
-      throw;
-    }
-    mPassedOver.clear();
+    OpenCandidate();
     return;
   }
 
@@ -207,6 +199,8 @@ void CUSBPort::AttachOrRemoveDevice() {
 }
 
 void CUSBPort::OpenCandidate() {
+  // What an earlier attempt passed over may be free by now.
+  mPassedOver.clear();
   for (;;) {
     if (!USBGetDevice(&mDeviceList, &mDeviceInfo, mVendorID, mProductID)) {
       return;
