@@ -23,6 +23,9 @@ packages=(
   libclang-rt-14-dev
   cyclonedds-dev
   cyclonedds-tools
+  libfastrtps-dev
+  libfastcdr-dev
+  fastddsgen
 )
 
 missing=()
