@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "RosTypeDescriptions.h"
+
 namespace skarvdds {
 
 namespace {
@@ -12,7 +14,10 @@ struct CQosDeleter {
   void operator()(dds_qos_t* qos) const { dds_delete_qos(qos); }
 };
 
-std::unique_ptr<dds_qos_t, CQosDeleter> Qos(bool reliable, int32_t depth, const T_EndpointExtras& extras) {
+// The QoS of an endpoint of `descriptor`'s type: its USER_DATA begins with
+// the type's hash, as ROS 2's own endpoints' does.
+std::unique_ptr<dds_qos_t, CQosDeleter> Qos(const dds_topic_descriptor_t& descriptor, bool reliable, int32_t depth,
+                                            const T_EndpointExtras& extras) {
   std::unique_ptr<dds_qos_t, CQosDeleter> qos(dds_create_qos());
   dds_qset_reliability(qos.get(), reliable ? DDS_RELIABILITY_RELIABLE : DDS_RELIABILITY_BEST_EFFORT,
                        DDS_MSECS(depth == kKeepAll ? kKeepAllBlockingMs : 100));
@@ -25,8 +30,11 @@ std::unique_ptr<dds_qos_t, CQosDeleter> Qos(bool reliable, int32_t depth, const 
   if (extras.livelinessMs > 0) {
     dds_qset_liveliness(qos.get(), DDS_LIVELINESS_AUTOMATIC, DDS_MSECS(extras.livelinessMs));
   }
-  if (!extras.userData.empty()) {
-    dds_qset_userdata(qos.get(), extras.userData.data(), extras.userData.size());
+  const std::string_view typeHash = TypeHashOf(descriptor.m_typename);
+  const std::string userData = (typeHash.empty() ? std::string() : UserDataEntry(kTypeHashKey, typeHash)) +
+                               extras.userData;
+  if (!userData.empty()) {
+    dds_qset_userdata(qos.get(), userData.data(), userData.size());
   }
   if (extras.maxSamples > 0) {
     dds_qset_resource_limits(qos.get(), extras.maxSamples, DDS_LENGTH_UNLIMITED, DDS_LENGTH_UNLIMITED);
@@ -101,7 +109,7 @@ dds_entity_t CDdsParticipant::CreateWriter(const dds_topic_descriptor_t& descrip
   if (topicHandle <= 0) {
     return 0;
   }
-  const auto qos = Qos(!extras.bestEffort, depth, extras);
+  const auto qos = Qos(descriptor, !extras.bestEffort, depth, extras);
   const dds_entity_t writer = dds_create_writer(mHandle, topicHandle, qos.get(), extras.listener);
   if (writer < 0) {
     error = "no writer on " + topic + " (" + Reason(writer) + ")";
@@ -117,7 +125,7 @@ dds_entity_t CDdsParticipant::CreateReader(const dds_topic_descriptor_t& descrip
   if (topicHandle <= 0) {
     return 0;
   }
-  const auto qos = Qos(reliable, depth, extras);
+  const auto qos = Qos(descriptor, reliable, depth, extras);
   const dds_entity_t reader = dds_create_reader(mHandle, topicHandle, qos.get(), extras.listener);
   if (reader < 0) {
     error = "no reader on " + topic + " (" + Reason(reader) + ")";

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "UserData.h"
 
 namespace skarvdds {
 
@@ -36,7 +37,9 @@ struct T_EndpointExtras {
   int64_t livelinessMs = 0;
   // A writer that sends best effort rather than reliably.
   bool bestEffort = false;
-  // A writer's user data: who publishes, for readers to name it.
+  // USER_DATA entries after the type hash that every endpoint carries,
+  // "key=value;" each (UserData.h): a writer's name of who publishes, for
+  // readers to name it.
   std::string userData;
   // A keep-all reader's bound on the samples it holds: past it, a reliable
   // writer waits for the reader to take some. 0: no bound. (For readers:
@@ -62,12 +65,13 @@ class CDdsParticipant {
   uint32_t Domain() const { return mDomain; }
 
   // A topic of `descriptor`'s type with a writer on it: reliable, volatile,
-  // keep last `depth` (or keep all for kKeepAll), with `extras`. Returns the
-  // writer, or 0 with `error` set.
+  // keep last `depth` (or keep all for kKeepAll), with `extras`, and the
+  // type's ROS 2 hash in its user data. Returns the writer, or 0 with
+  // `error` set.
   dds_entity_t CreateWriter(const dds_topic_descriptor_t& descriptor, const std::string& topic, int32_t depth,
                             std::string& error, const T_EndpointExtras& extras = {});
   // A reader on such a topic: reliable or best effort, keep last `depth` (or
-  // keep all), with `extras`.
+  // keep all), with `extras` and the type's hash.
   dds_entity_t CreateReader(const dds_topic_descriptor_t& descriptor, const std::string& topic, bool reliable,
                             int32_t depth, std::string& error, const T_EndpointExtras& extras = {});
 

@@ -158,7 +158,7 @@ bool CDdsPublisher::CreateWriters(std::string& error) {
     extras.listener = listener;
     if (topic == eRecords) {
       extras.livelinessMs = kLivelinessMs;
-      extras.userData = PublisherName();
+      extras.userData = UserDataEntry(kPublisherKey, PublisherName());
     } else {
       extras.bestEffort = mOptions.sensorDataQos;
     }

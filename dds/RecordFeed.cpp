@@ -10,6 +10,7 @@
 #include "EscapedText.h"
 #include "RecordSamples.h"
 #include "ThreadName.h"
+#include "UserData.h"
 
 namespace skarvdds {
 
@@ -137,7 +138,13 @@ std::string CRecordFeed::NameOf(dds_instance_handle_t publisher) const {
     void* value = nullptr;
     size_t size = 0;
     if (dds_qget_userdata(data->qos, &value, &size) && value && size > 0) {
-      name = EscapedText(std::string_view(static_cast<const char*>(value), size));
+      // Its own entry; an older publisher sends nothing but its name.
+      const std::string_view text(static_cast<const char*>(value), size);
+      if (const auto entry = UserDataValue(text, kPublisherKey)) {
+        name = EscapedText(*entry);
+      } else if (!IsEntryList(text)) {
+        name = EscapedText(text);
+      }
     }
     dds_free(value);
     dds_builtintopic_free_endpoint(data);

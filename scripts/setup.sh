@@ -23,6 +23,7 @@ packages=(
   libclang-rt-14-dev
   cyclonedds-dev
   cyclonedds-tools
+  libssl-dev
   libfastrtps-dev
   libfastcdr-dev
   fastddsgen

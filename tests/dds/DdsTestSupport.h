@@ -88,17 +88,31 @@ class CHelperProcess {
 
 // A test's own publisher of record batches on the records topic under a
 // namespace, named by its user data as the client's publisher is, its
-// batches carrying `serial` as the sensor's serial number.
+// batches carrying `serial` as the sensor's serial number. An `older`
+// publisher's user data is its name alone, without the type hash.
 class CBatchWriter {
  public:
   CBatchWriter(const std::string& ns, const std::string& name, skarvdds::CDdsParticipant& participant,
-               const std::string& serial = "")
+               const std::string& serial = "", bool older = false)
       : mSerial(serial) {
+    const std::string topic = "rt/" + ns + "/records";
+    if (older) {
+      const dds_entity_t topicHandle = dds_create_topic(participant.Handle(), &skarv_msgs_msg_dds__RawRecordBatch__desc,
+                                                        topic.c_str(), nullptr, nullptr);
+      dds_qos_t* qos = dds_create_qos();
+      dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_SECS(1));
+      dds_qset_history(qos, DDS_HISTORY_KEEP_ALL, 0);
+      dds_qset_userdata(qos, name.data(), name.size());
+      mWriter = dds_create_writer(participant.Handle(), topicHandle, qos, nullptr);
+      dds_delete_qos(qos);
+      EXPECT_GT(mWriter, 0);
+      return;
+    }
     std::string error;
     skarvdds::T_EndpointExtras extras;
-    extras.userData = name;
-    mWriter = participant.CreateWriter(skarv_msgs_msg_dds__RawRecordBatch__desc, "rt/" + ns + "/records",
-                                       skarvdds::kKeepAll, error, extras);
+    extras.userData = skarvdds::UserDataEntry(skarvdds::kPublisherKey, name);
+    mWriter = participant.CreateWriter(skarv_msgs_msg_dds__RawRecordBatch__desc, topic, skarvdds::kKeepAll, error,
+                                       extras);
     EXPECT_GT(mWriter, 0) << error;
   }
   ~CBatchWriter() {
