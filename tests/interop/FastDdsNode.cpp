@@ -84,7 +84,7 @@ dds::DataWriter* CFastDdsNode::CreateWriter(const std::string& topic, dds::TypeS
   dds::DataWriterQos qos = mPublisher->get_default_datawriter_qos();
   ApplyRosQos(ros, qos);
   OnlyXcdr1(qos.representation());
-  qos.publish_mode().kind = dds::ASYNCHRONOUS_PUBLISH_MODE;
+  qos.publish_mode().kind = dds::SYNCHRONOUS_PUBLISH_MODE;
   return mPublisher->create_datawriter(described, qos);
 }
 

@@ -8,8 +8,9 @@
 // profile's reliability, durability and history: the history memory
 // PREALLOCATED_WITH_REALLOC, data sharing off, the data representation
 // XCDR1 alone (its type support writes plain CDR only), and on its writers
-// asynchronous publication (the default of the ROS 2 releases on Fast DDS
-// 2.x). ROS 2's type hash in the user data is left out: no peer here reads it.
+// synchronous publication (its default since ROS 2 Humble; the older
+// asynchronous one is chosen with RMW_FASTRTPS_PUBLICATION_MODE). ROS 2's
+// type hash in the user data is left out.
 
 #include <fastdds/dds/domain/DomainParticipant.hpp>
 #include <fastdds/dds/publisher/DataWriter.hpp>

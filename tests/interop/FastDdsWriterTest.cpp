@@ -37,6 +37,9 @@ TEST(FastDdsWriter, ASubscriberRecordsTheRecordsOfAFastDdsPublisherByteForByte) 
   ASSERT_GT(records.size(), 5000u);
 
   CClientProcess subscriber(Recorder({"--subscribe", ns, "--wait", "60", "--quiet"}));
+  // Its reader is there once it waits for a sensor: the sensor itself comes
+  // with the first batch.
+  ASSERT_TRUE(subscriber.WaitForOutput("HotK monitor initialized successfully!", seconds(60))) << subscriber.Errors();
   CFastDdsNode node(kDomain);
   ASSERT_TRUE(node.Ok());
   dds::DataWriter* writer =
@@ -75,7 +78,8 @@ TEST(FastDdsWriter, ASubscriberRecordsTheRecordsOfAFastDdsPublisherByteForByte) 
   subscriber.Signal(SIGTERM);
   EXPECT_EQ(ExitStatus(subscriber), 0) << subscriber.Errors();
   const std::string copied = Contents(copy);
-  EXPECT_TRUE(copied == original) << copied.size() << " bytes against " << original.size();
+  EXPECT_TRUE(copied == original) << copied.size() << " bytes against " << original.size() << "\n"
+                                  << subscriber.Output() << subscriber.Errors();
 }
 
 }  // namespace
