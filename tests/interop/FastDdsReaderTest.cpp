@@ -48,6 +48,8 @@ struct T_Run {
   double imuRate = 100;
 };
 
+void PrintTo(const T_Run& run, std::ostream* out) { *out << run.name; }
+
 const T_Run kDefaultRun{"reliable", 71, "reliable", kRosDefaultQos, {}};
 const T_Run kSensorDataRun{"sensor_data",
                            72,
