@@ -40,7 +40,7 @@ std::string PublisherName() {
 
 }  // namespace
 
-CDdsPublisher::CDdsPublisher(const T_DdsOptions& options) : mOptions(options) {
+CDdsPublisher::CDdsPublisher(const T_DdsOptions& options) : mOptions(options), mScanner(options.rangeScale) {
   mImuPeriodUnits = std::max<uint64_t>(1, static_cast<uint64_t>(kTimeUnitsPerSecond / mOptions.imuRate + 0.5));
   std::string error;
   if (!mParticipant.Open(error) || !CreateWriters(error)) {
@@ -223,7 +223,6 @@ void CDdsPublisher::Attach(CDataPath& path) {
   }
   path.SubscribeRecords(
       [this, &path](std::span<const kiv::T_RawRecord> records) { OnRecords(records, path.SensorSerial()); });
-  path.SubscribeScans([this](std::shared_ptr<const T_Scan> scan) { OnScan(std::move(scan)); });
 }
 
 void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records, const std::string& serial) {
@@ -231,6 +230,7 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records, const s
     return;
   }
   const bool wantRecords = Matched(eRecords) > 0;
+  const bool wantScans = Matched(eScan) > 0;
   const bool wantImu = Matched(eImu) > 0 || Matched(eMag) > 0 || Matched(eImuTemperature) > 0 ||
                        Matched(eTemperature) > 0;
   T_Job job;
@@ -275,22 +275,15 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records, const s
     if (wantImu && imuDue) {
       job.imu.push_back(T_ImuSample{record, total - elapsed});
     }
+    // Scans are followed without a reader too, so that one that comes gets
+    // the next whole rotation.
+    if (mScanner.Add(record, Before(job.now, total - elapsed)) && wantScans) {
+      job.scans.push_back(T_ScanSample{mScanner.Completed(), mLastRotationUnits});
+    }
   }
-  if (job.hasRecords || !job.imu.empty()) {
+  if (job.hasRecords || !job.imu.empty() || !job.scans.empty()) {
     Hand(std::move(job));
   }
-}
-
-void CDdsPublisher::OnScan(std::shared_ptr<const T_Scan> scan) {
-  if (!Active() || Matched(eScan) == 0) {
-    return;
-  }
-  T_Job job;
-  job.now = std::chrono::system_clock::now();
-  job.scan = std::move(scan);
-  job.rotationUnits = mLastRotationUnits;
-  job.scanStartUnitsBeforeNow = mUnitsSinceScanEdge + mLastRotationUnits;
-  Hand(std::move(job));
 }
 
 size_t CDdsPublisher::T_Job::Records() const { return words.size() / kWordsPerRecord; }
@@ -414,10 +407,9 @@ void CDdsPublisher::Write(const T_Job& job) {
     FillLaserTemperature(sample.words, frameId, stamp, temperature);
     dds_write(mWriters[eTemperature], &temperature);
   }
-  if (job.scan) {
+  for (const T_ScanSample& sample : job.scans) {
     T_LaserScan scan;
-    BuildLaserScan(job.scan->distances, job.scan->widths, job.rotationUnits, mOptions.rangeScale, frameId,
-                   StampOf(Before(job.now, job.scanStartUnitsBeforeNow)), scan);
+    BuildLaserScan(sample.points, sample.rotationUnits, mOptions.rangeScale, frameId, scan);
     dds_write(mWriters[eScan], &scan.message);
   }
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Publishes the sensor on DDS under ROS 2's names, fed by the data path:
-//   scan             sensor_msgs/LaserScan, one per completed scan
+//   scan             sensor_msgs/LaserScan, one per whole rotation (RotationScanner.h)
 //   imu, mag         sensor_msgs/Imu (no orientation), sensor_msgs/MagneticField
 //   imu/temperature  sensor_msgs/Temperature of the IMU
 //   temperature      sensor_msgs/Temperature of the laser
@@ -49,6 +49,7 @@
 #include "DdsEntities.h"
 #include "DdsOptions.h"
 #include "RawRecord.h"
+#include "RotationScanner.h"
 
 namespace skarvdds {
 
@@ -75,7 +76,7 @@ class CDdsPublisher {
   CDdsPublisher& operator=(const CDdsPublisher&) = delete;
 
   bool Active() const { return mParticipant.IsOpen(); }
-  // Subscribes to the data path's records and scans (before it starts).
+  // Subscribes to the data path's records (before it starts).
   void Attach(CDataPath& path);
   // The data path's source holds its records while the data path waits (a
   // recording played back): a full queue makes the hand-over wait.
@@ -87,10 +88,9 @@ class CDdsPublisher {
   // delivered, if anything, and leaves the domain. Once only.
   void Close(const std::function<bool()>& giveUp = {});
 
-  // The data path's subscribers, on its thread. `serial`: the sensor the
+  // The data path's subscriber, on its thread. `serial`: the sensor the
   // records came from (Attach hands on the data path's).
   void OnRecords(std::span<const kiv::T_RawRecord> records, const std::string& serial = {});
-  void OnScan(std::shared_ptr<const T_Scan> scan);
 
   // Waits until everything handed over so far has been written.
   void Drain();
@@ -108,6 +108,10 @@ class CDdsPublisher {
     kiv::T_RawRecord words;
     uint64_t unitsBeforeNow;  // sensor time from this record to the batch's last
   };
+  struct T_ScanSample {
+    T_ScanPoints points;
+    uint32_t rotationUnits;  // the last rotation's time when the scan was completed
+  };
   struct T_Job {
     std::chrono::system_clock::time_point now;
     bool hasRecords = false;
@@ -116,9 +120,7 @@ class CDdsPublisher {
     std::shared_ptr<const std::string> serial;  // of the sensor, with the records
     size_t Records() const;
     std::vector<T_ImuSample> imu;
-    std::shared_ptr<const T_Scan> scan;
-    uint32_t rotationUnits = 0;
-    uint64_t scanStartUnitsBeforeNow = 0;
+    std::vector<T_ScanSample> scans;
   };
 
   enum ETopic { eScan, eImu, eMag, eImuTemperature, eTemperature, eRecords, eTopicCount };
@@ -149,6 +151,7 @@ class CDdsPublisher {
   std::atomic<uint32_t> mMatched[eTopicCount] = {};
 
   // Data path thread only.
+  CRotationScanner mScanner;
   uint64_t mUnitsSinceScanEdge = 0;  // sensor time since the last scan-state change
   uint32_t mLastRotationUnits = 0;   // sensor time of the last completed rotation
   int mLastScanState = -1;

@@ -1,12 +1,14 @@
 #include "RosMessages.h"
 
-#include <limits>
+#include <cmath>
 
 #include "SampleRecord.h"
 
 namespace skarvdds {
 
 namespace {
+
+constexpr double kPi = 3.14159265358979323846;
 
 std_msgs_msg_dds__Header_ HeaderOf(const char* frameId, builtin_interfaces_msg_dds__Time_ stamp) {
   // The message only points at the frame name while it is written.
@@ -24,31 +26,27 @@ builtin_interfaces_msg_dds__Time_ StampOf(std::chrono::system_clock::time_point 
   return builtin_interfaces_msg_dds__Time_{static_cast<int32_t>(seconds), static_cast<uint32_t>(nanoseconds)};
 }
 
-void BuildLaserScan(const std::vector<double>& distances, const std::vector<double>& widths,
-                    uint32_t rotationUnits, double rangeScale, const char* frameId,
-                    builtin_interfaces_msg_dds__Time_ stamp, T_LaserScan& out) {
-  const size_t n = distances.size();
-  out.ranges.resize(n);
-  out.intensities.resize(n);
-  for (size_t i = 0; i < n; ++i) {
-    const double distance = distances[i];
-    out.ranges[i] = distance > 0.0 ? static_cast<float>(distance * rangeScale)
-                                   : std::numeric_limits<float>::infinity();
-    out.intensities[i] = i < widths.size() ? static_cast<float>(widths[i]) : 0.0f;
-  }
+float ScanAngleMin() {
+  const float nearest = static_cast<float>(-kPi);
+  return static_cast<double>(nearest) < -kPi ? std::nextafter(nearest, 0.0f) : nearest;
+}
+
+void BuildLaserScan(const T_ScanPoints& points, uint32_t rotationUnits, double rangeScale, const char* frameId,
+                    T_LaserScan& out) {
+  out.ranges = points.ranges;
+  out.intensities = points.intensities;
+  const uint32_t n = static_cast<uint32_t>(out.ranges.size());
   sensor_msgs_msg_dds__LaserScan_& m = out.message;
-  m.header = HeaderOf(frameId, stamp);
-  m.angle_min = static_cast<float>(kScanAngleStart);
+  m.header = HeaderOf(frameId, StampOf(points.stamp));
+  m.angle_min = ScanAngleMin();
   m.angle_increment = static_cast<float>(kScanAngleStep);
-  m.angle_max = static_cast<float>(kScanAngleStart + kScanAngleStep * (n > 0 ? static_cast<double>(n - 1) : 0.0));
-  const double scanTime = rotationUnits * kSecondsPerTimeUnit;
-  m.scan_time = static_cast<float>(scanTime);
-  m.time_increment = n > 0 ? static_cast<float>(scanTime / static_cast<double>(n)) : 0.0f;
+  m.angle_max = m.angle_min + m.angle_increment * static_cast<float>(n > 0 ? n - 1 : 0);
+  m.scan_time = static_cast<float>(rotationUnits * kSecondsPerTimeUnit);
+  m.time_increment = static_cast<float>(points.timeIncrement);
   m.range_min = static_cast<float>(kMinRangeUnits * rangeScale);
   m.range_max = static_cast<float>(kMaxRangeUnits * rangeScale);
-  m.ranges = dds_sequence_float{static_cast<uint32_t>(n), static_cast<uint32_t>(n), out.ranges.data(), false};
-  m.intensities =
-      dds_sequence_float{static_cast<uint32_t>(n), static_cast<uint32_t>(n), out.intensities.data(), false};
+  m.ranges = dds_sequence_float{n, n, out.ranges.data(), false};
+  m.intensities = dds_sequence_float{n, n, out.intensities.data(), false};
 }
 
 void FillImu(const kiv::T_RawRecord& words, const T_DdsOptions& options, const char* frameId,

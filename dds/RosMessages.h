@@ -4,10 +4,11 @@
 // what a message holds is decided here and the publisher only sends it.
 //
 // Geometry (REP 103): x to the right of the scan view's picture and y up it.
-// The scan view draws point i at angle i x 0.18 degrees, point 0 straight
-// below the centre and the points turning counter-clockwise; so point i is
-// at angle -90 degrees + i x 0.18 degrees about z, and a viewer drawing the
-// scan in the x-y plane shows the picture of the scan view.
+// The scan view draws a rotation's point i at angle i x 0.18 degrees, point
+// 0 straight below the centre and the points turning counter-clockwise; so
+// point i is at angle -90 degrees + i x 0.18 degrees about z, and a viewer
+// drawing the scan in the x-y plane shows the picture of the scan view. A
+// LaserScan starts at -180 degrees (see RotationScanner.h).
 
 #include <chrono>
 #include <cstdint>
@@ -17,11 +18,10 @@
 #include "DdsOptions.h"
 #include "RawRecord.h"
 #include "RosMessageTypes.h"
+#include "RotationScanner.h"
 
 namespace skarvdds {
 
-// The sensor's DeltTime unit, and so the unit of rotation times: 10 us.
-inline constexpr double kSecondsPerTimeUnit = 1e-5;
 // A scan point the controller held at 0 was out of range.
 inline constexpr double kScanAngleStep = 3.14159265358979323846 / 1000.0;  // 0.18 degrees
 inline constexpr double kScanAngleStart = -3.14159265358979323846 / 2.0;
@@ -40,13 +40,16 @@ struct T_LaserScan {
   std::vector<float> intensities;
 };
 
-// Fills `out` from one completed scan: distances (0 for a point out of
-// range) and widths; `rotationUnits` is the rotation time in 10 us units,
-// `stamp` the time of the scan's first point. A point held at 0 becomes
-// +Inf (no return within range, REP 117); its intensity is 0.
-void BuildLaserScan(const std::vector<double>& distances, const std::vector<double>& widths,
-                    uint32_t rotationUnits, double rangeScale, const char* frameId,
-                    builtin_interfaces_msg_dds__Time_ stamp, T_LaserScan& out);
+// The first angle of every LaserScan: -pi, or the float nearest it that is
+// not below it (a consumer that checks the scan against [-pi, pi] in double
+// would refuse the float below).
+float ScanAngleMin();
+
+// Fills `out` from one scan of the rotation scanner; `rotationUnits` is the
+// rotation time in 10 us units. angle_max = angle_min + (kPoints - 1) x
+// angle_increment, within pi.
+void BuildLaserScan(const T_ScanPoints& points, uint32_t rotationUnits, double rangeScale, const char* frameId,
+                    T_LaserScan& out);
 
 // The IMU messages from one record's raw words (the frame header's IMU
 // block and laser temperature). Orientation is not measured: its
