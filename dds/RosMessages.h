@@ -22,9 +22,7 @@
 
 namespace skarvdds {
 
-// A scan point the controller held at 0 was out of range.
-inline constexpr double kScanAngleStep = 3.14159265358979323846 / 1000.0;  // 0.18 degrees
-inline constexpr double kScanAngleStart = -3.14159265358979323846 / 2.0;
+inline constexpr double kScanAngleStep = 2.0 * 3.14159265358979323846 / CRotationScanner::kPoints;  // 0.18 degrees
 // Distances of 2000 units and more are out of range for the controller.
 inline constexpr double kMaxRangeUnits = 2000.0;
 // The smallest distance a sample can carry: one raw step.
