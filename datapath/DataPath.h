@@ -54,6 +54,8 @@ class CDataPath {
   // steps the data path: read it there, as a subscriber does for the
   // update's records.
   const std::string& SensorSerial() const { return mIO.OpenSensorSerial(); }
+  // The controller's status, read in one piece (any thread).
+  T_DeviceStatus DeviceStatus() const { return mIO.GetDeviceStatus(); }
 
   // One step of the data path on the calling thread: what the worker runs
   // every tick. It updates the controller until every transfer completed so

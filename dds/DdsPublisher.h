@@ -6,6 +6,8 @@
 //   temperature      sensor_msgs/Temperature of the laser
 //   records          skarv_msgs/RawRecordBatch, every record of each update as its words,
 //                    with the serial number of the sensor they came from
+//   /tf_static       tf2_msgs/TFMessage: where the sensor sits (transient local)
+//   /diagnostics     diagnostic_msgs/DiagnosticArray once a second (SensorDiagnostics.h)
 // The IMU topics go out at the IMU rate of sensor time (the records' DeltTime
 // summed), each from the record at that moment. ROS topics are reliable,
 // volatile, keep last 10; records keep all, so that a reliable reader that
@@ -50,6 +52,7 @@
 #include "DdsOptions.h"
 #include "RawRecord.h"
 #include "RotationScanner.h"
+#include "SensorDiagnostics.h"
 
 namespace skarvdds {
 
@@ -76,8 +79,12 @@ class CDdsPublisher {
   CDdsPublisher& operator=(const CDdsPublisher&) = delete;
 
   bool Active() const { return mParticipant.IsOpen(); }
-  // Subscribes to the data path's records (before it starts).
+  // Subscribes to the data path's records (before it starts), and reports
+  // on its sensor on /diagnostics from then on.
   void Attach(CDataPath& path);
+  // Where the diagnostics read the sensor's status (Attach gives the data
+  // path's); none, no diagnostics.
+  void SetStatusSource(std::function<T_DeviceStatus()> statusOf);
   // The data path's source holds its records while the data path waits (a
   // recording played back): a full queue makes the hand-over wait.
   void SetSourceWaits(bool waits) { mSourceWaits = waits; }
@@ -126,6 +133,9 @@ class CDdsPublisher {
   enum ETopic { eScan, eImu, eMag, eImuTemperature, eTemperature, eRecords, eTopicCount };
 
   bool CreateWriters(std::string& error);
+  // The writers of /tf_static and /diagnostics, with the transform written.
+  bool CreateFrameAndHealthWriters(std::string& error);
+  void WriteDiagnostics(const std::function<T_DeviceStatus()>& statusOf, double seconds);
   // Readers matched now, as the writer's listener last reported: the data
   // path reads these instead of asking DDS, whose writer may be busy.
   uint32_t Matched(ETopic topic) const { return mMatched[topic].load(); }
@@ -148,6 +158,8 @@ class CDdsPublisher {
   const T_DdsOptions mOptions;
   CDdsParticipant mParticipant;
   dds_entity_t mWriters[eTopicCount] = {};
+  dds_entity_t mTfWriter = 0;
+  dds_entity_t mDiagnosticsWriter = 0;
   std::atomic<uint32_t> mMatched[eTopicCount] = {};
 
   // Data path thread only.
@@ -189,6 +201,17 @@ class CDdsPublisher {
   uint64_t mRecordsNotWritten = 0;
   uint64_t mRecordsAcknowledged = 0;
   int64_t mLastAcknowledgementCheckNs = 0;  // steady clock
+
+  // The publisher's thread alone: the diagnostics of the sensor.
+  CSensorDiagnostics mDiagnostics{mOptions};
+  const std::string mDiagnosticsName;
+  // The last record the data path handed over, for the diagnostics.
+  std::mutex mLastRecordMutex;
+  bool mHaveLastRecord = false;
+  kiv::T_RawRecord mLastRecord;
+  // Where the diagnostics read the sensor's status, under mQueueMutex: set
+  // by Attach.
+  std::function<T_DeviceStatus()> mStatusOf;
 
   bool mClosed = false;
   std::thread mThread;

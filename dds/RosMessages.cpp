@@ -76,14 +76,59 @@ void FillImuTemperature(const kiv::T_RawRecord& words, const T_DdsOptions& optio
                         builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Temperature_& out) {
   out = sensor_msgs_msg_dds__Temperature_{};
   out.header = HeaderOf(frameId, stamp);
-  out.temperature = Signed(words.imu[kiv::eIMUTemp]) * options.imuTempScale + options.imuTempOffset;
+  out.temperature = ImuTemperature(words, options);
 }
 
 void FillLaserTemperature(const kiv::T_RawRecord& words, const char* frameId,
                           builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Temperature_& out) {
   out = sensor_msgs_msg_dds__Temperature_{};
   out.header = HeaderOf(frameId, stamp);
-  out.temperature = words.rawAnaTemp * kiv::kScaleRawLaserTemperature + kiv::kTemperatureOffset;
+  out.temperature = LaserTemperature(words);
+}
+
+double ImuTemperature(const kiv::T_RawRecord& words, const T_DdsOptions& options) {
+  return Signed(words.imu[kiv::eIMUTemp]) * options.imuTempScale + options.imuTempOffset;
+}
+
+double LaserTemperature(const kiv::T_RawRecord& words) {
+  return words.rawAnaTemp * kiv::kScaleRawLaserTemperature + kiv::kTemperatureOffset;
+}
+
+double SupplyVoltage(const kiv::T_RawRecord& words) {
+  return words.rawSupplyVoltage * kiv::kScaleRawSupplyVoltage + kiv::kScaleSupplyOffset;
+}
+
+void FillMountTransform(const T_DdsOptions& options, builtin_interfaces_msg_dds__Time_ stamp,
+                        geometry_msgs_msg_dds__TransformStamped_& out) {
+  out = geometry_msgs_msg_dds__TransformStamped_{};
+  out.header = HeaderOf(options.parentFrame.c_str(), stamp);
+  out.child_frame_id = const_cast<char*>(options.frameId.c_str());
+  const auto& [x, y, z, roll, pitch, yaw] = options.mount;
+  out.transform.translation = {x, y, z};
+  // Roll about x, then pitch about y, then yaw about z, all fixed axes.
+  const double cr = std::cos(roll / 2), sr = std::sin(roll / 2);
+  const double cp = std::cos(pitch / 2), sp = std::sin(pitch / 2);
+  const double cy = std::cos(yaw / 2), sy = std::sin(yaw / 2);
+  out.transform.rotation.x = sr * cp * cy - cr * sp * sy;
+  out.transform.rotation.y = cr * sp * cy + sr * cp * sy;
+  out.transform.rotation.z = cr * cp * sy - sr * sp * cy;
+  out.transform.rotation.w = cr * cp * cy + sr * sp * sy;
+}
+
+void BuildDiagnosticArray(const T_DiagnosticsReport& report, const std::string& name, const std::string& hardwareId,
+                          builtin_interfaces_msg_dds__Time_ stamp, T_DiagnosticArray& out) {
+  out.values.clear();
+  for (const auto& [key, value] : report.values) {
+    out.values.push_back({const_cast<char*>(key.c_str()), const_cast<char*>(value.c_str())});
+  }
+  const uint32_t n = static_cast<uint32_t>(out.values.size());
+  out.status.level = report.level;
+  out.status.name = const_cast<char*>(name.c_str());
+  out.status.message = const_cast<char*>(report.message.c_str());
+  out.status.hardware_id = const_cast<char*>(hardwareId.c_str());
+  out.status.values = {n, n, out.values.data(), false};
+  out.message.header = HeaderOf("", stamp);
+  out.message.status = {1, 1, &out.status, false};
 }
 
 }  // namespace skarvdds

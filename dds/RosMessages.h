@@ -19,6 +19,7 @@
 #include "RawRecord.h"
 #include "RosMessageTypes.h"
 #include "RotationScanner.h"
+#include "SensorDiagnostics.h"
 
 namespace skarvdds {
 
@@ -48,6 +49,29 @@ float ScanAngleMin();
 // angle_increment, within pi.
 void BuildLaserScan(const T_ScanPoints& points, uint32_t rotationUnits, double rangeScale, const char* frameId,
                     T_LaserScan& out);
+
+// What the record says in SI units, as the control panel shows it: the
+// IMU's temperature through the IMU temperature scale, the laser's analog
+// temperature and the supply voltage as the decoder scales them.
+double ImuTemperature(const kiv::T_RawRecord& words, const T_DdsOptions& options);
+double LaserTemperature(const kiv::T_RawRecord& words);
+double SupplyVoltage(const kiv::T_RawRecord& words);
+
+// The transform /tf_static holds: from the parent frame to the frame id, at
+// the mount the options give. `out` points into the options' names.
+void FillMountTransform(const T_DdsOptions& options, builtin_interfaces_msg_dds__Time_ stamp,
+                        geometry_msgs_msg_dds__TransformStamped_& out);
+
+// A DiagnosticArray of one status, with the storage it points into; it must
+// not be copied once filled.
+struct T_DiagnosticArray {
+  diagnostic_msgs_msg_dds__DiagnosticArray_ message{};
+  diagnostic_msgs_msg_dds__DiagnosticStatus_ status{};
+  std::vector<diagnostic_msgs_msg_dds__KeyValue_> values;
+};
+// `out` points into `report` and the names, which must outlive its writing.
+void BuildDiagnosticArray(const T_DiagnosticsReport& report, const std::string& name, const std::string& hardwareId,
+                          builtin_interfaces_msg_dds__Time_ stamp, T_DiagnosticArray& out);
 
 // The IMU messages from one record's raw words (the frame header's IMU
 // block and laser temperature). Orientation is not measured: its
