@@ -265,7 +265,7 @@ void CDdsPublisher::Attach(CDataPath& path) {
   if (!Active()) {
     return;
   }
-  SetStatusSource([&path] { return path.DeviceStatus(); });
+  SetStatusSource(path.StatusSource());
   path.SubscribeRecords(
       [this, &path](std::span<const kiv::T_RawRecord> records) { OnRecords(records, path.SensorSerial()); });
 }
