@@ -55,6 +55,33 @@ T_CommandOption TextOption(std::string name, std::string& target, std::string ne
           std::move(valueName), std::move(description)};
 }
 
+T_CommandOption NumbersOption(std::string name, std::span<double> target, std::string need, std::string valueName,
+                              std::string description) {
+  return {std::move(name), EOptionValue::eRequired,
+          [target, need = std::move(need)](const std::string& value) {
+            std::vector<double> numbers;
+            size_t start = 0;
+            while (numbers.size() <= target.size()) {
+              const size_t comma = std::min(value.find(',', start), value.size());
+              double number = 0.0;
+              if (!ReadNumber(value.substr(start, comma - start), number)) {
+                return need;
+              }
+              numbers.push_back(number);
+              if (comma == value.size()) {
+                break;
+              }
+              start = comma + 1;
+            }
+            if (numbers.size() != target.size()) {
+              return need;
+            }
+            std::copy(numbers.begin(), numbers.end(), target.begin());
+            return std::string();
+          },
+          std::move(valueName), std::move(description)};
+}
+
 T_CommandOption NumberOption(std::string name, double& target, double minimum, EBound bound, std::string need,
                              std::string valueName, std::string description) {
   return {std::move(name), EOptionValue::eRequired,

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,11 @@ T_CommandOption TextOption(std::string name, std::string& target, std::string ne
 enum class EBound { eAtLeast, eAbove };
 T_CommandOption NumberOption(std::string name, double& target, double minimum, EBound bound, std::string need,
                              std::string valueName, std::string description);
+
+// Exactly target.size() finite decimal numbers, separated by commas, into
+// `target` (left as it was when the text is refused); `need` says so.
+T_CommandOption NumbersOption(std::string name, std::span<double> target, std::string need, std::string valueName,
+                              std::string description);
 
 // A whole number from `minimum` to `maximum`; `need` says so.
 T_CommandOption CountOption(std::string name, unsigned& target, unsigned minimum, unsigned maximum, std::string need,

@@ -54,6 +54,12 @@ class CDataPath {
   // steps the data path: read it there, as a subscriber does for the
   // update's records.
   const std::string& SensorSerial() const { return mIO.OpenSensorSerial(); }
+  // Reads the controller's status in one piece, from any thread, for as
+  // long as the controller lives (the data path may be gone).
+  std::function<T_DeviceStatus()> StatusSource() const {
+    CSkarvIO* io = &mIO;
+    return [io] { return io->GetDeviceStatus(); };
+  }
 
   // One step of the data path on the calling thread: what the worker runs
   // every tick. It updates the controller until every transfer completed so

@@ -21,7 +21,7 @@ std::unique_ptr<dds_qos_t, CQosDeleter> Qos(const dds_topic_descriptor_t& descri
   std::unique_ptr<dds_qos_t, CQosDeleter> qos(dds_create_qos());
   dds_qset_reliability(qos.get(), reliable ? DDS_RELIABILITY_RELIABLE : DDS_RELIABILITY_BEST_EFFORT,
                        DDS_MSECS(depth == kKeepAll ? kKeepAllBlockingMs : 100));
-  dds_qset_durability(qos.get(), DDS_DURABILITY_VOLATILE);
+  dds_qset_durability(qos.get(), extras.transientLocal ? DDS_DURABILITY_TRANSIENT_LOCAL : DDS_DURABILITY_VOLATILE);
   if (depth == kKeepAll) {
     dds_qset_history(qos.get(), DDS_HISTORY_KEEP_ALL, 0);
   } else {

@@ -37,6 +37,9 @@ struct T_EndpointExtras {
   int64_t livelinessMs = 0;
   // A writer that sends best effort rather than reliably.
   bool bestEffort = false;
+  // A writer that keeps its last samples for readers that come later
+  // (transient local), as tf2's static broadcaster does.
+  bool transientLocal = false;
   // USER_DATA entries after the type hash that every endpoint carries,
   // "key=value;" each (UserData.h): a writer's name of who publishes, for
   // readers to name it.

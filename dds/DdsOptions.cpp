@@ -24,8 +24,9 @@ std::vector<T_CommandOption> DdsOptionTable(T_DdsOptions& options) {
   return {
       FlagOption("--publish", options.publish,
                  "publish the sensor on DDS under ROS 2's names: scan (LaserScan),\n"
-                 "imu, mag, imu/temperature, temperature and records (every record);\n"
-                 "DDS domain from ROS_DOMAIN_ID (default 0)"),
+                 "imu, mag, imu/temperature, temperature and records (every record),\n"
+                 "with /tf_static and /diagnostics; DDS domain from ROS_DOMAIN_ID\n"
+                 "(default 0)"),
       {.name = "--namespace",
        .value = EOptionValue::eRequired,
        .take =
@@ -48,7 +49,14 @@ std::vector<T_CommandOption> DdsOptionTable(T_DdsOptions& options) {
        .valueName = "PROFILE",
        .description = "QoS of the ROS topics: reliable (keep last 10, the default) or\n"
                       "sensor-data (best effort, keep last 5); records stay reliable"},
-      TextOption("--frame-id", options.frameId, "a name", "ID", "frame of every message (default skarv)"),
+      TextOption("--frame-id", options.frameId, "a name", "ID", "frame of the scan's messages (default skarv)"),
+      TextOption("--parent-frame", options.parentFrame, "a name", "ID",
+                 "frame the sensor is mounted in, for /tf_static (default base_link)"),
+      NumbersOption("--mount", options.mount, "six numbers X,Y,Z,ROLL,PITCH,YAW", "X,Y,Z,ROLL,PITCH,YAW",
+                    "where the sensor sits in the parent frame: metres and radians\n"
+                    "(default 0,0,0,0,0,0)"),
+      TextOption("--imu-frame-id", options.imuFrameId, "a name", "ID",
+                 "frame of the IMU's messages (default: the scan's frame)"),
       scale("--range-scale", options.rangeScale, "M", "metres per distance unit of the sensor (default 0.01)"),
       scale("--imu-rate", options.imuRate, "HZ",
             "Imu, MagneticField and Temperature messages a second (default 100)"),

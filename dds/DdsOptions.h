@@ -4,6 +4,7 @@
 // and --subscribe. A program parses them in its own command line by adding
 // their table to its own.
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,14 @@ struct T_DdsOptions {
   bool publish = false;
   std::string ns;                // topics under "rt/<ns>/" when not empty
   std::string frameId = "skarv";
+  // Where the sensor sits: /tf_static holds the transform from parentFrame
+  // to frameId, a translation in metres (x, y, z) and a rotation in radians
+  // (roll, pitch, yaw about the fixed x, y and z axes, as tf2 takes them).
+  std::string parentFrame = "base_link";
+  std::array<double, 6> mount{};
+  // The frame of the IMU's messages, when it sits apart from the scan's.
+  std::string imuFrameId;
+  const std::string& ImuFrame() const { return imuFrameId.empty() ? frameId : imuFrameId; }
   // The ROS topics' QoS: reliable, keep last 10 (ROS 2's default profile), or
   // best effort, keep last 5 (its sensor-data profile). Records stay
   // reliable and keep all either way.

@@ -40,10 +40,11 @@ std::string PublisherName() {
 
 }  // namespace
 
-CDdsPublisher::CDdsPublisher(const T_DdsOptions& options) : mOptions(options) {
+CDdsPublisher::CDdsPublisher(const T_DdsOptions& options)
+    : mOptions(options), mScanner(options.rangeScale), mDiagnosticsName("skarv: " + options.frameId) {
   mImuPeriodUnits = std::max<uint64_t>(1, static_cast<uint64_t>(kTimeUnitsPerSecond / mOptions.imuRate + 0.5));
   std::string error;
-  if (!mParticipant.Open(error) || !CreateWriters(error)) {
+  if (!mParticipant.Open(error) || !CreateWriters(error) || !CreateFrameAndHealthWriters(error)) {
     DiagPrintf(EDiagLevel::eAlways, "DDS could not be started: %s. Nothing is published.\n", error.c_str());
     mParticipant.Close();
     return;
@@ -171,6 +172,49 @@ bool CDdsPublisher::CreateWriters(std::string& error) {
   return true;
 }
 
+bool CDdsPublisher::CreateFrameAndHealthWriters(std::string& error) {
+  // Both topics are ROS 2's own, outside any namespace, and reliable
+  // whatever the QoS of the sensor's topics: tf2's static listener and the
+  // diagnostics aggregator read them reliably.
+  T_EndpointExtras latched;
+  latched.transientLocal = true;
+  mTfWriter = mParticipant.CreateWriter(tf2_msgs_msg_dds__TFMessage__desc, TopicName("", "tf_static"), 1, error,
+                                        latched);
+  if (mTfWriter <= 0) {
+    return false;
+  }
+  mDiagnosticsWriter = mParticipant.CreateWriter(diagnostic_msgs_msg_dds__DiagnosticArray__desc,
+                                                 TopicName("", "diagnostics"), kRosHistoryDepth, error);
+  if (mDiagnosticsWriter <= 0) {
+    return false;
+  }
+  geometry_msgs_msg_dds__TransformStamped_ transform;
+  FillMountTransform(mOptions, StampOf(std::chrono::system_clock::now()), transform);
+  tf2_msgs_msg_dds__TFMessage_ message{};
+  message.transforms = {1, 1, &transform, false};
+  const dds_return_t written = dds_write(mTfWriter, &message);
+  if (written != DDS_RETCODE_OK) {
+    error = std::string("the sensor's transform could not be written: ") + dds_strretcode(written);
+    return false;
+  }
+  return true;
+}
+
+void CDdsPublisher::WriteDiagnostics(const std::function<T_DeviceStatus()>& statusOf, double seconds) {
+  const T_DeviceStatus status = statusOf();
+  kiv::T_RawRecord last;
+  bool haveLast = false;
+  {
+    std::lock_guard<std::mutex> lock(mLastRecordMutex);
+    last = mLastRecord;
+    haveLast = mHaveLastRecord;
+  }
+  const T_DiagnosticsReport report = mDiagnostics.Next(status, haveLast ? &last : nullptr, seconds);
+  T_DiagnosticArray array;
+  BuildDiagnosticArray(report, mDiagnosticsName, status.Serial, StampOf(std::chrono::system_clock::now()), array);
+  dds_write(mDiagnosticsWriter, &array.message);
+}
+
 void CDdsPublisher::OnPublicationMatched(dds_entity_t, const dds_publication_matched_status_t status, void* count) {
   static_cast<std::atomic<uint32_t>*>(count)->store(status.current_count);
 }
@@ -221,16 +265,27 @@ void CDdsPublisher::Attach(CDataPath& path) {
   if (!Active()) {
     return;
   }
+  SetStatusSource(path.StatusSource());
   path.SubscribeRecords(
       [this, &path](std::span<const kiv::T_RawRecord> records) { OnRecords(records, path.SensorSerial()); });
-  path.SubscribeScans([this](std::shared_ptr<const T_Scan> scan) { OnScan(std::move(scan)); });
+}
+
+void CDdsPublisher::SetStatusSource(std::function<T_DeviceStatus()> statusOf) {
+  std::lock_guard<std::mutex> lock(mQueueMutex);
+  mStatusOf = std::move(statusOf);
 }
 
 void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records, const std::string& serial) {
   if (!Active() || records.empty()) {
     return;
   }
+  {
+    std::lock_guard<std::mutex> lock(mLastRecordMutex);
+    mLastRecord = records.back();
+    mHaveLastRecord = true;
+  }
   const bool wantRecords = Matched(eRecords) > 0;
+  const bool wantScans = Matched(eScan) > 0;
   const bool wantImu = Matched(eImu) > 0 || Matched(eMag) > 0 || Matched(eImuTemperature) > 0 ||
                        Matched(eTemperature) > 0;
   T_Job job;
@@ -275,22 +330,15 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records, const s
     if (wantImu && imuDue) {
       job.imu.push_back(T_ImuSample{record, total - elapsed});
     }
+    // Scans are followed without a reader too, so that one that comes gets
+    // the next whole rotation.
+    if (mScanner.Add(record, Before(job.now, total - elapsed)) && wantScans) {
+      job.scans.push_back(T_ScanSample{mScanner.Completed(), mLastRotationUnits});
+    }
   }
-  if (job.hasRecords || !job.imu.empty()) {
+  if (job.hasRecords || !job.imu.empty() || !job.scans.empty()) {
     Hand(std::move(job));
   }
-}
-
-void CDdsPublisher::OnScan(std::shared_ptr<const T_Scan> scan) {
-  if (!Active() || Matched(eScan) == 0) {
-    return;
-  }
-  T_Job job;
-  job.now = std::chrono::system_clock::now();
-  job.scan = std::move(scan);
-  job.rotationUnits = mLastRotationUnits;
-  job.scanStartUnitsBeforeNow = mUnitsSinceScanEdge + mLastRotationUnits;
-  Hand(std::move(job));
 }
 
 size_t CDdsPublisher::T_Job::Records() const { return words.size() / kWordsPerRecord; }
@@ -349,11 +397,28 @@ void CDdsPublisher::Drain() {
 }
 
 void CDdsPublisher::Run() {
+  using Clock = std::chrono::steady_clock;
+  auto lastReport = Clock::now();
+  auto nextReport = lastReport;
   std::unique_lock<std::mutex> lock(mQueueMutex);
   while (true) {
-    mWork.wait(lock, [this] { return !mQueue.empty() || mStopping; });
+    mWork.wait_until(lock, nextReport, [this] { return !mQueue.empty() || mStopping; });
     if (mStopping) {
       return;
+    }
+    const auto now = Clock::now();
+    if (now >= nextReport) {
+      // Once a second, between jobs; a thread that was held up does not
+      // make up the reports it missed.
+      const std::function<T_DeviceStatus()> statusOf = mStatusOf;
+      lock.unlock();
+      if (statusOf) {
+        WriteDiagnostics(statusOf, std::chrono::duration<double>(now - lastReport).count());
+      }
+      lastReport = now;
+      nextReport = std::max(nextReport + std::chrono::seconds(1), now + std::chrono::milliseconds(500));
+      lock.lock();
+      continue;
     }
     T_Job job = std::move(mQueue.front());
     mQueue.pop_front();
@@ -377,6 +442,7 @@ void CDdsPublisher::Run() {
 
 void CDdsPublisher::Write(const T_Job& job) {
   const char* frameId = mOptions.frameId.c_str();
+  const char* imuFrameId = mOptions.ImuFrame().c_str();
   if (job.hasRecords) {
     skarv_msgs_msg_dds__RawRecordBatch_ batch{};
     batch.header = std_msgs_msg_dds__Header_{StampOf(job.now), const_cast<char*>(frameId)};
@@ -403,21 +469,20 @@ void CDdsPublisher::Write(const T_Job& job) {
   for (const T_ImuSample& sample : job.imu) {
     const auto stamp = StampOf(Before(job.now, sample.unitsBeforeNow));
     sensor_msgs_msg_dds__Imu_ imu;
-    FillImu(sample.words, mOptions, frameId, stamp, imu);
+    FillImu(sample.words, mOptions, imuFrameId, stamp, imu);
     dds_write(mWriters[eImu], &imu);
     sensor_msgs_msg_dds__MagneticField_ mag;
-    FillMagneticField(sample.words, mOptions, frameId, stamp, mag);
+    FillMagneticField(sample.words, mOptions, imuFrameId, stamp, mag);
     dds_write(mWriters[eMag], &mag);
     sensor_msgs_msg_dds__Temperature_ temperature;
-    FillImuTemperature(sample.words, mOptions, frameId, stamp, temperature);
+    FillImuTemperature(sample.words, mOptions, imuFrameId, stamp, temperature);
     dds_write(mWriters[eImuTemperature], &temperature);
     FillLaserTemperature(sample.words, frameId, stamp, temperature);
     dds_write(mWriters[eTemperature], &temperature);
   }
-  if (job.scan) {
+  for (const T_ScanSample& sample : job.scans) {
     T_LaserScan scan;
-    BuildLaserScan(job.scan->distances, job.scan->widths, job.rotationUnits, mOptions.rangeScale, frameId,
-                   StampOf(Before(job.now, job.scanStartUnitsBeforeNow)), scan);
+    BuildLaserScan(sample.points, sample.rotationUnits, mOptions.rangeScale, frameId, scan);
     dds_write(mWriters[eScan], &scan.message);
   }
 }

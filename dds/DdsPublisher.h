@@ -1,11 +1,13 @@
 #pragma once
 // Publishes the sensor on DDS under ROS 2's names, fed by the data path:
-//   scan             sensor_msgs/LaserScan, one per completed scan
+//   scan             sensor_msgs/LaserScan, one per whole rotation (RotationScanner.h)
 //   imu, mag         sensor_msgs/Imu (no orientation), sensor_msgs/MagneticField
 //   imu/temperature  sensor_msgs/Temperature of the IMU
 //   temperature      sensor_msgs/Temperature of the laser
 //   records          skarv_msgs/RawRecordBatch, every record of each update as its words,
 //                    with the serial number of the sensor they came from
+//   /tf_static       tf2_msgs/TFMessage: where the sensor sits (transient local)
+//   /diagnostics     diagnostic_msgs/DiagnosticArray once a second (SensorDiagnostics.h)
 // The IMU topics go out at the IMU rate of sensor time (the records' DeltTime
 // summed), each from the record at that moment. ROS topics are reliable,
 // volatile, keep last 10; records keep all, so that a reliable reader that
@@ -49,6 +51,8 @@
 #include "DdsEntities.h"
 #include "DdsOptions.h"
 #include "RawRecord.h"
+#include "RotationScanner.h"
+#include "SensorDiagnostics.h"
 
 namespace skarvdds {
 
@@ -75,8 +79,12 @@ class CDdsPublisher {
   CDdsPublisher& operator=(const CDdsPublisher&) = delete;
 
   bool Active() const { return mParticipant.IsOpen(); }
-  // Subscribes to the data path's records and scans (before it starts).
+  // Subscribes to the data path's records (before it starts), and reports
+  // on its sensor on /diagnostics from then on.
   void Attach(CDataPath& path);
+  // Where the diagnostics read the sensor's status (Attach gives the data
+  // path's); none, no diagnostics.
+  void SetStatusSource(std::function<T_DeviceStatus()> statusOf);
   // The data path's source holds its records while the data path waits (a
   // recording played back): a full queue makes the hand-over wait.
   void SetSourceWaits(bool waits) { mSourceWaits = waits; }
@@ -87,10 +95,9 @@ class CDdsPublisher {
   // delivered, if anything, and leaves the domain. Once only.
   void Close(const std::function<bool()>& giveUp = {});
 
-  // The data path's subscribers, on its thread. `serial`: the sensor the
+  // The data path's subscriber, on its thread. `serial`: the sensor the
   // records came from (Attach hands on the data path's).
   void OnRecords(std::span<const kiv::T_RawRecord> records, const std::string& serial = {});
-  void OnScan(std::shared_ptr<const T_Scan> scan);
 
   // Waits until everything handed over so far has been written.
   void Drain();
@@ -108,6 +115,10 @@ class CDdsPublisher {
     kiv::T_RawRecord words;
     uint64_t unitsBeforeNow;  // sensor time from this record to the batch's last
   };
+  struct T_ScanSample {
+    T_ScanPoints points;
+    uint32_t rotationUnits;  // the last rotation's time when the scan was completed
+  };
   struct T_Job {
     std::chrono::system_clock::time_point now;
     bool hasRecords = false;
@@ -116,14 +127,15 @@ class CDdsPublisher {
     std::shared_ptr<const std::string> serial;  // of the sensor, with the records
     size_t Records() const;
     std::vector<T_ImuSample> imu;
-    std::shared_ptr<const T_Scan> scan;
-    uint32_t rotationUnits = 0;
-    uint64_t scanStartUnitsBeforeNow = 0;
+    std::vector<T_ScanSample> scans;
   };
 
   enum ETopic { eScan, eImu, eMag, eImuTemperature, eTemperature, eRecords, eTopicCount };
 
   bool CreateWriters(std::string& error);
+  // The writers of /tf_static and /diagnostics, with the transform written.
+  bool CreateFrameAndHealthWriters(std::string& error);
+  void WriteDiagnostics(const std::function<T_DeviceStatus()>& statusOf, double seconds);
   // Readers matched now, as the writer's listener last reported: the data
   // path reads these instead of asking DDS, whose writer may be busy.
   uint32_t Matched(ETopic topic) const { return mMatched[topic].load(); }
@@ -146,9 +158,12 @@ class CDdsPublisher {
   const T_DdsOptions mOptions;
   CDdsParticipant mParticipant;
   dds_entity_t mWriters[eTopicCount] = {};
+  dds_entity_t mTfWriter = 0;
+  dds_entity_t mDiagnosticsWriter = 0;
   std::atomic<uint32_t> mMatched[eTopicCount] = {};
 
   // Data path thread only.
+  CRotationScanner mScanner;
   uint64_t mUnitsSinceScanEdge = 0;  // sensor time since the last scan-state change
   uint32_t mLastRotationUnits = 0;   // sensor time of the last completed rotation
   int mLastScanState = -1;
@@ -186,6 +201,17 @@ class CDdsPublisher {
   uint64_t mRecordsNotWritten = 0;
   uint64_t mRecordsAcknowledged = 0;
   int64_t mLastAcknowledgementCheckNs = 0;  // steady clock
+
+  // The publisher's thread alone: the diagnostics of the sensor.
+  CSensorDiagnostics mDiagnostics{mOptions};
+  const std::string mDiagnosticsName;
+  // The last record the data path handed over, for the diagnostics.
+  std::mutex mLastRecordMutex;
+  bool mHaveLastRecord = false;
+  kiv::T_RawRecord mLastRecord;
+  // Where the diagnostics read the sensor's status, under mQueueMutex: set
+  // by Attach.
+  std::function<T_DeviceStatus()> mStatusOf;
 
   bool mClosed = false;
   std::thread mThread;

@@ -1,12 +1,14 @@
 #include "RosMessages.h"
 
-#include <limits>
+#include <cmath>
 
 #include "SampleRecord.h"
 
 namespace skarvdds {
 
 namespace {
+
+constexpr double kPi = 3.14159265358979323846;
 
 std_msgs_msg_dds__Header_ HeaderOf(const char* frameId, builtin_interfaces_msg_dds__Time_ stamp) {
   // The message only points at the frame name while it is written.
@@ -24,31 +26,27 @@ builtin_interfaces_msg_dds__Time_ StampOf(std::chrono::system_clock::time_point 
   return builtin_interfaces_msg_dds__Time_{static_cast<int32_t>(seconds), static_cast<uint32_t>(nanoseconds)};
 }
 
-void BuildLaserScan(const std::vector<double>& distances, const std::vector<double>& widths,
-                    uint32_t rotationUnits, double rangeScale, const char* frameId,
-                    builtin_interfaces_msg_dds__Time_ stamp, T_LaserScan& out) {
-  const size_t n = distances.size();
-  out.ranges.resize(n);
-  out.intensities.resize(n);
-  for (size_t i = 0; i < n; ++i) {
-    const double distance = distances[i];
-    out.ranges[i] = distance > 0.0 ? static_cast<float>(distance * rangeScale)
-                                   : std::numeric_limits<float>::infinity();
-    out.intensities[i] = i < widths.size() ? static_cast<float>(widths[i]) : 0.0f;
-  }
+float ScanAngleMin() {
+  const float nearest = static_cast<float>(-kPi);
+  return static_cast<double>(nearest) < -kPi ? std::nextafter(nearest, 0.0f) : nearest;
+}
+
+void BuildLaserScan(const T_ScanPoints& points, uint32_t rotationUnits, double rangeScale, const char* frameId,
+                    T_LaserScan& out) {
+  out.ranges = points.ranges;
+  out.intensities = points.intensities;
+  const uint32_t n = static_cast<uint32_t>(out.ranges.size());
   sensor_msgs_msg_dds__LaserScan_& m = out.message;
-  m.header = HeaderOf(frameId, stamp);
-  m.angle_min = static_cast<float>(kScanAngleStart);
+  m.header = HeaderOf(frameId, StampOf(points.stamp));
+  m.angle_min = ScanAngleMin();
   m.angle_increment = static_cast<float>(kScanAngleStep);
-  m.angle_max = static_cast<float>(kScanAngleStart + kScanAngleStep * (n > 0 ? static_cast<double>(n - 1) : 0.0));
-  const double scanTime = rotationUnits * kSecondsPerTimeUnit;
-  m.scan_time = static_cast<float>(scanTime);
-  m.time_increment = n > 0 ? static_cast<float>(scanTime / static_cast<double>(n)) : 0.0f;
+  m.angle_max = m.angle_min + m.angle_increment * static_cast<float>(n > 0 ? n - 1 : 0);
+  m.scan_time = static_cast<float>(rotationUnits * kSecondsPerTimeUnit);
+  m.time_increment = static_cast<float>(points.timeIncrement);
   m.range_min = static_cast<float>(kMinRangeUnits * rangeScale);
   m.range_max = static_cast<float>(kMaxRangeUnits * rangeScale);
-  m.ranges = dds_sequence_float{static_cast<uint32_t>(n), static_cast<uint32_t>(n), out.ranges.data(), false};
-  m.intensities =
-      dds_sequence_float{static_cast<uint32_t>(n), static_cast<uint32_t>(n), out.intensities.data(), false};
+  m.ranges = dds_sequence_float{n, n, out.ranges.data(), false};
+  m.intensities = dds_sequence_float{n, n, out.intensities.data(), false};
 }
 
 void FillImu(const kiv::T_RawRecord& words, const T_DdsOptions& options, const char* frameId,
@@ -78,14 +76,59 @@ void FillImuTemperature(const kiv::T_RawRecord& words, const T_DdsOptions& optio
                         builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Temperature_& out) {
   out = sensor_msgs_msg_dds__Temperature_{};
   out.header = HeaderOf(frameId, stamp);
-  out.temperature = Signed(words.imu[kiv::eIMUTemp]) * options.imuTempScale + options.imuTempOffset;
+  out.temperature = ImuTemperature(words, options);
 }
 
 void FillLaserTemperature(const kiv::T_RawRecord& words, const char* frameId,
                           builtin_interfaces_msg_dds__Time_ stamp, sensor_msgs_msg_dds__Temperature_& out) {
   out = sensor_msgs_msg_dds__Temperature_{};
   out.header = HeaderOf(frameId, stamp);
-  out.temperature = words.rawAnaTemp * kiv::kScaleRawLaserTemperature + kiv::kTemperatureOffset;
+  out.temperature = LaserTemperature(words);
+}
+
+double ImuTemperature(const kiv::T_RawRecord& words, const T_DdsOptions& options) {
+  return Signed(words.imu[kiv::eIMUTemp]) * options.imuTempScale + options.imuTempOffset;
+}
+
+double LaserTemperature(const kiv::T_RawRecord& words) {
+  return words.rawAnaTemp * kiv::kScaleRawLaserTemperature + kiv::kTemperatureOffset;
+}
+
+double SupplyVoltage(const kiv::T_RawRecord& words) {
+  return words.rawSupplyVoltage * kiv::kScaleRawSupplyVoltage + kiv::kScaleSupplyOffset;
+}
+
+void FillMountTransform(const T_DdsOptions& options, builtin_interfaces_msg_dds__Time_ stamp,
+                        geometry_msgs_msg_dds__TransformStamped_& out) {
+  out = geometry_msgs_msg_dds__TransformStamped_{};
+  out.header = HeaderOf(options.parentFrame.c_str(), stamp);
+  out.child_frame_id = const_cast<char*>(options.frameId.c_str());
+  const auto& [x, y, z, roll, pitch, yaw] = options.mount;
+  out.transform.translation = {x, y, z};
+  // Roll about x, then pitch about y, then yaw about z, all fixed axes.
+  const double cr = std::cos(roll / 2), sr = std::sin(roll / 2);
+  const double cp = std::cos(pitch / 2), sp = std::sin(pitch / 2);
+  const double cy = std::cos(yaw / 2), sy = std::sin(yaw / 2);
+  out.transform.rotation.x = sr * cp * cy - cr * sp * sy;
+  out.transform.rotation.y = cr * sp * cy + sr * cp * sy;
+  out.transform.rotation.z = cr * cp * sy - sr * sp * cy;
+  out.transform.rotation.w = cr * cp * cy + sr * sp * sy;
+}
+
+void BuildDiagnosticArray(const T_DiagnosticsReport& report, const std::string& name, const std::string& hardwareId,
+                          builtin_interfaces_msg_dds__Time_ stamp, T_DiagnosticArray& out) {
+  out.values.clear();
+  for (const auto& [key, value] : report.values) {
+    out.values.push_back({const_cast<char*>(key.c_str()), const_cast<char*>(value.c_str())});
+  }
+  const uint32_t n = static_cast<uint32_t>(out.values.size());
+  out.status.level = report.level;
+  out.status.name = const_cast<char*>(name.c_str());
+  out.status.message = const_cast<char*>(report.message.c_str());
+  out.status.hardware_id = const_cast<char*>(hardwareId.c_str());
+  out.status.values = {n, n, out.values.data(), false};
+  out.message.header = HeaderOf("", stamp);
+  out.message.status = {1, 1, &out.status, false};
 }
 
 }  // namespace skarvdds

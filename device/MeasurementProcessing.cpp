@@ -59,7 +59,7 @@ int CSkarvIO::UpdateScanData() {
     DiagPrintf(EDiagLevel::ePerUpdate, "foundScanSize = %d\n", result);
   }
   // Out-of-range points stay in the scan as zero, one point per record.
-  if (mCurDistance > kMaxDistance || static_cast<double>(mCurWidth) > kErrorWidth) {
+  if (OutOfRange(mCurDistance, static_cast<double>(mCurWidth))) {
     mCurDistance = 0.0;
     mCurWidth = 0;
   }

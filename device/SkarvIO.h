@@ -52,6 +52,11 @@ class CSkarvIO {
   static constexpr int kMaxRotationTime = 10000;
   static constexpr double kIMUTempScale = 0.005294086505373498;
   static constexpr double kIMUTempOffset = 95.0;
+  // A sample the scans hold as out of range (at 0): beyond kMaxDistance,
+  // or wider than kErrorWidth.
+  static constexpr bool OutOfRange(double distance, double width) {
+    return distance > kMaxDistance || width > kErrorWidth;
+  }
 
   // Command handshake states.
   static constexpr int32_t kStatusIdle = 0;

@@ -66,20 +66,13 @@ std::vector<std::vector<std::string>> CsvRows(const std::filesystem::path& file)
   return rows;
 }
 
-// Where the controller ends each scan: at every change of the scan state
-// (the changing record opening the next scan), and at 1999 points.
-std::vector<size_t> ScanEnds(const std::vector<Record>& records) {
-  std::vector<size_t> ends;
-  int previous = 0;
-  size_t start = 0;
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (records[i].ScanState() != previous || i - start == 1999) {
-      ends.push_back(i);
-      start = i;
-    }
-    previous = records[i].ScanState();
+// The records at which the scan state changes: each begins a rotation.
+std::vector<size_t> RotationStarts(const std::vector<Record>& records) {
+  std::vector<size_t> starts;
+  for (size_t i = 1; i < records.size(); ++i) {
+    if (records[i].ScanState() != records[i - 1].ScanState()) starts.push_back(i);
   }
-  return ends;
+  return starts;
 }
 
 class DdsPublishing : public ::testing::Test {
@@ -233,8 +226,10 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
     ASSERT_TRUE(fed[i].SameWords(records[i])) << i;
   }
 
-  // Scans: each one the records between two scan-state changes, drawn the
-  // way the scan view draws it.
+  // Scans: 2000 points from -180 degrees, the last quarter of one rotation
+  // and the first three of the next, for every rotation seen from its start
+  // whose next one reached its last quarter; the points a rotation of fewer
+  // than 2000 records does not reach are NaN.
   std::vector<T_ReceivedScan> scans;
   ddstest::TakeAll<sensor_msgs_msg_dds__LaserScan_>(reliable["scan"], [&](const auto& m) {
     T_ReceivedScan scan{m, m.header.frame_id, {}, {}};
@@ -242,40 +237,45 @@ TEST_F(DdsPublishing, AnotherProcessReceivesEveryFieldUnderRos2Names) {
     scan.intensities.assign(m.intensities._buffer, m.intensities._buffer + m.intensities._length);
     scans.push_back(std::move(scan));
   });
-  const std::vector<size_t> ends = ScanEnds(records);
-  std::vector<std::pair<size_t, size_t>> expected;  // [first, end) of each scan of more than two points
-  for (size_t k = 0, start = 0; k < ends.size(); start = ends[k], ++k) {
-    if (ends[k] - start > 2) expected.emplace_back(start, ends[k]);
-  }
+  const std::vector<size_t> starts = RotationStarts(records);
+  size_t expected = 0;
+  while (expected + 1 < starts.size() && starts[expected + 1] + 1500 < records.size()) ++expected;
   ASSERT_GE(scans.size(), 10u);
-  ASSERT_EQ(scans.size(), expected.size());
+  ASSERT_EQ(scans.size(), expected);
   for (size_t k = 0; k < scans.size(); ++k) {
     const T_ReceivedScan& scan = scans[k];
-    const auto [first, end] = expected[k];
-    const size_t n = end - first;
-    ASSERT_EQ(scan.ranges.size(), n) << "scan " << k;
-    ASSERT_EQ(scan.intensities.size(), n);
+    ASSERT_EQ(scan.ranges.size(), 2000u) << "scan " << k;
+    ASSERT_EQ(scan.intensities.size(), 2000u);
     EXPECT_EQ(scan.frameId, "test_frame");
-    EXPECT_FLOAT_EQ(scan.fields.angle_min, static_cast<float>(-M_PI / 2));
+    EXPECT_NEAR(scan.fields.angle_min, -M_PI, 1e-6);
+    EXPECT_GE(scan.fields.angle_min, -M_PI);
+    EXPECT_LE(scan.fields.angle_max, M_PI);
     EXPECT_FLOAT_EQ(scan.fields.angle_increment, static_cast<float>(M_PI / 1000));
-    EXPECT_FLOAT_EQ(scan.fields.angle_max, static_cast<float>(-M_PI / 2 + (n - 1) * M_PI / 1000));
     EXPECT_FLOAT_EQ(scan.fields.range_min, static_cast<float>(0.1 * kRangeScale));
     EXPECT_FLOAT_EQ(scan.fields.range_max, static_cast<float>(2000 * kRangeScale));
-    uint64_t rotation = 0;  // the record that ends a scan counts towards its time
-    for (size_t i = (k == 0 && first == 0 ? 0 : first + 1); i <= end && i < records.size(); ++i) {
-      rotation += records[i].DeltTime();
-    }
+    uint64_t rotation = 0;  // the record that ends a rotation counts towards its time
+    for (size_t i = starts[k] + 1; i <= starts[k + 1]; ++i) rotation += records[i].DeltTime();
     EXPECT_FLOAT_EQ(scan.fields.scan_time, static_cast<float>(rotation * 1e-5)) << "scan " << k;
-    EXPECT_FLOAT_EQ(scan.fields.time_increment, static_cast<float>(rotation * 1e-5 / n));
-    for (size_t i = 0; i < n; ++i) {
-      const Record& r = records[first + i];
+    uint64_t units = 0;  // from the scan's first record to its last: the time per record
+    const size_t firstRecord = starts[k] + 1500, lastRecord = starts[k + 1] + 1499;
+    for (size_t i = firstRecord + 1; i <= lastRecord; ++i) units += records[i].DeltTime();
+    EXPECT_FLOAT_EQ(scan.fields.time_increment, static_cast<float>(units * 1e-5 / (lastRecord - firstRecord)));
+    for (size_t j = 0; j < 2000; ++j) {
+      const size_t start = j < 500 ? starts[k] : starts[k + 1];
+      const size_t point = (j + 1500) % 2000;
+      const size_t end = k + 2 < starts.size() ? starts[k + 2] : records.size();
+      if (start + point >= (j < 500 ? starts[k + 1] : end)) {
+        ASSERT_TRUE(std::isnan(scan.ranges[j])) << k << ":" << j;
+        continue;
+      }
+      const Record& r = records[start + point];
       const double distance = r.rawDistance * kiv::kScaleRawLaserDistance;
-      if (distance > 2000.0 || r.width > 300) {
-        ASSERT_EQ(scan.ranges[i], std::numeric_limits<float>::infinity()) << k << ":" << i;
-        ASSERT_EQ(scan.intensities[i], 0.0f);
+      if (distance > 2000.0 || r.width > 300 || r.rawDistance == 0) {
+        ASSERT_EQ(scan.ranges[j], std::numeric_limits<float>::infinity()) << k << ":" << j;
+        ASSERT_EQ(scan.intensities[j], 0.0f);
       } else {
-        ASSERT_EQ(scan.ranges[i], static_cast<float>(distance * kRangeScale)) << k << ":" << i;
-        ASSERT_EQ(scan.intensities[i], static_cast<float>(r.width));
+        ASSERT_EQ(scan.ranges[j], static_cast<float>(distance * kRangeScale)) << k << ":" << j;
+        ASSERT_EQ(scan.intensities[j], static_cast<float>(r.width));
       }
     }
   }

@@ -43,6 +43,13 @@ TEST(DdsTypeHash, EachTypeHashesAsRos2sGeneratedCodeHasIt) {
     std::string error;
     EXPECT_FALSE(skarvdds::Rihs01Hash(type.name, skarvdds::RosTypeDescriptions(), error).empty()) << error;
   }
+  // Every type the client puts on the wire, by the name its IDL gives it.
+  for (const dds_topic_descriptor_t* type :
+       {&sensor_msgs_msg_dds__LaserScan__desc, &sensor_msgs_msg_dds__Imu__desc, &sensor_msgs_msg_dds__MagneticField__desc,
+        &sensor_msgs_msg_dds__Temperature__desc, &tf2_msgs_msg_dds__TFMessage__desc,
+        &diagnostic_msgs_msg_dds__DiagnosticArray__desc, &skarv_msgs_msg_dds__RawRecordBatch__desc}) {
+    EXPECT_NE(skarvdds::TypeHashOf(type->m_typename), "") << type->m_typename;
+  }
   EXPECT_EQ(skarvdds::TypeHashOf("sensor_msgs::msg::dds_::PointCloud2_"), "");
   EXPECT_EQ(skarvdds::TypeHashOf("LaserScan"), "");
 }

@@ -6,6 +6,7 @@
 
 #include <sys/wait.h>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -52,6 +53,9 @@ TEST(CommandLineOptions, BothProgramsTakeTheSharedOptionsInBothSpellings) {
                                               {"--namespace", "/robot1/"},
                                               {"--frame-id", "laser"},
                                               {"--qos", "sensor-data"},
+                                              {"--parent-frame", "base_footprint"},
+                                              {"--mount", "0.1,-2,3e-1,0,+0.5,-1.5"},
+                                              {"--imu-frame-id", "imu_link"},
                                               {"--range-scale", "0.001"},
                                               {"--imu-rate", "+250"},
                                               {"--mag-scale", "1e-7"},
@@ -70,6 +74,9 @@ TEST(CommandLineOptions, BothProgramsTakeTheSharedOptionsInBothSpellings) {
       EXPECT_EQ(options.dds.ns, "robot1");
       EXPECT_EQ(options.dds.frameId, "laser");
       EXPECT_TRUE(options.dds.sensorDataQos);
+      EXPECT_EQ(options.dds.parentFrame, "base_footprint");
+      EXPECT_EQ(options.dds.mount, (std::array<double, 6>{0.1, -2, 0.3, 0, 0.5, -1.5}));
+      EXPECT_EQ(options.dds.ImuFrame(), "imu_link");
       EXPECT_EQ(options.dds.rangeScale, 0.001);
       EXPECT_EQ(options.dds.imuRate, 250.0);
       EXPECT_EQ(options.dds.magScale, 1e-7);
@@ -135,6 +142,9 @@ TEST(CommandLineOptions, EveryUsageErrorReadsTheSameInBothPrograms) {
       {{"--frame-id", ""}, "option '--frame-id' needs a name"},
       {{"--qos", "best-effort"}, "option '--qos' needs reliable or sensor-data, not 'best-effort'"},
       {{"--imu-rate", "0"}, "option '--imu-rate' needs a positive number, not '0'"},
+      {{"--mount", "1,2,3"}, "option '--mount' needs six numbers X,Y,Z,ROLL,PITCH,YAW, not '1,2,3'"},
+      {{"--mount", "1,2,3,4,5,6,7"}, "option '--mount' needs six numbers X,Y,Z,ROLL,PITCH,YAW, not '1,2,3,4,5,6,7'"},
+      {{"--mount", "1,2,,4,5,6"}, "option '--mount' needs six numbers X,Y,Z,ROLL,PITCH,YAW, not '1,2,,4,5,6'"},
       {{"--range-scale=-1"}, "option '--range-scale' needs a positive number, not '-1'"},
       {{"--range-scale", "1m"}, "option '--range-scale' needs a positive number, not '1m'"},
       {{"--gyro-scale", "inf"}, "option '--gyro-scale' needs a positive number, not 'inf'"},
