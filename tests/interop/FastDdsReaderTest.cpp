@@ -38,6 +38,7 @@ struct T_Run {
   T_RosQos rosQos;
   std::vector<std::string> options;
   std::string frame = "skarv";
+  std::string imuFrame = "skarv";
   std::string parentFrame = "base_link";
   std::array<double, 6> mount{};  // x, y, z in metres, roll, pitch, yaw in radians
   double rangeScale = 0.01;
@@ -55,11 +56,12 @@ const T_Run kSensorDataRun{"sensor_data",
                            72,
                            "sensor-data",
                            kRosSensorDataQos,
-                           {"--frame-id", "laser_front", "--parent-frame", "chassis", "--mount",
+                           {"--frame-id", "laser_front", "--imu-frame-id", "imu_front", "--parent-frame", "chassis", "--mount",
                             "0.1,-0.2,0.3,0.05,-0.1,1.5", "--range-scale", "0.001", "--accel-scale", "0.001",
                             "--gyro-scale", "0.002", "--mag-scale", "1e-7", "--imu-temp-scale", "0.01",
                             "--imu-rate", "50"},
                            "laser_front",
+                           "imu_front",
                            "chassis",
                            {0.1, -0.2, 0.3, 0.05, -0.1, 1.5},
                            0.001,
@@ -72,6 +74,7 @@ const T_Run kSensorDataRun{"sensor_data",
 constexpr T_RosQos kRecordsQos{true, false, 0};
 constexpr T_RosQos kStaticTransformQos{true, true, 1};
 constexpr const char* kSerial = "SKV00001";  // the virtual sensor's
+constexpr uint8_t kLevelOk = 0, kLevelWarn = 1, kLevelError = 2;  // DiagnosticStatus's
 
 Clock::time_point TimeOf(const builtin_interfaces::msg::dds_::Time_& stamp) {
   return Clock::time_point(duration_cast<Clock::duration>(seconds(stamp.sec()) + nanoseconds(stamp.nanosec())));
@@ -81,6 +84,11 @@ int64_t Ns(const builtin_interfaces::msg::dds_::Time_& stamp) {
 }
 bool Same(double a, double b) { return std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(a)); }
 double Signed(uint16_t word) { return static_cast<int16_t>(word); }
+double ImuTemperature(const kiv::T_RawRecord& r, const T_Run& run) {
+  return Signed(r.imu[kiv::eIMUTemp]) * run.imuTempScale + 95.0;
+}
+double LaserTemperature(const kiv::T_RawRecord& r) { return r.rawAnaTemp * 0.01162 - 27.0; }
+double SupplyVoltage(const kiv::T_RawRecord& r) { return r.rawSupplyVoltage * 0.0022711 + 1.06; }
 
 class FastDdsReader : public ::testing::TestWithParam<T_Run> {
  protected:
@@ -146,7 +154,7 @@ TEST_P(FastDdsReader, EveryTopicArrivesInPlainCdrWithEveryFieldAsTheRecordsSay) 
   }
 
   started = Clock::now();
-  std::vector<std::string> arguments{"--simulate", "--duration", "2.5", "--quiet", "--publish",
+  std::vector<std::string> arguments{"--simulate", "--duration", "3", "--quiet", "--publish",
                                      "--namespace", ns, "--qos", run.qos};
   arguments.insert(arguments.end(), run.options.begin(), run.options.end());
   CClientProcess recorder(Recorder(arguments));
@@ -206,65 +214,55 @@ void FastDdsReader::CheckRecords(const std::vector<skarv_msgs::msg::dds_::RawRec
   }
 }
 
-// Each scan 2000 points over a whole turn, a record's point where the
-// README's geometry puts it (point 0 of a scan at -90 degrees, 0.18 degrees
-// apart, by its count from the scan's first), in metres or +Inf out of
-// range; a point no record came for NaN.
+// Each scan 2000 points over a whole turn from -180 degrees, the record of
+// each point where the README's geometry puts it, in metres, +Inf out of
+// range (and for a distance of 0, no return), NaN where no record came;
+// the widths as intensities, 0 where there is no range.
 void FastDdsReader::CheckScans(const std::vector<msgs::LaserScan_>& scans) {
   const T_Run& run = GetParam();
   const std::vector<T_ExpectedScan> expected = ExpectedScans(records);
-  ASSERT_GE(expected.size(), 10u);
-  constexpr size_t kPoints = 2000;
-  const float increment = static_cast<float>(2 * M_PI / kPoints);
+  ASSERT_GE(expected.size(), 5u);
   for (const auto& scan : scans) {
-    ASSERT_EQ(scan.ranges().size(), kPoints);
-    ASSERT_EQ(scan.intensities().size(), kPoints);
+    ASSERT_EQ(scan.ranges().size(), kScanPoints);
+    ASSERT_EQ(scan.intensities().size(), kScanPoints);
     EXPECT_EQ(scan.header().frame_id(), run.frame);
-    EXPECT_GE(static_cast<double>(scan.angle_min()), -M_PI);
-    EXPECT_NEAR(scan.angle_min(), -M_PI, 1e-3);
-    EXPECT_FLOAT_EQ(scan.angle_increment(), increment);
-    EXPECT_LE(static_cast<double>(scan.angle_max()), M_PI);
-    EXPECT_NEAR(scan.angle_max(), scan.angle_min() + (kPoints - 1) * double{scan.angle_increment()}, 1e-5);
+    EXPECT_GE(double{scan.angle_min()}, -M_PI);
+    EXPECT_NEAR(scan.angle_min(), -M_PI, 1e-6);
+    EXPECT_FLOAT_EQ(scan.angle_increment(), static_cast<float>(2 * M_PI / kScanPoints));
+    EXPECT_LE(double{scan.angle_max()}, M_PI);
+    EXPECT_NEAR(scan.angle_max(), scan.angle_min() + (kScanPoints - 1) * double{scan.angle_increment()}, 1e-5);
     EXPECT_FLOAT_EQ(scan.range_max(), static_cast<float>(2000 * run.rangeScale));
     EXPECT_GT(scan.range_min(), 0.0f);
     EXPECT_LT(scan.range_min(), scan.range_max());
   }
   ExpectStampsAdvance(scans, [](const auto& m) { return m.header().stamp(); }, "scan");
-  if (scans.empty()) return;
-  // Where a scan's first record lies, by the README's geometry.
-  const size_t zero = static_cast<size_t>(
-      std::lround((-M_PI / 2 - double{scans[0].angle_min()}) / double{scans[0].angle_increment()}) + kPoints) %
-      kPoints;
-  const auto pointOf = [&](const T_ExpectedScan& e, size_t i) {
-    return (zero + static_cast<uint16_t>(records[i].count - records[e.first].count)) % kPoints;
-  };
   const auto matches = [&](const msgs::LaserScan_& scan, const T_ExpectedScan& e) {
-    std::vector<bool> filled(kPoints, false);
-    for (size_t i = e.first; i < e.end; ++i) {
-      const size_t p = pointOf(e, i);
-      const double distance = records[i].rawDistance * kiv::kScaleRawLaserDistance;
-      const bool outOfRange = distance > 2000.0 || records[i].width > 300;
-      const float range = outOfRange ? std::numeric_limits<float>::infinity()
-                                     : static_cast<float>(distance * run.rangeScale);
-      const float intensity = outOfRange ? 0.0f : static_cast<float>(records[i].width);
+    std::vector<bool> filled(kScanPoints, false);
+    for (const auto& [i, p] : e.points) {
+      const kiv::T_RawRecord& r = records[i];
+      const double distance = r.rawDistance * kiv::kScaleRawLaserDistance;
+      const bool noRange = distance <= 0.0 || distance > 2000.0 || r.width > 300;
+      const float range = noRange ? std::numeric_limits<float>::infinity()
+                                  : static_cast<float>(distance * run.rangeScale);
+      const float intensity = noRange ? 0.0f : static_cast<float>(r.width);
       if (scan.ranges()[p] != range || scan.intensities()[p] != intensity) return false;
       filled[p] = true;
     }
-    for (size_t p = 0; p < kPoints; ++p) {
-      if (!filled[p] && !std::isnan(scan.ranges()[p])) return false;
+    for (uint32_t p = 0; p < kScanPoints; ++p) {
+      if (!filled[p] && (!std::isnan(scan.ranges()[p]) || scan.intensities()[p] != 0.0f)) return false;
     }
     return true;
   };
   const std::vector<size_t> matched = MatchInOrder(
       scans.size(), expected.size(), [&](size_t j, size_t k) { return matches(scans[j], expected[k]); });
   ASSERT_EQ(matched.size(), scans.size()) << "a scan that is none of the records' scans, in order";
-  // The stream starts within a turn: its first scan may be left out.
-  ExpectReceived(scans.size() + (matched[0] == 0 ? 0 : 1), expected.size(), "scan");
+  ExpectReceived(scans.size(), expected.size(), "scan");
   for (size_t j = 0; j < scans.size(); ++j) {
     const T_ExpectedScan& e = expected[matched[j]];
-    const float rotation = static_cast<float>(e.rotationUnits * kSecondsPerUnit);
-    EXPECT_FLOAT_EQ(scans[j].scan_time(), rotation) << "scan " << matched[j];
-    EXPECT_NEAR(scans[j].time_increment() * kPoints, rotation, rotation * 0.01) << "scan " << matched[j];
+    EXPECT_FLOAT_EQ(scans[j].scan_time(), static_cast<float>(e.rotationUnits * kSecondsPerUnit))
+        << "scan " << matched[j];
+    EXPECT_FLOAT_EQ(scans[j].time_increment(), static_cast<float>(e.unitsPerRecord * kSecondsPerUnit))
+        << "scan " << matched[j];
   }
 }
 
@@ -292,7 +290,7 @@ void FastDdsReader::CheckImu(const std::vector<msgs::Imu_>& imus, const std::vec
   for (size_t j = 0; j < imus.size(); ++j) {
     const auto& m = imus[j];
     sampleAt[Ns(m.header().stamp())] = imuMatched[j];
-    EXPECT_EQ(m.header().frame_id(), run.frame);
+    EXPECT_EQ(m.header().frame_id(), run.imuFrame);
     EXPECT_EQ(m.orientation().x(), 0.0);
     EXPECT_EQ(m.orientation().y(), 0.0);
     EXPECT_EQ(m.orientation().z(), 0.0);
@@ -316,7 +314,7 @@ void FastDdsReader::CheckImu(const std::vector<msgs::Imu_>& imus, const std::vec
   ASSERT_EQ(magMatched.size(), mags.size()) << "a MagneticField that is none of the records' samples, in order";
   ExpectReceived(mags.size(), samples.size(), "mag");
   for (size_t j = 0; j < mags.size(); ++j) {
-    EXPECT_EQ(mags[j].header().frame_id(), run.frame);
+    EXPECT_EQ(mags[j].header().frame_id(), run.imuFrame);
     for (double c : mags[j].magnetic_field_covariance()) EXPECT_EQ(c, 0.0);
     const auto found = sampleAt.find(Ns(mags[j].header().stamp()));
     if (found != sampleAt.end()) {
@@ -328,11 +326,11 @@ void FastDdsReader::CheckImu(const std::vector<msgs::Imu_>& imus, const std::vec
   // The temperatures change too seldom to tell their samples apart: each is
   // the sample of the Imu with its stamp.
   const auto checkTemperatures = [&](const std::vector<msgs::Temperature_>& temperatures, const char* topic,
-                                     auto expectedOf) {
+                                     const std::string& frame, auto expectedOf) {
     ExpectReceived(temperatures.size(), samples.size(), topic);
     size_t found = 0;
     for (const auto& m : temperatures) {
-      EXPECT_EQ(m.header().frame_id(), run.frame) << topic;
+      EXPECT_EQ(m.header().frame_id(), frame) << topic;
       EXPECT_EQ(m.variance(), 0.0) << topic;
       const auto sample = sampleAt.find(Ns(m.header().stamp()));
       if (sample == sampleAt.end()) continue;
@@ -343,11 +341,9 @@ void FastDdsReader::CheckImu(const std::vector<msgs::Imu_>& imus, const std::vec
     ExpectReceived(found, temperatures.size(), topic);
     ExpectStampsAdvance(temperatures, [](const auto& m) { return m.header().stamp(); }, topic);
   };
-  checkTemperatures(imuTemperatures, "imu/temperature", [&](const kiv::T_RawRecord& r) {
-    return Signed(r.imu[kiv::eIMUTemp]) * run.imuTempScale + 95.0;
-  });
-  checkTemperatures(laserTemperatures, "temperature",
-                    [](const kiv::T_RawRecord& r) { return r.rawAnaTemp * 0.01162 - 27.0; });
+  checkTemperatures(imuTemperatures, "imu/temperature", run.imuFrame,
+                    [&](const kiv::T_RawRecord& r) { return ImuTemperature(r, run); });
+  checkTemperatures(laserTemperatures, "temperature", run.frame, LaserTemperature);
 }
 
 // One transform from the parent frame to the sensor's, the mount's.
@@ -373,19 +369,65 @@ void FastDdsReader::CheckStaticTransform(const std::vector<tf2_msgs::msg::dds_::
   EXPECT_NEAR(r.w(), sign * q[3], 1e-9);
 }
 
-// About once a second, one status for the sensor, named by its serial.
+// Once a second, one status named by the frame, the sensor's serial its
+// hardware id, the values the README lists; OK while the sensor streams,
+// with the readings of the run's records.
 void FastDdsReader::CheckDiagnostics(const std::vector<diagnostic_msgs::msg::dds_::DiagnosticArray_>& arrays) {
+  const T_Run& run = GetParam();
   ASSERT_GE(arrays.size(), 2u);
-  const auto seconds = duration<double>(ended - started).count();
-  EXPECT_LE(static_cast<double>(arrays.size()), seconds + 1.5);
+  EXPECT_LE(static_cast<double>(arrays.size()), duration<double>(ended - started).count() + 1.5);
+  const std::vector<std::string> keys{"records per second", "gaps", "laser temperature (C)",
+                                      "IMU temperature (C)", "supply voltage (V)", "recording file"};
+  // A reading shown is one the records held, to the digits it is shown with.
+  const auto within = [&](const std::string& text, auto reading) {
+    double low = 1e9, high = -1e9;
+    for (const auto& r : records) {
+      low = std::min(low, reading(r));
+      high = std::max(high, reading(r));
+    }
+    const double value = text.empty() ? NAN : std::stod(text);
+    return value >= low - 0.05 && value <= high + 0.05;
+  };
+  size_t streaming = 0;
+  bool sensorSeen = false;
   for (const auto& array : arrays) {
     ASSERT_EQ(array.status().size(), 1u);
     const auto& status = array.status()[0];
+    const auto& values = status.values();
+    std::vector<std::string> names;
+    for (const auto& value : values) names.push_back(value.key());
+    ASSERT_EQ(names, keys);
+    const bool firstWithSensor = !sensorSeen && !status.hardware_id().empty();
+    sensorSeen = sensorSeen || firstWithSensor;
+    EXPECT_EQ(status.name(), "skarv: " + run.frame);
+    if (status.level() == kLevelError) {
+      // Before the sensor opens.
+      EXPECT_EQ(status.message(), "no sensor");
+      EXPECT_FALSE(sensorSeen);
+      EXPECT_EQ(values[2].value() + values[3].value() + values[4].value() + values[5].value(), "");
+      continue;
+    }
     EXPECT_EQ(status.hardware_id(), kSerial);
-    EXPECT_LE(status.level(), 3) << "OK, WARN, ERROR or STALE";
-    EXPECT_FALSE(status.name().empty());
-    EXPECT_FALSE(status.message().empty());
+    EXPECT_TRUE(values[5].value().ends_with("SkarvData-1.csv")) << values[5].value();
+    if (values[0].value() == "0") {
+      // Before the stream starts: stalled, except in the first status of
+      // the sensor, which may cover less than a second of it.
+      if (!firstWithSensor || status.level() != kLevelOk) {
+        EXPECT_EQ(status.level(), kLevelWarn);
+        EXPECT_EQ(status.message(), "stalled: no records in the last second");
+      }
+      continue;
+    }
+    ++streaming;
+    EXPECT_EQ(status.level(), kLevelOk) << status.message();
+    EXPECT_GT(std::stod(values[0].value()), 0.0);
+    EXPECT_EQ(values[1].value(), "0");
+    EXPECT_TRUE(within(values[2].value(), LaserTemperature)) << values[2].value();
+    EXPECT_TRUE(within(values[3].value(), [&](const kiv::T_RawRecord& r) { return ImuTemperature(r, run); }))
+        << values[3].value();
+    EXPECT_TRUE(within(values[4].value(), SupplyVoltage)) << values[4].value();
   }
+  EXPECT_GE(streaming, 1u);
   ExpectStampsAdvance(arrays, [](const auto& m) { return m.header().stamp(); }, "diagnostics");
 }
 

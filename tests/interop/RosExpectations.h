@@ -1,12 +1,13 @@
 #pragma once
 // What the client's ROS topics should carry for a run's records, worked out
-// from the records alone as the README and the controller's scan rules
-// describe them: where each scan begins and ends, which record each IMU
-// sample comes from, and the mount's rotation as a quaternion.
+// from the records alone as the README describes them: which record lies at
+// each point of each scan, which record each IMU sample comes from, and the
+// mount's rotation as a quaternion.
 
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "RawRecord.h"
@@ -16,30 +17,55 @@ namespace interop {
 // One DeltTime unit, 10 us.
 inline constexpr double kSecondsPerUnit = 1e-5;
 
-// A scan: the records [first, end), the record that ended the scan before
-// it first; its rotation time in DeltTime units (the ending record's time
-// counts towards the scan it ends; 10000 and more read 0).
+// Every LaserScan holds 2000 points from -180 degrees; a rotation's first
+// record (where the scan state changes) is at -90 degrees, its n-th record
+// at point n of the turn, so a scan is the last quarter of one rotation
+// (from its point 1500) and the first three quarters of the next.
+inline constexpr uint32_t kScanPoints = 2000;
+inline constexpr uint32_t kScanFirstPoint = 1500;
+
+// A scan as the records make it: the record at each point it has one for;
+// the time of the rotation it begins with (the record that changes the
+// scan state counts towards the rotation it ends), and the time from one
+// record to the next over its records, in DeltTime units.
 struct T_ExpectedScan {
-  size_t first = 0;
-  size_t end = 0;
-  uint32_t rotationUnits = 0;
+  std::vector<std::pair<size_t, uint32_t>> points;  // record, point
+  uint64_t rotationUnits = 0;
+  double unitsPerRecord = 0;
 };
 
-// A scan ends at each change of the scan-state bit (from 0 at the start)
-// and once it holds 1999 points; an empty one is not a scan.
+// The scans of the rotations seen from their start, each given out once a
+// record of the next scan has come.
 inline std::vector<T_ExpectedScan> ExpectedScans(const std::vector<kiv::T_RawRecord>& records) {
+  std::vector<size_t> edges;  // the first record of each rotation
+  for (size_t i = 1; i < records.size(); ++i) {
+    if (records[i].ScanState() != records[i - 1].ScanState()) edges.push_back(i);
+  }
+  const auto point = [&](size_t i, size_t edge) {
+    return static_cast<uint16_t>(records[i].count - records[edge].count);
+  };
   std::vector<T_ExpectedScan> scans;
-  unsigned previousState = 0;
-  uint32_t accumulated = 0;
-  size_t first = 0;
-  for (size_t i = 0; i < records.size(); ++i) {
-    accumulated += records[i].DeltTime();
-    if (records[i].ScanState() != previousState || i - first == 1999) {
-      if (i > first) scans.push_back({first, i, accumulated < 10000 ? accumulated : 0});
-      accumulated = 0;
-      previousState = records[i].ScanState();
-      first = i;
+  for (size_t k = 0; k + 1 < edges.size(); ++k) {
+    const size_t next = edges[k + 1];
+    const size_t nextEnd = k + 2 < edges.size() ? edges[k + 2] : records.size();
+    bool given = k + 2 < edges.size();
+    T_ExpectedScan scan;
+    for (size_t i = edges[k]; i < next; ++i) {
+      const uint32_t p = point(i, edges[k]);
+      if (p >= kScanFirstPoint && p < kScanPoints) scan.points.emplace_back(i, p - kScanFirstPoint);
     }
+    for (size_t i = next; i < nextEnd; ++i) {
+      const uint32_t p = point(i, next);
+      if (p < kScanFirstPoint) scan.points.emplace_back(i, p + kScanPoints - kScanFirstPoint);
+      if (p >= kScanFirstPoint && p < kScanPoints) given = true;
+    }
+    if (!given || scan.points.empty()) break;
+    for (size_t i = edges[k] + 1; i <= next; ++i) scan.rotationUnits += records[i].DeltTime();
+    const size_t first = scan.points.front().first, last = scan.points.back().first;
+    uint64_t units = 0;
+    for (size_t i = first + 1; i <= last; ++i) units += records[i].DeltTime();
+    scan.unitsPerRecord = last > first ? static_cast<double>(units) / static_cast<double>(last - first) : 0.0;
+    scans.push_back(std::move(scan));
   }
   return scans;
 }
