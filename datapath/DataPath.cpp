@@ -33,6 +33,9 @@ void CDataPath::Step() {
 
 void CDataPath::Update() {
   const int points = mIO.UpdateContiniousData();
+  if (!mUpdated->load(std::memory_order_relaxed)) {
+    mUpdated->store(true, std::memory_order_release);
+  }
   // The records and the completed scan change only inside
   // UpdateContiniousData, on this thread: they are read here, right after it.
   if (mIO.mUpdateRecords > 0 && !mRecordSubscribers.empty()) {

@@ -9,8 +9,10 @@
 // subscribed, and must not block; a window hands the data on to its own
 // thread. Subscribe before Start.
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -55,10 +57,17 @@ class CDataPath {
   // update's records.
   const std::string& SensorSerial() const { return mIO.OpenSensorSerial(); }
   // Reads the controller's status in one piece, from any thread, for as
-  // long as the controller lives (the data path may be gone).
-  std::function<T_DeviceStatus()> StatusSource() const {
+  // long as the controller lives (the data path may be gone): nothing until
+  // the data path's first update, as the controller is set up before it.
+  using StatusReader = std::function<std::optional<T_DeviceStatus>()>;
+  StatusReader StatusSource() const {
     CSkarvIO* io = &mIO;
-    return [io] { return io->GetDeviceStatus(); };
+    return [io, updated = mUpdated]() -> std::optional<T_DeviceStatus> {
+      if (!updated->load(std::memory_order_acquire)) {
+        return std::nullopt;
+      }
+      return io->GetDeviceStatus();
+    };
   }
 
   // One step of the data path on the calling thread: what the worker runs
@@ -71,6 +80,8 @@ class CDataPath {
   void Update();  // one update of the controller and its hand-over
 
   CSkarvIO& mIO;
+  // Set at the first update, for StatusSource's readers.
+  std::shared_ptr<std::atomic<bool>> mUpdated = std::make_shared<std::atomic<bool>>(false);
   std::vector<ScanSubscriber> mScanSubscribers;
   std::vector<RecordSubscriber> mRecordSubscribers;
   CPeriodicWorker mWorker;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 
 #include "Diagnostics.h"
 #include "RecordSamples.h"
@@ -200,8 +201,12 @@ bool CDdsPublisher::CreateFrameAndHealthWriters(std::string& error) {
   return true;
 }
 
-void CDdsPublisher::WriteDiagnostics(const std::function<T_DeviceStatus()>& statusOf, double seconds) {
-  const T_DeviceStatus status = statusOf();
+bool CDdsPublisher::WriteDiagnostics(const CDataPath::StatusReader& statusOf, double seconds) {
+  const std::optional<T_DeviceStatus> read = statusOf();
+  if (!read) {
+    return false;
+  }
+  const T_DeviceStatus& status = *read;
   kiv::T_RawRecord last;
   bool haveLast = false;
   {
@@ -213,6 +218,7 @@ void CDdsPublisher::WriteDiagnostics(const std::function<T_DeviceStatus()>& stat
   T_DiagnosticArray array;
   BuildDiagnosticArray(report, mDiagnosticsName, status.Serial, StampOf(std::chrono::system_clock::now()), array);
   dds_write(mDiagnosticsWriter, &array.message);
+  return true;
 }
 
 void CDdsPublisher::OnPublicationMatched(dds_entity_t, const dds_publication_matched_status_t status, void* count) {
@@ -270,7 +276,7 @@ void CDdsPublisher::Attach(CDataPath& path) {
       [this, &path](std::span<const kiv::T_RawRecord> records) { OnRecords(records, path.SensorSerial()); });
 }
 
-void CDdsPublisher::SetStatusSource(std::function<T_DeviceStatus()> statusOf) {
+void CDdsPublisher::SetStatusSource(CDataPath::StatusReader statusOf) {
   std::lock_guard<std::mutex> lock(mQueueMutex);
   mStatusOf = std::move(statusOf);
 }
@@ -410,12 +416,12 @@ void CDdsPublisher::Run() {
     if (now >= nextReport) {
       // Once a second, between jobs; a thread that was held up does not
       // make up the reports it missed.
-      const std::function<T_DeviceStatus()> statusOf = mStatusOf;
+      const CDataPath::StatusReader statusOf = mStatusOf;
       lock.unlock();
-      if (statusOf) {
-        WriteDiagnostics(statusOf, std::chrono::duration<double>(now - lastReport).count());
+      // The period is the one since the last report made.
+      if (statusOf && WriteDiagnostics(statusOf, std::chrono::duration<double>(now - lastReport).count())) {
+        lastReport = now;
       }
-      lastReport = now;
       nextReport = std::max(nextReport + std::chrono::seconds(1), now + std::chrono::milliseconds(500));
       lock.lock();
       continue;

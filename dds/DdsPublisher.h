@@ -83,8 +83,8 @@ class CDdsPublisher {
   // on its sensor on /diagnostics from then on.
   void Attach(CDataPath& path);
   // Where the diagnostics read the sensor's status (Attach gives the data
-  // path's); none, no diagnostics.
-  void SetStatusSource(std::function<T_DeviceStatus()> statusOf);
+  // path's); none, or no status yet, no diagnostics.
+  void SetStatusSource(CDataPath::StatusReader statusOf);
   // The data path's source holds its records while the data path waits (a
   // recording played back): a full queue makes the hand-over wait.
   void SetSourceWaits(bool waits) { mSourceWaits = waits; }
@@ -135,7 +135,8 @@ class CDdsPublisher {
   bool CreateWriters(std::string& error);
   // The writers of /tf_static and /diagnostics, with the transform written.
   bool CreateFrameAndHealthWriters(std::string& error);
-  void WriteDiagnostics(const std::function<T_DeviceStatus()>& statusOf, double seconds);
+  // False when there is no status to report on yet.
+  bool WriteDiagnostics(const CDataPath::StatusReader& statusOf, double seconds);
   // Readers matched now, as the writer's listener last reported: the data
   // path reads these instead of asking DDS, whose writer may be busy.
   uint32_t Matched(ETopic topic) const { return mMatched[topic].load(); }
@@ -211,7 +212,7 @@ class CDdsPublisher {
   kiv::T_RawRecord mLastRecord;
   // Where the diagnostics read the sensor's status, under mQueueMutex: set
   // by Attach.
-  std::function<T_DeviceStatus()> mStatusOf;
+  CDataPath::StatusReader mStatusOf;
 
   bool mClosed = false;
   std::thread mThread;

@@ -131,7 +131,7 @@ TEST(DdsFramesAndHealth, ALateReaderGetsTheMountAndDiagnosticsComeEverySecond) {
   skarvdds::CDdsPublisher publisher(options);
   ASSERT_TRUE(publisher.Active());
   uint64_t records = 0;
-  publisher.SetStatusSource([&records] {
+  publisher.SetStatusSource([&records]() -> std::optional<T_DeviceStatus> {
     T_DeviceStatus status;
     status.SensorOpen = true;
     status.Serial = "SKV-FRAMES";
