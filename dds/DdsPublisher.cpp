@@ -25,6 +25,15 @@ std::chrono::system_clock::time_point Before(std::chrono::system_clock::time_poi
   return now - std::chrono::microseconds(units * 10);
 }
 
+// `time`, or just after `last` when it is not later: a stamp is the host's
+// time of its update less the sensor time since its record, and a late
+// update followed by a timely one would step back in time. Sets `last`.
+std::chrono::system_clock::time_point NotBefore(std::chrono::system_clock::time_point time,
+                                                std::chrono::system_clock::time_point& last) {
+  last = std::max(time, last + std::chrono::nanoseconds(1));
+  return last;
+}
+
 int64_t SteadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -214,9 +223,12 @@ bool CDdsPublisher::WriteDiagnostics(const CDataPath::StatusReader& statusOf, do
     last = mLastRecord;
     haveLast = mHaveLastRecord;
   }
-  const T_DiagnosticsReport report = mDiagnostics.Next(status, haveLast ? &last : nullptr, seconds);
+  const std::optional<T_DiagnosticsReport> report = mDiagnostics.Next(status, haveLast ? &last : nullptr, seconds);
+  if (!report) {
+    return true;  // the first period begins
+  }
   T_DiagnosticArray array;
-  BuildDiagnosticArray(report, mDiagnosticsName, status.Serial, StampOf(std::chrono::system_clock::now()), array);
+  BuildDiagnosticArray(*report, mDiagnosticsName, status.Serial, StampOf(std::chrono::system_clock::now()), array);
   dds_write(mDiagnosticsWriter, &array.message);
   return true;
 }
@@ -473,7 +485,7 @@ void CDdsPublisher::Write(const T_Job& job) {
     }
   }
   for (const T_ImuSample& sample : job.imu) {
-    const auto stamp = StampOf(Before(job.now, sample.unitsBeforeNow));
+    const auto stamp = StampOf(NotBefore(Before(job.now, sample.unitsBeforeNow), mLastImuStamp));
     sensor_msgs_msg_dds__Imu_ imu;
     FillImu(sample.words, mOptions, imuFrameId, stamp, imu);
     dds_write(mWriters[eImu], &imu);
@@ -488,7 +500,8 @@ void CDdsPublisher::Write(const T_Job& job) {
   }
   for (const T_ScanSample& sample : job.scans) {
     T_LaserScan scan;
-    BuildLaserScan(sample.points, sample.rotationUnits, mOptions.rangeScale, frameId, scan);
+    BuildLaserScan(sample.points, StampOf(NotBefore(sample.points.stamp, mLastScanStamp)), sample.rotationUnits,
+                   mOptions.rangeScale, frameId, scan);
     dds_write(mWriters[eScan], &scan.message);
   }
 }

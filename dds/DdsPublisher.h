@@ -202,6 +202,9 @@ class CDdsPublisher {
   uint64_t mRecordsNotWritten = 0;
   uint64_t mRecordsAcknowledged = 0;
   int64_t mLastAcknowledgementCheckNs = 0;  // steady clock
+  // The last stamps of the IMU topics and of the scans: none goes back.
+  std::chrono::system_clock::time_point mLastImuStamp;
+  std::chrono::system_clock::time_point mLastScanStamp;
 
   // The publisher's thread alone: the diagnostics of the sensor.
   CSensorDiagnostics mDiagnostics{mOptions};

@@ -31,13 +31,13 @@ float ScanAngleMin() {
   return static_cast<double>(nearest) < -kPi ? std::nextafter(nearest, 0.0f) : nearest;
 }
 
-void BuildLaserScan(const T_ScanPoints& points, uint32_t rotationUnits, double rangeScale, const char* frameId,
-                    T_LaserScan& out) {
+void BuildLaserScan(const T_ScanPoints& points, builtin_interfaces_msg_dds__Time_ stamp, uint32_t rotationUnits,
+                    double rangeScale, const char* frameId, T_LaserScan& out) {
   out.ranges = points.ranges;
   out.intensities = points.intensities;
   const uint32_t n = static_cast<uint32_t>(out.ranges.size());
   sensor_msgs_msg_dds__LaserScan_& m = out.message;
-  m.header = HeaderOf(frameId, StampOf(points.stamp));
+  m.header = HeaderOf(frameId, stamp);
   m.angle_min = ScanAngleMin();
   m.angle_increment = static_cast<float>(kScanAngleStep);
   m.angle_max = m.angle_min + m.angle_increment * static_cast<float>(n > 0 ? n - 1 : 0);

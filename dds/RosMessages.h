@@ -44,11 +44,12 @@ struct T_LaserScan {
 // would refuse the float below).
 float ScanAngleMin();
 
-// Fills `out` from one scan of the rotation scanner; `rotationUnits` is the
+// Fills `out` from one scan of the rotation scanner, stamped `stamp` (its
+// first point's time, or just after the last scan's); `rotationUnits` is the
 // rotation time in 10 us units. angle_max = angle_min + (kPoints - 1) x
 // angle_increment, within pi.
-void BuildLaserScan(const T_ScanPoints& points, uint32_t rotationUnits, double rangeScale, const char* frameId,
-                    T_LaserScan& out);
+void BuildLaserScan(const T_ScanPoints& points, builtin_interfaces_msg_dds__Time_ stamp, uint32_t rotationUnits,
+                    double rangeScale, const char* frameId, T_LaserScan& out);
 
 // What the record says in SI units, as the control panel shows it: the
 // IMU's temperature through the IMU temperature scale, the laser's analog

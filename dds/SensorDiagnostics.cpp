@@ -17,18 +17,22 @@ std::string Fixed(double value, int decimals) {
 
 }  // namespace
 
-T_DiagnosticsReport CSensorDiagnostics::Next(const T_DeviceStatus& status, const kiv::T_RawRecord* last,
-                                             double seconds) {
-  // The counters only grow; a first report has no period behind it.
-  const uint64_t records = mFirst ? 0 : status.RecordsProcessed - mRecords;
-  const uint64_t gaps = mFirst ? 0 : status.Gaps - mGaps;
-  const bool failed = !mFirst && status.RecordingFailures != mFailures;
-  mRecordingFailed = failed || (mRecordingFailed && !status.Recording);
-  const bool stalled = !mFirst && status.SensorOpen && records == 0;
+std::optional<T_DiagnosticsReport> CSensorDiagnostics::Next(const T_DeviceStatus& status,
+                                                            const kiv::T_RawRecord* last, double seconds) {
+  // The counters only grow: each report tells what they did in its period.
+  const uint64_t records = status.RecordsProcessed - mRecords;
+  const uint64_t gaps = status.Gaps - mGaps;
+  const bool failed = status.RecordingFailures != mFailures;
+  const bool first = mFirst;
   mFirst = false;
   mRecords = status.RecordsProcessed;
   mGaps = status.Gaps;
   mFailures = status.RecordingFailures;
+  if (first) {
+    return std::nullopt;
+  }
+  mRecordingFailed = failed || (mRecordingFailed && !status.Recording);
+  const bool stalled = status.SensorOpen && records == 0;
 
   T_DiagnosticsReport report;
   if (!status.SensorOpen) {

@@ -10,6 +10,7 @@
 //   OK     otherwise
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,8 +33,10 @@ class CSensorDiagnostics {
   explicit CSensorDiagnostics(const T_DdsOptions& options) : mOptions(options) {}
 
   // The report on the period of `seconds` that ends with `status`; `last` is
-  // the last record the sensor sent (null before the first).
-  T_DiagnosticsReport Next(const T_DeviceStatus& status, const kiv::T_RawRecord* last, double seconds);
+  // the last record the sensor sent (null before the first). The first call
+  // only marks the start of the first period: none, it has nothing to say.
+  std::optional<T_DiagnosticsReport> Next(const T_DeviceStatus& status, const kiv::T_RawRecord* last,
+                                          double seconds);
 
  private:
   const T_DdsOptions& mOptions;

@@ -38,14 +38,15 @@ TEST(DdsDiagnostics, TheLevelFollowsTheSensorAndItsRecording) {
   last.imu[kiv::eIMUTemp] = 0xD3BB;  // -11333 counts: 35.0 C
   last.rawSupplyVoltage = 2000;     // 5.602 V
 
-  T_DiagnosticsReport report = diagnostics.Next(status, nullptr, 1.0);
-  EXPECT_EQ(report.level, T_DiagnosticsReport::eOk) << report.message;
+  EXPECT_FALSE(diagnostics.Next(status, nullptr, 1.0)) << "the first period begins";
+  T_DiagnosticsReport report = *diagnostics.Next(status, nullptr, 1.0);
+  EXPECT_EQ(report.level, T_DiagnosticsReport::eWarn) << "no records yet";
   EXPECT_EQ(Values(report).at("laser temperature (C)"), "") << "no record yet";
 
   status.RecordsProcessed += 124000;
   status.Recording = true;
   status.FileName = "/data/SkarvData-3.csv";
-  report = diagnostics.Next(status, &last, 0.5);
+  report = *diagnostics.Next(status, &last, 0.5);
   EXPECT_EQ(report.level, T_DiagnosticsReport::eOk);
   EXPECT_EQ(report.message, "OK");
   const auto values = Values(report);
@@ -58,12 +59,12 @@ TEST(DdsDiagnostics, TheLevelFollowsTheSensorAndItsRecording) {
 
   status.RecordsProcessed += 100;
   status.Gaps += 2;
-  report = diagnostics.Next(status, &last, 1.0);
+  report = *diagnostics.Next(status, &last, 1.0);
   EXPECT_EQ(report.level, T_DiagnosticsReport::eWarn);
   EXPECT_EQ(report.message, "2 gaps in the record numbers in the last second");
   EXPECT_EQ(Values(report).at("gaps"), "2");
 
-  report = diagnostics.Next(status, &last, 1.0);
+  report = *diagnostics.Next(status, &last, 1.0);
   EXPECT_EQ(report.level, T_DiagnosticsReport::eWarn);
   EXPECT_EQ(report.message, "stalled: no records in the last second");
 
@@ -72,18 +73,18 @@ TEST(DdsDiagnostics, TheLevelFollowsTheSensorAndItsRecording) {
   status.Recording = false;
   for (int second = 0; second < 2; ++second) {
     status.RecordsProcessed += 100;
-    report = diagnostics.Next(status, &last, 1.0);
+    report = *diagnostics.Next(status, &last, 1.0);
     EXPECT_EQ(report.level, T_DiagnosticsReport::eError);
     EXPECT_EQ(report.message, "recording failed");
     EXPECT_EQ(Values(report).at("recording file"), "");
   }
   status.RecordsProcessed += 100;
   status.Recording = true;
-  EXPECT_EQ(diagnostics.Next(status, &last, 1.0).level, T_DiagnosticsReport::eOk) << "a recording runs again";
+  EXPECT_EQ(diagnostics.Next(status, &last, 1.0)->level, T_DiagnosticsReport::eOk) << "a recording runs again";
 
   status.SensorOpen = false;
   status.Serial.clear();
-  report = diagnostics.Next(status, &last, 1.0);
+  report = *diagnostics.Next(status, &last, 1.0);
   EXPECT_EQ(report.level, T_DiagnosticsReport::eError);
   EXPECT_EQ(report.message, "no sensor");
   EXPECT_EQ(Values(report).at("IMU temperature (C)"), "");

@@ -118,7 +118,7 @@ TEST(DdsLaserScan, WholeRotationsFromMinusPiShowTheScanViewsPicture) {
   const ui::T_PlotRegion region{0, 0, 1.0e6};
   for (size_t k = 0; k < scans.size(); ++k) {
     skarvdds::T_LaserScan scan;
-    skarvdds::BuildLaserScan(scans[k], 5000, 0.01, "skarv", scan);
+    skarvdds::BuildLaserScan(scans[k], skarvdds::StampOf(scans[k].stamp), 5000, 0.01, "skarv", scan);
     const auto& m = scan.message;
     ASSERT_EQ(m.ranges._length, 2000u);
     ASSERT_EQ(m.intensities._length, 2000u);
