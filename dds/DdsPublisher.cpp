@@ -19,21 +19,6 @@ namespace skarvdds {
 
 namespace {
 
-constexpr double kTimeUnitsPerSecond = 1.0 / kSecondsPerTimeUnit;
-
-std::chrono::system_clock::time_point Before(std::chrono::system_clock::time_point now, uint64_t units) {
-  return now - std::chrono::microseconds(units * 10);
-}
-
-// `time`, or just after `last` when it is not later: a stamp is the host's
-// time of its update less the sensor time since its record, and a late
-// update followed by a timely one would step back in time. Sets `last`.
-std::chrono::system_clock::time_point NotBefore(std::chrono::system_clock::time_point time,
-                                                std::chrono::system_clock::time_point& last) {
-  last = std::max(time, last + std::chrono::nanoseconds(1));
-  return last;
-}
-
 int64_t SteadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -51,8 +36,9 @@ std::string PublisherName() {
 }  // namespace
 
 CDdsPublisher::CDdsPublisher(const T_DdsOptions& options)
-    : mOptions(options), mScanner(options.rangeScale), mDiagnosticsName("skarv: " + options.frameId) {
-  mImuPeriodUnits = std::max<uint64_t>(1, static_cast<uint64_t>(kTimeUnitsPerSecond / mOptions.imuRate + 0.5));
+    : mOptions(options),
+      mTimeline(options.rangeScale, options.imuRate),
+      mDiagnosticsName("skarv: " + options.frameId) {
   std::string error;
   if (!mParticipant.Open(error) || !CreateWriters(error) || !CreateFrameAndHealthWriters(error)) {
     DiagPrintf(EDiagLevel::eAlways, "DDS could not be started: %s. Nothing is published.\n", error.c_str());
@@ -319,41 +305,14 @@ void CDdsPublisher::OnRecords(std::span<const kiv::T_RawRecord> records, const s
     job.words.resize(records.size() * kWordsPerRecord);
     PackRecords(records, job.words);
   }
-  // Sensor time from the start of this update's records to their end.
-  uint64_t total = 0;
-  for (const kiv::T_RawRecord& record : records) {
-    total += record.DeltTime();
-  }
-  uint64_t elapsed = 0;
-  for (const kiv::T_RawRecord& record : records) {
-    const uint64_t delt = record.DeltTime();
-    elapsed += delt;
-    // The rotation time, measured as the controller does: the record that
-    // changes the scan state ends the rotation and counts towards it.
-    mUnitsSinceScanEdge += delt;
-    const int scanState = record.ScanState();
-    if (mLastScanState >= 0 && scanState != mLastScanState) {
-      mLastRotationUnits = static_cast<uint32_t>(std::min<uint64_t>(mUnitsSinceScanEdge, UINT32_MAX));
-      mUnitsSinceScanEdge = 0;
-    }
-    mLastScanState = scanState;
-    mUnitsSinceImu += delt;
-    const bool imuDue = mUnitsSinceImu >= mImuPeriodUnits;
-    if (imuDue) {
-      mUnitsSinceImu -= mImuPeriodUnits;
-      if (mUnitsSinceImu >= mImuPeriodUnits) {
-        mUnitsSinceImu = 0;  // a jump in time: start the pace again here
-      }
-    }
-    if (wantImu && imuDue) {
-      job.imu.push_back(T_ImuSample{record, total - elapsed});
-    }
-    // Scans are followed without a reader too, so that one that comes gets
-    // the next whole rotation.
-    if (mScanner.Add(record, Before(job.now, total - elapsed)) && wantScans) {
-      job.scans.push_back(T_ScanSample{mScanner.Completed(), mLastRotationUnits});
-    }
-  }
+  mTimeline.Follow(
+      records, job.now,
+      [&](const kiv::T_RawRecord& record, uint64_t unitsBeforeNow) {
+        if (wantImu) job.imu.push_back(T_ImuSample{record, unitsBeforeNow});
+      },
+      [&](const T_ScanPoints& points, uint32_t rotationUnits) {
+        if (wantScans) job.scans.push_back(T_ScanSample{points, rotationUnits});
+      });
   if (job.hasRecords || !job.imu.empty() || !job.scans.empty()) {
     Hand(std::move(job));
   }

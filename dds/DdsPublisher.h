@@ -50,6 +50,7 @@
 #include "DataPath.h"
 #include "DdsEntities.h"
 #include "DdsOptions.h"
+#include "MessageTimeline.h"
 #include "RawRecord.h"
 #include "RotationScanner.h"
 #include "SensorDiagnostics.h"
@@ -164,12 +165,7 @@ class CDdsPublisher {
   std::atomic<uint32_t> mMatched[eTopicCount] = {};
 
   // Data path thread only.
-  CRotationScanner mScanner;
-  uint64_t mUnitsSinceScanEdge = 0;  // sensor time since the last scan-state change
-  uint32_t mLastRotationUnits = 0;   // sensor time of the last completed rotation
-  int mLastScanState = -1;
-  uint64_t mImuPeriodUnits = 1000;
-  uint64_t mUnitsSinceImu = 0;
+  CMessageTimeline mTimeline;
   uint64_t mNextBatch = 0;
   // The serial number the last batch carried, shared by the jobs that carry
   // it: copied again only when the sensor changes.
