@@ -23,6 +23,9 @@ packages=(
   libclang-rt-14-dev
   cyclonedds-dev
   cyclonedds-tools
+  libzstd-dev
+  zlib1g-dev
+  nodejs
   libssl-dev
   libfastrtps-dev
   libfastcdr-dev
@@ -35,6 +38,12 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+
+# The MCAP files' independent reader runs on Node.js with npm: Debian ships
+# npm apart from nodejs, while a Node.js from elsewhere brings its own.
+if ! command -v npm > /dev/null 2>&1; then
+  missing+=(npm)
+fi
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: all packages present"
