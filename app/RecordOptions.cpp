@@ -21,6 +21,17 @@ std::vector<T_CommandOption> RecordOptionTable(T_RecordOptions& options) {
                    "(default: until Ctrl-C, SIGTERM or SIGHUP)"),
       TextOption("--output-dir", options.outputDir, "a folder", "DIR",
                  "write the recordings into DIR (default: the working directory)"),
+      {"--format", EOptionValue::eRequired,
+       [&options](const std::string& value) {
+         const bool both = value == "csv,mcap" || value == "mcap,csv";
+         if (!both && value != "csv" && value != "mcap") return std::string("csv, mcap or csv,mcap");
+         options.csv = both || value == "csv";
+         options.mcap = both || value == "mcap";
+         return std::string();
+       },
+       "FORMATS",
+       "write the recording as SkarvData-<n>.csv (csv, the default), as\n"
+       "SkarvData-<n>.mcap for ROS 2's tools (mcap), or both of the same records (csv,mcap)"},
       NumberOption("--wait", options.wait, 0.0, EBound::eAtLeast, "a number of seconds", "SECONDS",
                    "fail when no sensor is found within that long (default: wait)"),
       QuietOption(options, "leave out the diagnostic lines printed on every update and every scan"),
@@ -34,9 +45,9 @@ const T_ProgramCommandLine<T_RecordOptions> kRecordCommandLine{
     RecordOptionTable, 22,
     " [--simulate [--sensors N] | --replay FILE [--speed FACTOR] [--loop]]\n"
     "       [--serial SERIAL | --usb-path BUS-PORT] [--duration SECONDS] [--output-dir DIR]\n"
-    "       [--wait SECONDS] [--quiet] [--list]\n"
-    "Records every sample of the Skarv laser range sensor to SkarvData-<n>.csv, without windows:\n"
-    "recording starts as soon as the sensor streams.\n"
+    "       [--format csv|mcap|csv,mcap] [--wait SECONDS] [--quiet] [--list]\n"
+    "Records every sample of the Skarv laser range sensor to SkarvData-<n>.csv (or .mcap), without\n"
+    "windows: recording starts as soon as the sensor streams.\n"
     "\n",
     "\n"
     "On a terminal a progress line on standard error shows the sensor, records, records per\n"

@@ -4,8 +4,9 @@ add_library(skarv_record STATIC
   ${CMAKE_CURRENT_LIST_DIR}/RecordOptions.cpp
 )
 target_include_directories(skarv_record PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(skarv_record PUBLIC skarv_startup skarv_recorder)
+target_link_libraries(skarv_record PUBLIC skarv_startup skarv_recorder skarv_mcap)
 
 add_executable(skarv-record ${CMAKE_CURRENT_LIST_DIR}/record_main.cpp)
 target_link_libraries(skarv-record PRIVATE skarv_record)
+target_compile_definitions(skarv-record PRIVATE SKARV_VERSION="${PROJECT_VERSION}")
 install(TARGETS skarv-record RUNTIME DESTINATION bin)

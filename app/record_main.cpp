@@ -14,6 +14,7 @@
 #include "DdsOptions.h"
 #include "Diagnostics.h"
 #include "KivDataPipe.h"
+#include "McapRecorder.h"
 #include "RecordOptions.h"
 #include "Recorder.h"
 #include "RecorderClock.h"
@@ -117,6 +118,26 @@ int main(int argc, char** argv) {
   dds.Start(replay.driver != nullptr);
   dds.Attach(dataPath);
   CRecorder recorder(gSkarvIO, *clock, stop, settings);
+  // The MCAP file: beside the CSV file, of the same records, or on its own.
+  std::unique_ptr<skarvmcap::CMcapRecorder> mcap;
+  if (options.mcap) {
+    std::function<std::string()> csvPath;
+    if (options.csv) {
+      csvPath = [] {
+        const T_DeviceStatus status = gSkarvIO.GetDeviceStatus();
+        return status.Recording ? status.FileName : std::string();
+      };
+    }
+    mcap = std::make_unique<skarvmcap::CMcapRecorder>(dds.Options(), SKARV_VERSION, options.outputDir, csvPath);
+    mcap->Attach(dataPath);
+    T_CompanionHooks companion;
+    companion.csvToo = options.csv;
+    companion.failure = [&mcap] { return mcap->Failure(); };
+    companion.close = [&mcap] { return mcap->Close(); };
+    companion.file = [&mcap] { return mcap->File(); };
+    companion.records = [&mcap] { return mcap->Records(); };
+    recorder.SetCompanion(std::move(companion));
+  }
   if (playback && !stepped) {
     // The controller is initialised: the driver may look at it from now on.
     recorder.SetOnStarted([playback] { playback->StartThread(); });

@@ -56,7 +56,8 @@ int CRecorder::Run() {
   mIO.Initialize(10);
   // The file opens at the first update that finds the sensor, before that
   // update's records are processed: it holds every record.
-  mIO.RequestRecording(true);
+  const bool csv = mCompanion.csvToo || !mCompanion.file;
+  mIO.RequestRecording(csv);
   if (mOnStarted) {
     mOnStarted();
   }
@@ -99,6 +100,12 @@ int CRecorder::Run() {
       failure = "recording failed: " + status.LastError;
       break;
     }
+    if (mCompanion.failure) {
+      if (const std::string why = mCompanion.failure(); !why.empty()) {
+        failure = "recording failed: " + why;
+        break;
+      }
+    }
     sensorSeen = sensorSeen || status.SensorOpen;
     if (status.SensorOpen && !status.Serial.empty()) {
       mSensorSerial = status.Serial;
@@ -108,7 +115,8 @@ int CRecorder::Run() {
                 (status.LastError.empty() ? "" : ": " + status.LastError);
       break;
     }
-    if (recordingStart < 0.0 && status.Recording) {
+    const bool recording = csv ? status.Recording : mCompanion.records() > 0;
+    if (recordingStart < 0.0 && recording) {
       recordingStart = now;
     }
     if (mSource.check) {
@@ -139,7 +147,25 @@ int CRecorder::Run() {
   if (failure.empty() && mFinal.RecordingFailures > failuresBefore) {
     failure = "recording failed: " + mFinal.LastError;
   }
-  std::string text = FormatSummary(mFinal, mRecordedSeconds, mFinal.SensorOpen && !mFinal.Serial.empty() ? mFinal.Serial : mSensorSerial);
+  std::string companionFailure = mCompanion.close ? mCompanion.close() : "";
+  if (!companionFailure.empty() && failure.empty()) {
+    failure = "recording failed: " + companionFailure;
+  }
+  T_DeviceStatus summarised = mFinal;
+  if (!csv) {
+    // The files are the companion's: one a recording, as the controller counts its own.
+    const std::string file = mCompanion.file();
+    summarised.FilesWritten = file.empty() ? 0 : 1;
+    summarised.RecordsRecorded = mCompanion.records();
+    summarised.FileName = file;
+  }
+  std::string text = FormatSummary(summarised, mRecordedSeconds,
+                                   mFinal.SensorOpen && !mFinal.Serial.empty() ? mFinal.Serial : mSensorSerial);
+  if (csv && mCompanion.file && companionFailure.empty()) {
+    if (const std::string file = mCompanion.file(); !file.empty()) {
+      text += "The same records went to " + file + ".\n";
+    }
+  }
   if (mSource.summary) {
     if (const std::string line = mSource.summary(); !line.empty()) {
       text += line + "\n";

@@ -64,6 +64,20 @@ struct T_SourceHooks {
   double drainSeconds = 10.0;
 };
 
+// Another file the recording goes to, beside the CSV file or instead of
+// it (an MCAP file), fed by the data path; looked at on the recorder's
+// thread.
+struct T_CompanionHooks {
+  bool csvToo = true;  // the CSV file is written as well
+  // Why it stopped ("" while it records or has not begun): the recorder stops and fails.
+  std::function<std::string()> failure;
+  // Once the data path has stopped: finishes the file; why that failed, or "".
+  std::function<std::string()> close;
+  // The file it writes, or wrote last ("" before the first), and the records in it.
+  std::function<std::string()> file;
+  std::function<uint64_t()> records;
+};
+
 class CRecorder {
  public:
   static constexpr int kRecorded = 0;
@@ -76,6 +90,7 @@ class CRecorder {
   // Called once the controller is initialised, before the data path starts.
   void SetOnStarted(std::function<void()> started) { mOnStarted = std::move(started); }
   void SetSource(T_SourceHooks source) { mSource = std::move(source); }
+  void SetCompanion(T_CompanionHooks companion) { mCompanion = std::move(companion); }
 
   // Records until one of the ends above; returns kRecorded, or kFailed
   // after saying what failed and why.
@@ -98,6 +113,7 @@ class CRecorder {
   const T_RecorderSettings mSettings;
   std::function<void()> mOnStarted;
   T_SourceHooks mSource;
+  T_CompanionHooks mCompanion;
   CProgressLine mProgress;
   std::unique_ptr<CStatusLine> mStatusLine;
   T_DeviceStatus mFinal;
