@@ -17,6 +17,14 @@ if [ "${1:-}" = "--quick" ]; then
 fi
 
 "$root/scripts/setup.sh"
+# The MCAP files the tests write are read back by the MCAP project's own
+# reader, its packages pinned in the lock file; installed again only when the
+# lock file changed (npm ci empties node_modules first, under any test using it).
+reader="$root/tests/mcap-reader"
+if ! cmp -s "$reader/package-lock.json" "$reader/node_modules/.installed-lock.json"; then
+  npm ci --prefix "$reader" --no-audit --no-fund --loglevel=error
+  cp "$reader/package-lock.json" "$reader/node_modules/.installed-lock.json"
+fi
 
 jobs="$(nproc)"
 export QT_QPA_PLATFORM=offscreen

@@ -112,11 +112,16 @@ TEST(CommandLineOptions, BothProgramsTakeTheSharedOptionsInBothSpellings) {
 }
 
 TEST(CommandLineOptions, TheRecordersOwnOptionsInBothSpellings) {
-  const auto [apart, joined] = BothSpellings(
-      {{"--replay", "in.csv"}, {"--speed", "0"}, {"--duration", "2.5"}, {"--output-dir", "out"}, {"--wait", "0"}});
+  const auto [apart, joined] = BothSpellings({{"--replay", "in.csv"},
+                                              {"--speed", "0"},
+                                              {"--duration", "2.5"},
+                                              {"--output-dir", "out"},
+                                              {"--wait", "0"},
+                                              {"--format", "mcap,csv"}});
   for (const TArguments& arguments : {apart, joined}) {
     const T_RecordOptions options = kRecordCommandLine.Parse(arguments);
     ASSERT_EQ(options.error, "") << arguments.front();
+    EXPECT_TRUE(options.csv && options.mcap);
     EXPECT_EQ(options.speed, 0.0);
     EXPECT_EQ(options.duration, 2.5);
     EXPECT_EQ(options.outputDir, "out");
@@ -126,6 +131,9 @@ TEST(CommandLineOptions, TheRecordersOwnOptionsInBothSpellings) {
   EXPECT_EQ(defaults.error, "");
   EXPECT_EQ(defaults.speed, 1.0);
   EXPECT_LT(defaults.wait, 0.0);
+  EXPECT_TRUE(defaults.csv && !defaults.mcap);
+  const T_RecordOptions mcap = kRecordCommandLine.Parse({"--format", "mcap"});
+  EXPECT_TRUE(!mcap.csv && mcap.mcap);
 }
 
 TEST(CommandLineOptions, EveryUsageErrorReadsTheSameInBothPrograms) {
@@ -180,6 +188,7 @@ TEST(CommandLineOptions, EveryUsageErrorReadsTheSameInBothPrograms) {
       {{"--wait", "nan"}, "option '--wait' needs a number of seconds, not 'nan'"},
       {{"--replay", "a.csv", "--speed", "-2"}, "option '--speed' needs a factor of 0 or more, not '-2'"},
       {{"--output-dir="}, "option '--output-dir' needs a folder"},
+      {{"--format", "bag"}, "option '--format' needs csv, mcap or csv,mcap, not 'bag'"},
       {{"--speed", "2"}, "--speed needs --replay"},
       {{"--loop", "--speed=2"}, "--speed needs --replay"},
   };
