@@ -1,11 +1,26 @@
 #include "ReplaySetup.h"
 
+#include "McapRecordSource.h"
 #include "UsbLibrary.h"
 #include "VirtualUsbBackend.h"
 
 bool UseReplay(const T_ReplayOptions& options, CSkarvIO& io, T_ReplaySetup& setup, std::string& why,
                int interruptFd) {
-  auto sensor = playback::MakePlaybackSensor(options, why, interruptFd, &setup.reading);
+  std::shared_ptr<playback::CPlaybackSensor> sensor;
+  if (skarvmcap::CMcapRecordSource::LooksLikeMcap(options.file)) {
+    if (options.loop) {
+      why = options.file + ": an MCAP recording is played once; --loop plays CSV recordings";
+      return false;
+    }
+    auto source = std::make_shared<skarvmcap::CMcapRecordSource>(options.file);
+    if (!source->Open()) {
+      why = source->Error();
+      return false;
+    }
+    sensor = playback::MakePlaybackSensor(options, std::move(source), &setup.reading);
+  } else {
+    sensor = playback::MakePlaybackSensor(options, why, interruptFd, &setup.reading);
+  }
   if (!sensor) {
     return false;
   }

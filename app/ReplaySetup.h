@@ -1,5 +1,6 @@
 #pragma once
-// Plays a SkarvData recording back as a sensor on the virtual bus (--replay),
+// Plays a SkarvData recording (CSV, or MCAP: its /records channel) back as a
+// sensor on the virtual bus (--replay),
 // so that every layer from the transfers up sees it as it saw the live
 // sensor. A playback driver plugs a playback sensor reading the file (read
 // ahead on a thread of its own); once the sensor has sent its last record

@@ -16,7 +16,7 @@ add_library(skarv_startup STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SensorListing.cpp
 )
 target_include_directories(skarv_startup PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(skarv_startup PUBLIC skarv_datapath skarv_playback skarv_backends skarv_dds)
+target_link_libraries(skarv_startup PUBLIC skarv_datapath skarv_playback skarv_backends skarv_dds skarv_mcap)
 
 add_library(skarv_client STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ClientRun.cpp

@@ -19,8 +19,14 @@ std::shared_ptr<CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& optio
   } else {
     source = std::move(reader);
   }
+  return MakePlaybackSensor(options, std::move(source), reading);
+}
+
+std::shared_ptr<CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& options,
+                                                    std::shared_ptr<recording::CRecordSource> opened,
+                                                    std::shared_ptr<recording::CPrefetchingSource>* reading) {
   // The file is read and parsed ahead on a thread of its own, beside the data path.
-  auto ahead = std::make_shared<recording::CPrefetchingSource>(std::move(source));
+  auto ahead = std::make_shared<recording::CPrefetchingSource>(std::move(opened));
   if (reading) {
     *reading = ahead;
   }

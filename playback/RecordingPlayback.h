@@ -26,4 +26,10 @@ std::shared_ptr<CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& optio
                                                     int interruptFd = -1,
                                                     std::shared_ptr<recording::CPrefetchingSource>* reading = nullptr);
 
+// The same for a source the caller has opened (a recording in another
+// format): played once at `options.speed`, never looped.
+std::shared_ptr<CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& options,
+                                                    std::shared_ptr<recording::CRecordSource> opened,
+                                                    std::shared_ptr<recording::CPrefetchingSource>* reading = nullptr);
+
 }  // namespace playback

@@ -23,6 +23,8 @@
 #include "CsvReader.h"
 #include "DataPath.h"
 #include "DiagCapture.h"
+#include "McapRecordSource.h"
+#include "McapRecorder.h"
 #include "RecordSamples.h"
 #include "ReplaySetup.h"
 #include "SampleFrameCodec.h"
@@ -96,10 +98,16 @@ class Replay : public ::testing::Test {
     bus->Plug(sensor);
     auto io = std::make_unique<CSkarvIO>();
     bool recording = false;
+    // The same run as MCAP too, beside the CSV file and of its records.
+    skarvmcap::CMcapRecorder mcap(skarvdds::T_DdsOptions{}, "test", "", [&io] {
+      const T_DeviceStatus status = io->GetDeviceStatus();
+      return status.Recording ? status.FileName : std::string();
+    });
     Quietly([&] {
       io->Initialize(10);
       ASSERT_TRUE(UsbLib_FlushHotplug());
       CDataPath path(*io);
+      mcap.Attach(path);
       path.SubscribeScans([&](std::shared_ptr<const T_Scan> scan) {
         if (recording) sLiveScans.push_back(scan->distances);
       });
@@ -124,11 +132,14 @@ class Replay : public ::testing::Test {
       bus->Plug(sensor);
       ASSERT_TRUE(UsbLib_FlushHotplug());
       run(1600);
+      EXPECT_EQ(mcap.Close(), "");
       io.reset();  // closes the recording
     });
     UsbLib_SetBackend(nullptr);
     fs::rename("SkarvData-1.csv", "live.csv");
+    fs::rename("SkarvData-1.mcap", "live.mcap");
     sLive = sDir / "live.csv";
+    sLiveMcap = sDir / "live.mcap";
     sLiveText = ReadText(sLive);
     fs::current_path(before);
   }
@@ -145,7 +156,15 @@ class Replay : public ::testing::Test {
     bus->SetCatchUp(true);
     UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(bus));
     std::string why;
-    auto sensor = MakePlaybackSensor(T_ReplayOptions{file.string(), speed, loop}, why);
+    const T_ReplayOptions options{file.string(), speed, loop};
+    std::shared_ptr<playback::CPlaybackSensor> sensor;
+    if (file.extension() == ".mcap") {
+      auto source = std::make_shared<skarvmcap::CMcapRecordSource>(file.string());
+      EXPECT_TRUE(source->Open()) << source->Error();
+      sensor = MakePlaybackSensor(options, source);
+    } else {
+      sensor = MakePlaybackSensor(options, why);
+    }
     EXPECT_TRUE(sensor) << why;
     if (!sensor) return result;
     auto io = std::make_unique<CSkarvIO>();
@@ -198,6 +217,7 @@ class Replay : public ::testing::Test {
 
   static fs::path sDir;
   static fs::path sLive;
+  static fs::path sLiveMcap;
   static std::string sLiveText;
   static Scans sLiveScans;
   fs::path previous;
@@ -206,6 +226,7 @@ class Replay : public ::testing::Test {
 
 fs::path Replay::sDir;
 fs::path Replay::sLive;
+fs::path Replay::sLiveMcap;
 std::string Replay::sLiveText;
 Scans Replay::sLiveScans;
 
@@ -374,6 +395,32 @@ TEST_F(Replay, AtFullSpeedGivesBackTheFileByteForByte) {
     ASSERT_NE(found, sLiveScans.end()) << "scan " << i;
     at = static_cast<size_t>(found - sLiveScans.begin()) + 1;
   }
+}
+
+// The MCAP file recorded beside the live CSV file, played back: recorded
+// as CSV again it is the live file byte for byte, with its drops, its wrap
+// and its unplug.
+TEST_F(Replay, TheMcapRecordingOfTheLiveRunGivesBackItsCsvFileByteForByte) {
+  const T_Replayed replayed = Play(sLiveMcap, 0.0);
+  EXPECT_TRUE(replayed.done) << replayed.errors << replayed.error << " played " << replayed.played;
+  EXPECT_EQ(replayed.error, "");
+  EXPECT_TRUE(replayed.recording == sLiveText) << "the replay's recording differs from the live one";
+
+  // Cut in the middle (a power cut): played up to its last complete chunk,
+  // and said once.
+  const std::string bytes = ReadText(sLiveMcap);
+  std::ofstream(work / "cut.mcap", std::ios::binary) << bytes.substr(0, bytes.size() * 3 / 4);
+  fs::remove("SkarvData-1.csv");
+  const T_Replayed cut = Play(work / "cut.mcap", 0.0);
+  EXPECT_TRUE(cut.done) << cut.errors << cut.error;
+  EXPECT_EQ(cut.error, "");
+  const std::string said = (work / "cut.mcap").string() + ": the file was cut short; played up to its last complete chunk\n";
+  EXPECT_EQ(cut.errors.find(said), 0u) << cut.errors;
+  EXPECT_EQ(cut.errors.find(said, 1), std::string::npos) << cut.errors;
+  ASSERT_GT(cut.recording.size(), FirstLines(sLiveText, 1000).size());
+  EXPECT_LT(cut.recording.size(), sLiveText.size());
+  EXPECT_EQ(sLiveText.compare(0, cut.recording.size(), cut.recording), 0) << "not the live file's first lines";
+  EXPECT_EQ(cut.recording.back(), '\n');
 }
 
 TEST_F(Replay, AtFullSpeedInStepsOfTheWholeRingGivesBackTheFileByteForByte) {
