@@ -7,13 +7,16 @@ std::vector<T_CommandOption> ClientOptionTable(T_ClientOptions& options) {
   return {
       SimulateOption(options, "run against the built-in virtual sensor instead of a real one"),
       ReplayOption(options,
-                   "play the recording FILE (a SkarvData-<n>.csv) back as the sensor, at its\n"
-                   "recorded pace; at its end the sensor is unplugged"),
+                   "play the recording FILE (a SkarvData-<n>.csv or .mcap) back as the sensor,\n"
+                   "at its recorded pace; at its end the sensor is unplugged"),
       LoopOption(options, "with --replay: start the recording again at its end"),
       SensorsOption(options),
       SerialOption(options),
       UsbPathOption(options),
       ListOption(options),
+      FormatOption(options, false,
+                   "record to SkarvData-<n>.csv (csv, the default), or to that and to\n"
+                   "SkarvData-<n>.mcap beside it, of the same records (csv,mcap)"),
       QuietOption(options,
                   "leave out the diagnostic lines printed on every update and every scan;\n"
                   "start-up, hot-plug, commands, errors and skipped records still show"),
@@ -26,7 +29,7 @@ std::vector<T_CommandOption> ClientOptionTable(T_ClientOptions& options) {
 const T_ProgramCommandLine<T_ClientOptions> kClientCommandLine{
     ClientOptionTable, 14,
     " [--simulate [--sensors N] | --replay FILE [--loop]]\n"
-    "       [--serial SERIAL | --usb-path BUS-PORT] [--quiet] [--list]\n"
+    "       [--serial SERIAL | --usb-path BUS-PORT] [--format csv|csv,mcap] [--quiet] [--list]\n"
     "Shows the Skarv laser range sensor's latest rotation and every measurement, sends it its\n"
     "settings and records every sample to SkarvData-<n>.csv in the working directory.\n"
     "\n",

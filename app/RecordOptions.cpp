@@ -21,17 +21,9 @@ std::vector<T_CommandOption> RecordOptionTable(T_RecordOptions& options) {
                    "(default: until Ctrl-C, SIGTERM or SIGHUP)"),
       TextOption("--output-dir", options.outputDir, "a folder", "DIR",
                  "write the recordings into DIR (default: the working directory)"),
-      {"--format", EOptionValue::eRequired,
-       [&options](const std::string& value) {
-         const bool both = value == "csv,mcap" || value == "mcap,csv";
-         if (!both && value != "csv" && value != "mcap") return std::string("csv, mcap or csv,mcap");
-         options.csv = both || value == "csv";
-         options.mcap = both || value == "mcap";
-         return std::string();
-       },
-       "FORMATS",
-       "write the recording as SkarvData-<n>.csv (csv, the default), as\n"
-       "SkarvData-<n>.mcap for ROS 2's tools (mcap), or both of the same records (csv,mcap)"},
+      FormatOption(options, true,
+                   "write the recording as SkarvData-<n>.csv (csv, the default), as\n"
+                   "SkarvData-<n>.mcap for ROS 2's tools (mcap), or both of the same records"),
       NumberOption("--wait", options.wait, 0.0, EBound::eAtLeast, "a number of seconds", "SECONDS",
                    "fail when no sensor is found within that long (default: wait)"),
       QuietOption(options, "leave out the diagnostic lines printed on every update and every scan"),

@@ -9,9 +9,6 @@ struct T_RecordOptions : T_SharedOptions {
   double duration = 0.0;     // seconds of recording; 0: until stopped
   std::string outputDir;     // where the recordings go; empty: the working directory
   double wait = -1.0;        // seconds to wait for a sensor; below 0: for ever
-  // What the recording is written as: CSV (the default), MCAP, or both.
-  bool csv = true;
-  bool mcap = false;
 };
 
 // Parse(arguments) gives the options; Usage(program) what --help prints, and

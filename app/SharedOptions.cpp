@@ -43,6 +43,20 @@ T_CommandOption QuietOption(T_SharedOptions& options, std::string description) {
   return FlagOption("--quiet", options.quiet, std::move(description));
 }
 
+T_CommandOption FormatOption(T_SharedOptions& options, bool mcapAlone, std::string description) {
+  return {"--format", EOptionValue::eRequired,
+          [&options, mcapAlone](const std::string& value) {
+            const bool both = value == "csv,mcap" || value == "mcap,csv";
+            if (!both && value != "csv" && (value != "mcap" || !mcapAlone)) {
+              return std::string(mcapAlone ? "csv, mcap or csv,mcap" : "csv or csv,mcap");
+            }
+            options.csv = value != "mcap";
+            options.mcap = value != "csv";
+            return std::string();
+          },
+          mcapAlone ? "csv|mcap|csv,mcap" : "csv|csv,mcap", std::move(description)};
+}
+
 T_CommandOption HelpOption(T_SharedOptions& options, std::string description) {
   T_CommandOption help = FlagOption("--help", options.help, std::move(description));
   help.alias = "-h";

@@ -23,6 +23,9 @@ struct T_SharedOptions {
   T_SensorChoice sensor;  // which sensor to open (--serial, --usb-path)
   bool list = false;      // list the attached sensors and end
   bool quiet = false;     // leave out the diagnostic lines of every update and scan
+  // What a recording is written as: CSV (the default), MCAP, or both.
+  bool csv = true;
+  bool mcap = false;
   bool help = false;
   skarvdds::T_DdsOptions dds;
   std::string error;      // set when the command line cannot be used
@@ -38,6 +41,8 @@ T_CommandOption SerialOption(T_SharedOptions& options);
 T_CommandOption UsbPathOption(T_SharedOptions& options);
 T_CommandOption ListOption(T_SharedOptions& options);
 T_CommandOption QuietOption(T_SharedOptions& options, std::string description);
+// --format csv|csv,mcap, and mcap alone where `mcapAlone`.
+T_CommandOption FormatOption(T_SharedOptions& options, bool mcapAlone, std::string description);
 T_CommandOption HelpOption(T_SharedOptions& options, std::string description);
 
 // Parses `arguments` against the program's `table` followed by the DDS

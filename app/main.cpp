@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "DdsFrontEnd.h"
 #include "Diagnostics.h"
 #include "DisplayCheck.h"
+#include "McapRecorder.h"
 #include "SensorListing.h"
 #include "SensorSource.h"
 #include "SkarvIO.h"
@@ -63,6 +65,14 @@ int main(int argc, char** argv) {
     qputenv("QT_NO_GLIB", "1");
   }
   QApplication app(argc, argv);
+  // The MCAP file beside each CSV file the panel records, of its records.
+  std::unique_ptr<skarvmcap::CMcapRecorder> mcap;
+  if (options.mcap) {
+    mcap = std::make_unique<skarvmcap::CMcapRecorder>(dds.Options(), SKARV_VERSION, "", [] {
+      const T_DeviceStatus status = gSkarvIO.GetDeviceStatus();
+      return status.Recording ? status.FileName : std::string();
+    });
+  }
   dds.Start(source.replay.driver != nullptr);
   const int status = RunClient(
       app, gSkarvIO, stop,
@@ -72,7 +82,12 @@ int main(int argc, char** argv) {
           playback->StartThread();
         }
       },
-      [&](CDataPath& path) { dds.Attach(path); },
+      [&](CDataPath& path) {
+        dds.Attach(path);
+        if (mcap) {
+          mcap->Attach(path);
+        }
+      },
       [&] {
         // What reached a replay's or a subscription's source is played out
         // (and recorded, when recording) before the workers stop.
@@ -84,6 +99,10 @@ int main(int argc, char** argv) {
   // The playback stops looking at the controller before the controller goes.
   if (playback) {
     playback->StopThread();
+  }
+  // The data path has stopped: the MCAP file is finished.
+  if (mcap) {
+    mcap->Close();
   }
   // The publisher sends what it still holds while its readers take it; a
   // further stop request gives that up.

@@ -8,5 +8,4 @@ target_link_libraries(skarv_record PUBLIC skarv_startup skarv_recorder skarv_mca
 
 add_executable(skarv-record ${CMAKE_CURRENT_LIST_DIR}/record_main.cpp)
 target_link_libraries(skarv-record PRIVATE skarv_record)
-target_compile_definitions(skarv-record PRIVATE SKARV_VERSION="${PROJECT_VERSION}")
 install(TARGETS skarv-record RUNTIME DESTINATION bin)

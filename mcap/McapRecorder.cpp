@@ -20,37 +20,44 @@ void CMcapRecorder::Attach(CDataPath& path) {
   });
 }
 
-int CMcapRecorder::OpenFile() {
-  if (mCsvPath) {
-    std::string path = mCsvPath();
-    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".csv") != 0) {
-      return EAGAIN;  // no CSV file yet: nor its records
-    }
-    path.replace(path.size() - 4, 4, ".mcap");
-    return mRecording.Open(path);
+void CMcapRecorder::FollowCsvFile() {
+  const std::string csv = mCsvPath();
+  if (csv == mBeside) return;
+  mBeside = csv;
+  if (mRecording.IsOpen() && !mRecording.Close()) NoteFailure();
+  if (csv.size() < 4 || csv.compare(csv.size() - 4, 4, ".csv") != 0) return;
+  if (mRecording.Open(csv.substr(0, csv.size() - 4) + ".mcap") != 0) {
+    NoteFailure();
+    return;
   }
+  std::lock_guard<std::mutex> lock(mMutex);
+  mFile = mRecording.Path();
+  mRecords = 0;
+}
+
+void CMcapRecorder::OpenNumberedFile() {
+  mTried = true;
   const std::string prefix = mDirectory.empty() ? "" : mDirectory + (mDirectory.back() == '/' ? "" : "/");
   int error = EEXIST;
   for (int number = 1; number < INT_MAX && error == EEXIST; ++number) {
     error = mRecording.Open(prefix + "SkarvData-" + std::to_string(number) + ".mcap");
   }
-  return error;
+  if (error != 0) {
+    NoteFailure();
+    return;
+  }
+  std::lock_guard<std::mutex> lock(mMutex);
+  mFile = mRecording.Path();
 }
 
 void CMcapRecorder::OnRecords(std::span<const kiv::T_RawRecord> records, const std::string& serial) {
   if (records.empty()) return;
-  if (!mRecording.IsOpen()) {
-    if (mTried) return;  // ended: the recording is not started again
-    if (const int error = OpenFile(); error != 0) {
-      if (error == EAGAIN) return;
-      mTried = true;
-      NoteFailure();
-      return;
-    }
-    mTried = true;
-    std::lock_guard<std::mutex> lock(mMutex);
-    mFile = mRecording.Path();
+  if (mCsvPath) {
+    FollowCsvFile();
+  } else if (!mTried) {
+    OpenNumberedFile();
   }
+  if (!mRecording.IsOpen()) return;
   mRecording.Add(records, std::chrono::system_clock::now(), serial);
   {
     std::lock_guard<std::mutex> lock(mMutex);
@@ -61,14 +68,12 @@ void CMcapRecorder::OnRecords(std::span<const kiv::T_RawRecord> records, const s
 
 void CMcapRecorder::NoteFailure() {
   std::lock_guard<std::mutex> lock(mMutex);
-  if (mFailure.empty()) {
-    mFailure = mRecording.Error();
-    DiagPrintf(EDiagLevel::eAlways, "%s\n", mFailure.c_str());
-  }
+  mFailure = mRecording.Error();
+  DiagPrintf(EDiagLevel::eAlways, "%s\n", mFailure.c_str());
 }
 
 std::string CMcapRecorder::Close() {
-  if (!mRecording.Close()) NoteFailure();
+  if (mRecording.IsOpen() && !mRecording.Close()) NoteFailure();
   std::lock_guard<std::mutex> lock(mMutex);
   return mFailure;
 }

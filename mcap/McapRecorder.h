@@ -1,13 +1,15 @@
 #pragma once
-// A program's MCAP recording, fed by the data path: the file opens at the
-// first update that brings records, either beside the controller's CSV
-// recording (the same name with .mcap, so both files of one recording carry
-// the same number and the same records) or numbered on its own,
-// SkarvData-<n>.mcap with the first number whose file does not exist yet.
-// An existing file is never replaced.
+// A program's MCAP recording, fed by the data path. Beside the controller's
+// CSV recording, it follows it: while a CSV file is open its records go to
+// the file of the same name with .mcap, so both files of one recording
+// carry the same number and the same records, and a new CSV file (the
+// panel's button) starts a new MCAP file. On its own, its one file opens at
+// the first update that brings records, numbered SkarvData-<n>.mcap with the
+// first number whose file does not exist yet. An existing file is never
+// replaced; each failure is said once.
 //
 // The data path's thread writes; the state a front end reads (the file,
-// its records, a failure) is read from any thread.
+// its records, the last failure) is read from any thread.
 
 #include <cstdint>
 #include <functional>
@@ -44,15 +46,16 @@ class CMcapRecorder {
   uint64_t Records() const;
 
  private:
-  // 0, or the errno that stopped it.
-  int OpenFile();
-  // Says the recording's failure, once.
+  void FollowCsvFile();
+  void OpenNumberedFile();
+  // Says the recording's failure, and keeps it for Failure().
   void NoteFailure();
 
   const std::string mDirectory;
   const std::function<std::string()> mCsvPath;
   CMcapRecording mRecording;  // the data path's thread, then Close's
-  bool mTried = false;
+  bool mTried = false;  // the numbered file was opened, or tried
+  std::string mBeside;  // the CSV file the open file is beside
   mutable std::mutex mMutex;  // guards the three below
   std::string mFailure;
   std::string mFile;

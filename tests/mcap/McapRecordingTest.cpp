@@ -19,6 +19,13 @@
 #include <vector>
 
 #include "ClientProcess.h"
+#include "DataPath.h"
+#include "McapRecorder.h"
+#include "SkarvIO.h"
+#include "TestSupport.h"
+#include "UsbLibrary.h"
+#include "VirtualSensor.h"
+#include "VirtualUsbBackend.h"
 #include "CsvLine.h"
 #include "RecordSamples.h"
 
@@ -150,6 +157,58 @@ TEST(McapRecording, AFullDiskCutsTheFileBackToItsLastCompleteChunk) {
   const std::string found = CheckMcap(file, true);
   EXPECT_GT(Field(found, "records"), 10000u) << found;
   ::umount(folder.c_str());
+  fs::remove_all(folder);
+}
+
+// Beside the panel's recording: each CSV file the button starts gets its
+// MCAP file, of the same number and the same records.
+TEST(McapRecording, BesideThePanelsRecordingEachCsvFileGetsItsMcapFileOfTheSameRecords) {
+  char pattern[] = "/tmp/skarv-mcap-panel-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path folder = pattern;
+  auto bus = std::make_shared<sim::CVirtualBus>(sim::CVirtualBus::Clock::eManual, 5000);
+  auto sensor = std::make_shared<sim::CVirtualSensor>();
+  UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(bus));
+  bus->Plug(sensor);
+  auto io = std::make_unique<CSkarvIO>();
+  io->SetRecordingDirectory(folder.string());
+  skarvmcap::CMcapRecorder mcap(skarvdds::T_DdsOptions{}, "test", "", [&io] {
+    const T_DeviceStatus status = io->GetDeviceStatus();
+    return status.Recording ? status.FileName : std::string();
+  });
+  Quietly([&] {
+    io->Initialize(10);
+    ASSERT_TRUE(UsbLib_FlushHotplug());
+    CDataPath path(*io);
+    mcap.Attach(path);
+    const auto run = [&](int ms) {
+      for (int t = 0; t < ms; t += 10) {
+        bus->Advance(10);
+        path.Step();
+      }
+    };
+    run(1500);  // the stream starts about 1.3 s after the sensor is opened
+    for (int file = 0; file < 2; ++file) {
+      io->RequestRecording(true);
+      run(500);
+      io->RequestRecording(false);
+      run(200);
+    }
+    EXPECT_EQ(mcap.Close(), "");
+    io.reset();
+  });
+  UsbLib_SetBackend(nullptr);
+  for (const char* number : {"1", "2"}) {
+    SCOPED_TRACE(number);
+    const fs::path file = folder / (std::string("SkarvData-") + number);
+    std::vector<uint16_t> words;
+    const std::string found = CheckMcap(file.string() + ".mcap", false, &words);
+    const std::string csv = ReadAll(file.string() + ".csv");
+    const std::string lines = csv.substr(csv.find('\n') + 1);
+    EXPECT_GT(lines.size(), 100000u);
+    EXPECT_TRUE(CsvLines(words) == lines) << "the MCAP's records differ from the CSV's";
+  }
+  EXPECT_FALSE(fs::exists(folder / "SkarvData-3.mcap"));
   fs::remove_all(folder);
 }
 

@@ -134,6 +134,11 @@ TEST(CommandLineOptions, TheRecordersOwnOptionsInBothSpellings) {
   EXPECT_TRUE(defaults.csv && !defaults.mcap);
   const T_RecordOptions mcap = kRecordCommandLine.Parse({"--format", "mcap"});
   EXPECT_TRUE(!mcap.csv && mcap.mcap);
+  EXPECT_EQ(kRecordCommandLine.Parse({"--format", "bag"}).error,
+            "option '--format' needs csv, mcap or csv,mcap, not 'bag'");
+  // The client's recording is the panel's CSV file, with an MCAP file beside it or not.
+  EXPECT_TRUE(kClientCommandLine.Parse({"--format=csv,mcap"}).mcap);
+  EXPECT_EQ(kClientCommandLine.Parse({"--format", "mcap"}).error, "option '--format' needs csv or csv,mcap, not 'mcap'");
 }
 
 TEST(CommandLineOptions, EveryUsageErrorReadsTheSameInBothPrograms) {
@@ -188,7 +193,6 @@ TEST(CommandLineOptions, EveryUsageErrorReadsTheSameInBothPrograms) {
       {{"--wait", "nan"}, "option '--wait' needs a number of seconds, not 'nan'"},
       {{"--replay", "a.csv", "--speed", "-2"}, "option '--speed' needs a factor of 0 or more, not '-2'"},
       {{"--output-dir="}, "option '--output-dir' needs a folder"},
-      {{"--format", "bag"}, "option '--format' needs csv, mcap or csv,mcap, not 'bag'"},
       {{"--speed", "2"}, "--speed needs --replay"},
       {{"--loop", "--speed=2"}, "--speed needs --replay"},
   };
