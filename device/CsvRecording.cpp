@@ -164,6 +164,9 @@ void CSkarvIO::OpenNextRecordingFile() {
     mFileCount = count;
     std::memcpy(mFileName, fileName, sizeof mFileName);
     if (!file) {
+      // The reason with the count, in one step.
+      mLastError = "File " + std::string(fileName) + " could not be opened: " + std::strerror(error);
+      ++mErrorNumber;
       ++mRecordingFailures;
     } else {
       mFileBytes = 0;
@@ -173,7 +176,6 @@ void CSkarvIO::OpenNextRecordingFile() {
     }
   }
   if (!file) {
-    SetLastError("File " + std::string(fileName) + " could not be opened: " + std::strerror(error));
     throw GeneralException("Error opening save data file.  errno = %x", error);
   }
   mBufferedBytes = 0;
@@ -237,12 +239,13 @@ void CSkarvIO::FailRecording(int error) {
 }
 
 void CSkarvIO::ReportRecordingStopped(const std::string& reason, const char* note) {
-  {
-    CClassMutex::CGuard lock(mMutex);
-    ++mRecordingFailures;
-  }
   DiagPrintf(EDiagLevel::eAlways, "Recording to %s stopped: %s\n", mFileName, reason.c_str());
-  SetLastError("Recording to " + std::string(mFileName) + " stopped: " + reason + note);
+  // The reason and the count in one step: a reader that sees the failure
+  // counted sees why.
+  CClassMutex::CGuard lock(mMutex);
+  mLastError = "Recording to " + std::string(mFileName) + " stopped: " + reason + note;
+  ++mErrorNumber;
+  ++mRecordingFailures;
   mWriteFile = false;
 }
 

@@ -1,5 +1,6 @@
 #include "McapRecordSource.h"
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -69,6 +70,10 @@ CMcapRecordSource::~CMcapRecordSource() {
 }
 
 bool CMcapRecordSource::LooksLikeMcap(const std::string& path) {
+  // Only a file is looked into: opening a pipe would wait for its writer,
+  // and take the first bytes from the reader that follows.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return false;
   uint8_t magic[sizeof kMagic] = {};

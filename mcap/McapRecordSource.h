@@ -39,7 +39,7 @@ class CMcapRecordSource : public recording::CRecordSource {
   // Opens the file and checks its magic and header; false with Error()
   // ("FILE: why") when it is not an MCAP file.
   bool Open();
-  // True for a file that starts as an MCAP file does.
+  // True for a file (not a pipe) that starts as an MCAP file does.
   static bool LooksLikeMcap(const std::string& path);
 
   EResult Next(kiv::T_RawRecord& out) override;
