@@ -4,7 +4,7 @@ namespace {
 
 // In the order the usage lists them.
 std::vector<T_CommandOption> ClientOptionTable(T_ClientOptions& options) {
-  return {
+  std::vector<T_CommandOption> table = {
       SimulateOption(options, "run against the built-in virtual sensor instead of a real one"),
       ReplayOption(options,
                    "play the recording FILE (a SkarvData-<n>.csv or .mcap) back as the sensor,\n"
@@ -16,12 +16,17 @@ std::vector<T_CommandOption> ClientOptionTable(T_ClientOptions& options) {
       ListOption(options),
       FormatOption(options, false,
                    "record to SkarvData-<n>.csv (csv, the default), or to that and to\n"
-                   "SkarvData-<n>.mcap beside it, of the same records (csv,mcap)"),
+                   "SkarvData-<n>.mcap beside it, of the same records (csv,mcap)")
+  };
+  const std::vector<T_CommandOption> split = SplitOptions(options);
+  table.insert(table.end(), split.begin(), split.end());
+  table.insert(table.end(), {
       QuietOption(options,
                   "leave out the diagnostic lines printed on every update and every scan;\n"
                   "start-up, hot-plug, commands, errors and skipped records still show"),
       HelpOption(options, "show this text"),
-  };
+  });
+  return table;
 }
 
 }  // namespace
@@ -29,7 +34,8 @@ std::vector<T_CommandOption> ClientOptionTable(T_ClientOptions& options) {
 const T_ProgramCommandLine<T_ClientOptions> kClientCommandLine{
     ClientOptionTable, 14,
     " [--simulate [--sensors N] | --replay FILE [--loop]]\n"
-    "       [--serial SERIAL | --usb-path BUS-PORT] [--format csv|csv,mcap] [--quiet] [--list]\n"
+    "       [--serial SERIAL | --usb-path BUS-PORT] [--format csv|csv,mcap]\n"
+    "       [--split-duration SECONDS] [--split-size MB] [--max-files N] [--quiet] [--list]\n"
     "Shows the Skarv laser range sensor's latest rotation and every measurement, sends it its\n"
     "settings and records every sample to SkarvData-<n>.csv in the working directory.\n"
     "\n",

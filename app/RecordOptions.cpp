@@ -4,7 +4,7 @@ namespace {
 
 // In the order the usage lists them.
 std::vector<T_CommandOption> RecordOptionTable(T_RecordOptions& options) {
-  return {
+  std::vector<T_CommandOption> table = {
       SimulateOption(options, "record the built-in virtual sensor instead of a real one"),
       ReplayOption(options, "play a recording back as the sensor"),
       NumberOption("--speed", options.speed, 0.0, EBound::eAtLeast, "a factor of 0 or more", "FACTOR",
@@ -23,12 +23,17 @@ std::vector<T_CommandOption> RecordOptionTable(T_RecordOptions& options) {
                  "write the recordings into DIR (default: the working directory)"),
       FormatOption(options, true,
                    "write the recording as SkarvData-<n>.csv (csv, the default), as\n"
-                   "SkarvData-<n>.mcap for ROS 2's tools (mcap), or both of the same records"),
+                   "SkarvData-<n>.mcap for ROS 2's tools (mcap), or both of the same records")
+  };
+  const std::vector<T_CommandOption> split = SplitOptions(options);
+  table.insert(table.end(), split.begin(), split.end());
+  table.insert(table.end(), {
       NumberOption("--wait", options.wait, 0.0, EBound::eAtLeast, "a number of seconds", "SECONDS",
                    "fail when no sensor is found within that long (default: wait)"),
       QuietOption(options, "leave out the diagnostic lines printed on every update and every scan"),
       HelpOption(options, "show this text"),
-  };
+  });
+  return table;
 }
 
 }  // namespace
@@ -37,7 +42,8 @@ const T_ProgramCommandLine<T_RecordOptions> kRecordCommandLine{
     RecordOptionTable, 22,
     " [--simulate [--sensors N] | --replay FILE [--speed FACTOR] [--loop]]\n"
     "       [--serial SERIAL | --usb-path BUS-PORT] [--duration SECONDS] [--output-dir DIR]\n"
-    "       [--format csv|mcap|csv,mcap] [--wait SECONDS] [--quiet] [--list]\n"
+    "       [--format csv|mcap|csv,mcap] [--split-duration SECONDS] [--split-size MB]\n"
+    "       [--max-files N] [--wait SECONDS] [--quiet] [--list]\n"
     "Records every sample of the Skarv laser range sensor to SkarvData-<n>.csv (or .mcap), without\n"
     "windows: recording starts as soon as the sensor streams.\n"
     "\n",

@@ -57,6 +57,28 @@ T_CommandOption FormatOption(T_SharedOptions& options, bool mcapAlone, std::stri
           mcapAlone ? "csv|mcap|csv,mcap" : "csv|csv,mcap", std::move(description)};
 }
 
+std::vector<T_CommandOption> SplitOptions(T_SharedOptions& options) {
+  return {
+      NumberOption("--split-duration", options.splitSeconds, 0.0, EBound::eAbove, "a number of seconds above 0",
+                   "SECONDS",
+                   "go on in the next numbered file once a file holds SECONDS of the\n"
+                   "sensor's time; no record is lost or written twice"),
+      NumberOption("--split-size", options.splitMegabytes, 0.0, EBound::eAbove, "a number of megabytes above 0",
+                   "MB", "go on in the next numbered file once a file holds MB megabytes"),
+      CountOption("--max-files", options.maxFiles, 1, 1000000, "a whole number from 1 to 1000000", "N",
+                  "keep only the last N files of this run, removing older ones as\n"
+                  "new ones open (a rolling log)"),
+  };
+}
+
+T_RecordingSplit T_SharedOptions::Split() const {
+  T_RecordingSplit split;
+  split.maxBytes = static_cast<uint64_t>(splitMegabytes * 1e6);
+  split.maxUnits = static_cast<uint64_t>(splitSeconds * 1e5);  // 10 us units
+  split.maxFiles = maxFiles;
+  return split;
+}
+
 T_CommandOption HelpOption(T_SharedOptions& options, std::string description) {
   T_CommandOption help = FlagOption("--help", options.help, std::move(description));
   help.alias = "-h";

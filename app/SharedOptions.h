@@ -13,6 +13,7 @@
 
 #include "CommandLine.h"
 #include "DdsOptions.h"
+#include "RecordingSplit.h"
 #include "SensorChoice.h"
 
 struct T_SharedOptions {
@@ -26,6 +27,11 @@ struct T_SharedOptions {
   // What a recording is written as: CSV (the default), MCAP, or both.
   bool csv = true;
   bool mcap = false;
+  // Splitting it into numbered files, and how many a run keeps; 0: no limit.
+  double splitSeconds = 0.0;
+  double splitMegabytes = 0.0;
+  unsigned maxFiles = 0;
+  T_RecordingSplit Split() const;
   bool help = false;
   skarvdds::T_DdsOptions dds;
   std::string error;      // set when the command line cannot be used
@@ -43,6 +49,8 @@ T_CommandOption ListOption(T_SharedOptions& options);
 T_CommandOption QuietOption(T_SharedOptions& options, std::string description);
 // --format csv|csv,mcap, and mcap alone where `mcapAlone`.
 T_CommandOption FormatOption(T_SharedOptions& options, bool mcapAlone, std::string description);
+// --split-duration, --split-size and --max-files.
+std::vector<T_CommandOption> SplitOptions(T_SharedOptions& options);
 T_CommandOption HelpOption(T_SharedOptions& options, std::string description);
 
 // Parses `arguments` against the program's `table` followed by the DDS

@@ -68,11 +68,15 @@ int main(int argc, char** argv) {
   // The MCAP file beside each CSV file the panel records, of its records.
   std::unique_ptr<skarvmcap::CMcapRecorder> mcap;
   if (options.mcap) {
-    mcap = std::make_unique<skarvmcap::CMcapRecorder>(dds.Options(), SKARV_VERSION, "", [] {
-      const T_DeviceStatus status = gSkarvIO.GetDeviceStatus();
-      return status.Recording ? status.FileName : std::string();
-    });
+    mcap = std::make_unique<skarvmcap::CMcapRecorder>(
+        dds.Options(), SKARV_VERSION, "",
+        [] {
+          const T_DeviceStatus status = gSkarvIO.GetDeviceStatus();
+          return status.Recording ? status.FileName : std::string();
+        },
+        options.Split());
   }
+  gSkarvIO.SetRecordingSplit(options.Split());
   dds.Start(source.replay.driver != nullptr);
   const int status = RunClient(
       app, gSkarvIO, stop,

@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
     settings.awaited += " with " + options.sensor.Describe();
   }
 
+  gSkarvIO.SetRecordingSplit(options.Split());
   CDataPath dataPath(gSkarvIO);
   std::unique_ptr<IRecorderClock> clock;
   const bool stepped = replay.bus && options.speed == 0;
@@ -128,7 +129,8 @@ int main(int argc, char** argv) {
         return status.Recording ? status.FileName : std::string();
       };
     }
-    mcap = std::make_unique<skarvmcap::CMcapRecorder>(dds.Options(), SKARV_VERSION, options.outputDir, csvPath);
+    mcap = std::make_unique<skarvmcap::CMcapRecorder>(dds.Options(), SKARV_VERSION, options.outputDir, csvPath,
+                                                      options.Split());
     mcap->Attach(dataPath);
     T_CompanionHooks companion;
     companion.csvToo = options.csv;
@@ -136,6 +138,7 @@ int main(int argc, char** argv) {
     companion.close = [&mcap] { return mcap->Close(); };
     companion.file = [&mcap] { return mcap->File(); };
     companion.records = [&mcap] { return mcap->Records(); };
+    companion.files = [&mcap] { return mcap->Files(); };
     recorder.SetCompanion(std::move(companion));
   }
   if (playback && !stepped) {

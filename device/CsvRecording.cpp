@@ -107,11 +107,23 @@ void CSkarvIO::SetRecordingClock(RecordingClock now) {
   mRecordingClock = std::move(now);
 }
 
+void CSkarvIO::SetRecordingSplit(const T_RecordingSplit& split) {
+  CClassMutex::CGuard lock(mMutex);
+  mSplit = split;
+}
+
 void CSkarvIO::UpdateFileState() {
-  // mSaveFile changes on this thread alone: it is read here without the lock.
+  // mSaveFile and mFileBytes change on this thread alone: they are read here
+  // without the lock.
   const bool open = mSaveFile.load() != nullptr;
   if (mWriteFile.load()) {
-    if (!open) {
+    if (open && mFileSplit.Due(mFileBytes, mFileUnits)) {
+      // Between two updates: the next file takes the next record.
+      CloseRecordingFile();
+      if (mWriteFile.load()) {
+        OpenNextRecordingFile();
+      }
+    } else if (!open) {
       OpenNextRecordingFile();
     }
   } else if (open) {
@@ -124,6 +136,7 @@ void CSkarvIO::OpenNextRecordingFile() {
   {
     CClassMutex::CGuard lock(mMutex);
     directory = mRecordingDirectory;
+    mFileSplit = mSplit;
   }
   FILE* file = nullptr;
   int error = 0;
@@ -178,6 +191,8 @@ void CSkarvIO::OpenNextRecordingFile() {
   if (!file) {
     throw GeneralException("Error opening save data file.  errno = %x", error);
   }
+  mRunFiles.Opened(fileName, mFileSplit.maxFiles);
+  mFileUnits = 0;
   mBufferedBytes = 0;
   mBufferedRecords = 0;
   mWriteError = 0;
@@ -354,5 +369,6 @@ void CSkarvIO::SaveFileTimeIncrement() {
   char line[recording::kCsvLineCapacity];
   if (WriteRecordingText(line, recording::FormatCsvLine(*mRawRecord, line))) {
     ++mBufferedRecords;
+    mFileUnits += mRawRecord->DeltTime();
   }
 }

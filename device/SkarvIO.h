@@ -26,6 +26,8 @@
 #include "KivCmdPipe.h"
 #include "KivDataPipe.h"
 #include "RawRecord.h"
+#include "RecordingSplit.h"
+#include "RollingFiles.h"
 #include "UsbPort.h"
 
 struct T_Command;
@@ -156,6 +158,9 @@ class CSkarvIO {
   // time). Set before the data path starts.
   using RecordingClock = std::function<std::chrono::steady_clock::time_point()>;
   void SetRecordingClock(RecordingClock now);
+  // Splitting a long recording into numbered files, and how many a run
+  // keeps (RecordingSplit.h); takes effect with the next file opened.
+  void SetRecordingSplit(const T_RecordingSplit& split);
 
   // The step of the data path: returns the size of the last non-empty scan
   // completed in this call, or 0.
@@ -247,6 +252,12 @@ class CSkarvIO {
   std::string mRecordingDirectory;
   // When the data path's flush next looks whether the open file still has a
   // name (at most once a second), and on which clock.
+  // The split asked for (under mMutex), and the one of the open file with
+  // the sensor time its records cover (data path thread).
+  T_RecordingSplit mSplit;
+  T_RecordingSplit mFileSplit;
+  uint64_t mFileUnits = 0;
+  CRollingFiles mRunFiles;  // data path thread
   static constexpr std::chrono::seconds kDeletedFileCheckInterval{1};
   std::chrono::steady_clock::time_point mNextDeletedFileCheck{};
   RecordingClock mRecordingClock;

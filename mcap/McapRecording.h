@@ -54,6 +54,7 @@ class CMcapRecording {
   bool Failed() const { return !mError.empty(); }
   const std::string& Error() const { return mError; }  // "Recording to FILE stopped: why"
   uint64_t Records() const { return mRecords; }
+  uint64_t Bytes() const { return mWriter ? mWriter->Bytes() : 0; }
   uint64_t Messages() const { return mWriter ? mWriter->Messages() : mMessages; }
 
  private:

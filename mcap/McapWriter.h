@@ -61,6 +61,8 @@ class CMcapWriter {
 
   int Error() const { return mError; }
   uint64_t Messages() const { return mMessageCount; }
+  // The bytes written to the file so far (the open chunk's not among them).
+  uint64_t Bytes() const { return mOffset; }
   // The bytes of the file up to the end of its last complete chunk.
   uint64_t CompleteBytes() const { return mCompleteBytes; }
 

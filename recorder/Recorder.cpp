@@ -153,9 +153,9 @@ int CRecorder::Run() {
   }
   T_DeviceStatus summarised = mFinal;
   if (!csv) {
-    // The files are the companion's: one a recording, as the controller counts its own.
+    // The files are the companion's.
     const std::string file = mCompanion.file();
-    summarised.FilesWritten = file.empty() ? 0 : 1;
+    summarised.FilesWritten = mCompanion.files();
     summarised.RecordsRecorded = mCompanion.records();
     summarised.FileName = file;
   }
@@ -163,7 +163,9 @@ int CRecorder::Run() {
                                    mFinal.SensorOpen && !mFinal.Serial.empty() ? mFinal.Serial : mSensorSerial);
   if (csv && mCompanion.file && companionFailure.empty()) {
     if (const std::string file = mCompanion.file(); !file.empty()) {
-      text += "The same records went to " + file + ".\n";
+      const uint32_t files = mCompanion.files ? mCompanion.files() : 1;
+      text += files > 1 ? "The same records went to " + std::to_string(files) + " MCAP files (the last " + file + ").\n"
+                        : "The same records went to " + file + ".\n";
     }
   }
   if (mSource.summary) {

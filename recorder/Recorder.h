@@ -75,7 +75,8 @@ struct T_CompanionHooks {
   std::function<std::string()> close;
   // The file it writes, or wrote last ("" before the first), and the records in it.
   std::function<std::string()> file;
-  std::function<uint64_t()> records;
+  std::function<uint64_t()> records;  // of all its files
+  std::function<uint32_t()> files;
 };
 
 class CRecorder {

@@ -212,4 +212,75 @@ TEST(McapRecording, BesideThePanelsRecordingEachCsvFileGetsItsMcapFileOfTheSameR
   fs::remove_all(folder);
 }
 
+// The numbered files of `prefix` ("DIR/SkarvData-") with `extension`, in
+// order of their numbers.
+std::vector<fs::path> Numbered(const std::string& prefix, const std::string& extension) {
+  std::vector<fs::path> files;
+  for (int n = 1; n < 1000; ++n) {
+    const fs::path file = prefix + std::to_string(n) + extension;
+    if (fs::exists(file)) files.push_back(file);
+  }
+  return files;
+}
+
+std::string LinesOf(const fs::path& csv) {
+  const std::string text = ReadAll(csv);
+  return text.substr(text.find('\n') + 1);
+}
+
+// A recording replayed as fast as it is taken, split by size (both formats)
+// and by the sensor's time (MCAP alone, a rolling log of three): the files
+// together are the recording, none lost or written twice.
+TEST(McapRecording, SplitFilesTogetherAreTheUnsplitRecording) {
+  CClientProcess live(Program(SKARV_RECORD_PROGRAM, {"--simulate", "--quiet", "--duration", "3"}));
+  ASSERT_EQ(ExitStatus(live), 0) << live.Errors();
+  const fs::path source = live.WorkDir() / "SkarvData-1.csv";
+  const std::string sourceLines = LinesOf(source);
+
+  CClientProcess bySize(Program(SKARV_RECORD_PROGRAM, {"--replay", source.string(), "--speed", "0", "--quiet",
+                                                       "--format", "csv,mcap", "--split-size", "1"}));
+  ASSERT_EQ(ExitStatus(bySize), 0) << bySize.Errors();
+  const std::string prefix = (bySize.WorkDir() / "SkarvData-").string();
+  const std::vector<fs::path> csvFiles = Numbered(prefix, ".csv");
+  ASSERT_GE(csvFiles.size(), 4u) << bySize.Errors();
+  std::string joined;
+  for (const fs::path& csv : csvFiles) {
+    SCOPED_TRACE(csv.string());
+    EXPECT_LE(fs::file_size(csv), 1200000u);
+    const std::string lines = LinesOf(csv);
+    joined += lines;
+    std::vector<uint16_t> words;
+    CheckMcap(fs::path(csv).replace_extension(".mcap"), false, &words);
+    EXPECT_TRUE(CsvLines(words) == lines) << "the MCAP file differs from its CSV file";
+  }
+  EXPECT_TRUE(joined == sourceLines) << "the split files differ from the recording";
+  EXPECT_NE(bySize.Errors().find("Summary: " + std::to_string(csvFiles.size()) + " files written, "), std::string::npos)
+      << bySize.Errors();
+
+  CClientProcess rolling(Program(SKARV_RECORD_PROGRAM, {"--replay", source.string(), "--speed", "0", "--quiet",
+                                                        "--format", "mcap", "--split-duration", "0.25", "--max-files",
+                                                        "3"}));
+  ASSERT_EQ(ExitStatus(rolling), 0) << rolling.Errors();
+  const std::vector<fs::path> kept = Numbered((rolling.WorkDir() / "SkarvData-").string(), ".mcap");
+  ASSERT_EQ(kept.size(), 3u) << rolling.Errors();
+  EXPECT_EQ(kept.back().filename().string().rfind("SkarvData-", 0), 0u);
+  const int last = std::stoi(kept.back().stem().string().substr(10));
+  // About 1.7 s of the sensor's time recorded, a quarter of a second a file.
+  EXPECT_GE(last, 5);
+  std::string tail;
+  for (const fs::path& mcap : kept) {
+    std::vector<uint16_t> words;
+    CheckMcap(mcap, false, &words);
+    tail += CsvLines(words);
+  }
+  ASSERT_LT(tail.size(), sourceLines.size());
+  EXPECT_TRUE(sourceLines.compare(sourceLines.size() - tail.size(), tail.size(), tail) == 0)
+      << "the files kept are not the recording's last ones";
+  EXPECT_NE(rolling.Output().find("Removed SkarvData-1.mcap: the last 3 files are kept\n"),
+            std::string::npos)
+      << rolling.Output();
+  EXPECT_NE(rolling.Errors().find("Summary: " + std::to_string(last) + " files written, "), std::string::npos)
+      << rolling.Errors();
+}
+
 }  // namespace

@@ -136,6 +136,17 @@ TEST(CommandLineOptions, TheRecordersOwnOptionsInBothSpellings) {
   EXPECT_TRUE(!mcap.csv && mcap.mcap);
   EXPECT_EQ(kRecordCommandLine.Parse({"--format", "bag"}).error,
             "option '--format' needs csv, mcap or csv,mcap, not 'bag'");
+  // Both programs split their recordings alike.
+  for (const T_SharedOptions& split :
+       {static_cast<T_SharedOptions>(kRecordCommandLine.Parse({"--split-size=2.5", "--split-duration", "60", "--max-files", "4"})),
+        static_cast<T_SharedOptions>(kClientCommandLine.Parse({"--split-size", "2.5", "--split-duration=60", "--max-files=4"}))}) {
+    EXPECT_EQ(split.error, "");
+    EXPECT_EQ(split.Split().maxBytes, 2500000u);
+    EXPECT_EQ(split.Split().maxUnits, 6000000u);
+    EXPECT_EQ(split.Split().maxFiles, 4u);
+  }
+  EXPECT_EQ(kRecordCommandLine.Parse({"--max-files", "0"}).error,
+            "option '--max-files' needs a whole number from 1 to 1000000, not '0'");
   // The client's recording is the panel's CSV file, with an MCAP file beside it or not.
   EXPECT_TRUE(kClientCommandLine.Parse({"--format=csv,mcap"}).mcap);
   EXPECT_EQ(kClientCommandLine.Parse({"--format", "mcap"}).error, "option '--format' needs csv or csv,mcap, not 'mcap'");
