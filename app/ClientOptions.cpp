@@ -24,6 +24,7 @@ std::vector<T_CommandOption> ClientOptionTable(T_ClientOptions& options) {
       QuietOption(options,
                   "leave out the diagnostic lines printed on every update and every scan;\n"
                   "start-up, hot-plug, commands, errors and skipped records still show"),
+      VersionOption(options),
       HelpOption(options, "show this text"),
   });
   return table;

@@ -31,6 +31,10 @@ std::vector<T_CommandOption> RecordOptionTable(T_RecordOptions& options) {
       NumberOption("--wait", options.wait, 0.0, EBound::eAtLeast, "a number of seconds", "SECONDS",
                    "fail when no sensor is found within that long (default: wait)"),
       QuietOption(options, "leave out the diagnostic lines printed on every update and every scan"),
+      TextOption("--config", options.config, "a file", "FILE",
+                 "read options from FILE, one a line without its \"--\" (a recorder\n"
+                 "service's /etc/skarv/INSTANCE.conf); later options win"),
+      VersionOption(options),
       HelpOption(options, "show this text"),
   });
   return table;
@@ -43,7 +47,7 @@ const T_ProgramCommandLine<T_RecordOptions> kRecordCommandLine{
     " [--simulate [--sensors N] | --replay FILE [--speed FACTOR] [--loop]]\n"
     "       [--serial SERIAL | --usb-path BUS-PORT] [--duration SECONDS] [--output-dir DIR]\n"
     "       [--format csv|mcap|csv,mcap] [--split-duration SECONDS] [--split-size MB]\n"
-    "       [--max-files N] [--wait SECONDS] [--quiet] [--list]\n"
+    "       [--max-files N] [--wait SECONDS] [--quiet] [--list] [--config FILE]\n"
     "Records every sample of the Skarv laser range sensor to SkarvData-<n>.csv (or .mcap), without\n"
     "windows: recording starts as soon as the sensor streams.\n"
     "\n",

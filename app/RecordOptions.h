@@ -9,6 +9,7 @@ struct T_RecordOptions : T_SharedOptions {
   double duration = 0.0;     // seconds of recording; 0: until stopped
   std::string outputDir;     // where the recordings go; empty: the working directory
   double wait = -1.0;        // seconds to wait for a sensor; below 0: for ever
+  std::string config;        // a file of options, read in before the parse (ConfigFile.h)
 };
 
 // Parse(arguments) gives the options; Usage(program) what --help prints, and

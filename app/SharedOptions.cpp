@@ -79,6 +79,10 @@ T_RecordingSplit T_SharedOptions::Split() const {
   return split;
 }
 
+T_CommandOption VersionOption(T_SharedOptions& options) {
+  return FlagOption("--version", options.version, "print the program's version and end");
+}
+
 T_CommandOption HelpOption(T_SharedOptions& options, std::string description) {
   T_CommandOption help = FlagOption("--help", options.help, std::move(description));
   help.alias = "-h";
@@ -112,6 +116,12 @@ std::optional<int> UsageExit(const std::string& program, const T_SharedOptions& 
   }
   if (options.help) {
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut, usage);
+    return 0;
+  }
+  if (options.version) {
+    const size_t slash = program.rfind('/');
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut,
+              program.substr(slash == std::string::npos ? 0 : slash + 1) + " " + SKARV_VERSION + "\n");
     return 0;
   }
   return std::nullopt;

@@ -33,6 +33,7 @@ struct T_SharedOptions {
   unsigned maxFiles = 0;
   T_RecordingSplit Split() const;
   bool help = false;
+  bool version = false;
   skarvdds::T_DdsOptions dds;
   std::string error;      // set when the command line cannot be used
 };
@@ -52,6 +53,7 @@ T_CommandOption FormatOption(T_SharedOptions& options, bool mcapAlone, std::stri
 // --split-duration, --split-size and --max-files.
 std::vector<T_CommandOption> SplitOptions(T_SharedOptions& options);
 T_CommandOption HelpOption(T_SharedOptions& options, std::string description);
+T_CommandOption VersionOption(T_SharedOptions& options);
 
 // Parses `arguments` against the program's `table` followed by the DDS
 // options, then checks the sources asked for against each other; what cannot

@@ -2,6 +2,7 @@
 # plain start-up pieces and the recorder's front end. No Qt.
 add_library(skarv_record STATIC
   ${CMAKE_CURRENT_LIST_DIR}/RecordOptions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ConfigFile.cpp
 )
 target_include_directories(skarv_record PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(skarv_record PUBLIC skarv_startup skarv_recorder skarv_mcap)

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ConfigFile.h"
 #include "DataPath.h"
 #include "DdsFrontEnd.h"
 #include "DdsOptions.h"
@@ -47,7 +48,12 @@ int main(int argc, char** argv) {
   // Made first, so that it outlives everything else: a signal while the DDS
   // front end closes must still find it.
   CStopRequest stop;
-  const T_RecordOptions options = kRecordCommandLine.Parse(argc, argv);
+  std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (std::string why; !ExpandConfigFiles(arguments, why)) {
+    DiagWrite(EDiagLevel::eAlways, EDiagStream::eErr, program + ": " + why + "\n");
+    return 2;
+  }
+  const T_RecordOptions options = kRecordCommandLine.Parse(arguments);
   if (const std::optional<int> status = UsageExit(program, options, kRecordCommandLine.Usage(program))) {
     return *status;
   }
