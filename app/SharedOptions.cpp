@@ -1,5 +1,7 @@
 #include "SharedOptions.h"
 
+#include "Version.h"
+
 #include "Diagnostics.h"
 
 T_CommandOption SimulateOption(T_SharedOptions& options, std::string description) {
@@ -121,7 +123,7 @@ std::optional<int> UsageExit(const std::string& program, const T_SharedOptions& 
   if (options.version) {
     const size_t slash = program.rfind('/');
     DiagWrite(EDiagLevel::eAlways, EDiagStream::eOut,
-              program.substr(slash == std::string::npos ? 0 : slash + 1) + " " + SKARV_VERSION + "\n");
+              program.substr(slash == std::string::npos ? 0 : slash + 1) + " " + SkarvVersion() + "\n");
     return 0;
   }
   return std::nullopt;

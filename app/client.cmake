@@ -14,7 +14,9 @@ add_library(skarv_startup STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SubscribeSetup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SensorSource.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SensorListing.cpp
+  ${CMAKE_CURRENT_BINARY_DIR}/Version.cpp
 )
+configure_file(${CMAKE_CURRENT_LIST_DIR}/Version.cpp.in ${CMAKE_CURRENT_BINARY_DIR}/Version.cpp @ONLY)
 target_include_directories(skarv_startup PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(skarv_startup PUBLIC skarv_datapath skarv_playback skarv_backends skarv_dds skarv_mcap)
 

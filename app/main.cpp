@@ -18,6 +18,7 @@
 #include "SensorSource.h"
 #include "SkarvIO.h"
 #include "StopRequest.h"
+#include "Version.h"
 
 int main(int argc, char** argv) {
   // A standard output that can no longer be written (a pipe whose reader has
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<skarvmcap::CMcapRecorder> mcap;
   if (options.mcap) {
     mcap = std::make_unique<skarvmcap::CMcapRecorder>(
-        dds.Options(), SKARV_VERSION, "",
+        dds.Options(), SkarvVersion(), "",
         [] {
           const T_DeviceStatus status = gSkarvIO.GetDeviceStatus();
           return status.Recording ? status.FileName : std::string();

@@ -23,6 +23,7 @@
 #include "SensorSource.h"
 #include "SkarvIO.h"
 #include "StopRequest.h"
+#include "Version.h"
 
 namespace {
 
@@ -135,7 +136,7 @@ int main(int argc, char** argv) {
         return status.Recording ? status.FileName : std::string();
       };
     }
-    mcap = std::make_unique<skarvmcap::CMcapRecorder>(dds.Options(), SKARV_VERSION, options.outputDir, csvPath,
+    mcap = std::make_unique<skarvmcap::CMcapRecorder>(dds.Options(), SkarvVersion(), options.outputDir, csvPath,
                                                       options.Split());
     mcap->Attach(dataPath);
     T_CompanionHooks companion;
