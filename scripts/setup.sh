@@ -23,6 +23,8 @@ packages=(
   libclang-rt-14-dev
   cyclonedds-dev
   cyclonedds-tools
+  lintian
+  desktop-file-utils
   libzstd-dev
   zlib1g-dev
   nodejs

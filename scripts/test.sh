@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs, then builds warning-free and runs every test
-# three times: a plain build, one with AddressSanitizer and
+# three times: a plain build (its Debian package built, checked, installed,
+# tried and purged), one with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and one with ThreadSanitizer; finally each
 # fuzz target runs briefly on its seed corpus.
 # Usage: scripts/test.sh [--quick]     --quick: the plain build only
@@ -48,6 +49,13 @@ run_stage() {
 }
 
 run_stage "plain build" "$build_root/build"
+if [ "${SKARV_CONFIGURE_ONLY:-0}" != 1 ]; then
+  # The Debian package of the plain build, checked by lintian, installed on
+  # this machine, tried and purged again (scripts/test-package.sh).
+  echo "=== Debian package"
+  deb="$("$root/scripts/package.sh" "$build_root/build")"
+  "$root/scripts/test-package.sh" "$deb"
+fi
 if [ "$quick" = true ]; then
   echo "stages: 1 passed, 0 failed"
   exit 0
