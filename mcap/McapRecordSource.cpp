@@ -92,6 +92,9 @@ bool CMcapRecordSource::Fail(const std::string& why) {
 bool CMcapRecordSource::Open() {
   mFile = std::fopen(mPath.c_str(), "rb");
   if (!mFile) return Fail(std::strerror(errno));
+  struct stat info {};
+  if (::fstat(::fileno(mFile), &info) != 0) return Fail(std::strerror(errno));
+  mFileSize = static_cast<uint64_t>(info.st_size);
   mZstd = ZSTD_createDCtx();
   uint8_t magic[sizeof kMagic] = {};
   if (std::fread(magic, 1, sizeof magic, mFile) != sizeof magic || std::memcmp(magic, kMagic, sizeof magic) != 0) {
@@ -110,6 +113,13 @@ bool CMcapRecordSource::ReadRecord(uint8_t& opcode) {
   const size_t got = std::fread(prefix, 1, sizeof prefix, mFile);
   uint64_t length = 0;
   for (int i = 0; i < 8; ++i) length |= uint64_t{prefix[1 + i]} << (8 * i);
+  // A record longer than what is left of the file is one cut short: the
+  // file ends inside it, whatever its length says.
+  if (got == sizeof prefix && length > mFileSize - std::min(mFileSize, mOffset + sizeof prefix)) {
+    mCut = true;
+    mEnded = true;
+    return false;
+  }
   if (got == sizeof prefix && length <= kMaxChunkBytes + 1024) {
     mRecord.resize(length);
     if (std::fread(mRecord.data(), 1, length, mFile) == length) {

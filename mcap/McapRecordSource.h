@@ -29,7 +29,7 @@ class CMcapRecordSource : public recording::CRecordSource {
  public:
   // The largest chunk taken, compressed or not: a writer closes a chunk
   // long before (CMcapWriter at 1 MiB), and a length above it is damage.
-  static constexpr uint64_t kMaxChunkBytes = uint64_t{256} << 20;
+  static constexpr uint64_t kMaxChunkBytes = uint64_t{64} << 20;
 
   explicit CMcapRecordSource(std::string path);
   ~CMcapRecordSource() override;
@@ -58,6 +58,7 @@ class CMcapRecordSource : public recording::CRecordSource {
 
   const std::string mPath;
   FILE* mFile = nullptr;
+  uint64_t mFileSize = 0;
   uint64_t mOffset = 0;  // of the record being read
   bool mEnded = false;
   bool mCut = false;

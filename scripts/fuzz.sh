@@ -10,7 +10,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-fuzz"
 seconds="${1:-30}"
-targets=(data-frame parameter-frame value-text)
+targets=(data-frame parameter-frame value-text mcap-reader)
 
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DSKARV_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz-}"
