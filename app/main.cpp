@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
         options.Split());
   }
   gSkarvIO.SetRecordingSplit(options.Split());
+  if (options.mcap) {
+    gSkarvIO.SetRecordingCompanions({".mcap"});
+  }
   dds.Start(source.replay.driver != nullptr);
   const int status = RunClient(
       app, gSkarvIO, stop,

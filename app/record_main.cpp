@@ -103,6 +103,9 @@ int main(int argc, char** argv) {
   }
 
   gSkarvIO.SetRecordingSplit(options.Split());
+  if (options.csv && options.mcap) {
+    gSkarvIO.SetRecordingCompanions({".mcap"});
+  }
   CDataPath dataPath(gSkarvIO);
   std::unique_ptr<IRecorderClock> clock;
   const bool stepped = replay.bus && options.speed == 0;

@@ -90,6 +90,22 @@ T_KeptLines CutToLastCompleteLine(int fd, off_t from) {
   return kept;
 }
 
+// A file named as `csvName` with one of `extensions` in place of ".csv" exists.
+bool CompanionExists(const char* csvName, const std::vector<std::string>& extensions) {
+  std::string name(csvName);
+  if (name.size() < 4) {
+    return false;
+  }
+  name.resize(name.size() - 4);
+  struct stat info {};
+  for (const std::string& extension : extensions) {
+    if (::stat((name + extension).c_str(), &info) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void CSkarvIO::RequestRecording(bool record) {
@@ -110,6 +126,11 @@ void CSkarvIO::SetRecordingClock(RecordingClock now) {
 void CSkarvIO::SetRecordingSplit(const T_RecordingSplit& split) {
   CClassMutex::CGuard lock(mMutex);
   mSplit = split;
+}
+
+void CSkarvIO::SetRecordingCompanions(std::vector<std::string> extensions) {
+  CClassMutex::CGuard lock(mMutex);
+  mCompanions = std::move(extensions);
 }
 
 void CSkarvIO::UpdateFileState() {
@@ -133,10 +154,12 @@ void CSkarvIO::UpdateFileState() {
 
 void CSkarvIO::OpenNextRecordingFile() {
   std::string directory;
+  std::vector<std::string> companions;
   {
     CClassMutex::CGuard lock(mMutex);
     directory = mRecordingDirectory;
     mFileSplit = mSplit;
+    companions = mCompanions;
   }
   FILE* file = nullptr;
   int error = 0;
@@ -162,6 +185,10 @@ void CSkarvIO::OpenNextRecordingFile() {
         error = ENAMETOOLONG;
         break;
       }
+    }
+    if (CompanionExists(fileName, companions)) {
+      error = EEXIST;  // a file of that number is there already
+      continue;
     }
     file = std::fopen(fileName, "w+x");
     error = file ? 0 : errno;

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ClassMutex.h"
 #include "DeviceStatus.h"
@@ -161,6 +162,10 @@ class CSkarvIO {
   // Splitting a long recording into numbered files, and how many a run
   // keeps (RecordingSplit.h); takes effect with the next file opened.
   void SetRecordingSplit(const T_RecordingSplit& split);
+  // Files written beside each recording file under its name with another
+  // extension (".mcap"): a number is passed over when one of them exists
+  // already, so that the files of one recording share their number.
+  void SetRecordingCompanions(std::vector<std::string> extensions);
 
   // The step of the data path: returns the size of the last non-empty scan
   // completed in this call, or 0.
@@ -255,6 +260,7 @@ class CSkarvIO {
   // The split asked for (under mMutex), and the one of the open file with
   // the sensor time its records cover (data path thread).
   T_RecordingSplit mSplit;
+  std::vector<std::string> mCompanions;  // under mMutex
   T_RecordingSplit mFileSplit;
   uint64_t mFileUnits = 0;
   CRollingFiles mRunFiles;  // data path thread

@@ -161,7 +161,8 @@ TEST(McapRecording, AFullDiskCutsTheFileBackToItsLastCompleteChunk) {
 }
 
 // Beside the panel's recording: each CSV file the button starts gets its
-// MCAP file, of the same number and the same records.
+// MCAP file, of the same number and the same records; a number whose MCAP
+// file exists already is passed over for both.
 TEST(McapRecording, BesideThePanelsRecordingEachCsvFileGetsItsMcapFileOfTheSameRecords) {
   char pattern[] = "/tmp/skarv-mcap-panel-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -170,8 +171,11 @@ TEST(McapRecording, BesideThePanelsRecordingEachCsvFileGetsItsMcapFileOfTheSameR
   auto sensor = std::make_shared<sim::CVirtualSensor>();
   UsbLib_SetBackend(std::make_shared<CVirtualUsbBackend>(bus));
   bus->Plug(sensor);
+  // An earlier MCAP file: its number is passed over, for both files.
+  std::ofstream(folder / "SkarvData-1.mcap") << "an earlier file";
   auto io = std::make_unique<CSkarvIO>();
   io->SetRecordingDirectory(folder.string());
+  io->SetRecordingCompanions({".mcap"});
   skarvmcap::CMcapRecorder mcap(skarvdds::T_DdsOptions{}, "test", "", [&io] {
     const T_DeviceStatus status = io->GetDeviceStatus();
     return status.Recording ? status.FileName : std::string();
@@ -198,7 +202,9 @@ TEST(McapRecording, BesideThePanelsRecordingEachCsvFileGetsItsMcapFileOfTheSameR
     io.reset();
   });
   UsbLib_SetBackend(nullptr);
-  for (const char* number : {"1", "2"}) {
+  EXPECT_EQ(ReadAll(folder / "SkarvData-1.mcap"), "an earlier file");
+  EXPECT_FALSE(fs::exists(folder / "SkarvData-1.csv"));
+  for (const char* number : {"2", "3"}) {
     SCOPED_TRACE(number);
     const fs::path file = folder / (std::string("SkarvData-") + number);
     std::vector<uint16_t> words;
@@ -208,7 +214,7 @@ TEST(McapRecording, BesideThePanelsRecordingEachCsvFileGetsItsMcapFileOfTheSameR
     EXPECT_GT(lines.size(), 100000u);
     EXPECT_TRUE(CsvLines(words) == lines) << "the MCAP's records differ from the CSV's";
   }
-  EXPECT_FALSE(fs::exists(folder / "SkarvData-3.mcap"));
+  EXPECT_FALSE(fs::exists(folder / "SkarvData-4.mcap"));
   fs::remove_all(folder);
 }
 
