@@ -145,7 +145,10 @@ bool CMcapRecordSource::Take(uint8_t opcode, const uint8_t* content, uint64_t le
     const std::string_view topic = fields.String();
     const std::string_view encoding = fields.String();
     if (!fields.Ok()) return Fail("a damaged channel at byte " + std::to_string(mOffset));
-    if (topic == kRecordsTopic) {
+    // "/records", or "/NS/records" under a namespace: the first such channel.
+    const std::string_view suffix = kRecordsTopic;
+    const bool records = topic.size() >= suffix.size() && topic.substr(topic.size() - suffix.size()) == suffix;
+    if (records && mRecordsChannel == 0) {
       if (encoding != "cdr") return Fail("its /records channel is not in CDR");
       mRecordsChannel = id;
     }

@@ -69,12 +69,12 @@ int CMcapRecording::Open(const std::string& path) {
     bool keepAll;
   };
   static constexpr T_Topic kTopics[] = {
-      {"/scan", "sensor_msgs/msg/LaserScan", false},
-      {"/imu", "sensor_msgs/msg/Imu", false},
-      {"/mag", "sensor_msgs/msg/MagneticField", false},
-      {"/imu/temperature", "sensor_msgs/msg/Temperature", false},
-      {"/temperature", "sensor_msgs/msg/Temperature", false},
-      {"/records", "skarv_msgs/msg/RawRecordBatch", true},
+      {"scan", "sensor_msgs/msg/LaserScan", false},
+      {"imu", "sensor_msgs/msg/Imu", false},
+      {"mag", "sensor_msgs/msg/MagneticField", false},
+      {"imu/temperature", "sensor_msgs/msg/Temperature", false},
+      {"temperature", "sensor_msgs/msg/Temperature", false},
+      {"records", "skarv_msgs/msg/RawRecordBatch", true},
   };
   uint16_t temperatureSchema = 0;
   for (size_t i = 0; i < std::size(kTopics); ++i) {
@@ -88,7 +88,9 @@ int CMcapRecording::Open(const std::string& path) {
     if (i == eImuTemperature) temperatureSchema = schema;
     const bool bestEffort = mOptions.sensorDataQos && !topic.keepAll;
     const int depth = topic.keepAll ? 0 : (mOptions.sensorDataQos ? 5 : 10);
-    mChannels[i] = mWriter->AddChannel(schema, topic.topic, "cdr",
+    // The ROS 2 name of the DDS topic: "/scan", or "/NS/scan" under a namespace.
+    const std::string name = skarvdds::TopicName(mOptions.ns, topic.topic).substr(2);
+    mChannels[i] = mWriter->AddChannel(schema, name, "cdr",
                                        {{"offered_qos_profiles", OfferedQos(topic.keepAll, bestEffort, depth)}});
   }
   mRecords = 0;

@@ -1,7 +1,8 @@
 #pragma once
 // The sensor recorded as an MCAP file that ROS 2's tools open (profile
 // "ros2", CDR messages with their .msg schemas): the channels the DDS
-// publisher has topics for, with the same content,
+// publisher has topics for, with the same content and names (under
+// "/NS/" with a namespace),
 //   /scan             sensor_msgs/msg/LaserScan, one per whole rotation
 //   /imu, /mag        sensor_msgs/msg/Imu, sensor_msgs/msg/MagneticField
 //   /imu/temperature  sensor_msgs/msg/Temperature of the IMU
