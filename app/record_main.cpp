@@ -149,6 +149,7 @@ int main(int argc, char** argv) {
     companion.file = [&mcap] { return mcap->File(); };
     companion.records = [&mcap] { return mcap->Records(); };
     companion.files = [&mcap] { return mcap->Files(); };
+    companion.bytes = [&mcap] { return mcap->Bytes(); };
     recorder.SetCompanion(std::move(companion));
   }
   if (playback && !stepped) {

@@ -86,6 +86,7 @@ void CMcapRecorder::OnRecords(std::span<const kiv::T_RawRecord> records, const s
   {
     std::lock_guard<std::mutex> lock(mMutex);
     mRecords = mEarlierRecords + mRecording.Records();
+    mBytes = mRecording.Bytes();
   }
   if (mRecording.Failed()) {
     mFailed = true;
@@ -113,6 +114,11 @@ std::string CMcapRecorder::Failure() const {
 std::string CMcapRecorder::File() const {
   std::lock_guard<std::mutex> lock(mMutex);
   return mFile;
+}
+
+uint64_t CMcapRecorder::Bytes() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mBytes;
 }
 
 uint32_t CMcapRecorder::Files() const {

@@ -48,6 +48,7 @@ class CMcapRecorder {
   std::string File() const;      // the last file opened
   uint64_t Records() const;      // of every file
   uint32_t Files() const;        // opened
+  uint64_t Bytes() const;        // in the open (or last) file
 
  private:
   void FollowCsvFile();
@@ -72,6 +73,7 @@ class CMcapRecorder {
   std::string mFile;
   uint64_t mRecords = 0;
   uint32_t mFiles = 0;
+  uint64_t mBytes = 0;
 };
 
 }  // namespace skarvmcap

@@ -151,15 +151,7 @@ int CRecorder::Run() {
   if (!companionFailure.empty() && failure.empty()) {
     failure = "recording failed: " + companionFailure;
   }
-  T_DeviceStatus summarised = mFinal;
-  if (!csv) {
-    // The files are the companion's.
-    const std::string file = mCompanion.file();
-    summarised.FilesWritten = mCompanion.files();
-    summarised.RecordsRecorded = mCompanion.records();
-    summarised.FileName = file;
-  }
-  std::string text = FormatSummary(summarised, mRecordedSeconds,
+  std::string text = FormatSummary(Recorded(mFinal), mRecordedSeconds,
                                    mFinal.SensorOpen && !mFinal.Serial.empty() ? mFinal.Serial : mSensorSerial);
   if (csv && mCompanion.file && companionFailure.empty()) {
     if (const std::string file = mCompanion.file(); !file.empty()) {
@@ -188,7 +180,20 @@ int CRecorder::Run() {
 }
 
 void CRecorder::ShowProgress(const T_DeviceStatus& status, double seconds) {
-  mStatusLine->Show(mProgress.Update(status, seconds));
+  mStatusLine->Show(mProgress.Update(Recorded(status), seconds));
+}
+
+T_DeviceStatus CRecorder::Recorded(const T_DeviceStatus& status) const {
+  if (mCompanion.csvToo || !mCompanion.file) {
+    return status;
+  }
+  T_DeviceStatus recorded = status;
+  recorded.FileName = mCompanion.file();
+  recorded.FilesWritten = mCompanion.files();
+  recorded.RecordsRecorded = mCompanion.records();
+  recorded.FileBytes = mCompanion.bytes();
+  recorded.Recording = !recorded.FileName.empty() && mCompanion.failure().empty();
+  return recorded;
 }
 
 void CRecorder::CloseRecording() {

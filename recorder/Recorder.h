@@ -77,6 +77,7 @@ struct T_CompanionHooks {
   std::function<std::string()> file;
   std::function<uint64_t()> records;  // of all its files
   std::function<uint32_t()> files;
+  std::function<uint64_t()> bytes;    // of the file it writes
 };
 
 class CRecorder {
@@ -106,6 +107,9 @@ class CRecorder {
   // Empty when the folder can take new files; otherwise why not.
   static std::string FolderProblem(const std::string& folder);
   void ShowProgress(const T_DeviceStatus& status, double seconds);
+  // The controller's status with the recording's files as the front end
+  // shows them: the companion's when it writes the recording alone.
+  T_DeviceStatus Recorded(const T_DeviceStatus& status) const;
   void CloseRecording();
 
   CSkarvIO& mIO;
