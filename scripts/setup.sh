@@ -25,6 +25,8 @@ packages=(
   cyclonedds-tools
   lintian
   desktop-file-utils
+  man-db
+  systemd
   libzstd-dev
   zlib1g-dev
   nodejs
