@@ -18,8 +18,21 @@ bool UseReplay(const T_ReplayOptions& options, CSkarvIO& io, T_ReplaySetup& setu
       return false;
     }
     sensor = playback::MakePlaybackSensor(options, std::move(source), &setup.reading);
+    if (options.steer) {
+      setup.steering = playback::SteerPlayback(*sensor, options, [file = options.file](std::string& failed) {
+        auto reader = std::make_unique<skarvmcap::CMcapRecordSource>(file);
+        if (!reader->Open()) {
+          failed = reader->Error();
+          return std::unique_ptr<recording::CRecordSource>();
+        }
+        return std::unique_ptr<recording::CRecordSource>(std::move(reader));
+      });
+    }
   } else {
     sensor = playback::MakePlaybackSensor(options, why, interruptFd, &setup.reading);
+    if (sensor && options.steer) {
+      setup.steering = playback::SteerPlayback(*sensor, options, playback::CsvIndexReader(options.file));
+    }
   }
   if (!sensor) {
     return false;

@@ -37,6 +37,9 @@ struct T_ReplaySetup {
   std::shared_ptr<sim::CVirtualBus> bus;
   std::unique_ptr<playback::CPlaybackDriver> driver;
   std::shared_ptr<recording::CPrefetchingSource> reading;  // the file read ahead: what it has read
+  // With options.steer: the replay's controls (its file indexed on a thread
+  // of its own when it is a file).
+  std::shared_ptr<recording::CReplaySteering> steering;
 };
 
 // False with `why` ("FILE: why") when the file is refused; nothing is set up

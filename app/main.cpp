@@ -14,6 +14,7 @@
 #include "Diagnostics.h"
 #include "DisplayCheck.h"
 #include "McapRecorder.h"
+#include "ReplayControls.h"
 #include "SensorListing.h"
 #include "SensorSource.h"
 #include "SkarvIO.h"
@@ -52,7 +53,7 @@ int main(int argc, char** argv) {
   // pipe's wait for its first line ends with it too.
   stop.CatchSignals();
   T_SensorSource source;
-  T_SourceChoice choice{dds.Options().subscribe, dds.Options().subscribeNs, {options.replay, 1.0, options.loop},
+  T_SourceChoice choice{dds.Options().subscribe, dds.Options().subscribeNs, {options.replay, 1.0, options.loop, true},
                         options.simulate, options.sensors, options.sensor};
   if (std::string why; OpenSensorSource(choice, gSkarvIO, source, why, stop.InterruptFd()) != ESourceFailure::eNone) {
     // Refused before anything starts.
@@ -82,12 +83,20 @@ int main(int argc, char** argv) {
     gSkarvIO.SetRecordingCompanions({".mcap"});
   }
   dds.Start(source.replay.driver != nullptr);
+  // A replay's controls, in a window of their own beside the two.
+  std::unique_ptr<ui::CReplayControls> replayControls;
+  if (source.replay.steering) {
+    replayControls = std::make_unique<ui::CReplayControls>(source.replay.steering);
+  }
   const int status = RunClient(
       app, gSkarvIO, stop,
       [&](SorvaneClient::KivView&, SorvaneClient::KivControl&) {
         // The controller is initialised: the driver may look at it from now on.
         if (playback) {
           playback->StartThread();
+        }
+        if (replayControls) {
+          replayControls->show();
         }
       },
       [&](CDataPath& path) {

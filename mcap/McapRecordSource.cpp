@@ -216,7 +216,7 @@ bool CMcapRecordSource::TakeChunk(const uint8_t* content, uint64_t length) {
   return true;
 }
 
-recording::CRecordSource::EResult CMcapRecordSource::Next(kiv::T_RawRecord& out) {
+void CMcapRecordSource::Fill() {
   while (mPending.empty() && !mEnded) {
     uint8_t opcode = 0;
     if (!ReadRecord(opcode)) break;
@@ -229,11 +229,43 @@ recording::CRecordSource::EResult CMcapRecordSource::Next(kiv::T_RawRecord& out)
     mOffset = start;  // records are named by where they start
     const bool taken = Take(opcode, mRecord.data(), mRecord.size());
     mOffset = reading;
+    mPendingFrom = start;
+    mPendingTaken = 0;
     if (!taken) break;
   }
+}
+
+bool CMcapRecordSource::Position(recording::T_RecordPosition& at) const {
+  if (!mFile || !mError.empty()) return false;
+  at = mPending.empty() ? recording::T_RecordPosition{mOffset, 0, 0}
+                        : recording::T_RecordPosition{mPendingFrom, 0, mPendingTaken};
+  return true;
+}
+
+bool CMcapRecordSource::SeekTo(const recording::T_RecordPosition& at) {
+  // The records channel is known from the reading before: a seek lands
+  // after the channel record, which it does not read again.
+  if (!mFile || !mError.empty() || mRecordsChannel == 0 || at.offset < sizeof kMagic || at.offset > mFileSize ||
+      std::fseek(mFile, static_cast<long>(at.offset), SEEK_SET) != 0) {
+    return false;
+  }
+  mOffset = at.offset;
+  mPending.clear();
+  mEnded = false;
+  mCut = false;
+  Fill();
+  const uint64_t passed = std::min<uint64_t>(at.skip, mPending.size());
+  mPending.erase(mPending.begin(), mPending.begin() + static_cast<long>(passed));
+  mPendingTaken = passed;
+  return mError.empty();
+}
+
+recording::CRecordSource::EResult CMcapRecordSource::Next(kiv::T_RawRecord& out) {
+  Fill();
   if (!mPending.empty()) {
     out = mPending.front();
     mPending.pop_front();
+    ++mPendingTaken;
     return EResult::eRecord;
   }
   if (mCut && !mCutSaid) {

@@ -44,6 +44,10 @@ class CMcapRecordSource : public recording::CRecordSource {
 
   EResult Next(kiv::T_RawRecord& out) override;
   std::string Error() const override { return mError; }
+  // A record's place: the top-level record (a chunk, a message) it came in
+  // and the records of that one before it. A seek reads that record again.
+  bool Position(recording::T_RecordPosition& at) const override;
+  bool SeekTo(const recording::T_RecordPosition& at) override;
   // The file ended without its data end: played up to its last complete chunk.
   bool Cut() const { return mCut; }
 
@@ -55,6 +59,8 @@ class CMcapRecordSource : public recording::CRecordSource {
   bool Take(uint8_t opcode, const uint8_t* content, uint64_t length);
   bool TakeChunk(const uint8_t* content, uint64_t length);
   bool Fail(const std::string& why);
+  // Reads on until records are pending, or the file ends.
+  void Fill();
 
   const std::string mPath;
   FILE* mFile = nullptr;
@@ -68,6 +74,8 @@ class CMcapRecordSource : public recording::CRecordSource {
   std::vector<uint8_t> mRecord;
   std::vector<uint8_t> mChunk;
   std::deque<kiv::T_RawRecord> mPending;
+  uint64_t mPendingFrom = 0;   // where the record that brought them starts
+  uint64_t mPendingTaken = 0;  // of its records, handed out
   ZSTD_DCtx* mZstd = nullptr;
 };
 

@@ -27,39 +27,118 @@ void CPlaybackSensor::PowerUp() {
   mOriginSet = false;
 }
 
+void CPlaybackSensor::SetSteering(std::shared_ptr<recording::CReplaySteering> steering) {
+  std::lock_guard lock(mMutex);
+  mSteering = std::move(steering);
+}
+
 bool CPlaybackSensor::TakeRecord() {
   if (mHeld) {
     return true;
   }
-  if (mSourceDone || !mSource) {
-    mSourceDone = true;
-    return false;
+  while (!mSourceDone && mSource) {
+    kiv::T_RawRecord record;
+    const CRecordSource::EResult result = mSource->Next(record);
+    mStarved = result == CRecordSource::EResult::eWait;
+    switch (result) {
+      case CRecordSource::EResult::eRecord:
+        break;
+      case CRecordSource::EResult::eWait:
+        return false;
+      case CRecordSource::EResult::eEnd:
+        mSourceDone = true;
+        return false;
+      case CRecordSource::EResult::eError:
+        mSourceDone = true;
+        mError = mSource->Error();
+        return false;
+    }
+    // Its place in the file: a looped file starts its numbers again.
+    const recording::CRecordingIndex* index = mSteering ? mSteering->Index() : nullptr;
+    if (index && index->Complete() && mNextRecord >= index->Records()) {
+      mNextRecord = 0;
+      mNextTime = 0;
+    }
+    const uint64_t time = mNextTime ? *mNextTime : mTakenTime + (mNextRecord > 0 ? record.DeltTime() : 0);
+    const bool scanStart = mTakenState && record.ScanState() != *mTakenState;
+    mNextTime.reset();
+    mTakenTime = time;
+    mTakenState = record.ScanState();
+    const uint64_t number = mNextRecord++;
+    if (mToPass > 0) {
+      --mToPass;  // on the way to a seek's record
+      continue;
+    }
+    mHeldDue = mAnyTaken ? mLastDue + record.DeltTime() : 0;
+    mLastDue = mHeldDue;
+    mAnyTaken = true;
+    mHeld = record;
+    mHeldRecord = number;
+    mHeldTime = time;
+    mHeldScanStart = scanStart;
+    return true;
   }
-  kiv::T_RawRecord record;
-  const CRecordSource::EResult result = mSource->Next(record);
-  mStarved = result == CRecordSource::EResult::eWait;
-  switch (result) {
-    case CRecordSource::EResult::eRecord:
-      mHeldDue = mAnyTaken ? mLastDue + record.DeltTime() : 0;
-      mLastDue = mHeldDue;
-      mAnyTaken = true;
-      mHeld = record;
-      return true;
-    case CRecordSource::EResult::eWait:
-      return false;
-    case CRecordSource::EResult::eEnd:
-      mSourceDone = true;
-      return false;
-    case CRecordSource::EResult::eError:
-      mSourceDone = true;
-      mError = mSource->Error();
-      return false;
-  }
+  mSourceDone = true;
   return false;
 }
 
+void CPlaybackSensor::FollowSteering() {
+  recording::CReplaySteering::T_Orders orders;
+  if (!mSteering || mEnding || !mSteering->TakeOrders(orders)) {
+    return;
+  }
+  if (orders.speed != mSpeed) {
+    mSpeed = orders.speed;
+    RestartClock();
+  }
+  if (orders.endStep) {
+    mStepEdges = 0;
+  }
+  if (orders.seek) {
+    Seek(*orders.seek);
+  }
+  if (orders.stepScans < 0) {
+    StepBack(static_cast<unsigned>(-orders.stepScans));
+  } else {
+    mStepEdges += static_cast<unsigned>(orders.stepScans);
+  }
+  if (mPaused && !orders.paused) {
+    RestartClock();
+  }
+  mPaused = orders.paused;
+}
+
+void CPlaybackSensor::Seek(uint64_t record) {
+  const recording::CRecordingIndex* index = mSteering->Index();
+  const std::optional<recording::CRecordingIndex::T_Entry> entry = index ? index->AtOrBefore(record) : std::nullopt;
+  if (!entry || !mError.empty() || !mSource->SeekTo(entry->at)) {
+    return;
+  }
+  mHeld.reset();
+  mSourceDone = false;
+  mStarved = false;
+  mToPass = record - entry->record;
+  mNextRecord = entry->record;
+  mNextTime = entry->time;
+  mTakenState.reset();
+  RestartClock();
+}
+
+void CPlaybackSensor::StepBack(unsigned scans) {
+  const recording::CRecordingIndex* index = mSteering->Index();
+  if (!index) {
+    return;
+  }
+  // The scan shown last is the one before the scan the last record sent is
+  // in; from the record before the start of the scan to show, the step plays
+  // through its start (the client's edge) to the start of the next.
+  const uint64_t show = index->ScanStart(mAnySent ? mSentRecord : 0, scans + 1);
+  Seek(show > 0 ? show - 1 : 0);
+  mStepEdges = show > 0 ? 2 : 1;
+}
+
 bool CPlaybackSensor::HeldRecordDue(uint32_t frame) const {
-  if (mSpeed == 0) {
+  if (mSpeed == 0 || mStepEdges > 0) {
     return true;
   }
   // Sensor time at the end of this frame, on the record clock.
@@ -75,12 +154,17 @@ size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8
   if (endpoint != SensorIdentity::kDataEndpoint || capacity < kHeader + kEntry) {
     return 0;
   }
+  FollowSteering();
   if (!mClockSet) {
     mClockSet = true;
     mFirstFrame = frame;
   }
   if (mSourceDone && !mHeld) {
     ++mFramesReadFinished;
+  }
+  if (mPaused && mStepEdges == 0) {
+    mDataWaiting = false;
+    return 0;  // the record held stays held
   }
   const size_t maxEntries = std::min(SensorIdentity::kMaxEntriesPerFrame, (capacity - kHeader) / kEntry);
   size_t entries = 0;
@@ -105,10 +189,19 @@ size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8
     previousCount = record.count;
     ++entries;
     mHeld.reset();
+    mAnySent = true;
+    mSentRecord = mHeldRecord;
+    if (mSteering) {
+      mSteering->NotePlayed(mHeldRecord, mHeldTime);
+    }
+    if (mStepEdges > 0 && mHeldScanStart && --mStepEdges == 0) {
+      mPaused = true;  // the step is over
+      break;
+    }
   }
   // At full speed a record left over is due now: the host could take it in
   // the very next frame.
-  mDataWaiting = mSpeed == 0 && (mHeld.has_value() || entries == maxEntries);
+  mDataWaiting = (mSpeed == 0 || mStepEdges > 0) && (mHeld.has_value() || entries == maxEntries);
   mSent += entries;
   return entries > 0 ? kHeader + entries * kEntry : 0;
 }
@@ -137,6 +230,10 @@ void CPlaybackSensor::EndSource() {
   }
   std::lock_guard lock(mMutex);
   mSpeed = 0;
+  // A stop plays out what the source holds, however the replay was steered.
+  mEnding = true;
+  mPaused = false;
+  mStepEdges = 0;
 }
 
 void CPlaybackSensor::AwaitRecords(int ms) {

@@ -24,6 +24,19 @@
 // Ending the source (a stop of the program) plays what the source holds
 // already as fast as the host reads, then the sensor has finished.
 //
+// Steered (SetSteering: a replay in the client), it follows the replay's
+// controls at each frame the host reads. Paused, it sends nothing (the
+// frames stay empty, the record it holds is kept) and the record clock
+// starts afresh on play, as it does at a change of speed, so the pace
+// changes without a burst. A step forward plays as fast as the host reads
+// up to and including the next scan start (the record that completes the
+// scan for the client), then pauses; a step back goes to the record before
+// the start of the scan before the one last shown and plays that scan the
+// same way. A seek asks the source to move to the index entry at or before
+// the record and passes over the records from there to it; the first
+// record played then does not follow on in the counts, so the client sees
+// the seek as one gap. A stop plays out unpaused, as fast as the host reads.
+//
 // Commands are acknowledged as the virtual sensor acknowledges them (the
 // parameter frame with the settings and the last command number); none
 // changes the records played.
@@ -39,6 +52,7 @@
 #include "CommandResponder.h"
 #include "RawRecord.h"
 #include "RecordSource.h"
+#include "ReplaySteering.h"
 #include "SensorIdentity.h"
 #include "VirtualDevice.h"
 
@@ -59,6 +73,9 @@ class CPlaybackSensor : public sim::CVirtualDevice {
   bool SendIn(uint8_t endpoint, uint8_t* out, size_t capacity, size_t& length) override;
   bool KeepsUnreadData() const override { return true; }
   bool HasDataWaiting() const override;
+
+  // Before the sensor is plugged in.
+  void SetSteering(std::shared_ptr<recording::CReplaySteering> steering);
 
   // From any thread: the source takes nothing more in, and what it holds is
   // played as fast as the host reads (speed 0 from now on).
@@ -84,6 +101,10 @@ class CPlaybackSensor : public sim::CVirtualDevice {
  private:
   bool TakeRecord();  // holds the source's next record; false when there is none now
   bool HeldRecordDue(uint32_t frame) const;
+  void FollowSteering();
+  void Seek(uint64_t record);
+  void StepBack(unsigned scans);
+  void RestartClock() { mClockSet = mOriginSet = false; }
 
   // Guards everything below; bus calls and the accessors take it. The source
   // is called under it, on the bus's thread.
@@ -105,6 +126,22 @@ class CPlaybackSensor : public sim::CVirtualDevice {
   uint32_t mFirstFrame = 0;
   uint64_t mOriginDue = 0;
   bool mOriginSet = false;
+
+  // Steering, and the held record's place in the file.
+  std::shared_ptr<recording::CReplaySteering> mSteering;
+  bool mEnding = false;         // the source was ended: steering is over
+  bool mPaused = false;
+  unsigned mStepEdges = 0;      // scan starts still to send in a step; 0: no step
+  uint64_t mToPass = 0;         // records a seek passes over
+  uint64_t mNextRecord = 0;     // the number in the file of the next record taken
+  std::optional<uint64_t> mNextTime;  // its sensor time when known (after a seek)
+  uint64_t mTakenTime = 0;            // of the record taken last
+  std::optional<uint8_t> mTakenState;  // its scan state; unknown after a seek
+  uint64_t mHeldRecord = 0;
+  uint64_t mHeldTime = 0;
+  bool mHeldScanStart = false;
+  bool mAnySent = false;
+  uint64_t mSentRecord = 0;     // of the record sent last
 
   bool mSourceDone = false;
   std::string mError;

@@ -1,5 +1,7 @@
 #include "RecordingPlayback.h"
 
+#include <filesystem>
+
 #include "CsvReader.h"
 #include "RecordingLoop.h"
 
@@ -31,6 +33,29 @@ std::shared_ptr<CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& optio
     *reading = ahead;
   }
   return std::make_shared<CPlaybackSensor>(std::move(ahead), options.speed);
+}
+
+std::shared_ptr<recording::CReplaySteering> SteerPlayback(CPlaybackSensor& sensor, const T_ReplayOptions& options,
+                                                          recording::CRecordingIndex::Opener open) {
+  std::error_code failed;
+  std::shared_ptr<recording::CRecordingIndex> index;
+  if (std::filesystem::is_regular_file(options.file, failed)) {
+    index = std::make_shared<recording::CRecordingIndex>(std::move(open));
+  }
+  auto steering = std::make_shared<recording::CReplaySteering>(std::move(index), options.speed);
+  sensor.SetSteering(steering);
+  return steering;
+}
+
+recording::CRecordingIndex::Opener CsvIndexReader(const std::string& file) {
+  return [file](std::string& why) -> std::unique_ptr<recording::CRecordSource> {
+    auto reader = std::make_unique<recording::CCsvReader>(file);
+    if (!reader->Open()) {
+      why = reader->Error();
+      return nullptr;
+    }
+    return reader;
+  };
 }
 
 }  // namespace playback

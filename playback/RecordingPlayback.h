@@ -8,6 +8,8 @@
 
 #include "PlaybackSensor.h"
 #include "PrefetchingSource.h"
+#include "RecordingIndex.h"
+#include "ReplaySteering.h"
 
 namespace playback {
 
@@ -15,6 +17,7 @@ struct T_ReplayOptions {
   std::string file;
   double speed = 1.0;  // 1 the recorded pace, 0 as fast as the data path takes the records
   bool loop = false;   // start again at the end of the file
+  bool steer = false;  // steered by the replay's controls (the client's window)
 };
 
 // A playback sensor reading `options.file` from its start at its speed;
@@ -31,5 +34,13 @@ std::shared_ptr<CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& optio
 std::shared_ptr<CPlaybackSensor> MakePlaybackSensor(const T_ReplayOptions& options,
                                                     std::shared_ptr<recording::CRecordSource> opened,
                                                     std::shared_ptr<recording::CPrefetchingSource>* reading = nullptr);
+
+// Steering for `sensor`, a replay of `options.file`, before it is plugged
+// in: a regular file is indexed on a thread of its own by the second reader
+// `open` makes, so that it can be seeked in; a pipe is steered without seeks.
+std::shared_ptr<recording::CReplaySteering> SteerPlayback(CPlaybackSensor& sensor, const T_ReplayOptions& options,
+                                                          recording::CRecordingIndex::Opener open);
+// That second reader for a CSV recording.
+recording::CRecordingIndex::Opener CsvIndexReader(const std::string& file);
 
 }  // namespace playback

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -254,6 +255,35 @@ bool CCsvReader::OpenFile() {
     return false;
   }
   mBuffer.resize(kBufferBytes);
+  struct stat info {};
+  mSeekable = ::fstat(mFd, &info) == 0 && S_ISREG(info.st_mode);
+  return true;
+}
+
+bool CCsvReader::Position(T_RecordPosition& at) const {
+  if (!mSeekable || !mHeaderRead || mFailed) {
+    return false;
+  }
+  at = T_RecordPosition{mBufferOffset + mBegin, mLine, 0};
+  return true;
+}
+
+bool CCsvReader::SeekTo(const T_RecordPosition& at) {
+  if (!mSeekable || mFailed || ::lseek(mFd, static_cast<off_t>(at.offset), SEEK_SET) < 0) {
+    return false;
+  }
+  mBufferOffset = at.offset;
+  mBegin = mEnd = 0;
+  mAtEof = false;
+  mFinished = false;
+  mHeaderRead = true;
+  mLine = at.line;
+  kiv::T_RawRecord passed;
+  for (uint64_t i = 0; i < at.skip; ++i) {
+    if (Next(passed) != EResult::eRecord) {
+      return !mFailed;
+    }
+  }
   return true;
 }
 
@@ -429,6 +459,7 @@ CCsvReader::ELine CCsvReader::ReadLine(std::string_view& line, bool& ended, bool
       return ELine::eFailed;
     }
     std::memmove(mBuffer.data(), begin, mEnd - mBegin);
+    mBufferOffset += mBegin;
     mEnd -= mBegin;
     mBegin = 0;
     const long got = ReadMore(wait);

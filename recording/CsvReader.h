@@ -77,6 +77,11 @@ class CCsvReader : public CRecordSource {
 
   // A header line after records starts a next pass instead of being a bad
   // line. Set before the first Next.
+  // A file (not a pipe) tells where its next line starts and goes back to
+  // any line start it told; the lines are numbered on from there.
+  bool Position(T_RecordPosition& at) const override;
+  bool SeekTo(const T_RecordPosition& at) override;
+
   void SetHeaderStartsPass(bool starts) { mHeaderStartsPass = starts; }
   uint64_t Passes() const { return mPasses; }  // header lines read after records
 
@@ -109,6 +114,8 @@ class CCsvReader : public CRecordSource {
   int mFd = -1;
   int mInterruptFd = -1;
   std::vector<char> mBuffer;  // bytes read and not yet taken: [mBegin, mEnd)
+  uint64_t mBufferOffset = 0;  // where in the file mBuffer[0] was read from
+  bool mSeekable = false;      // a regular file
   size_t mBegin = 0;
   size_t mEnd = 0;
   bool mAtEof = false;

@@ -58,8 +58,7 @@ CRecordSource::EResult CPrefetchingSource::Next(kiv::T_RawRecord& out) {
     }
     // The spent batch's storage goes back to the reading thread: no batch
     // costs an allocation once the queue has been filled.
-    mCurrent.records.clear();
-    mSpare.push_back(std::move(mCurrent.records));
+    Recycle(std::move(mCurrent.records));
     mCurrent = std::move(mQueue.front());
     mQueue.pop_front();
     mNext = 0;
@@ -80,11 +79,41 @@ std::string CPrefetchingSource::Error() const {
   return mError;
 }
 
-void CPrefetchingSource::Hand(T_Batch&& batch) {
+void CPrefetchingSource::Recycle(std::vector<kiv::T_RawRecord>&& records) {
+  records.clear();
+  mSpare.push_back(std::move(records));
+}
+
+bool CPrefetchingSource::SeekTo(const T_RecordPosition& at) {
+  {
+    std::lock_guard lock(mMutex);
+    if (IntakeEnded()) {
+      return false;
+    }
+    ++mGeneration;
+    for (T_Batch& batch : mQueue) {
+      Recycle(std::move(batch.records));
+    }
+    mQueue.clear();
+    Recycle(std::move(mCurrent.records));
+    mSeekTarget = at;
+    mSeekPending = true;
+  }
+  mCurrent = T_Batch{};
+  mNext = 0;
+  mChanged.notify_all();
+  return true;
+}
+
+void CPrefetchingSource::Hand(T_Batch&& batch, uint64_t generation) {
   std::unique_lock lock(mMutex);
   // Once the intake ends the queue takes what was read without waiting for
   // room: it is the last of it.
-  mChanged.wait(lock, [this] { return IntakeEnded() || mQueue.size() < kMaxBatches; });
+  mChanged.wait(lock, [&] { return IntakeEnded() || mQueue.size() < kMaxBatches || generation != mGeneration; });
+  if (generation != mGeneration) {
+    Recycle(std::move(batch.records));  // read before a seek: never handed out
+    return;
+  }
   mRecordsRead += batch.records.size();
   mQueue.push_back(std::move(batch));
   lock.unlock();
@@ -92,19 +121,46 @@ void CPrefetchingSource::Hand(T_Batch&& batch) {
 }
 
 void CPrefetchingSource::ReadAhead() {
+  bool atEnd = false;  // the source ended: only a seek brings more
   for (;;) {
     T_Batch batch;
+    uint64_t generation = 0;
+    bool seek = false;
+    T_RecordPosition target;
     {
-      std::lock_guard lock(mMutex);
+      std::unique_lock lock(mMutex);
+      if (atEnd) {
+        mChanged.wait(lock, [this] { return IntakeEnded() || mSeekPending.load(); });
+        if (IntakeEnded()) {
+          return;
+        }
+      }
+      generation = mGeneration;
+      if (mSeekPending.load()) {
+        seek = true;
+        target = mSeekTarget;
+        mSeekPending = false;
+      }
       if (!mSpare.empty()) {
         batch.records = std::move(mSpare.back());
         mSpare.pop_back();
       }
     }
+    if (seek) {
+      atEnd = false;
+      if (!mSource->SeekTo(target)) {
+        batch.end = EResult::eError;
+        batch.error = mSource->Error().empty() ? "the recording could not be read from the place asked for"
+                                               : mSource->Error();
+        Hand(std::move(batch), generation);
+        atEnd = true;
+        continue;
+      }
+    }
     batch.records.reserve(kBatchRecords);
     kiv::T_RawRecord record;
     EResult result = EResult::eRecord;
-    while (batch.records.size() < kBatchRecords && !IntakeEnded() &&
+    while (batch.records.size() < kBatchRecords && !IntakeEnded() && !mSeekPending.load(std::memory_order_relaxed) &&
            (result = mSource->Next(record)) == EResult::eRecord) {
       batch.records.push_back(record);
     }
@@ -114,11 +170,12 @@ void CPrefetchingSource::ReadAhead() {
     if (result == EResult::eEnd || result == EResult::eError) {
       batch.end = result;
       batch.error = result == EResult::eError ? mSource->Error() : std::string();
-      Hand(std::move(batch));
-      return;
+      Hand(std::move(batch), generation);
+      atEnd = true;
+      continue;
     }
     if (!batch.records.empty()) {
-      Hand(std::move(batch));
+      Hand(std::move(batch), generation);  // dropped there when a seek came meanwhile
     }
     if (result == EResult::eWait) {
       // What was read is on its way; wait for more of the file (a pipe that

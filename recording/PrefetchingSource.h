@@ -11,6 +11,13 @@
 // far are handed on at once and the reading thread waits for more in the
 // source's AwaitRecords; EndIntake, or the destructor, interrupts that wait
 // at once through the source's interrupt descriptor.
+//
+// SeekTo (on the consumer's thread) drops what was read ahead and has the
+// reading thread move its source there at its next step: every batch
+// carries the seek's generation it was read in, and one read before the
+// latest seek never reaches the queue, so Next never hands out a record
+// from before the seek after it. The reading thread stays at hand after the
+// source ended, for a seek back into it.
 
 #include <atomic>
 #include <condition_variable>
@@ -45,6 +52,9 @@ class CPrefetchingSource : public CRecordSource {
   // The records read so far are still handed out, then the end.
   void EndIntake() override;
   bool AwaitRecords(int ms) override;
+  // Answers at once; the records from `at` on follow. A source that cannot
+  // move there ends with an error.
+  bool SeekTo(const T_RecordPosition& at) override;
   // Records read from the source and handed to the queue so far (from any
   // thread).
   uint64_t RecordsRead() const { return mRecordsRead.load(); }
@@ -57,7 +67,10 @@ class CPrefetchingSource : public CRecordSource {
   };
 
   void ReadAhead();
-  void Hand(T_Batch&& batch);  // waits for room in the queue, unless the intake ends
+  // Waits for room in the queue, unless the intake ends; a batch of an
+  // earlier generation than the latest seek's is dropped.
+  void Hand(T_Batch&& batch, uint64_t generation);
+  void Recycle(std::vector<kiv::T_RawRecord>&& records);  // under mMutex
   bool IntakeEnded() const { return mIntakeEnded.load(); }
 
   const std::shared_ptr<CRecordSource> mSource;
@@ -74,6 +87,9 @@ class CPrefetchingSource : public CRecordSource {
   std::vector<std::vector<kiv::T_RawRecord>> mSpare;  // emptied batches' storage, to be filled again
   std::string mError;  // set once the consumer reached the source's error
   std::atomic<bool> mIntakeEnded{false};
+  uint64_t mGeneration = 0;  // seeks asked for so far
+  T_RecordPosition mSeekTarget;
+  std::atomic<bool> mSeekPending{false};  // set under mMutex
   std::atomic<uint64_t> mRecordsRead{0};
 
   std::thread mThread;

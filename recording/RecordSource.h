@@ -2,12 +2,24 @@
 // Where a playback sensor takes the sensor's raw records from.
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
 
 #include "RawRecord.h"
 
 namespace recording {
+
+// Where a record lies in its file, so that a reader can go back to it: the
+// byte offset of the line (CSV) or of the top-level MCAP record (a chunk, a
+// message) it comes from, the lines before that offset (CSV: its error
+// messages keep their line numbers), and the records of that place to pass
+// over before it (MCAP: its place within its chunk).
+struct T_RecordPosition {
+  uint64_t offset = 0;
+  uint64_t line = 0;
+  uint64_t skip = 0;
+};
 
 // Where a playback sensor takes its records from: a recording read line by
 // line, or a feed of records from another machine. Called on the bus's
@@ -45,6 +57,12 @@ class CRecordSource {
   // this descriptor too, and ends its intake once the descriptor is
   // readable. Set before the first Next, from the thread that reads.
   virtual void SetInterruptFd(int /*fd*/) {}
+  // For a source that can go back and forth in its file: where the record
+  // the next Next gives lies (false when it cannot say), and a move there,
+  // after which Next goes on from that record (false when the source cannot
+  // move, as a pipe, or has failed).
+  virtual bool Position(T_RecordPosition& /*at*/) const { return false; }
+  virtual bool SeekTo(const T_RecordPosition& /*at*/) { return false; }
 };
 
 }  // namespace recording

@@ -14,6 +14,14 @@ void CRecordingLoop::SetInterruptFd(int fd) {
   mReader->SetInterruptFd(fd);
 }
 
+bool CRecordingLoop::SeekTo(const T_RecordPosition& at) {
+  if (mEnded || !mReader->SeekTo(at)) {
+    return false;
+  }
+  mRecordInPass = true;  // the records from there on belong to this pass
+  return true;
+}
+
 CRecordSource::EResult CRecordingLoop::Next(kiv::T_RawRecord& out) {
   while (!mEnded) {
     switch (mReader->Next(out)) {

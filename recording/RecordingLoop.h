@@ -26,6 +26,10 @@ class CRecordingLoop : public CRecordSource {
   std::string Error() const override { return mError; }
   void SetInterruptFd(int fd) override;
   bool AwaitRecords(int ms) override { return mReader->AwaitRecords(ms); }
+  // A seek moves within the file, in the pass being played: the counts go
+  // on with that pass's offset, so the seek is the one gap.
+  bool Position(T_RecordPosition& at) const override { return mReader->Position(at); }
+  bool SeekTo(const T_RecordPosition& at) override;
 
  private:
   std::unique_ptr<CCsvReader> mReader;
