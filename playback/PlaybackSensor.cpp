@@ -137,17 +137,22 @@ void CPlaybackSensor::StepBack(unsigned scans) {
   mStepEdges = show > 0 ? 2 : 1;
 }
 
-bool CPlaybackSensor::HeldRecordDue(uint32_t frame) const {
+void CPlaybackSensor::FrameRuns(bool catchingUp) {
+  std::lock_guard lock(mMutex);
+  mPacedFrames += catchingUp ? 0 : 1;
+}
+
+bool CPlaybackSensor::HeldRecordDue() const {
   if (mSpeed == 0 || mStepEdges > 0) {
     return true;
   }
   // Sensor time at the end of this frame, on the record clock.
-  const uint64_t framesRun = static_cast<uint32_t>(frame - mFirstFrame) + uint64_t{1};
+  const uint64_t framesRun = mPacedFrames - mClockOrigin;
   const double now = static_cast<double>(framesRun * SensorIdentity::kTimeUnitsPerMs) * mSpeed;
   return static_cast<double>(mHeldDue - mOriginDue) < now;
 }
 
-size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8_t* out, size_t capacity) {
+size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t /*frame*/, uint8_t* out, size_t capacity) {
   std::lock_guard lock(mMutex);
   constexpr size_t kHeader = SensorIdentity::kHeaderBytes;
   constexpr size_t kEntry = SensorIdentity::kEntryBytes;
@@ -157,7 +162,7 @@ size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8
   FollowSteering();
   if (!mClockSet) {
     mClockSet = true;
-    mFirstFrame = frame;
+    mClockOrigin = mPacedFrames > 0 ? mPacedFrames - 1 : 0;  // this frame is the clock's first
   }
   if (mSourceDone && !mHeld) {
     ++mFramesReadFinished;
@@ -176,7 +181,7 @@ size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8
       mOriginDue = mHeldDue;
     }
     const kiv::T_RawRecord& record = *mHeld;
-    if (!HeldRecordDue(frame)) {
+    if (!HeldRecordDue()) {
       break;
     }
     if (entries == 0) {
@@ -199,9 +204,9 @@ size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8
       break;
     }
   }
-  // At full speed a record left over is due now: the host could take it in
-  // the very next frame.
-  mDataWaiting = (mSpeed == 0 || mStepEdges > 0) && (mHeld.has_value() || entries == maxEntries);
+  // A due record left over (the frame was full, or the next starts a frame
+  // of its own): the host could take it in the very next frame.
+  mDataWaiting = !mPaused || mStepEdges > 0 ? TakeRecord() && HeldRecordDue() : false;
   mSent += entries;
   return entries > 0 ? kHeader + entries * kEntry : 0;
 }

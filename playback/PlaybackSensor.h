@@ -15,9 +15,11 @@
 // power-up, each later one DeltTime (10 us units) after the one before it,
 // on a clock that runs `speed` times as fast as the bus. A record not sent
 // when due (the frame was full, or the host did not read) goes out in the
-// following frames. With speed 0 every frame is filled as far as the records
-// allow, and the sensor says it has data waiting while it holds a record
-// that did not fit (a bus that catches up then runs its next frame at once).
+// following frames, and the sensor says it has data waiting while it holds
+// a due record that did not fit (a bus that catches up then runs its next
+// frame at once, without moving the record clock on): a fast replay is not
+// held to what one frame a millisecond carries. With speed 0 every record
+// is due at once, so every frame is filled as far as the records allow.
 // The device keeps its data while the host does not read: the bus asks it
 // for frames the host reads only.
 //
@@ -73,6 +75,7 @@ class CPlaybackSensor : public sim::CVirtualDevice {
   bool SendIn(uint8_t endpoint, uint8_t* out, size_t capacity, size_t& length) override;
   bool KeepsUnreadData() const override { return true; }
   bool HasDataWaiting() const override;
+  void FrameRuns(bool catchingUp) override;
 
   // Before the sensor is plugged in.
   void SetSteering(std::shared_ptr<recording::CReplaySteering> steering);
@@ -100,7 +103,7 @@ class CPlaybackSensor : public sim::CVirtualDevice {
 
  private:
   bool TakeRecord();  // holds the source's next record; false when there is none now
-  bool HeldRecordDue(uint32_t frame) const;
+  bool HeldRecordDue() const;
   void FollowSteering();
   void Seek(uint64_t record);
   void StepBack(unsigned scans);
@@ -121,9 +124,12 @@ class CPlaybackSensor : public sim::CVirtualDevice {
   uint64_t mLastDue = 0;                  // of the record taken before it
   bool mAnyTaken = false;
   // The record clock meets the bus at the first frame read after power-up:
-  // the record then held (or the next taken) is due in that frame.
+  // the record then held (or the next taken) is due in that frame. It runs
+  // with the frames that ran at their time: frames the bus runs ahead to
+  // catch up with a sensor that is behind take the records already due.
   bool mClockSet = false;
-  uint32_t mFirstFrame = 0;
+  uint64_t mPacedFrames = 0;  // frames run at their time since power-up
+  uint64_t mClockOrigin = 0;  // of them, those before the clock was set
   uint64_t mOriginDue = 0;
   bool mOriginSet = false;
 

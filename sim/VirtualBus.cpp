@@ -140,7 +140,7 @@ void CVirtualBus::Advance(uint32_t frames) {
   for (uint32_t i = 0; i < frames; ++i) {
     {
       std::lock_guard<std::mutex> lock(mMutex);
-      RunFrame(completions);
+      RunFrame(completions, false);
     }
     // Deliver as we go, so that a transfer queued again from its completion
     // callback is on the bus for the following frames.
@@ -152,7 +152,7 @@ void CVirtualBus::Advance(uint32_t frames) {
       if (!CanCatchUp()) {
         break;
       }
-      RunFrame(completions);
+      RunFrame(completions, true);
     }
     Deliver(completions);
   }
@@ -185,8 +185,8 @@ void CVirtualBus::RealTimeLoop() {
   const auto start = Clock::now();
   std::vector<Completion> completions;
   std::unique_lock<std::mutex> lock(mMutex);
-  const auto runFrame = [&] {
-    RunFrame(completions);
+  const auto runFrame = [&](bool catchingUp) {
+    RunFrame(completions, catchingUp);
     if (!completions.empty()) {
       lock.unlock();
       Deliver(completions);
@@ -197,10 +197,10 @@ void CVirtualBus::RealTimeLoop() {
     const uint64_t due =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count() + mFramesAhead;
     while (mFramesRun < due && !mStopping) {
-      runFrame();
+      runFrame(false);
     }
     while (CanCatchUp() && !mStopping) {
-      runFrame();
+      runFrame(true);
       ++mFramesAhead;
     }
     // Frames are run two transfers' worth at a time: isochronous transfers
@@ -371,9 +371,12 @@ void CVirtualBus::ServeInterrupt(uint32_t connectionId, std::vector<Completion>&
   }
 }
 
-void CVirtualBus::RunFrame(std::vector<Completion>& completions) {
+void CVirtualBus::RunFrame(std::vector<Completion>& completions, bool catchingUp) {
   const uint32_t frame = mFrame;
   for (const BusConnection& connection : mConnections) {
+    if (connection.device->KeepsUnreadData()) {
+      connection.device->FrameRuns(catchingUp);
+    }
     for (const EndpointDescription& endpoint : connection.device->Description().endpoints) {
       if (endpoint.type != EndpointType::eIsochronous || !IsIn(endpoint.address)) {
         continue;

@@ -125,7 +125,7 @@ class CVirtualBus {
 
   const EndpointDescription* FindEndpoint(const BusConnection& connection, uint8_t endpoint) const;
   const BusConnection* FindConnection(uint32_t id) const;
-  void RunFrame(std::vector<Completion>& completions);
+  void RunFrame(std::vector<Completion>& completions, bool catchingUp);
   // A device is behind and a queued host packet covers the current frame.
   bool CanCatchUp() const;
   void ServeInterrupt(uint32_t connection, std::vector<Completion>& completions);

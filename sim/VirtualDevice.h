@@ -60,6 +60,11 @@ class CVirtualDevice {
   // packet covers at once instead of at its time. Asked under the bus lock
   // after each packet.
   virtual bool HasDataWaiting() const { return false; }
+  // Such a device hears of every frame before its packets, read or not:
+  // `catchingUp` when the bus runs it ahead of its time, so that a device
+  // that keeps a pace counts the frames that ran at their time alone.
+  // Called under the bus lock.
+  virtual void FrameRuns(bool /*catchingUp*/) {}
 
   // The host sends `length` bytes on an OUT endpoint. Returns false when the
   // device refuses them (the bus then ends the transfer with a stall).
