@@ -139,7 +139,7 @@ void CPlaybackSensor::StepBack(unsigned scans) {
 
 void CPlaybackSensor::FrameRuns(bool catchingUp) {
   std::lock_guard lock(mMutex);
-  mPacedFrames += catchingUp ? 0 : 1;
+  mCatchUpFrames += catchingUp ? 1 : 0;
 }
 
 bool CPlaybackSensor::HeldRecordDue() const {
@@ -147,12 +147,12 @@ bool CPlaybackSensor::HeldRecordDue() const {
     return true;
   }
   // Sensor time at the end of this frame, on the record clock.
-  const uint64_t framesRun = mPacedFrames - mClockOrigin;
+  const uint64_t framesRun = static_cast<uint32_t>(mFrame - mFirstFrame) + uint64_t{1} - (mCatchUpFrames - mCatchUpAtClock);
   const double now = static_cast<double>(framesRun * SensorIdentity::kTimeUnitsPerMs) * mSpeed;
   return static_cast<double>(mHeldDue - mOriginDue) < now;
 }
 
-size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t /*frame*/, uint8_t* out, size_t capacity) {
+size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t frame, uint8_t* out, size_t capacity) {
   std::lock_guard lock(mMutex);
   constexpr size_t kHeader = SensorIdentity::kHeaderBytes;
   constexpr size_t kEntry = SensorIdentity::kEntryBytes;
@@ -160,9 +160,11 @@ size_t CPlaybackSensor::ProduceIsoPacket(uint8_t endpoint, uint32_t /*frame*/, u
     return 0;
   }
   FollowSteering();
+  mFrame = frame;
   if (!mClockSet) {
     mClockSet = true;
-    mClockOrigin = mPacedFrames > 0 ? mPacedFrames - 1 : 0;  // this frame is the clock's first
+    mFirstFrame = frame;
+    mCatchUpAtClock = mCatchUpFrames;
   }
   if (mSourceDone && !mHeld) {
     ++mFramesReadFinished;

@@ -128,8 +128,10 @@ class CPlaybackSensor : public sim::CVirtualDevice {
   // with the frames that ran at their time: frames the bus runs ahead to
   // catch up with a sensor that is behind take the records already due.
   bool mClockSet = false;
-  uint64_t mPacedFrames = 0;  // frames run at their time since power-up
-  uint64_t mClockOrigin = 0;  // of them, those before the clock was set
+  uint32_t mFirstFrame = 0;
+  uint32_t mFrame = 0;  // being read
+  uint64_t mCatchUpFrames = 0;  // frames run ahead of their time, so far
+  uint64_t mCatchUpAtClock = 0;  // of them, those before the clock was set
   uint64_t mOriginDue = 0;
   bool mOriginSet = false;
 
