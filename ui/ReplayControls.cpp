@@ -118,6 +118,7 @@ void CReplayControls::Refresh() {
   mBack->setEnabled(index != nullptr);
   mSlider->setEnabled(records > 0);
   mSlider->setMaximum(static_cast<int>(std::min<uint64_t>(records > 0 ? records - 1 : 0, INT_MAX)));
+  mSlider->setPageStep(std::max(1, mSlider->maximum() / 50));  // a click on the groove: a fiftieth of the file
 
   recording::CReplaySteering::T_Place place = mSteering->Place();
   if (mSlider->isSliderDown() && index) {
