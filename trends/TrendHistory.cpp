@@ -49,6 +49,7 @@ std::vector<T_Column> CTrendHistory::Columns(int64_t spanBuckets, int width) con
     return columns;
   }
   const int64_t start = SpanStart(spanBuckets);
+  const int64_t newest = Newest();
   auto it = std::lower_bound(mBuckets.begin(), mBuckets.end(), start,
                              [](const T_Bucket& bucket, int64_t index) { return bucket.index < index; });
   for (int x = 0; x < width; ++x) {
@@ -65,6 +66,7 @@ std::vector<T_Column> CTrendHistory::Columns(int64_t spanBuckets, int width) con
     for (; bucket != mBuckets.end() && bucket->index < column.endBucket; ++bucket) {
       if (bucket->index < column.firstBucket || bucket->records == 0) continue;
       column.records += bucket->records;
+      if (bucket->index < newest) column.rateRecords += bucket->records;
       column.gaps += bucket->gaps;
       column.missing += bucket->missing;
       for (int c = 0; c < kChannels; ++c) {
@@ -74,6 +76,7 @@ std::vector<T_Column> CTrendHistory::Columns(int64_t spanBuckets, int width) con
       }
     }
     it = bucket;
+    column.rateBuckets = std::max<int64_t>(std::min(column.endBucket, newest) - column.firstBucket, 0);
     for (int c = 0; c < kChannels && column.records > 0; ++c) {
       column.mean[c] = sums[c] / column.records;
     }

@@ -27,11 +27,17 @@ struct T_Column {
   std::array<float, kChannels> max{};
   std::array<double, kChannels> mean{};  // over its records
 
+  // The records per second count only whole buckets: the newest, still
+  // filling, is left out of them.
+  uint32_t rateRecords = 0;
+  int64_t rateBuckets = 0;
+
   bool Empty() const { return records == 0; }
   double StartSeconds() const { return static_cast<double>(firstBucket) * kBucketSeconds; }
   double EndSeconds() const { return static_cast<double>(endBucket) * kBucketSeconds; }
-  // Records received per second of the sensor's time it covers.
-  double RecordsPerSecond() const { return records / (EndSeconds() - StartSeconds()); }
+  bool HasRate() const { return rateBuckets > 0; }
+  // Records received per second of the sensor's time its whole buckets cover.
+  double RecordsPerSecond() const { return HasRate() ? rateRecords / (rateBuckets * kBucketSeconds) : 0.0; }
 };
 
 class CTrendHistory {
