@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -37,13 +38,20 @@ QRect CStripCharts::PlotRect(int chart) const {
   return QRect(kLeftMargin, top, PlotWidth(), each - kTitleHeight - 4);
 }
 
-int CStripCharts::RowOf(int chart, double value) const {
+CStripCharts::T_Rows CStripCharts::RowsOf(int chart) const {
   const QRect plot = PlotRect(chart);
   const T_AxisRange& range = Range(chart);
-  const double f = (value - range.low) / (range.high - range.low);
-  const int row = plot.bottom() - static_cast<int>(std::lround(f * (plot.height() - 1)));
-  return std::clamp(row, plot.top(), plot.bottom());
+  return {plot.top(), plot.bottom(), range.low, (plot.height() - 1) / (range.high - range.low)};
 }
+
+int CStripCharts::T_Rows::Of(double value) const {
+  const double offset = (value - low) * perUnit;
+  if (!(offset > 0.0)) return bottom;  // below the range, or not a number
+  const int row = bottom - static_cast<int>(offset + 0.5);
+  return row < top ? top : row;
+}
+
+int CStripCharts::RowOf(int chart, double value) const { return RowsOf(chart).Of(value); }
 
 int CStripCharts::ColumnAt(int x) const {
   const int column = x - kLeftMargin;
@@ -59,8 +67,14 @@ void CStripCharts::SetColumns(std::vector<trends::T_Column> columns, double span
     Extent(static_cast<int>(chart), lo, hi);
     mRanges[chart] = KeptRange(mRanges[chart], lo, hi);
   }
-  Render();
-  update();
+  // Unless the axes changed, only the plots are sent to the screen again.
+  if (Render()) {
+    update();
+  } else {
+    QRegion plots;
+    for (int chart = 0; chart < static_cast<int>(TrendCharts().size()); ++chart) plots += PlotRect(chart);
+    update(plots);
+  }
 }
 
 void CStripCharts::Extent(int chart, double& lo, double& hi) const {
@@ -143,18 +157,12 @@ void CStripCharts::DrawBackground() {
   mBackgroundSpan = mSpanSeconds;
 }
 
-void CStripCharts::Run(int x, int top, int bottom, QRgb colour) {
-  if (top > bottom) std::swap(top, bottom);
-  for (int y = top; y <= bottom; ++y) {
-    reinterpret_cast<QRgb*>(mFrame.scanLine(y))[x] = colour;
-  }
-}
-
 void CStripCharts::DrawChart(int chart) {
   const T_TrendChartSpec& spec = TrendCharts()[static_cast<size_t>(chart)];
   const QRect plot = PlotRect(chart);
   const int columns = std::min(static_cast<int>(mColumns.size()), plot.width());
-  auto row = [&](double v) { return RowOf(chart, v); };
+  const T_Rows rows = RowsOf(chart);
+  auto row = [&rows](double v) { return rows.Of(v); };
   if (spec.band) {
     for (int i = 0; i < columns; ++i) {
       const trends::T_Column& column = mColumns[static_cast<size_t>(i)];
@@ -195,6 +203,12 @@ void CStripCharts::DrawChart(int chart) {
             t.colour);
     }
   }
+  if (spec.band) {
+    for (const double sign : {1.0, -1.0}) {
+      auto edge = [sign](const trends::T_Column& k) { return k.mean[trends::eFiltered] + sign * k.mean[trends::eStdDev]; };
+      trace(edge, edge, kBandEdge);
+    }
+  }
   if (spec.rate) {
     auto rate = [](const trends::T_Column& k) { return k.RecordsPerSecond(); };
     trace(rate, rate, kRateTrace, true);
@@ -206,21 +220,37 @@ void CStripCharts::DrawChart(int chart) {
   }
 }
 
-void CStripCharts::Render() {
+bool CStripCharts::Render() {
   if (width() <= 0 || height() <= 0) {
-    return;
+    return false;
   }
+  bool background = false;
   if (mBackground.size() != size() || mBackgroundRanges != mRanges || mBackgroundSpan != mSpanSeconds) {
     DrawBackground();
+    background = true;
   }
+  const int charts = static_cast<int>(TrendCharts().size());
   if (mFrame.size() != mBackground.size() || mFrame.format() != mBackground.format()) {
     mFrame = mBackground.copy();
   } else {
-    std::memcpy(mFrame.bits(), mBackground.constBits(), static_cast<size_t>(mBackground.sizeInBytes()));
+    // Outside the plots the frame is the background already: only the
+    // plots' rows are put back.
+    for (int chart = 0; chart < charts; ++chart) {
+      const QRect plot = PlotRect(chart);
+      const size_t bytes = static_cast<size_t>(plot.width()) * sizeof(QRgb);
+      for (int y = plot.top(); y <= plot.bottom(); ++y) {
+        std::memcpy(reinterpret_cast<QRgb*>(mFrame.scanLine(y)) + plot.left(),
+                    reinterpret_cast<const QRgb*>(mBackground.constScanLine(y)) + plot.left(), bytes);
+      }
+    }
   }
-  for (int chart = 0; chart < static_cast<int>(TrendCharts().size()); ++chart) {
+  mPixels = reinterpret_cast<QRgb*>(mFrame.bits());
+  mStride = mFrame.bytesPerLine() / static_cast<ptrdiff_t>(sizeof(QRgb));
+  for (int chart = 0; chart < charts; ++chart) {
     DrawChart(chart);
   }
+  mPixels = nullptr;
+  return background;
 }
 
 void CStripCharts::paintEvent(QPaintEvent* event) {

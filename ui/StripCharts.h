@@ -14,6 +14,8 @@
 
 #include <QImage>
 #include <QWidget>
+#include <cstddef>
+#include <utility>
 #include <functional>
 #include <vector>
 
@@ -30,7 +32,10 @@ class CStripCharts : public QWidget {
   static constexpr int kTimeAxisHeight = 18;
   static constexpr QRgb kPlotBackground = 0xFFFFFFFF;
   static constexpr QRgb kGrid = 0xFFE0E0E0;
-  static constexpr QRgb kBand = 0xFFC8D8F8;  // the standard deviation about the filtered distance
+  // The standard deviation about the filtered distance: a band, its edges
+  // drawn over the distance's trace so that it shows within a wide one.
+  static constexpr QRgb kBand = 0xFFC8D8F8;
+  static constexpr QRgb kBandEdge = 0xFF5070E0;
   static constexpr QRgb kRateTrace = 0xFF202020;
   static constexpr QRgb kGapMark = 0xFFE00000;
 
@@ -65,13 +70,28 @@ class CStripCharts : public QWidget {
   void leaveEvent(QEvent* event) override;
 
  private:
-  void Render();
+  // Draws the frame; true when its background was drawn anew.
+  bool Render();
   void DrawBackground();
   // The extent of what chart `chart` shows over the columns.
   void Extent(int chart, double& lo, double& hi) const;
   void DrawChart(int chart);
-  // Sets the pixels of column `x` from row `top` to `bottom` of the frame.
-  void Run(int x, int top, int bottom, QRgb colour);
+  // The rows of one chart's plot for its values, worked out once a frame.
+  struct T_Rows {
+    int top = 0;
+    int bottom = 0;
+    double low = 0.0;
+    double perUnit = 0.0;  // rows per unit of value
+    int Of(double value) const;
+  };
+  T_Rows RowsOf(int chart) const;
+  // Sets the pixels of column `x` from row `top` to `bottom` of the frame
+  // being drawn.
+  void Run(int x, int top, int bottom, QRgb colour) {
+    if (top > bottom) std::swap(top, bottom);
+    QRgb* pixel = mPixels + static_cast<ptrdiff_t>(top) * mStride + x;
+    for (int y = top; y <= bottom; ++y, pixel += mStride) *pixel = colour;
+  }
 
   std::vector<trends::T_Column> mColumns;
   double mSpanSeconds = 10.0;
@@ -80,6 +100,8 @@ class CStripCharts : public QWidget {
   double mBackgroundSpan = 0.0;
   QImage mBackground;
   QImage mFrame;
+  QRgb* mPixels = nullptr;  // mFrame's, while a frame is drawn
+  ptrdiff_t mStride = 0;
   std::function<void(int)> mOnPointer;
   std::function<void()> mOnResize;
 };

@@ -105,6 +105,7 @@ TEST_F(TrendsWindowTest, TheBandFollowsTheStandardDeviation) {
   const QImage& picture = charts.Picture();
   const QRect plot = charts.PlotRect(0);
   int checked = 0;
+  int filled = 0;
   int firstHalfWidest = 0;
   int secondHalfNarrowest = plot.height();
   for (int column = 0; column < static_cast<int>(charts.Columns().size()); ++column) {
@@ -112,20 +113,23 @@ TEST_F(TrendsWindowTest, TheBandFollowsTheStandardDeviation) {
     if (c.Empty()) continue;
     const double f = c.mean[trends::eFiltered];
     const double s = c.mean[trends::eStdDev];
-    // The band's lowest pixel is the filtered distance less its deviation
-    // (below the distances drawn over it).
-    int lowest = -1;
-    for (int y = plot.top(); y <= plot.bottom(); ++y) {
-      if (picture.pixel(plot.left() + column, y) == CStripCharts::kBand) lowest = y;
+    // Its edges, the filtered distance and its deviation either side, are
+    // drawn over the distance's trace; the band fills between them.
+    const int top = charts.RowOf(0, f + s);
+    const int bottom = charts.RowOf(0, f - s);
+    EXPECT_EQ(picture.pixel(plot.left() + column, top), CStripCharts::kBandEdge) << column;
+    EXPECT_EQ(picture.pixel(plot.left() + column, bottom), CStripCharts::kBandEdge) << column;
+    // Below the distances, the band itself shows.
+    if (bottom - top > 4 && bottom - 2 > charts.RowOf(0, 500.0) + 1) {
+      EXPECT_EQ(picture.pixel(plot.left() + column, bottom - 2), CStripCharts::kBand) << column;
+      ++filled;
     }
-    if (f - s > 500.0 - 1.0) continue;  // hidden under the distance's trace
-    EXPECT_EQ(lowest, charts.RowOf(0, f - s)) << column;
-    const int height = charts.RowOf(0, f - s) - charts.RowOf(0, f + s);
-    if (c.endBucket <= 1500) firstHalfWidest = std::max(firstHalfWidest, height);
-    if (c.firstBucket >= 1800) secondHalfNarrowest = std::min(secondHalfNarrowest, height);
+    if (c.endBucket <= 1500) firstHalfWidest = std::max(firstHalfWidest, bottom - top);
+    if (c.firstBucket >= 1800) secondHalfNarrowest = std::min(secondHalfNarrowest, bottom - top);
     ++checked;
   }
-  EXPECT_GT(checked, 500);
+  EXPECT_GT(checked, 900);
+  EXPECT_GT(filled, 100);
   EXPECT_GT(secondHalfNarrowest, firstHalfWidest);
 }
 
