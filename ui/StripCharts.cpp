@@ -94,9 +94,10 @@ void CStripCharts::Extent(int chart, double& lo, double& hi) const {
       hi = std::max(hi, f + s);
     }
     if (spec.rate && column.HasRate()) {
-      // From zero, so that a dip reads in proportion.
+      // From zero, so that a dip reads in proportion, and with room above
+      // a steady rate, so that it does not run along the frame.
       lo = 0.0;
-      hi = std::max(hi, column.RecordsPerSecond());
+      hi = std::max(hi, column.RecordsPerSecond() * 1.2);
     }
   }
 }
@@ -230,7 +231,7 @@ bool CStripCharts::Render() {
     background = true;
   }
   const int charts = static_cast<int>(TrendCharts().size());
-  if (mFrame.size() != mBackground.size() || mFrame.format() != mBackground.format()) {
+  if (background || mFrame.size() != mBackground.size() || mFrame.format() != mBackground.format()) {
     mFrame = mBackground.copy();
   } else {
     // Outside the plots the frame is the background already: only the

@@ -200,6 +200,27 @@ TEST_F(TrendsWindowTest, FreezeHoldsThePictureAndWhatTheExportsTake) {
   EXPECT_EQ(window->Charts()->Columns().back().max[trends::eDistance], 1500.0f);
 }
 
+// Drawn refresh after refresh, as the axes' ranges change, the picture is
+// what charts drawing the same columns at once show: nothing of an older
+// frame is left (the labels of an old range, say).
+TEST_F(TrendsWindowTest, RefreshesDrawWhatChartsDrawingAtOnceDraw) {
+  Feed(300, 1000);
+  window->Refresh();
+  Feed(300, 1000, [](size_t i, T_RawRecord& record) {
+    record.rawDistance = static_cast<uint16_t>(10000 + 20 * i);
+    record.rawAnaTemp = static_cast<uint16_t>(4000 + i);
+    record.imu[kiv::eGyroY] = static_cast<uint16_t>(i * 100);
+  });
+  window->Refresh();
+  // The same columns drawn at once, by charts that never drew before.
+  CStripCharts fresh;
+  fresh.resize(window->Charts()->size());
+  fresh.SetColumns(window->Charts()->Columns(), 10.0);
+  EXPECT_EQ(window->Charts()->Range(0), fresh.Range(0));
+  EXPECT_NE(window->Charts()->Range(0), ui::T_AxisRange{});
+  EXPECT_EQ(window->Charts()->Picture(), fresh.Picture());
+}
+
 TEST_F(TrendsWindowTest, GapsAreMarkedOnTheRecordsChart) {
   Feed(500, 1000);
   mNextCount += 5;  // five records lost
