@@ -14,7 +14,11 @@ void CTrendStore::Add(std::span<const kiv::T_RawRecord> records) {
     uint16_t missing = 0;
     if (mAnyRecord) {
       missing = kiv::MissingRecords(mLast.count, raw.count);
-      mUnits += static_cast<uint64_t>(missing) * mLast.DeltTime();
+      // Lost records took the time of the last one each; more than a
+      // second's worth is no loss within the stream but a new start (a
+      // sensor opened again), whose time goes on from the last record's.
+      const uint64_t lost = static_cast<uint64_t>(missing) * mLast.DeltTime();
+      mUnits += lost <= static_cast<uint64_t>(kUnitsPerSecond) ? lost : 0;
     }
     mUnits += raw.DeltTime();
     const int64_t index = static_cast<int64_t>(mUnits / kBucketUnits);

@@ -108,6 +108,16 @@ TEST(TrendStore, BucketsBySensorTimeAndCountsGaps) {
   EXPECT_EQ(buckets[3].gaps, 1u);
   EXPECT_EQ(buckets[3].missing, 3u);
   EXPECT_EQ(buckets[2].gaps + buckets[1].gaps + buckets[0].gaps, 0u);
+
+  // A sensor opened again starts its counts anew: a gap, but no second of
+  // lost time (40,000 records) is made up.
+  store.Add(Steady(4, 100.0, 250, 40000));
+  buckets.clear();
+  store.CopyFrom(4, buckets);
+  ASSERT_EQ(buckets.size(), 1u);
+  EXPECT_EQ(buckets[0].index, 4);
+  EXPECT_EQ(buckets[0].gaps, 1u);
+  EXPECT_EQ(buckets[0].missing, 40000u - 15u);
 }
 
 // A ring of 64 s: after more, the oldest are gone and a late reader gets
