@@ -43,10 +43,15 @@ std::vector<T_Bucket> CTrendHistory::Buckets(int64_t from, int64_t to) const {
 }
 
 std::vector<T_Column> CTrendHistory::Columns(int64_t spanBuckets, int width) const {
-  std::vector<T_Column> columns(static_cast<size_t>(std::max(width, 0)));
+  std::vector<T_Column> columns;
+  Columns(spanBuckets, width, columns);
+  return columns;
+}
+
+void CTrendHistory::Columns(int64_t spanBuckets, int width, std::vector<T_Column>& columns) const {
+  columns.assign(static_cast<size_t>(std::max(width, 0)), T_Column{});
   if (width <= 0 || spanBuckets <= 0 || mBuckets.empty()) {
-    for (T_Column& column : columns) column.firstBucket = column.endBucket = 0;
-    return columns;
+    return;
   }
   const int64_t start = SpanStart(spanBuckets);
   const int64_t newest = Newest();
@@ -81,7 +86,6 @@ std::vector<T_Column> CTrendHistory::Columns(int64_t spanBuckets, int width) con
       column.mean[c] = sums[c] / column.records;
     }
   }
-  return columns;
 }
 
 }  // namespace trends

@@ -50,6 +50,8 @@ class CTrendHistory {
   std::vector<T_Bucket> Buckets(int64_t from, int64_t to) const;
   // `width` columns over the `spanBuckets` buckets that end with the newest.
   std::vector<T_Column> Columns(int64_t spanBuckets, int width) const;
+  // The same into `columns`, reusing its storage.
+  void Columns(int64_t spanBuckets, int width, std::vector<T_Column>& columns) const;
   // The first bucket of the span that ends with the newest.
   int64_t SpanStart(int64_t spanBuckets) const { return Newest() + 1 - spanBuckets; }
 

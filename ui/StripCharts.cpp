@@ -44,13 +44,6 @@ CStripCharts::T_Rows CStripCharts::RowsOf(int chart) const {
   return {plot.top(), plot.bottom(), range.low, (plot.height() - 1) / (range.high - range.low)};
 }
 
-int CStripCharts::T_Rows::Of(double value) const {
-  const double offset = (value - low) * perUnit;
-  if (!(offset > 0.0)) return bottom;  // below the range, or not a number
-  const int row = bottom - static_cast<int>(offset + 0.5);
-  return row < top ? top : row;
-}
-
 int CStripCharts::RowOf(int chart, double value) const { return RowsOf(chart).Of(value); }
 
 int CStripCharts::ColumnAt(int x) const {
@@ -59,7 +52,11 @@ int CStripCharts::ColumnAt(int x) const {
 }
 
 void CStripCharts::SetColumns(std::vector<trends::T_Column> columns, double spanSeconds) {
-  mColumns = std::move(columns);
+  SwapColumns(columns, spanSeconds);
+}
+
+void CStripCharts::SwapColumns(std::vector<trends::T_Column>& columns, double spanSeconds) {
+  mColumns.swap(columns);
   mSpanSeconds = spanSeconds;
   for (size_t chart = 0; chart < mRanges.size(); ++chart) {
     double lo = 0.0;

@@ -44,6 +44,9 @@ class CStripCharts : public QWidget {
   // Draws `columns` (one per pixel column of the plots, oldest first) over
   // a span of `spanSeconds`.
   void SetColumns(std::vector<trends::T_Column> columns, double spanSeconds);
+  // The same, taking `columns` and leaving the ones drawn before in it, so
+  // that a caller refreshing again and again reuses their storage.
+  void SwapColumns(std::vector<trends::T_Column>& columns, double spanSeconds);
   const std::vector<trends::T_Column>& Columns() const { return mColumns; }
   // What the charts show now, as drawn.
   const QImage& Picture() const { return mFrame; }
@@ -82,7 +85,12 @@ class CStripCharts : public QWidget {
     int bottom = 0;
     double low = 0.0;
     double perUnit = 0.0;  // rows per unit of value
-    int Of(double value) const;
+    int Of(double value) const {
+      const double offset = (value - low) * perUnit;
+      if (!(offset > 0.0)) return bottom;  // below the range, or not a number
+      const int row = bottom - static_cast<int>(offset + 0.5);
+      return row < top ? top : row;
+    }
   };
   T_Rows RowsOf(int chart) const;
   // Sets the pixels of column `x` from row `top` to `bottom` of the frame

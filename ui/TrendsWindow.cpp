@@ -95,7 +95,8 @@ void CTrendsWindow::Refresh() {
 }
 
 void CTrendsWindow::Redraw() {
-  mCharts->SetColumns(mHistory.Columns(SpanBuckets(mSpanSeconds), mCharts->PlotWidth()), mSpanSeconds);
+  mHistory.Columns(SpanBuckets(mSpanSeconds), mCharts->PlotWidth(), mColumns);
+  mCharts->SwapColumns(mColumns, mSpanSeconds);
   if (mPointerColumn >= 0) ShowReadout(mPointerColumn);
 }
 

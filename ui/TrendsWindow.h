@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <string>
+#include <vector>
 
 #include "TrendHistory.h"
 
@@ -69,6 +70,7 @@ class CTrendsWindow : public QWidget {
 
   const trends::CTrendStore& mStore;
   trends::CTrendHistory mHistory;
+  std::vector<trends::T_Column> mColumns;  // storage for the next refresh's columns
   int mSpanSeconds = 10;
   bool mFrozen = false;
   int mPointerColumn = -1;

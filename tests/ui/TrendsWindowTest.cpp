@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -91,6 +92,18 @@ TEST_F(TrendsWindowTest, ASpikeOfOneRecordShowsInItsColumn) {
   for (int i = 0; i < charts.PlotWidth(); i += 50) {
     EXPECT_EQ(picture.pixel(charts.PlotRect(0).left() + i, charts.RowOf(0, 500.0)), kDistanceColour) << i;
   }
+
+  // Over the last minute (chosen in the span box), a column covers ten
+  // buckets or more, and the spike is still in its column.
+  auto* span = window->findChild<QComboBox*>(QStringLiteral("TrendsSpan"));
+  ASSERT_NE(span, nullptr);
+  span->setCurrentIndex(span->findData(60));
+  EXPECT_EQ(window->SpanSeconds(), 60);
+  EXPECT_EQ(charts.Columns().front().firstBucket, 1000 + 1 - 6000);
+  const int wide = ColumnOf(750);
+  ASSERT_GE(wide, 0);
+  EXPECT_GE(charts.Columns()[static_cast<size_t>(wide)].endBucket - charts.Columns()[static_cast<size_t>(wide)].firstBucket, 8);
+  EXPECT_EQ(charts.Picture().pixel(charts.PlotRect(0).left() + wide, charts.RowOf(0, 1500.0)), kDistanceColour);
 }
 
 TEST_F(TrendsWindowTest, TheBandFollowsTheStandardDeviation) {
