@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -172,6 +174,39 @@ TEST(TrendHistory, ASpikeOfOneRecordShowsInItsColumnAtEverySpan) {
       EXPECT_NEAR(columns[10].RecordsPerSecond(), 400.0, 1e-6);
     }
   }
+}
+
+// The data path adds while a window copies, on two threads: each copy is of
+// whole buckets (the newest with every record added so far), in order.
+TEST(TrendHistory, CopiesWhileTheDataPathAdds) {
+  CTrendStore store;
+  std::atomic<bool> done{false};
+  std::thread dataPath([&] {
+    uint16_t count = 0;
+    for (int update = 0; update < 2000; ++update) {
+      std::vector<Record> records = Steady(40, 500.0, 250, count);  // 10 ms of records
+      count = static_cast<uint16_t>(count + 40);
+      store.Add(records);
+    }
+    done = true;
+  });
+  CTrendHistory history;
+  int pulls = 0;
+  while (!done || history.Newest() < store.Newest()) {
+    if (!history.Pull(store)) continue;
+    ++pulls;
+    const std::vector<T_Bucket> held = history.Buckets(0, history.Newest() + 1);
+    for (size_t i = 0; i + 1 < held.size(); ++i) {
+      ASSERT_LT(held[i].index, held[i + 1].index);
+      // A whole bucket (the first, from 250 units on, holds three).
+      ASSERT_EQ(held[i].records, held[i].index == 0 ? 3u : 4u) << held[i].index;
+      ASSERT_EQ(held[i].gaps, 0u);
+    }
+  }
+  dataPath.join();
+  history.Pull(store);
+  EXPECT_GT(pulls, 1);
+  EXPECT_EQ(history.Newest(), 2000 * 40 * 250 / 1000);
 }
 
 TEST(TrendCsv, HoldsOneLineABucketAndSaysWhyItCannotBeWritten) {
