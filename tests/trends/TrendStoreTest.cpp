@@ -181,17 +181,20 @@ TEST(TrendHistory, ASpikeOfOneRecordShowsInItsColumnAtEverySpan) {
 TEST(TrendHistory, CopiesWhileTheDataPathAdds) {
   CTrendStore store;
   std::atomic<bool> done{false};
+  std::atomic<int> pulls{0};
   std::thread dataPath([&] {
     uint16_t count = 0;
     for (int update = 0; update < 2000; ++update) {
       std::vector<Record> records = Steady(40, 500.0, 250, count);  // 10 ms of records
       count = static_cast<uint16_t>(count + 40);
       store.Add(records);
+      // Every 50 updates, until the reader has copied again: the two
+      // threads take turns however fast either runs.
+      while (pulls.load() < update / 50) std::this_thread::yield();
     }
     done = true;
   });
   CTrendHistory history;
-  int pulls = 0;
   while (!done || history.Newest() < store.Newest()) {
     if (!history.Pull(store)) continue;
     ++pulls;
@@ -205,7 +208,7 @@ TEST(TrendHistory, CopiesWhileTheDataPathAdds) {
   }
   dataPath.join();
   history.Pull(store);
-  EXPECT_GT(pulls, 1);
+  EXPECT_GE(pulls.load(), 2000 / 50 - 1);
   EXPECT_EQ(history.Newest(), 2000 * 40 * 250 / 1000);
 }
 
