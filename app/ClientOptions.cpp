@@ -21,6 +21,9 @@ std::vector<T_CommandOption> ClientOptionTable(T_ClientOptions& options) {
   const std::vector<T_CommandOption> split = SplitOptions(options);
   table.insert(table.end(), split.begin(), split.end());
   table.insert(table.end(), {
+      FlagOption("--trends", options.trends,
+                 "open the trends window at start: strip charts of the last minute of\n"
+                 "every reading (the control panel's Trends button opens it too)"),
       QuietOption(options,
                   "leave out the diagnostic lines printed on every update and every scan;\n"
                   "start-up, hot-plug, commands, errors and skipped records still show"),
@@ -36,7 +39,8 @@ const T_ProgramCommandLine<T_ClientOptions> kClientCommandLine{
     ClientOptionTable, 14,
     " [--simulate [--sensors N] | --replay FILE [--loop]]\n"
     "       [--serial SERIAL | --usb-path BUS-PORT] [--format csv|csv,mcap]\n"
-    "       [--split-duration SECONDS] [--split-size MB] [--max-files N] [--quiet] [--list]\n"
+    "       [--split-duration SECONDS] [--split-size MB] [--max-files N] [--trends] [--quiet]\n"
+    "       [--list]\n"
     "Shows the Skarv laser range sensor's latest rotation and every measurement, sends it its\n"
     "settings and records every sample to SkarvData-<n>.csv in the working directory.\n"
     "\n",

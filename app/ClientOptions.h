@@ -1,10 +1,12 @@
 #pragma once
 // The command line of skarv-client: the options both programs share, and
-// nothing of its own.
+// the client's own.
 
 #include "SharedOptions.h"
 
-using T_ClientOptions = T_SharedOptions;
+struct T_ClientOptions : T_SharedOptions {
+  bool trends = false;  // open the trends window at start
+};
 
 // Parse(arguments) gives the options; Usage(program) what --help prints, and
 // what a refused command line prints after its error.

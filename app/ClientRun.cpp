@@ -1,6 +1,8 @@
 #include "ClientRun.h"
 
 #include <QApplication>
+#include <memory>
+#include <span>
 
 #include "Diagnostics.h"
 #include "KivControl.h"
@@ -9,6 +11,8 @@
 #include "QuitOnSignal.h"
 #include "SharedWake.h"
 #include "SkarvIO.h"
+#include "TrendStore.h"
+#include "TrendsWindow.h"
 
 using SorvaneClient::KivControl;
 using SorvaneClient::KivView;
@@ -26,11 +30,18 @@ int RunClient(QApplication& app, CSkarvIO& io, CStopRequest& stop,
   // The panel's updates ride along with the scans' wake-ups of the GUI
   // thread; it outlives both windows and their workers.
   ui::CSharedWake sharedWake;
+  // The trends of every record since start, for the trends window whenever
+  // it is opened; it outlives the data path that feeds it.
+  trends::CTrendStore trendStore;
   KivView view;
   view.SetSharedWake(&sharedWake);
   view.SetSkarvIO(&io);
   view.SetMaxDistPtr(&plotLimits.Distance);
   view.SetMaxWidthPtr(&plotLimits.Width);
+  if (view.DataPath()) {
+    view.DataPath()->SubscribeRecords(
+        [&trendStore](std::span<const kiv::T_RawRecord> records) { trendStore.Add(records); });
+  }
   if (attach && view.DataPath()) {
     attach(*view.DataPath());
   }
@@ -40,6 +51,17 @@ int RunClient(QApplication& app, CSkarvIO& io, CStopRequest& stop,
   control.SetMaxDistPtr(&plotLimits.Distance);
   control.SetMaxWidthPtr(&plotLimits.Width);
   control.SetOnSerialShown([&view](const std::string& serial) { view.ShowSensorSerial(serial); });
+  // Made when first asked for, and kept (hidden when closed) until the end;
+  // closing it does not end the client.
+  std::unique_ptr<ui::CTrendsWindow> trendsWindow;
+  control.SetOnTrends([&] {
+    if (!trendsWindow) {
+      trendsWindow = std::make_unique<ui::CTrendsWindow>(trendStore);
+    }
+    trendsWindow->show();
+    trendsWindow->raise();
+    trendsWindow->activateWindow();
+  });
 
   bool controlClosedFirst = false;
   bool closed = false;

@@ -14,7 +14,8 @@ class KivControl;
 
 // Initialises the controller, opens the scan view and the control panel with
 // their worker threads and the plot limits they share (owned here, for as
-// long as the windows live), and runs until either window is closed or a
+// long as the windows live), with the trend store every record feeds and
+// the trends window the panel's Trends button opens, and runs until either window is closed or a
 // stop is requested (SIGINT, SIGTERM or SIGHUP, caught by `stop`); then
 // runs `ending`, when given, while the workers still run, stops both
 // workers (the window that closed first prints its line first) and returns

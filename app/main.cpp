@@ -1,6 +1,7 @@
 // skarv-client: the desktop client of the Skarv laser range sensor.
 
 #include <QApplication>
+#include <QPushButton>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "DdsFrontEnd.h"
 #include "Diagnostics.h"
 #include "DisplayCheck.h"
+#include "KivControl.h"
 #include "McapRecorder.h"
 #include "ReplayControls.h"
 #include "SensorListing.h"
@@ -90,7 +92,10 @@ int main(int argc, char** argv) {
   }
   const int status = RunClient(
       app, gSkarvIO, stop,
-      [&](SorvaneClient::KivView&, SorvaneClient::KivControl&) {
+      [&](SorvaneClient::KivView&, SorvaneClient::KivControl& control) {
+        if (options.trends) {
+          control.ButtonTrends->click();
+        }
         // The controller is initialised: the driver may look at it from now on.
         if (playback) {
           playback->StartThread();

@@ -2,6 +2,7 @@
 
 #include "Diagnostics.h"
 #include "GeneralException.h"
+#include "RecordSequence.h"
 #include "SkarvIO.h"
 
 int CSkarvIO::UpdateContiniousData() {
@@ -83,13 +84,11 @@ void CSkarvIO::ProcessRecords(int count, int& result) {
 
 void CSkarvIO::ReportGap() {
   const uint16_t count = static_cast<uint16_t>(mRecordCount);
-  const uint16_t expected = static_cast<uint16_t>(mLastRecordCount + 1);
   if (!mGapReferenceSet) {
     mGapReferenceSet = true;
-  } else if (count != expected) {
+  } else if (const uint16_t missing = kiv::MissingRecords(mLastRecordCount, count); missing != 0) {
     ++mGapsReported;
-    DiagPrintf(EDiagLevel::eAlways, "Skiped records = %d at %d\n", static_cast<uint16_t>(count - mLastRecordCount - 1),
-               mRecordCount);
+    DiagPrintf(EDiagLevel::eAlways, "Skiped records = %d at %d\n", missing, mRecordCount);
   }
   mLastRecordCount = count;
 }

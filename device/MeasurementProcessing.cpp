@@ -1,7 +1,6 @@
 // Turning each sample record into the current measurements, the distance
 // filters and the points of the rotation scan.
 
-#include <cmath>
 #include <utility>
 
 #include "Diagnostics.h"
@@ -17,8 +16,7 @@ void CSkarvIO::PopulateMemberVariables(CUSBKivDataPipe::T_Record* record) {
   mTemperature = header.AnaTemp;
   mLaserPower = static_cast<uint16_t>(header.LaserPower);
   mSupplyVoltage = header.SupplyVoltage;
-  // The device's words are two's-complement values: keep their low 16 bits signed.
-  auto channel = [&](int index) { return static_cast<int16_t>(static_cast<uint16_t>(header.IMU[index])); };
+  auto channel = [&](int index) { return panel::ImuValue(header.IMU[index]); };
   mIMUData.AccelX = channel(CUSBKivDataPipe::eAccelX);
   mIMUData.AccelY = channel(CUSBKivDataPipe::eAccelY);
   mIMUData.AccelZ = channel(CUSBKivDataPipe::eAccelZ);
@@ -32,15 +30,7 @@ void CSkarvIO::PopulateMemberVariables(CUSBKivDataPipe::T_Record* record) {
 
   mLaserOn = mCurDistance != kLaserOffDist;
 
-  if (mCurDistance < kMaxDistance) {
-    const double d = mCurDistance;
-    const double f = kDistFiltDec * mFilteredDist + d * kDistFiltInc;
-    mFilteredDist = f;
-    const double e = d - f;
-    const double v = e * e * kVarFiltInc + mDistVariance * kVarFiltDec;
-    mDistVariance = v;
-    mStdDev = std::sqrt(v);
-  }
+  CDistanceFilter::Step(mCurDistance, mFilteredDist, mDistVariance, mStdDev);
 }
 
 int CSkarvIO::UpdateScanData() {

@@ -70,7 +70,7 @@ double CSkarvIO::GetStdDev() { return Locked(mStdDev); }
 double CSkarvIO::GetTemperature() { return Locked(mTemperature); }
 int CSkarvIO::GetCurRotTime() { return Locked(mCurRotTime); }
 int CSkarvIO::GetSampleDeltTime() { return Locked(mSampleDeltTime); }
-double CSkarvIO::GetTemperatureIMU() { return Locked(mIMUData.IMUTemp) * kIMUTempScale + kIMUTempOffset; }
+double CSkarvIO::GetTemperatureIMU() { return panel::ImuTemperature(Locked(mIMUData.IMUTemp)); }
 int CSkarvIO::GetLaserPower() { return Locked(mLaserPower); }
 double CSkarvIO::GetSupplyVoltage() { return Locked(mSupplyVoltage); }
 int CSkarvIO::GetAccelX() { return Locked(mIMUData.AccelX); }

@@ -23,9 +23,11 @@
 
 #include "ClassMutex.h"
 #include "DeviceStatus.h"
+#include "DistanceFilter.h"
 #include "GeneralException.h"
 #include "KivCmdPipe.h"
 #include "KivDataPipe.h"
+#include "PanelReadings.h"
 #include "RawRecord.h"
 #include "RecordingSplit.h"
 #include "RollingFiles.h"
@@ -44,22 +46,21 @@ class CSkarvIO {
 
   // Measurement processing.
   static constexpr double kLaserOffDist = 6000.0;
-  static constexpr double kMaxDistance = 2000.0;
-  static constexpr double kErrorWidth = 300.0;
-  static constexpr double kDistFiltInc = 0.001;
-  static constexpr double kDistFiltDec = 0.999;
-  static constexpr double kVarFiltInc = 0.001;
-  static constexpr double kVarFiltDec = 0.999;
+  static constexpr double kMaxDistance = panel::kMaxDistance;
+  static constexpr double kErrorWidth = panel::kErrorWidth;
+  static constexpr double kDistFiltInc = CDistanceFilter::kDistFiltInc;
+  static constexpr double kDistFiltDec = CDistanceFilter::kDistFiltDec;
+  static constexpr double kVarFiltInc = CDistanceFilter::kVarFiltInc;
+  static constexpr double kVarFiltDec = CDistanceFilter::kVarFiltDec;
   static constexpr int kScanBufferSize = 2000;
   static constexpr int kMaxScanPoints = kScanBufferSize - 1;
   static constexpr int kMaxRotationTime = 10000;
-  static constexpr double kIMUTempScale = 0.005294086505373498;
-  static constexpr double kIMUTempOffset = 95.0;
+  static constexpr double kIMUTempScale = panel::kIMUTempScale;
+  static constexpr double kIMUTempOffset = panel::kIMUTempOffset;
+  static_assert(kMaxDistance == CDistanceFilter::kMaxDistance);
   // A sample the scans hold as out of range (at 0): beyond kMaxDistance,
   // or wider than kErrorWidth.
-  static constexpr bool OutOfRange(double distance, double width) {
-    return distance > kMaxDistance || width > kErrorWidth;
-  }
+  static constexpr bool OutOfRange(double distance, double width) { return panel::OutOfRange(distance, width); }
 
   // Command handshake states.
   static constexpr int32_t kStatusIdle = 0;

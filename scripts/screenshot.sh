@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs the client on the virtual sensor under Xvfb, takes a picture of both
-# windows once scans are being drawn, and checks it for the red and green
-# traces, filled bars and the control panel's status line showing the stream.
+# Runs the client on the virtual sensor under Xvfb with its trends window
+# open (--trends), takes a picture of the three windows once scans are being
+# drawn, and checks it for the red and green traces, filled bars, the control
+# panel's status line showing the stream, and the trends window's traces and
+# band.
 # Usage: scripts/screenshot.sh [skarv-client] [skarv-screen-grab] [output.png] [depth]
 # depth: the virtual screen's bits per pixel, 24 (the default) or 16.
 set -euo pipefail
@@ -18,7 +20,7 @@ export CLIENT="$client" GRAB="$grab" OUTPUT="$output" WORK="$work"
 xvfb-run -a -s "-screen 0 2400x1200x$depth" bash -c '
   export QT_QPA_PLATFORM=xcb  # the X display, even where tests draw off-screen
   cd "$WORK"
-  "$CLIENT" --simulate > client.log 2>&1 &
+  "$CLIENT" --simulate --trends > client.log 2>&1 &
   pid=$!
   # Wait for drawn scans (the stream starts about 1.3 s after the sensor is opened).
   for _ in $(seq 1 100); do
@@ -27,7 +29,7 @@ xvfb-run -a -s "-screen 0 2400x1200x$depth" bash -c '
   done
   sleep 1
   status=0
-  "$GRAB" "$OUTPUT" || status=$?
+  "$GRAB" "$OUTPUT" --trends || status=$?
   kill -TERM "$pid"
   if ! wait "$pid"; then
     status=1

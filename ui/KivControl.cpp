@@ -232,6 +232,7 @@ void KivControl::BuildControls() {
   TextFileName->setFont(ui::DesktopFont(kFileNamePoints));
   TextFileName->move(ui::Scaled(160, k), ui::Scaled(301, k));
   TextFileName->adjustSize();
+  ButtonTrends = button("ButtonTrends", "Trends", 490, 16, 103, 23);
 
   BuildStatusArea();
 
@@ -381,6 +382,9 @@ void KivControl::ConnectButtons() {
   connect(ButtonSaveFile, &QPushButton::clicked, this, &KivControl::ButtonSaveFile_Click);
   connect(ButtonUpdateAllParameters, &QPushButton::clicked, this, &KivControl::ButtonRestoreParams_Click);
   connect(ButtonSaveParams, &QPushButton::clicked, this, &KivControl::ButtonSaveParams_Click);
+  connect(ButtonTrends, &QPushButton::clicked, this, [this] {
+    if (mOnTrends) mOnTrends();
+  });
   connect(ButtonSetFarGain, &QPushButton::clicked, this, &KivControl::ButtonSetFarGain_Click);
   connect(ButtonSetCloseGain, &QPushButton::clicked, this, &KivControl::ButtonSetCloseGain_Click);
   connect(ButtonSetThreshold, &QPushButton::clicked, this, &KivControl::ButtonSetThreshold_Click);

@@ -73,6 +73,8 @@ class KivControl : public QWidget {
   // Called on the GUI thread with the serial number of the sensor open
   // whenever it changes ("" once none is), after the panel's own title took it.
   void SetOnSerialShown(std::function<void(const std::string&)> onSerial) { mOnSerialShown = std::move(onSerial); }
+  // Called when the operator asks for the trends window (the Trends button).
+  void SetOnTrends(std::function<void()> onTrends) { mOnTrends = std::move(onTrends); }
 
   QPushButton* ButtonLaserState;
   QLabel* LabelFilteredDistance;
@@ -132,6 +134,7 @@ class KivControl : public QWidget {
   QPushButton* ButtonSaveParams;
   QLabel* label1;
   QLabel* TextFileName;
+  QPushButton* ButtonTrends;
   // The status area along the bottom: the sensor's state, then the last
   // error or refused entry in plain words.
   QWidget* StatusArea;
@@ -214,6 +217,7 @@ class KivControl : public QWidget {
   uint32_t mShownErrorNumber = 0;
   std::string mShownSerial;
   std::function<void(const std::string&)> mOnSerialShown;
+  std::function<void()> mOnTrends;
   // The settings of a fresh parameter block that arrived while the panel
   // was off the screen.
   std::optional<std::array<uint16_t, 7>> mSkippedParams;

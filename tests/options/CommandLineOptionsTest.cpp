@@ -149,6 +149,10 @@ TEST(CommandLineOptions, TheRecordersOwnOptionsInBothSpellings) {
             "option '--max-files' needs a whole number from 1 to 1000000, not '0'");
   // The client's recording is the panel's CSV file, with an MCAP file beside it or not.
   EXPECT_TRUE(kClientCommandLine.Parse({"--format=csv,mcap"}).mcap);
+  // The trends window at start is the client's alone.
+  EXPECT_TRUE(kClientCommandLine.Parse({"--simulate", "--trends"}).trends);
+  EXPECT_FALSE(kClientCommandLine.Parse({"--simulate"}).trends);
+  EXPECT_EQ(kRecordCommandLine.Parse({"--trends"}).error, "unknown argument '--trends'");
   EXPECT_EQ(kClientCommandLine.Parse({"--format", "mcap"}).error, "option '--format' needs csv or csv,mcap, not 'mcap'");
 }
 

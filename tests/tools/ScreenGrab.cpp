@@ -2,10 +2,12 @@
 // client: the scan view's red distance and green width traces over its grey
 // range rings, the mark of the point read out under the pointer (the tool
 // first puts the pointer on the distance trace), the control panel's filled
-// bars and its status line's background while the sensor streams.
+// bars and its status line's background while the sensor streams; with
+// --trends, the trends window's distance trace, its standard deviation's
+// band and its IMU axes' traces too.
 // On a screen of fewer than 24 bits a colour is matched as the screen's
 // depth can show it.
-// Usage: skarv-screen-grab OUTPUT.png
+// Usage: skarv-screen-grab OUTPUT.png [--trends]
 // Exits 0 when all are there, 1 otherwise; prints the pixel counts.
 
 #include <QCursor>
@@ -17,6 +19,7 @@
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -80,8 +83,9 @@ QPoint PointOnTrace(const QImage& image, QRgb ring, QRgb trace) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
+  const bool trends = argc == 3 && std::strcmp(argv[2], "--trends") == 0;
+  if (argc != 2 && !trends) {
+    std::fprintf(stderr, "usage: %s OUTPUT.png [--trends]\n", argv[0]);
     return 2;
   }
   QGuiApplication app(argc, argv);
@@ -116,5 +120,15 @@ int main(int argc, char** argv) {
   std::printf(
       "red %d, green %d, bar %d, streaming status %d, range rings %d, read-out mark %d pixels in %dx%d at %d bits\n",
       red, green, bars, status, rings, mark, image.width(), image.height(), screen->depth());
-  return red > 500 && green > 500 && bars > 500 && status > 5000 && rings > 1000 && mark > 10 ? 0 : 1;
+  const bool client = red > 500 && green > 500 && bars > 500 && status > 5000 && rings > 1000 && mark > 10;
+  if (!trends) {
+    return client ? 0 : 1;
+  }
+  // The trends window's colours (ui/TrendChartSpec.cpp, ui/StripCharts.h).
+  const int trendRed = Count(image, qRgb(0xD0, 0x10, 0x10));
+  const int trendGreen = Count(image, qRgb(0x10, 0x90, 0x10));
+  const int trendBlue = Count(image, qRgb(0x10, 0x40, 0xD0));
+  const int bandEdge = Count(image, qRgb(0x50, 0x70, 0xE0));
+  std::printf("trends: red %d, green %d, blue %d, band edges %d pixels\n", trendRed, trendGreen, trendBlue, bandEdge);
+  return client && trendRed > 2000 && trendGreen > 500 && trendBlue > 500 && bandEdge > 200 ? 0 : 1;
 }
