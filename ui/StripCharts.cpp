@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "FontFit.h"
-#include "TrendChartSpec.h"
+#include "TrendChartList.h"
 
 namespace ui {
 
@@ -75,22 +75,22 @@ void CStripCharts::SwapColumns(std::vector<trends::T_Column>& columns, double sp
 }
 
 void CStripCharts::Extent(int chart, double& lo, double& hi) const {
-  const T_TrendChartSpec& spec = TrendCharts()[static_cast<size_t>(chart)];
+  const T_TrendChart& chartInfo = TrendCharts()[static_cast<size_t>(chart)];
   lo = std::numeric_limits<double>::infinity();
   hi = -std::numeric_limits<double>::infinity();
   for (const trends::T_Column& column : mColumns) {
     if (column.Empty()) continue;
-    for (const T_TrendTrace& trace : spec.traces) {
+    for (const T_TrendTrace& trace : chartInfo.traces) {
       lo = std::min(lo, trace.envelope ? double{column.min[trace.channel]} : column.mean[trace.channel]);
       hi = std::max(hi, trace.envelope ? double{column.max[trace.channel]} : column.mean[trace.channel]);
     }
-    if (spec.band) {
+    if (chartInfo.band) {
       const double f = column.mean[trends::eFiltered];
       const double s = column.mean[trends::eStdDev];
       lo = std::min(lo, f - s);
       hi = std::max(hi, f + s);
     }
-    if (spec.rate && column.HasRate()) {
+    if (chartInfo.rate && column.HasRate()) {
       // From zero, so that a dip reads in proportion, and with room above
       // a steady rate, so that it does not run along the frame.
       lo = 0.0;
@@ -114,7 +114,7 @@ void CStripCharts::DrawBackground() {
   QPainter painter(&mBackground);
   painter.setFont(DesktopFont(8));
   const QFontMetrics metrics(painter.font());
-  const std::vector<T_TrendChartSpec>& charts = TrendCharts();
+  const std::vector<T_TrendChart>& charts = TrendCharts();
   for (size_t chart = 0; chart < charts.size(); ++chart) {
     const QRect plot = PlotRect(static_cast<int>(chart));
     const T_AxisRange& range = mRanges[chart];
@@ -156,12 +156,12 @@ void CStripCharts::DrawBackground() {
 }
 
 void CStripCharts::DrawChart(int chart) {
-  const T_TrendChartSpec& spec = TrendCharts()[static_cast<size_t>(chart)];
+  const T_TrendChart& chartInfo = TrendCharts()[static_cast<size_t>(chart)];
   const QRect plot = PlotRect(chart);
   const int columns = std::min(static_cast<int>(mColumns.size()), plot.width());
   const T_Rows rows = RowsOf(chart);
   auto row = [&rows](double v) { return rows.Of(v); };
-  if (spec.band) {
+  if (chartInfo.band) {
     for (int i = 0; i < columns; ++i) {
       const trends::T_Column& column = mColumns[static_cast<size_t>(i)];
       if (column.Empty()) continue;
@@ -191,7 +191,7 @@ void CStripCharts::DrawChart(int chart) {
       prevHigh = b;
     }
   };
-  for (const T_TrendTrace& t : spec.traces) {
+  for (const T_TrendTrace& t : chartInfo.traces) {
     const int c = t.channel;
     if (t.envelope) {
       trace([c](const trends::T_Column& k) { return double{k.min[c]}; },
@@ -201,13 +201,13 @@ void CStripCharts::DrawChart(int chart) {
             t.colour);
     }
   }
-  if (spec.band) {
+  if (chartInfo.band) {
     for (const double sign : {1.0, -1.0}) {
       auto edge = [sign](const trends::T_Column& k) { return k.mean[trends::eFiltered] + sign * k.mean[trends::eStdDev]; };
       trace(edge, edge, kBandEdge);
     }
   }
-  if (spec.rate) {
+  if (chartInfo.rate) {
     auto rate = [](const trends::T_Column& k) { return k.RecordsPerSecond(); };
     trace(rate, rate, kRateTrace, true);
     for (int i = 0; i < columns; ++i) {

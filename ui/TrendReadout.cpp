@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "TrendChartSpec.h"
+#include "TrendChartList.h"
 #include "ValueFormat.h"
 
 namespace ui {
@@ -30,7 +30,7 @@ std::string TrendReadout(const trends::T_Column& column) {
   if (column.Empty()) {
     return text + ": no records";
   }
-  for (const T_TrendChartSpec& chart : TrendCharts()) {
+  for (const T_TrendChart& chart : TrendCharts()) {
     text += "  |  ";
     text += chart.title;
     if (chart.rate) {

@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
   if (!trends) {
     return client ? 0 : 1;
   }
-  // The trends window's colours (ui/TrendChartSpec.cpp, ui/StripCharts.h).
+  // The trends window's colours (ui/TrendChartList.cpp, ui/StripCharts.h).
   const int trendRed = Count(image, qRgb(0xD0, 0x10, 0x10));
   const int trendGreen = Count(image, qRgb(0x10, 0x90, 0x10));
   const int trendBlue = Count(image, qRgb(0x10, 0x40, 0xD0));

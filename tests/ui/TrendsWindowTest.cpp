@@ -16,7 +16,7 @@
 #include "QtApp.h"
 #include "RawRecord.h"
 #include "StripCharts.h"
-#include "TrendChartSpec.h"
+#include "TrendChartList.h"
 #include "TrendStore.h"
 #include "TrendsWindow.h"
 

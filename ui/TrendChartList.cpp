@@ -1,4 +1,4 @@
-#include "TrendChartSpec.h"
+#include "TrendChartList.h"
 
 namespace ui {
 
@@ -9,10 +9,10 @@ constexpr QRgb kGreen = 0xFF109010;
 constexpr QRgb kBlue = 0xFF1040D0;
 constexpr QRgb kDark = 0xFF202020;
 
-std::vector<T_TrendChartSpec> MakeCharts() {
+std::vector<T_TrendChart> MakeCharts() {
   using namespace trends;
   auto axes = [](const char* title, int x) {
-    return T_TrendChartSpec{title,
+    return T_TrendChart{title,
                             "counts",
                             {{x, kRed, true, "X"}, {x + 1, kGreen, true, "Y"}, {x + 2, kBlue, true, "Z"}},
                             false,
@@ -35,8 +35,8 @@ std::vector<T_TrendChartSpec> MakeCharts() {
 
 }  // namespace
 
-const std::vector<T_TrendChartSpec>& TrendCharts() {
-  static const std::vector<T_TrendChartSpec> charts = MakeCharts();
+const std::vector<T_TrendChart>& TrendCharts() {
+  static const std::vector<T_TrendChart> charts = MakeCharts();
   return charts;
 }
 

@@ -18,7 +18,7 @@ struct T_TrendTrace {
   const char* label;  // in the pointer's read-out
 };
 
-struct T_TrendChartSpec {
+struct T_TrendChart {
   const char* title;
   const char* unit;
   std::vector<T_TrendTrace> traces;
@@ -28,6 +28,6 @@ struct T_TrendChartSpec {
 };
 
 // The charts, top to bottom.
-const std::vector<T_TrendChartSpec>& TrendCharts();
+const std::vector<T_TrendChart>& TrendCharts();
 
 }  // namespace ui
